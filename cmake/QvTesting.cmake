@@ -1,0 +1,41 @@
+# Helpers that every test folder uses, so that the native, sanitizer and Wine
+# configurations treat tests the same way.
+#
+#   qv_add_unit_test(NAME SOURCES ... [LIBS ...] [CONCURRENCY])
+#       A native GoogleTest program of the portable logic. Built in the native
+#       configurations only. CONCURRENCY marks it for the ThreadSanitizer run.
+#   qv_add_win_test(NAME SOURCES ... [LIBS ...])
+#       A GoogleTest program of the Win32 layer, built by MinGW and run by
+#       ctest through Wine.
+#
+# Every test program is one ctest entry. scripts/test sums the individual
+# GoogleTest cases from the XML reports the programs write.
+
+function(qv_add_unit_test name)
+  cmake_parse_arguments(T "CONCURRENCY" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32)
+    return()
+  endif()
+  if(QV_TSAN AND NOT T_CONCURRENCY)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+  if(T_CONCURRENCY)
+    set_tests_properties(${name} PROPERTIES LABELS concurrency)
+  endif()
+endfunction()
+
+function(qv_add_win_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS win32)
+endfunction()

@@ -1,0 +1,64 @@
+// Orders the worker threads against the UI thread.
+//
+// Hand-over: a command sets g_jobActive and then waits until a watcher cycle
+// already under way has ended, so no cycle changes g_findResult or
+// g_deviceInfo during its checks or the job.
+//
+// Shutdown: the exit procedure closes the gate; from then on no watcher cycle
+// or job step starts, and the exit waits for those under way before it
+// releases the device library and the window.
+//
+// The UI thread's waits go through a pump that keeps handling sent messages,
+// because the workers write into the window synchronously: a plain wait there
+// would deadlock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+class WorkerGate {
+public:
+    // Handles sent messages (or just waits) for at most the given time.
+    using Pump = std::function<void(uint32_t milliseconds)>;
+
+    // Watcher: false while jobActive is set or after Close.
+    bool BeginWatchCycle(const std::atomic<int32_t> &jobActive);
+    void EndWatchCycle();
+
+    // A job step that touches the window, the process-wide values or the
+    // library: false after Close, and the caller then ends without them.
+    bool Enter();
+    void Leave();
+
+    // UI thread, after setting g_jobActive.
+    void WaitForWatchIdle(const Pump &pump);
+
+    // UI thread, exit procedure. Returns whether every section has left
+    // within the time (a step blocked inside the library may not).
+    bool Close(const Pump &pump, uint32_t timeoutMs);
+    bool IsClosed() const { return closed_.load(); }
+
+private:
+    std::mutex mutex_; // guards the counters below and the check-then-begin
+    bool watchCycleRunning_ = false;
+    int sectionsInside_ = 0;
+    std::atomic<bool> closed_{false};
+};
+
+// RAII for WorkerGate::Enter / Leave.
+class GateSection {
+public:
+    explicit GateSection(WorkerGate &gate) : gate_(gate), entered_(gate.Enter()) {}
+    ~GateSection() {
+        if (entered_) gate_.Leave();
+    }
+    GateSection(const GateSection &) = delete;
+    GateSection &operator=(const GateSection &) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    WorkerGate &gate_;
+    bool entered_;
+};

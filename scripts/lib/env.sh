@@ -1,0 +1,66 @@
+# Shared by the scripts: folders, the Wine environment and a virtual display.
+# Source it; it defines functions and exports variables, and runs nothing
+# else.
+
+QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
+QV_JOBS=${QV_JOBS:-$(nproc)}
+
+# Configures and builds one configuration: qv_build DIR [cmake args...]
+qv_build() {
+  local dir=$1
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$QV_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || return 1
+  fi
+  cmake --build "$dir" -j "$QV_JOBS"
+}
+
+qv_build_windows() {
+  qv_build "$QV_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$QV_ROOT/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DQV_WERROR=ON
+}
+
+# The Wine prefix lives in the build folder; a persistent wineserver keeps
+# every later start of a program fast.
+qv_wine_env() {
+  export WINEPREFIX="$QV_BUILD/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 || true
+  # Wine's own services start with the first program and keep its output
+  # pipes open; start them here, on no pipe, so that ctest does not wait for
+  # them after a test has ended.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+# A display for windows: the user's when there is one, else our own Xvfb.
+QV_XVFB_PID=""
+qv_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
+  fi
+  local n
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    QV_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+  done
+  echo "no display could be started" >&2
+  return 1
+}
+
+qv_cleanup() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+  [ -n "$QV_XVFB_PID" ] && kill "$QV_XVFB_PID" >/dev/null 2>&1 || true
+}
