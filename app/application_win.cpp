@@ -1,0 +1,37 @@
+#include "app/application_win.h"
+
+#include <commctrl.h>
+
+#include "app/process_state.h"
+#include "device/worker_gate.h"
+#include "ui/main_dialog_win.h"
+#include "ui/pending_win.h"
+
+int CDeviceManagerApp::InitInstance() {
+    m_instanceGuard = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0; // another copy runs: end silently
+
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    // Everything that the window and the worker threads share lives until
+    // the process ends: the workers are not joined, so nothing here may be
+    // destroyed under them. The objects are never deleted; the caller ends
+    // the process.
+    auto *state = new ProcessState;
+    auto *library = new pending::NullLibrary;
+    auto *platform = new Platform{*new pending::NullProfile, *new pending::NullFiles,
+                                  *new pending::NullCodec, *new pending::NullClock};
+    auto *gate = new WorkerGate;
+
+    auto *window = new CDeviceManagerDlg(MainDialogServices(*state, *library, *platform, *gate));
+    window->DoModal();
+
+    if (m_instanceGuard) {
+        CloseHandle(m_instanceGuard);
+        m_instanceGuard = nullptr;
+    }
+    return 0;
+}

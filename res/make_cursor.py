@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Draws the link cursor (a pointing hand, 32 x 32, hot spot 12,4, black
+outline, white fill) and writes it as a 1-bit Windows cursor file.
+The result, hand.cur, is committed; run this again only to change it.
+With --preview FILE it also writes the picture as a PBM-like text for a look."""
+import struct
+import sys
+
+SIZE = 32
+HOT_SPOT = (12, 4)
+
+
+def in_rounded(x, y, x0, y0, x1, y1, r=1):
+    """Inside a rectangle whose top corners are cut by r pixels."""
+    if not (x0 <= x <= x1 and y0 <= y <= y1):
+        return False
+    dy = y - y0
+    if dy < r and (x - x0 < r - dy or x1 - x < r - dy):
+        return False
+    return True
+
+
+def in_hand(x, y):
+    parts = [
+        (10, 3, 14, 19, 2),   # the pointing finger, its tip at the hot spot
+        (14, 10, 18, 19, 2),  # the curled fingers, each a little lower
+        (18, 11, 22, 19, 2),
+        (22, 12, 26, 20, 2),
+        (10, 17, 26, 26, 0),  # palm
+        (12, 25, 24, 29, 0),  # wrist
+    ]
+    if any(in_rounded(x, y, *p) for p in parts):
+        return True
+    # The thumb, slanting in from the left below the pointing finger.
+    return 15 <= y <= 23 and 5 + (y - 15) // 2 <= x <= 10 and not (y == 15 and x < 7)
+
+
+def pixel(x, y):
+    """'#' black, '.' white, ' ' transparent."""
+    if not in_hand(x, y):
+        return " "
+    for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)):
+        if not in_hand(x + dx, y + dy):
+            return "#"
+    # Lines between the fingers down to the palm.
+    if x in (14, 18, 22) and 10 <= y <= 17:
+        return "#"
+    return "."
+
+
+def cursor_bytes():
+    rows = ["".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
+    xor_rows, and_rows = [], []
+    for row in reversed(rows):  # bottom-up, as bitmaps are stored
+        xor_bits = int("".join("1" if c == "." else "0" for c in row), 2)
+        and_bits = int("".join("1" if c == " " else "0" for c in row), 2)
+        xor_rows.append(struct.pack(">I", xor_bits))
+        and_rows.append(struct.pack(">I", and_bits))
+    palette = struct.pack("<II", 0x000000, 0xFFFFFF)
+    masks = b"".join(xor_rows) + b"".join(and_rows)
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 1, 0, len(masks), 0, 0, 2, 0)
+    image = header + palette + masks
+    directory = struct.pack("<HHH", 0, 2, 1)
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 2, 0, HOT_SPOT[0], HOT_SPOT[1], len(image), 6 + 16)
+    return directory + entry + image, rows
+
+
+def main():
+    data, rows = cursor_bytes()
+    out = "hand.cur"
+    with open(__file__.rsplit("/", 1)[0] + "/" + out if "/" in __file__ else out, "wb") as f:
+        f.write(data)
+    if "--preview" in sys.argv:
+        print("\n".join(r.replace(" ", "-") for r in rows))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,40 @@
+#include "ui/about_dialog_win.h"
+
+#include <utility>
+
+#include "app/process_state.h"
+#include "res/resource.h"
+
+namespace {
+// The same block as the splash: a larger picture is cut to the client area.
+constexpr int kBlockWidth = 353;
+constexpr int kBlockHeight = 238;
+constexpr int kBoxWidth = 300;
+constexpr int kBoxHeight = 260;
+} // namespace
+
+CAboutDlg::CAboutDlg(HWND owner, std::wstring appTitle, std::wstring aboutTitle,
+                     std::wstring versionLabel)
+    : CDialog(IDD_ABOUTBOX, owner), m_appTitle(std::move(appTitle)),
+      m_aboutTitle(std::move(aboutTitle)), m_versionLabel(std::move(versionLabel)) {}
+
+BOOL CAboutDlg::OnInitDialog() {
+    SetWindowTextW(m_hwnd, (m_aboutTitle + m_appTitle).c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ABOUT_TITLE, m_appTitle.c_str());
+    SetDlgItemTextW(m_hwnd, IDC_ABOUT_VERSION, (m_versionLabel + kVersionText).c_str());
+    if (!m_picture.LoadFromFile(L"AboutTitle.BMP"))
+        ShowWindow(GetDlgItem(IDC_ABOUT_PICTURE), SW_SHOWNORMAL);
+    SetWindowPos(m_hwnd, nullptr, 0, 0, kBoxWidth, kBoxHeight, SWP_NOMOVE | SWP_NOZORDER);
+    return TRUE;
+}
+
+bool CAboutDlg::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hwnd, &paint);
+    BlitPicture(dc, m_picture.Handle(), 0, 0, kBlockWidth, kBlockHeight);
+    EndPaint(m_hwnd, &paint);
+    return true;
+}
+
+// Each opening loads the file anew; the picture goes with the box.
+void CAboutDlg::OnDestroy() { m_picture.Release(); }

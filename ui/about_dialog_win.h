@@ -1,0 +1,25 @@
+// The About box: title picture, application title and version.
+#pragma once
+
+#include <string>
+
+#include "ui/dialog_win.h"
+#include "ui/picture_win.h"
+
+class CAboutDlg : public CDialog {
+public:
+    // aboutTitle: the IDS_83 text; versionLabel: the IDS_84 text.
+    CAboutDlg(HWND owner, std::wstring appTitle, std::wstring aboutTitle,
+              std::wstring versionLabel);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnPaint() override;
+    void OnDestroy() override;
+
+private:
+    std::wstring m_appTitle;
+    std::wstring m_aboutTitle;
+    std::wstring m_versionLabel;
+    CPicture m_picture;
+};

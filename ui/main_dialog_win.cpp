@@ -1,0 +1,291 @@
+#include "ui/main_dialog_win.h"
+
+#include <commdlg.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "app/text_format.h"
+#include "res/resource.h"
+#include "ui/about_dialog_win.h"
+#include "ui/pending_win.h"
+#include "ui/picture_win.h"
+#include "ui/splash_dialog_win.h"
+
+std::atomic<CDeviceManagerDlg *> g_mainDlg{nullptr};
+
+namespace {
+
+constexpr int kTitleX = 20;
+constexpr int kTitleY = 10;
+constexpr int kTitleWidth = 150;
+constexpr int kTitleHeight = 54;
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// Waits up to the given time while handling the messages that worker
+// threads send to our windows, so that they can finish what they began.
+void PumpSent(uint32_t milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE)) {
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_SENDMESSAGE);
+    }
+}
+
+} // namespace
+
+std::wstring ApplicationName() {
+    std::wstring name = ModulePath();
+    const size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    return name;
+}
+
+std::wstring ProgramFolder() {
+    std::wstring path = ModulePath();
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
+    : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
+      m_state(m_services.state) {
+    m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+CDeviceManagerDlg::~CDeviceManagerDlg() {
+    CDeviceManagerDlg *self = this;
+    g_mainDlg.compare_exchange_strong(self, nullptr);
+    if (m_titlePicture) DeleteObject(m_titlePicture);
+}
+
+std::wstring CDeviceManagerDlg::Text(const wchar_t *key) {
+    pending::LanguageTexts texts(m_state);
+    return texts.Text(key);
+}
+
+// ---------------------------------------------------------------------------
+// IMainView
+
+void CDeviceManagerDlg::SetItemText(int controlId, const std::wstring &text) {
+    SetDlgItemTextW(m_viewWindow.load(), controlId, text.c_str());
+}
+
+void CDeviceManagerDlg::EnableItem(int controlId, bool enable) {
+    HWND window = m_viewWindow.load();
+    if (window) EnableWindow(::GetDlgItem(window, controlId), enable ? TRUE : FALSE);
+}
+
+int CDeviceManagerDlg::ShowMessage(const std::wstring &text,
+                                   const std::optional<std::wstring> &caption, unsigned style) {
+    // Without a caption of its own a box shows the application's name; the
+    // system would show "Error".
+    const std::wstring shownCaption = caption ? *caption : ApplicationName();
+    HWND owner = m_viewWindow.load();
+    if (m_services.messageBox) return m_services.messageBox(owner, text, shownCaption, style);
+    return MessageBoxW(owner, text.c_str(), shownCaption.c_str(), style);
+}
+
+void CDeviceManagerDlg::StartBusy() {}
+void CDeviceManagerDlg::StopBusy() {}
+void CDeviceManagerDlg::ResetBusy() {}
+
+void CDeviceManagerDlg::StartTimer(int timerId, unsigned periodMs) {
+    SetTimer(m_viewWindow.load(), static_cast<UINT_PTR>(timerId), periodMs, nullptr);
+}
+
+void CDeviceManagerDlg::StopTimer(int timerId) {
+    KillTimer(m_viewWindow.load(), static_cast<UINT_PTR>(timerId));
+}
+
+void CDeviceManagerDlg::PostUpgradeResult(int mode, int resultCode) {
+    PostMessageW(m_viewWindow.load(), WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
+                 static_cast<LPARAM>(resultCode));
+}
+
+// ---------------------------------------------------------------------------
+// Initialisation
+
+BOOL CDeviceManagerDlg::OnInitDialog() {
+    // Boxes of the settings loader are owned by this window already.
+    m_viewWindow = m_hwnd;
+
+    m_state.programFolder =
+        m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
+    pending::LoadSettings(m_state);
+
+    AddAboutItem();
+    SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+
+    if (m_services.runSplash) {
+        CSplashDlg splash(m_hwnd);
+        splash.DoModal();
+    }
+
+    g_mainDlg = this;
+    EnableItem(IDC_UPGRADE, false);
+    EnableItem(IDC_REPAIR, false);
+
+    m_titlePicture = static_cast<HBITMAP>(LoadImageW(nullptr, L"Title.BMP", IMAGE_BITMAP, 0, 0,
+                                                     LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    if (!m_titlePicture) ShowWindow(GetDlgItem(IDC_TITLE_PICTURE), SW_SHOWNORMAL);
+
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    m_state.tempFolder = temp;
+    if (m_state.tempFolder.empty() || m_state.tempFolder.back() != L'\\')
+        m_state.tempFolder += L'\\';
+
+    SetWindowTitle();
+    const Settings &s = m_state.settings;
+    m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
+                                 s.ADB_ID_VID, s.ADB_ID_PID);
+
+    pending::ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    SetTimer(m_hwnd, IDT_START, 0, nullptr);
+    m_model.m_deviceLoaderVersion = kNoLoaderVersion;
+    m_model.m_imageLoaderVersion = kNoLoaderVersion;
+    m_services.library.SetMainWindowHwnd(m_hwnd);
+    return TRUE;
+}
+
+void CDeviceManagerDlg::AddAboutItem() {
+    HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+    if (!menu) return;
+    const std::wstring text = FormatLangText(Text(L"IDS_39"), m_state.settings.APPTITLE);
+    if (text.empty()) return;
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
+}
+
+void CDeviceManagerDlg::SetWindowTitle() {
+    SetWindowTextW(m_hwnd, (m_state.settings.APPTITLE + kVersionText).c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+bool CDeviceManagerDlg::PreTranslateMessage(MSG &message) {
+    // Escape would end the dialog through IDCANCEL, past the exit procedure.
+    return message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE;
+}
+
+bool CDeviceManagerDlg::OnCommand(int id, int notifyCode, HWND control) {
+    if (notifyCode != BN_CLICKED) return CDialog::OnCommand(id, notifyCode, control);
+    switch (id) {
+    case IDC_UPGRADE:
+        return true;
+    case IDC_REPAIR:
+        return true;
+    case IDC_BROWSE:
+        OnBrowse();
+        return true;
+    case IDC_EXIT:
+        OnExit();
+        return true;
+    case IDC_HIDDEN_BUTTON1:
+        return true;
+    default:
+        return CDialog::OnCommand(id, notifyCode, control);
+    }
+}
+
+bool CDeviceManagerDlg::OnClose() {
+    OnExit();
+    return true;
+}
+
+bool CDeviceManagerDlg::OnTimer(UINT_PTR timerId) {
+    if (timerId == IDT_START) {
+        KillTimer(m_hwnd, IDT_START);
+        SetItemText(IDC_STATUS_LINE, Text(L"IDS_40"));
+        SetItemText(IDC_STATUS_LINE, Text(L"IDS_41"));
+    } else if (timerId == IDT_ELAPSED) {
+        const long long elapsed = static_cast<long long>(time(nullptr)) - m_state.g_jobStartTime;
+        wchar_t text[32];
+        swprintf(text, 32, L"%02d:%02d", static_cast<int>(elapsed / 60),
+                 static_cast<int>(elapsed % 60));
+        SetItemText(IDC_ELAPSED_TIME, text);
+    }
+    return false;
+}
+
+bool CDeviceManagerDlg::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hwnd, &paint);
+    if (IsIconic(m_hwnd)) {
+        SendMessageW(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+        DrawIcon(dc, x, y, m_icon);
+    } else {
+        BlitPicture(dc, m_titlePicture, kTitleX, kTitleY, kTitleWidth, kTitleHeight);
+    }
+    EndPaint(m_hwnd, &paint);
+    return true;
+}
+
+bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) {
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
+        OnSysCommand(wParam);
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(m_icon);
+        return true;
+    case WM_UPGRADE_RESULT:
+        OnUpgradeResult(wParam, lParam);
+        return true;
+    case WM_DEVICE_PROMPT:
+        OnDevicePrompt(wParam, lParam);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
+    CAboutDlg about(m_hwnd, m_state.settings.APPTITLE, Text(L"IDS_83"), Text(L"IDS_84"));
+    about.DoModal();
+}
+
+void CDeviceManagerDlg::OnUpgradeResult(WPARAM /*mode*/, LPARAM /*resultCode*/) {}
+
+void CDeviceManagerDlg::OnDevicePrompt(WPARAM /*kind*/, LPARAM answer) {
+    if (answer) *reinterpret_cast<int32_t *>(answer) = 0;
+}
+
+void CDeviceManagerDlg::OnBrowse() {}
+
+// ---------------------------------------------------------------------------
+// Exit
+
+void CDeviceManagerDlg::OnExit() {
+    const bool jobRunning = m_state.g_upgradeRunning != 0 || m_state.g_repairRunning != 0;
+    const std::wstring question = Text(jobRunning ? L"IDS_49" : L"IDS_50");
+    if (ShowMessage(question, m_state.settings.APPTITLE, MB_YESNO | MB_ICONEXCLAMATION) == IDNO)
+        return;
+    m_services.gate.Close(PumpSent, 5000);
+    if (!m_state.g_loaderFilePath.empty() && PathFileExistsW(m_state.g_loaderFilePath.c_str()))
+        DeleteFileW(m_state.g_loaderFilePath.c_str());
+    if (m_state.g_libraryInitialized) m_services.library.DllDeInitialize();
+    m_viewWindow = nullptr;
+    EndDialog(IDCANCEL);
+}

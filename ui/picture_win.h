@@ -1,0 +1,27 @@
+// Pictures that dialogs load from bitmap files and draw themselves.
+#pragma once
+
+#include <windows.h>
+
+// Owns one bitmap loaded from a file (LR_LOADFROMFILE, the file's own size);
+// null when the file is missing or not a bitmap.
+class CPicture {
+public:
+    CPicture() = default;
+    ~CPicture() { Release(); }
+    CPicture(const CPicture &) = delete;
+    CPicture &operator=(const CPicture &) = delete;
+
+    // A name without a folder is looked for in the current directory.
+    bool LoadFromFile(const wchar_t *fileName);
+    void Release();
+    HBITMAP Handle() const { return m_bitmap; }
+    explicit operator bool() const { return m_bitmap != nullptr; }
+
+private:
+    HBITMAP m_bitmap = nullptr;
+};
+
+// Copies the top-left width x height pixels of a bitmap to (x, y) of a
+// device context; a larger bitmap is cut, never scaled.
+void BlitPicture(HDC target, HBITMAP bitmap, int x, int y, int width, int height);

@@ -1,0 +1,53 @@
+#include "ui/splash_dialog_win.h"
+
+#include <cwchar>
+
+#include "app/process_state.h"
+#include "res/resource.h"
+
+namespace {
+constexpr UINT_PTR kCloseTimer = 0;
+constexpr int kPictureWidth = 353;
+constexpr int kPictureHeight = 238;
+} // namespace
+
+CSplashDlg::CSplashDlg(HWND owner) : CDialog(IDD_SPLASH, owner) {}
+
+CSplashDlg::~CSplashDlg() = default;
+
+BOOL CSplashDlg::OnInitDialog() {
+    if (!m_picture.LoadFromFile(L"Startup.BMP"))
+        ShowWindow(GetDlgItem(IDC_SPLASH_PICTURE), SW_SHOWNORMAL);
+
+    wchar_t versionLine[100];
+    swprintf(versionLine, 100, L"Version: %ls", kVersionText);
+    (void)versionLine;
+
+    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, kPictureWidth, kPictureHeight, SWP_NOMOVE);
+    SetTimer(m_hwnd, kCloseTimer, kShowMs, nullptr);
+    return TRUE;
+}
+
+// Escape leaves the splash as it is: the timer closes it, and the picture
+// that the paint draws stays until the window goes.
+void CSplashDlg::OnCancel() {}
+
+bool CSplashDlg::OnTimer(UINT_PTR timerId) {
+    if (timerId != kCloseTimer) return false;
+    KillTimer(m_hwnd, kCloseTimer);
+    EndDialog(IDCANCEL);
+    return true;
+}
+
+bool CSplashDlg::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hwnd, &paint);
+    BlitPicture(dc, m_picture.Handle(), 0, 0, kPictureWidth, kPictureHeight);
+    EndPaint(m_hwnd, &paint);
+    return true;
+}
+
+void CSplashDlg::OnDestroy() {
+    KillTimer(m_hwnd, kCloseTimer);
+    m_picture.Release();
+}
