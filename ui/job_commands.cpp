@@ -66,7 +66,11 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
 
 bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
     ProcessState &state = ctx.state;
-    state.g_jobActive = 1;
+    // A click that arrives while another click is confirming or a job runs
+    // (a queued command, or one sent by another program) must neither start
+    // a second job on the same device nor, on its way out, hand the device
+    // back to the watcher under the job.
+    if (state.g_jobActive.exchange(1) != 0) return false;
     // A watcher cycle that began before the flag was set may still be writing
     // g_findResult and g_deviceInfo; the checks must see what it leaves.
     ctx.gate.WaitForWatchIdle(WaitPump(ctx));

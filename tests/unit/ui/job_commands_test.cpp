@@ -105,6 +105,21 @@ INSTANTIATE_TEST_SUITE_P(
         AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}}),
     [](const testing::TestParamInfo<AbandonCase> &info) { return info.param.name; });
 
+TEST(JobCommand, ClickWhileTheDeviceIsHeldIsIgnored) {
+    for (Command command : {OnUpgrade, OnRepair}) {
+        CommandBench bench;
+        bench.state.g_jobActive = 1; // a job runs, or another click is asking
+        bench.state.g_upgradeRunning = 1;
+
+        EXPECT_FALSE(command(bench.ctx));
+
+        EXPECT_TRUE(bench.view.Calls().empty());
+        EXPECT_TRUE(bench.jobsStarted.empty());
+        EXPECT_EQ(bench.state.g_jobActive.load(), 1);
+        EXPECT_EQ(bench.state.g_upgradeRunning.load(), 1);
+    }
+}
+
 struct LoaderCase {
     const char *name;
     uint16_t device;
