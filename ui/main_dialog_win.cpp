@@ -10,7 +10,11 @@
 #include "app/text_format.h"
 #include "res/resource.h"
 #include "ui/about_dialog_win.h"
-#include "ui/pending_win.h"
+#include "ui/elapsed_time.h"
+#include "ui/exit_procedure.h"
+#include "ui/firmware_selection.h"
+#include "ui/job_commands.h"
+#include "ui/start_tick.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
 
@@ -62,7 +66,19 @@ std::wstring ProgramFolder() {
 
 CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
-      m_state(m_services.state) {
+      m_state(m_services.state), m_texts(m_state),
+      m_ctx{m_state,
+            m_model,
+            *this,
+            m_texts,
+            m_services.platform.clock,
+            m_services.platform.files,
+            m_services.gate,
+            PumpSent,
+            nullptr,
+            nullptr,
+            nullptr,
+            [this] { m_services.library.DllDeInitialize(); }} {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -70,11 +86,6 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
     CDeviceManagerDlg *self = this;
     g_mainDlg.compare_exchange_strong(self, nullptr);
     if (m_titlePicture) DeleteObject(m_titlePicture);
-}
-
-std::wstring CDeviceManagerDlg::Text(const wchar_t *key) {
-    pending::LanguageTexts texts(m_state);
-    return texts.Text(key);
 }
 
 // ---------------------------------------------------------------------------
@@ -188,8 +199,10 @@ bool CDeviceManagerDlg::OnCommand(int id, int notifyCode, HWND control) {
     if (notifyCode != BN_CLICKED) return CDialog::OnCommand(id, notifyCode, control);
     switch (id) {
     case IDC_UPGRADE:
+        OnUpgrade(m_ctx);
         return true;
     case IDC_REPAIR:
+        OnRepair(m_ctx);
         return true;
     case IDC_BROWSE:
         OnBrowse();
@@ -210,17 +223,10 @@ bool CDeviceManagerDlg::OnClose() {
 }
 
 bool CDeviceManagerDlg::OnTimer(UINT_PTR timerId) {
-    if (timerId == IDT_START) {
-        KillTimer(m_hwnd, IDT_START);
-        SetItemText(IDC_STATUS_LINE, Text(L"IDS_40"));
-        SetItemText(IDC_STATUS_LINE, Text(L"IDS_41"));
-    } else if (timerId == IDT_ELAPSED) {
-        const long long elapsed = static_cast<long long>(time(nullptr)) - m_state.g_jobStartTime;
-        wchar_t text[32];
-        swprintf(text, 32, L"%02d:%02d", static_cast<int>(elapsed / 60),
-                 static_cast<int>(elapsed % 60));
-        SetItemText(IDC_ELAPSED_TIME, text);
-    }
+    if (timerId == IDT_START)
+        OnStartTick(m_ctx);
+    else if (timerId == IDT_ELAPSED)
+        OnElapsedTick(m_ctx);
     return false;
 }
 
@@ -266,26 +272,38 @@ void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
     about.DoModal();
 }
 
-void CDeviceManagerDlg::OnUpgradeResult(WPARAM /*mode*/, LPARAM /*resultCode*/) {}
-
-void CDeviceManagerDlg::OnDevicePrompt(WPARAM /*kind*/, LPARAM answer) {
-    if (answer) *reinterpret_cast<int32_t *>(answer) = 0;
+void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
+    ::OnUpgradeResult(m_ctx, static_cast<unsigned>(mode), static_cast<int32_t>(resultCode));
 }
 
-void CDeviceManagerDlg::OnBrowse() {}
+void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
+    ::OnDevicePrompt(m_ctx, static_cast<unsigned>(kind), reinterpret_cast<int32_t *>(answer));
+}
+
+void CDeviceManagerDlg::OnBrowse() {
+    const std::wstring filter = BuildFirmwareFilter(m_state.settings.IMAGE_EXT_NAME);
+    wchar_t file[MAX_PATH] = L"";
+    OPENFILENAMEW dialog{};
+    // The record's first layout, without the fields later systems added.
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    dialog.hwndOwner = m_hwnd;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing changes
+    OnFirmwareChosen(m_ctx, file);
+}
 
 // ---------------------------------------------------------------------------
 // Exit
 
 void CDeviceManagerDlg::OnExit() {
-    const bool jobRunning = m_state.g_upgradeRunning != 0 || m_state.g_repairRunning != 0;
-    const std::wstring question = Text(jobRunning ? L"IDS_49" : L"IDS_50");
-    if (ShowMessage(question, m_state.settings.APPTITLE, MB_YESNO | MB_ICONEXCLAMATION) == IDNO)
-        return;
-    m_services.gate.Close(PumpSent, 5000);
-    if (!m_state.g_loaderFilePath.empty() && PathFileExistsW(m_state.g_loaderFilePath.c_str()))
-        DeleteFileW(m_state.g_loaderFilePath.c_str());
-    if (m_state.g_libraryInitialized) m_services.library.DllDeInitialize();
+    if (!RunExitProcedure(m_ctx)) return;
+    // No worker reaches the window any more: the gate is closed, and what
+    // slipped past it now writes to no window.
+    g_mainDlg = nullptr;
     m_viewWindow = nullptr;
     EndDialog(IDCANCEL);
 }

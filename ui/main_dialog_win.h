@@ -16,7 +16,9 @@
 #include "app/process_state.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
+#include "ui/command_context.h"
 #include "ui/dialog_win.h"
+#include "ui/pending_win.h"
 #include "ui/main_view.h"
 #include "ui/main_window_model.h"
 
@@ -84,7 +86,7 @@ private:
     void OnBrowse();
     void AddAboutItem();
     void SetWindowTitle();
-    std::wstring Text(const wchar_t *key);
+    std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
 
     MainDialogServices m_services;
     ProcessState &m_state;
@@ -93,6 +95,8 @@ private:
     HBITMAP m_titlePicture = nullptr;
     MainWindowModel m_model;
     HICON m_icon = nullptr;
+    pending::LanguageTexts m_texts;
+    CommandContext m_ctx;
 
     // The window handle as the worker threads see it: set before any worker
     // starts, cleared by the exit procedure before anything is released.

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ctime>
 #include <string>
 
 #include "app/language_texts.h"
@@ -122,9 +123,11 @@ public:
 class NullFiles : public IFileSystem {
 public:
     bool OpenForAppend(const std::wstring &) override { return true; }
-    bool PathExists(const std::wstring &) override { return false; }
-    bool HasAttributes(const std::wstring &) override { return false; }
-    bool DeleteFile(const std::wstring &) override { return false; }
+    bool PathExists(const std::wstring &p) override {
+        return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    bool HasAttributes(const std::wstring &p) override { return PathExists(p); }
+    bool DeleteFile(const std::wstring &p) override { return DeleteFileW(p.c_str()) != 0; }
     bool CreateDirectory(const std::wstring &) override { return false; }
     std::vector<FileEntry> FindFiles(const std::wstring &) override { return {}; }
 };
@@ -136,7 +139,7 @@ public:
 class NullClock : public IClock {
 public:
     void SleepMs(uint32_t ms) override { Sleep(ms); }
-    int64_t NowSeconds() override { return 0; }
+    int64_t NowSeconds() override { return static_cast<int64_t>(time(nullptr)); }
     uint64_t TickMs() override { return GetTickCount64(); }
 };
 
