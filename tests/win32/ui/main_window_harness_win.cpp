@@ -1,0 +1,90 @@
+#include "main_window_harness_win.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+MainWindowHarness *g_running = nullptr;
+constexpr UINT kStagePeriodMs = 60;
+constexpr DWORD kCloseTimeoutMs = 5000;
+} // namespace
+
+const wchar_t *const kTestStrings = L"IDS_39=About %s...\r\n"
+                                    L"IDS_40=Checking the firmware\r\n"
+                                    L"IDS_41=Connect a device\r\n"
+                                    L"IDS_49=A job runs. Exit anyway?\r\n"
+                                    L"IDS_50=Exit the program?\r\n"
+                                    L"IDS_83=\"About \"\r\n"
+                                    L"IDS_84=Version\r\n"
+                                    L"IDD102_1002=Up\r\n"
+                                    L"IDD102_1006=Fix\r\n"
+                                    L"IDD102_1005=Leave\r\n"
+                                    L"IDD102_1019=Image\r\n"
+                                    L"IDD102_1021=Device name\r\n"
+                                    L"IDD102_1027=not for edit fields\r\n"
+                                    L"IDD102_1034=Boot:\r\n";
+
+MainWindowHarness::MainWindowHarness() {
+    CreateDirectoryW((folder.Path() + L"Language").c_str(), nullptr);
+    WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n");
+    WriteLanguage(kTestStrings);
+}
+
+void MainWindowHarness::WriteSettings(const std::wstring &systemKeys) {
+    WriteUtf16File(folder.Path() + L"setting.ini", L"[SYSTEM]\r\n" + systemKeys);
+}
+
+void MainWindowHarness::WriteLanguage(const std::wstring &strings) {
+    WriteUtf16File(folder.Path() + L"Language\\Test.ini",
+                   L"[Setting]\r\nLanguage=Test\r\n[String]\r\n" + strings);
+}
+
+void MainWindowHarness::Run(std::vector<Stage> stages) {
+    MainDialogServices services(state, library, platform.platform, gate);
+    services.programFolder = folder.Path();
+    services.runSplash = runSplash;
+    services.messageBox = [this](HWND owner, const std::wstring &text, const std::wstring &caption,
+                                 unsigned style) { return boxes.Show(owner, text, caption, style); };
+    CDeviceManagerDlg window(services);
+    window_ = &window;
+    stages_ = std::move(stages);
+    next_ = 0;
+    started_ = false;
+    closeRequested_ = 0;
+    g_running = this;
+    const UINT_PTR timer = SetTimer(nullptr, 0, kStagePeriodMs, Tick);
+    const INT_PTR result = window.DoModal();
+    KillTimer(nullptr, timer);
+    g_running = nullptr;
+    window_ = nullptr;
+    EXPECT_EQ(result, IDCANCEL);
+    closedByExit = result == IDCANCEL;
+}
+
+void CALLBACK MainWindowHarness::Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (g_running) g_running->Step();
+}
+
+void MainWindowHarness::Step() {
+    // A stage may pump messages (a nested box, an About box): no stage runs
+    // inside another.
+    if (busy_ || !window_ || !window_->GetSafeHwnd()) return;
+    // The first tick may come while the window is still being made, before
+    // its start timer has run: the stages begin one period later.
+    if (!started_) {
+        started_ = true;
+        return;
+    }
+    busy_ = true;
+    if (next_ < stages_.size()) {
+        const size_t current = next_++;
+        stages_[current](*window_);
+    } else if (!closeRequested_) {
+        closeRequested_ = GetTickCount();
+        boxes.answers.assign(1, IDYES);
+        PostMessageW(window_->GetSafeHwnd(), WM_CLOSE, 0, 0);
+    } else if (GetTickCount() - closeRequested_ > kCloseTimeoutMs) {
+        ADD_FAILURE() << "the main window did not close through its exit procedure";
+        window_->EndDialog(-2);
+    }
+    busy_ = false;
+}

@@ -1,0 +1,357 @@
+// The main window as it comes up and as it refuses to go: layout from the
+// template, language texts, title, About item, Escape and Enter, and the
+// exit procedure's question.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "main_window_harness_win.h"
+#include "res/resource.h"
+
+namespace {
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+RECT RectInParent(HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+}
+
+std::wstring MenuItemText(HMENU menu, UINT id) {
+    wchar_t text[256] = L"";
+    if (GetMenuStringW(menu, id, text, 256, MF_BYCOMMAND) <= 0) return L"";
+    return text;
+}
+
+// An owned, enabled dialog of this thread other than the given one.
+HWND FindOwnedDialog(HWND owner) {
+    struct Search {
+        HWND owner;
+        HWND found;
+    } search{owner, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            if (GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
+                s->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+TEST(MainWindow, ControlsStandWhereTheTemplateSaysInTabOrder) {
+    DialogTemplate t;
+    ASSERT_TRUE(ReadDialogTemplate(IDD_DEVICEMANAGER_DIALOG, t));
+    MainWindowHarness harness;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        HWND child = GetWindow(dialog, GW_CHILD);
+        for (const TemplateItem &item : t.items) {
+            SCOPED_TRACE("control " + std::to_string(item.id));
+            ASSERT_NE(child, nullptr);
+            EXPECT_EQ(GetDlgCtrlID(child), item.id);
+            // The dialog manager converts position and size each on its own.
+            RECT expected{item.x, item.y, item.cx, item.cy};
+            MapDialogRect(dialog, &expected);
+            const RECT actual = RectInParent(child);
+            EXPECT_EQ(actual.left, expected.left);
+            EXPECT_EQ(actual.top, expected.top);
+            // A picture control takes the size of its picture.
+            const bool picture = (item.style & SS_TYPEMASK) == SS_BITMAP &&
+                                 _wcsicmp(item.className.c_str(), L"Static") == 0;
+            if (!picture) {
+                EXPECT_EQ(actual.right - actual.left, expected.right);
+                EXPECT_EQ(actual.bottom - actual.top, expected.bottom);
+            } else {
+                EXPECT_EQ(actual.right - actual.left, 150);
+                EXPECT_EQ(actual.bottom - actual.top, 54);
+            }
+            const DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
+            EXPECT_EQ(style & WS_TABSTOP, item.style & WS_TABSTOP);
+            EXPECT_EQ(style & WS_GROUP, item.style & WS_GROUP);
+            // The title picture stands in only when Title.BMP is missing,
+            // as it is here.
+            const bool shown = item.id == IDC_TITLE_PICTURE || (item.style & WS_VISIBLE) != 0;
+            EXPECT_EQ(IsWindowVisible(child) != FALSE, shown);
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        EXPECT_EQ(child, nullptr) << "a control the template does not hold";
+    }});
+}
+
+TEST(MainWindow, TakesItsTextsFromTheLanguageFile) {
+    MainWindowHarness harness;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_UPGRADE)), L"Up");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_REPAIR)), L"Fix");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_EXIT)), L"Leave");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_IMAGE_GROUP)), L"Image");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_DEVICE_NAME_CAPTION)), L"Device name");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_IMAGE_LOADER_CAPTION)), L"Boot:");
+        // Without a key the template's placeholder stays; an edit field
+        // never takes a text from the file.
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_DEVICE_LOADER_CAPTION)), L"Loader:");
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH)), L"");
+        // The start tick has run.
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_STATUS_LINE)), L"Connect a device");
+        // Upgrade and Repair wait for a device.
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REPAIR)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_BROWSE)));
+    }});
+}
+
+TEST(MainWindow, TitleRules) {
+    struct {
+        const wchar_t *settings;
+        const wchar_t *extraStrings;
+        const wchar_t *title;
+    } const cases[] = {
+        {L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n", L"", L"Test Manager v1.2 "},
+        {L"LANGUAGE=Test\r\n", L"", L" v1.2 "},
+        {L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n", L"IDD102_TITLE=From the file\r\n",
+         L"From the file"},
+        {L"LANGUAGE=Test\r\n", L"IDD102_TITLE=From the file\r\n", L"From the file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.title);
+        MainWindowHarness harness;
+        harness.WriteSettings(c.settings);
+        harness.WriteLanguage(std::wstring(kTestStrings) + c.extraStrings);
+        std::wstring title;
+        harness.Run({[&](CDeviceManagerDlg &window) { title = TextOf(window.GetSafeHwnd()); }});
+        EXPECT_EQ(title, c.title);
+    }
+}
+
+TEST(MainWindow, AboutItemFollowsItsLanguageText) {
+    struct {
+        const wchar_t *strings;
+        const wchar_t *item; // empty: no item
+    } const cases[] = {
+        {L"IDS_39=About %s...\r\n", L"About Test Manager..."},
+        {L"IDS_39=Info\r\n", L"Info"},
+        {L"", L""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.item);
+        MainWindowHarness harness;
+        harness.WriteLanguage(c.strings);
+        std::wstring item;
+        int separators = 0;
+        harness.Run({[&](CDeviceManagerDlg &window) {
+            HMENU menu = GetSystemMenu(window.GetSafeHwnd(), FALSE);
+            item = MenuItemText(menu, IDM_ABOUTBOX);
+            const int count = GetMenuItemCount(menu);
+            if (count > 0 && (GetMenuState(menu, count - 1, MF_BYPOSITION) & MF_SEPARATOR) == 0 &&
+                GetMenuItemID(menu, count - 1) == IDM_ABOUTBOX)
+                separators = (GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR) ? 1 : 0;
+        }});
+        EXPECT_EQ(item, c.item);
+        if (*c.item) {
+            EXPECT_EQ(separators, 1);
+        }
+    }
+}
+
+TEST(MainWindow, AboutItemOpensTheAboutBox) {
+    MainWindowHarness harness;
+    HWND about = nullptr;
+    std::wstring title, name, version;
+    bool pictureShown = false;
+    RECT size{};
+    harness.Run({
+        [&](CDeviceManagerDlg &window) {
+            PostMessageW(window.GetSafeHwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        },
+        [&](CDeviceManagerDlg &window) {
+            about = FindOwnedDialog(window.GetSafeHwnd());
+            ASSERT_NE(about, nullptr);
+            EXPECT_FALSE(IsWindowEnabled(window.GetSafeHwnd()));
+            title = TextOf(about);
+            name = TextOf(GetDlgItem(about, IDC_ABOUT_TITLE));
+            version = TextOf(GetDlgItem(about, IDC_ABOUT_VERSION));
+            pictureShown = IsWindowVisible(GetDlgItem(about, IDC_ABOUT_PICTURE)) != FALSE;
+            GetWindowRect(about, &size);
+            PostMessageW(about, WM_COMMAND, IDOK, 0);
+        },
+        [&](CDeviceManagerDlg &window) {
+            EXPECT_FALSE(IsWindow(about));
+            EXPECT_TRUE(IsWindowEnabled(window.GetSafeHwnd()));
+        },
+    });
+    EXPECT_EQ(title, L"About Test Manager");
+    EXPECT_EQ(name, L"Test Manager");
+    EXPECT_EQ(version, L"Version v1.2 ");
+    EXPECT_TRUE(pictureShown); // no AboutTitle.BMP in the current directory
+    EXPECT_EQ(size.right - size.left, 300);
+    EXPECT_EQ(size.bottom - size.top, 260);
+}
+
+TEST(MainWindow, EscapeEnterAndStrayCommandsDoNotClose) {
+    MainWindowHarness harness;
+    harness.Run({
+        [&](CDeviceManagerDlg &window) {
+            HWND exitButton = GetDlgItem(window.GetSafeHwnd(), IDC_EXIT);
+            SetFocus(exitButton);
+            PostMessageW(exitButton, WM_KEYDOWN, VK_ESCAPE, 0);
+            PostMessageW(exitButton, WM_KEYUP, VK_ESCAPE, 0);
+            PostMessageW(GetDlgItem(window.GetSafeHwnd(), IDC_FIRMWARE_PATH), WM_KEYDOWN,
+                         VK_RETURN, 0);
+            PostMessageW(window.GetSafeHwnd(), WM_COMMAND, IDOK, 0);
+            PostMessageW(window.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+        },
+        [&](CDeviceManagerDlg &window) {
+            EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
+            EXPECT_TRUE(harness.boxes.shown.empty()) << "nothing asks to exit";
+        },
+    });
+}
+
+TEST(MainWindow, ExitAsksAndNoChangesNothing) {
+    struct Route {
+        const char *name;
+        UINT message;
+        WPARAM wParam;
+    };
+    const Route exitButton{"Exit button", WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED)};
+    const Route close{"WM_CLOSE", WM_CLOSE, 0};
+    const Route systemClose{"system Close", WM_SYSCOMMAND, SC_CLOSE};
+    const struct {
+        const char *name;
+        int upgradeRunning, repairRunning;
+        Route route;
+        const wchar_t *question;
+    } cases[] = {
+        {"no job", 0, 0, exitButton, L"Exit the program?"},
+        {"no job", 0, 0, close, L"Exit the program?"},
+        {"no job", 0, 0, systemClose, L"Exit the program?"},
+        {"upgrade", 1, 0, exitButton, L"A job runs. Exit anyway?"},
+        {"repair", 0, 1, systemClose, L"A job runs. Exit anyway?"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " through " + c.route.name);
+        MainWindowHarness harness;
+        const std::wstring loader = harness.folder.Path() + L"QVBOOT.BIN";
+        WriteUtf16File(loader, L"loader");
+        harness.state.g_loaderFilePath = loader;
+        harness.state.g_libraryInitialized = 1;
+        harness.state.g_upgradeRunning = c.upgradeRunning;
+        harness.state.g_repairRunning = c.repairRunning;
+        harness.Run({
+            [&](CDeviceManagerDlg &window) {
+                harness.boxes.answers.assign(1, IDNO);
+                PostMessageW(window.GetSafeHwnd(), c.route.message, c.route.wParam, 0);
+            },
+            [&](CDeviceManagerDlg &window) {
+                ASSERT_EQ(harness.boxes.shown.size(), 1u);
+                const ShownBox &box = harness.boxes.shown[0];
+                EXPECT_EQ(box.text, c.question);
+                EXPECT_EQ(box.caption, L"Test Manager");
+                EXPECT_EQ(box.style, static_cast<unsigned>(MB_YESNO | MB_ICONEXCLAMATION));
+                EXPECT_EQ(box.owner, window.GetSafeHwnd());
+                EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
+                EXPECT_NE(GetFileAttributesW(loader.c_str()), INVALID_FILE_ATTRIBUTES);
+                EXPECT_EQ(harness.library.deinitCalls, 0);
+                EXPECT_FALSE(harness.gate.IsClosed());
+            },
+        });
+        // The harness then answered Yes: the loader file and the library
+        // went, and the gate stays shut for the workers.
+        EXPECT_TRUE(harness.closedByExit);
+        EXPECT_EQ(harness.boxes.shown.size(), 2u);
+        EXPECT_EQ(GetFileAttributesW(loader.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(harness.library.deinitCalls, 1);
+        EXPECT_TRUE(harness.gate.IsClosed());
+    }
+}
+
+TEST(MainWindow, LoggingOffLeavesTheLibraryAlone) {
+    MainWindowHarness harness;
+    harness.state.g_libraryInitialized = 0;
+    harness.Run({});
+    EXPECT_TRUE(harness.closedByExit);
+    EXPECT_EQ(harness.library.deinitCalls, 0);
+}
+
+TEST(MainWindow, HandsItsHandleToTheLibraryLast) {
+    MainWindowHarness harness;
+    HWND shown = nullptr;
+    harness.Run({[&](CDeviceManagerDlg &window) { shown = window.GetSafeHwnd(); }});
+    EXPECT_EQ(harness.library.mainWindow, shown);
+    EXPECT_EQ(harness.library.vidPid.size(), 6u);
+}
+
+// A worker that writes into the window in gate sections, as the watcher
+// does, while the user leaves: the exit ends it, and nothing it writes after
+// the exit reaches a window.
+TEST(MainWindow, ExitWhileAWorkerWritesEndsCleanly) {
+    MainWindowHarness harness;
+    std::atomic<bool> stop{false};
+    std::atomic<int> writes{0};
+    std::atomic<int> writesAfterClose{0};
+    std::thread worker;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        worker = std::thread([&, view = static_cast<IMainView *>(&window)] {
+            while (!stop) {
+                {
+                    GateSection section(harness.gate);
+                    if (!section) {
+                        // Past the gate the view is still there, but it
+                        // reaches no window any more.
+                        view->SetItemText(IDC_DETAIL_LINE, L"late");
+                        view->EnableItem(IDC_UPGRADE, true);
+                        ++writesAfterClose;
+                        break;
+                    }
+                    view->SetItemText(IDC_DETAIL_LINE, L"cycle " + std::to_wstring(++writes));
+                }
+                Sleep(5);
+            }
+        });
+        while (writes < 3) PumpMessages(10);
+    }});
+    stop = true;
+    worker.join();
+    EXPECT_TRUE(harness.closedByExit);
+    EXPECT_GE(writes.load(), 3);
+    EXPECT_EQ(writesAfterClose.load(), 1);
+}
+
+TEST(MainWindow, TitlePictureFromTheCurrentDirectory) {
+    MainWindowHarness harness;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    WriteBitmapFile(harness.folder.Path() + L"Title.BMP", 200, 80, RGB(200, 30, 40));
+    SetCurrentDirectoryW(harness.folder.Path().c_str());
+    bool pictureControlShown = true;
+    COLORREF inside = 0, outside = 0;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        pictureControlShown = IsWindowVisible(GetDlgItem(dialog, IDC_TITLE_PICTURE)) != FALSE;
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        HDC dc = GetDC(dialog);
+        inside = GetPixel(dc, 20 + 149, 10 + 53); // the last pixel of the 150 x 54 block
+        outside = GetPixel(dc, 20 + 150, 10 + 20); // cut: not drawn
+        ReleaseDC(dialog, dc);
+    }});
+    SetCurrentDirectoryW(previous);
+    EXPECT_FALSE(pictureControlShown);
+    EXPECT_EQ(inside, RGB(200, 30, 40));
+    EXPECT_NE(outside, RGB(200, 30, 40));
+}
+
+} // namespace
