@@ -2,101 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 
 #include "app/language.h"
 #include "tests/unit/app/ini_profile_fake.h"
+#include "tests/unit/app/recording_fakes.h"
 
 namespace {
 
 std::string Narrow(const std::wstring &text) { return EncodeUtf8(text); }
-
-// Records the calls LoadSettings may make; any other call is recorded too,
-// so that an unexpected one shows up in the comparison.
-class RecordingLibrary : public IDeviceLibrary {
-public:
-    std::vector<std::string> calls;
-
-    int DllInitialize() override { return Record("DllInitialize"); }
-    int DllDeInitialize() override { return Record("DllDeInitialize"); }
-    int SetLogPath(const char *folder) override {
-        return Record(std::string("SetLogPath ") + folder);
-    }
-    int SetLoaderRestoreFlag(int flag) override {
-        return Record("SetLoaderRestoreFlag " + std::to_string(flag));
-    }
-    int SetEraseUserSection(int flag) override {
-        return Record("SetEraseUserSection " + std::to_string(flag));
-    }
-    int SetMainWindowHwnd(HWND) override { return Record("SetMainWindowHwnd"); }
-    int SetVidPid(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t) override {
-        return Record("SetVidPid");
-    }
-    int QV_FindDevice(DEVICE_INFO *, int) override { return Record("QV_FindDevice"); }
-    int QV_GetDeviceVersion(DEVICE_INFO *, ANDROID_VERSION *) override {
-        return Record("QV_GetDeviceVersion");
-    }
-    int QV_GetImageSize(const char *, uint32_t *) override { return Record("QV_GetImageSize"); }
-    int QV_GetLoaderVersion(const char *, uint16_t *) override {
-        return Record("QV_GetLoaderVersion");
-    }
-    int QV_GetSystemVersion(const char *, uint32_t *) override {
-        return Record("QV_GetSystemVersion");
-    }
-    int ExtractLoaderFile(const char *, const char *) override {
-        return Record("ExtractLoaderFile");
-    }
-    int QV_EraseIDB(DEVICE_INFO *, uint16_t, int, const char *) override {
-        return Record("QV_EraseIDB");
-    }
-    int QV_Upgrade(DEVICE_INFO *, uint32_t, uint32_t, uint32_t, const char *, int, int) override {
-        return Record("QV_Upgrade");
-    }
-    int QV_ResetDevice(DEVICE_INFO *) override { return Record("QV_ResetDevice"); }
-    int QV_WaitDevice(DEVICE_INFO *, int, uint16_t, int) override {
-        return Record("QV_WaitDevice");
-    }
-    int QV_DownloadImage(DEVICE_INFO *, const char *) override {
-        return Record("QV_DownloadImage");
-    }
-    int QV_SwitchVeskUsb(DEVICE_INFO *) override { return Record("QV_SwitchVeskUsb"); }
-    int QVIsVeskUsbPlug() override { return Record("QVIsVeskUsbPlug"); }
-    int QVInstallDriver(const char *) override { return Record("QVInstallDriver"); }
-
-private:
-    int Record(const std::string &call) {
-        calls.push_back(call);
-        return 1;
-    }
-};
-
-struct Box {
-    std::wstring text;
-    std::optional<std::wstring> caption;
-    unsigned style;
-    bool operator==(const Box &o) const {
-        return text == o.text && caption == o.caption && style == o.style;
-    }
-};
-
-class RecordingView : public IMainView {
-public:
-    std::vector<Box> boxes;
-    void SetItemText(int, const std::wstring &) override {}
-    void EnableItem(int, bool) override {}
-    int ShowMessage(const std::wstring &text, const std::optional<std::wstring> &caption,
-                    unsigned style) override {
-        boxes.push_back(Box{text, caption, style});
-        return mb::kIdOk;
-    }
-    void StartBusy() override {}
-    void StopBusy() override {}
-    void ResetBusy() override {}
-    void StartTimer(int, unsigned) override {}
-    void StopTimer(int) override {}
-    void PostUpgradeResult(int, int) override {}
-};
 
 class LoadSettingsTest : public ::testing::Test {
 protected:
@@ -148,7 +62,7 @@ TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
     AddLanguage(L"English.ini", L"[Setting]\nLanguage=English\n");
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
     ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (Box{L"Failure to Load setting!", std::wstring(L"ERROR"),
+    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
                                   mb::kOk | mb::kIconError}));
     EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
     EXPECT_TRUE(library.calls.empty());
@@ -310,7 +224,7 @@ TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped)
                   L"FIRMWARE=D:\\images\\gone.img\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (Box{L"Introuvable :\nD:\\images\\gone.img", std::wstring(L"QV"),
+    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img", std::wstring(L"QV"),
                                   mb::kOk | mb::kIconExclamation}));
     EXPECT_EQ(state.settings.FIRMWARE, L"");
 }
