@@ -6,6 +6,10 @@
 
 #include "app/platform_win.h"
 
+// <windows.h> turns the names DeleteFile and CreateDirectory into macros, so
+// in this file the interface's members carry the W names too; the API is
+// called with :: to reach the functions rather than the members.
+
 bool FileSystemWin::OpenForAppend(const std::wstring &path) {
     FILE *file = _wfopen(path.c_str(), L"a+");
     if (file == nullptr) return false;
@@ -22,11 +26,11 @@ bool FileSystemWin::HasAttributes(const std::wstring &path) {
 }
 
 bool FileSystemWin::DeleteFile(const std::wstring &path) {
-    return DeleteFileW(path.c_str()) != FALSE;
+    return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool FileSystemWin::CreateDirectory(const std::wstring &path) {
-    return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+    return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }
 
 std::vector<FileEntry> FileSystemWin::FindFiles(const std::wstring &pattern) {

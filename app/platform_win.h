@@ -1,5 +1,12 @@
 // The platform interfaces of app/platform.h on the Win32 API.
+//
+// <windows.h> comes first on purpose: it turns DeleteFile and CreateDirectory
+// into macros, and the interface's members must carry the same (W) names in
+// every file that declares, defines or calls them. A Win32 file therefore
+// includes this header (or <windows.h>) before any header of the logic.
 #pragma once
+
+#include <windows.h>
 
 #include "app/platform.h"
 
