@@ -4,8 +4,14 @@
 
 #include "app/platform_win.h"
 
-void ClockWin::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void ClockWin::SleepMs(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
-int64_t ClockWin::NowSeconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t ClockWin::NowSeconds() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
-uint64_t ClockWin::TickMs() { return GetTickCount64(); }
+uint64_t ClockWin::TickMs() {
+    return GetTickCount64();
+}

@@ -20,8 +20,8 @@ void ApplyDialogTexts(HWND dialog, int templateId, const std::wstring &languageF
     ProfileReaderWin profile;
     const std::wstring prefix = L"IDD" + std::to_wstring(templateId) + L"_";
 
-    const std::wstring title = profile.GetString(languageFile, L"String", prefix + L"TITLE",
-                                                 kTextChars);
+    const std::wstring title =
+        profile.GetString(languageFile, L"String", prefix + L"TITLE", kTextChars);
     if (!title.empty()) SetWindowTextW(dialog, title.c_str());
 
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
@@ -30,8 +30,8 @@ void ApplyDialogTexts(HWND dialog, int templateId, const std::wstring &languageF
         // A control without an id has -1 in an extended template and its
         // 16-bit form 0xFFFF in a classic one.
         if (id == -1 || id == 0xFFFF || !TakesText(child)) continue;
-        const std::wstring text = profile.GetString(languageFile, L"String",
-                                                    prefix + std::to_wstring(id), kTextChars);
+        const std::wstring text =
+            profile.GetString(languageFile, L"String", prefix + std::to_wstring(id), kTextChars);
         if (!text.empty()) SetWindowTextW(child, text.c_str());
     }
 }

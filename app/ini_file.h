@@ -10,7 +10,7 @@
 #include "app/platform.h"
 
 class CIniFile {
-public:
+  public:
     CIniFile(IFileSystem &files, IProfileReader &profile);
 
     // Opens the file for appending and reading (creating it when missing) and
@@ -25,7 +25,7 @@ public:
     int GetInt(const std::wstring &section, const std::wstring &key); // default 0
     uint32_t GetHex(const std::wstring &section, const std::wstring &key);
 
-private:
+  private:
     IFileSystem &m_files;
     IProfileReader &m_profile;
     // The UI thread sets the path at start-up and the repair job sets it again

@@ -38,8 +38,7 @@ void ReplaceAll(std::wstring &text, const wchar_t *from, wchar_t to) {
     std::wstring out;
     out.reserve(text.size());
     size_t start = 0;
-    for (size_t hit = text.find(from, 0); hit != std::wstring::npos;
-         hit = text.find(from, start)) {
+    for (size_t hit = text.find(from, 0); hit != std::wstring::npos; hit = text.find(from, start)) {
         out.append(text, start, hit - start);
         out += to;
         start = hit + fromLength;

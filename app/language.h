@@ -46,14 +46,14 @@ std::wstring DecodeLangEscapes(std::wstring text);
 // holds a reference to the path, so it can be made before the language is
 // chosen and follows the choice.
 class LanguageFileTexts : public ILanguageTexts {
-public:
+  public:
     LanguageFileTexts(IProfileReader &profile, const std::wstring &languageFile)
         : m_profile(profile), m_languageFile(languageFile) {}
     std::wstring Text(const std::wstring &key) override {
         return LoadLangString(m_profile, key, m_languageFile);
     }
 
-private:
+  private:
     IProfileReader &m_profile;
     const std::wstring &m_languageFile;
 };

@@ -12,7 +12,7 @@
 
 // GetPrivateProfileStringW / GetPrivateProfileIntW, with the caller's buffer size.
 class ProfileReaderWin : public IProfileReader {
-public:
+  public:
     std::wstring GetString(const std::wstring &file, const std::wstring &section,
                            const std::wstring &key, size_t bufferChars) override;
     int GetInt(const std::wstring &file, const std::wstring &section, const std::wstring &key,
@@ -20,11 +20,11 @@ public:
 };
 
 class FileSystemWin : public IFileSystem {
-public:
-    bool OpenForAppend(const std::wstring &path) override; // _wfopen "a+"
-    bool PathExists(const std::wstring &path) override;    // PathFileExistsW
-    bool HasAttributes(const std::wstring &path) override; // GetFileAttributesW
-    bool DeleteFile(const std::wstring &path) override;    // DeleteFileW
+  public:
+    bool OpenForAppend(const std::wstring &path) override;   // _wfopen "a+"
+    bool PathExists(const std::wstring &path) override;      // PathFileExistsW
+    bool HasAttributes(const std::wstring &path) override;   // GetFileAttributesW
+    bool DeleteFile(const std::wstring &path) override;      // DeleteFileW
     bool CreateDirectory(const std::wstring &path) override; // CreateDirectoryW
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
 };
@@ -33,13 +33,13 @@ public:
 // character the code page cannot hold exactly, instead of letting the
 // platform put '?' or a look-alike in its place.
 class TextCodecWin : public ITextCodec {
-public:
+  public:
     bool ToAnsi(const std::wstring &text, std::string &ansi) override;
     std::wstring FromAnsi(const std::string &ansi) override;
 };
 
 class ClockWin : public IClock {
-public:
+  public:
     void SleepMs(uint32_t milliseconds) override; // Sleep
     int64_t NowSeconds() override;                // time()
     uint64_t TickMs() override;                   // GetTickCount64

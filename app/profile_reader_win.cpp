@@ -9,9 +9,8 @@ std::wstring ProfileReaderWin::GetString(const std::wstring &file, const std::ws
                                          const std::wstring &key, size_t bufferChars) {
     if (bufferChars == 0 || bufferChars > UINT_MAX) return std::wstring();
     std::vector<wchar_t> buffer(bufferChars, L'\0');
-    const DWORD length =
-        GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
-                                 static_cast<DWORD>(bufferChars), file.c_str());
+    const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
+                                                  static_cast<DWORD>(bufferChars), file.c_str());
     return std::wstring(buffer.data(), length < bufferChars ? length : bufferChars - 1);
 }
 

@@ -8,7 +8,9 @@
 
 namespace {
 
-uint16_t Low16(uint32_t value) { return static_cast<uint16_t>(value & 0xFFFFu); }
+uint16_t Low16(uint32_t value) {
+    return static_cast<uint16_t>(value & 0xFFFFu);
+}
 
 // Integer switches are on only at exactly 1.
 bool SwitchOn(CIniFile &ini, const wchar_t *section, const wchar_t *key) {
@@ -55,9 +57,9 @@ void ChooseLanguageFile(ProcessState &state, CIniFile &ini, const Platform &plat
     if (language.empty()) language = L"English";
 
     LANGUAGE_INFO list[kLanguageListCapacity];
-    const int count = ListLanguages(list, kLanguageListCapacity,
-                                    state.programFolder + L"Language\\", platform.files,
-                                    platform.profile);
+    const int count =
+        ListLanguages(list, kLanguageListCapacity, state.programFolder + L"Language\\",
+                      platform.files, platform.profile);
     const int chosen = FindLanguage(list, count, language);
     if (chosen >= 0) state.g_languageFile = list[chosen].path;
 }

@@ -17,19 +17,19 @@ TEST_P(ParseHexTest, ReadsDigitsUpToTheFirstOtherCharacter) {
     EXPECT_EQ(ParseHex(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseHexTest,
-    ::testing::Values(HexCase{L"", 0}, HexCase{L"1F", 0x1F}, HexCase{L"0x1F", 0x1F},
-                      HexCase{L"0X1f", 0x1F}, HexCase{L"2G7", 0x2}, HexCase{L"1A2G", 0x1A2},
-                      HexCase{L"0x", 0}, HexCase{L"0", 0}, HexCase{L"x1F", 0},
-                      HexCase{L" 1F", 0}, HexCase{L"ffffffff", 0xFFFFFFFFu},
-                      // More than eight digits keep the low 32 bits.
-                      HexCase{L"123456789", 0x23456789u},
-                      HexCase{L"12345678901234567890", 0x34567890u},
-                      HexCase{L"0xFFFFFFFFFFFFFFFFFFFF", 0xFFFFFFFFu}));
+INSTANTIATE_TEST_SUITE_P(Texts, ParseHexTest,
+                         ::testing::Values(HexCase{L"", 0}, HexCase{L"1F", 0x1F},
+                                           HexCase{L"0x1F", 0x1F}, HexCase{L"0X1f", 0x1F},
+                                           HexCase{L"2G7", 0x2}, HexCase{L"1A2G", 0x1A2},
+                                           HexCase{L"0x", 0}, HexCase{L"0", 0}, HexCase{L"x1F", 0},
+                                           HexCase{L" 1F", 0}, HexCase{L"ffffffff", 0xFFFFFFFFu},
+                                           // More than eight digits keep the low 32 bits.
+                                           HexCase{L"123456789", 0x23456789u},
+                                           HexCase{L"12345678901234567890", 0x34567890u},
+                                           HexCase{L"0xFFFFFFFFFFFFFFFFFFFF", 0xFFFFFFFFu}));
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     FakeFileSystem files;
     IniProfileFake profile{files};
     CIniFile ini{files, profile};

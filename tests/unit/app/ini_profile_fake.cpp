@@ -6,19 +6,26 @@
 
 namespace {
 
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c; }
+wchar_t AsciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c;
+}
 
 std::wstring AsciiLower(std::wstring text) {
-    for (wchar_t &c : text) c = AsciiLower(c);
+    for (wchar_t &c : text)
+        c = AsciiLower(c);
     return text;
 }
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
 
 std::wstring Trim(const std::wstring &text) {
     size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
     return text.substr(begin, end - begin);
 }
 
@@ -88,8 +95,8 @@ template <typename Visit> void WalkProfile(const std::wstring &text, Visit visit
         if (line.empty() || line[0] == L';') continue;
         if (line[0] == L'[') {
             const size_t close = line.find(L']');
-            section = Trim(line.substr(1, close == std::wstring::npos ? std::wstring::npos
-                                                                      : close - 1));
+            section =
+                Trim(line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
             inSection = true;
             continue;
         }
@@ -118,7 +125,8 @@ std::wstring DecodeProfileBytes(const std::string &bytes) {
     const size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     if (DecodeUtf8(bytes, start, text)) return text;
     text.clear();
-    for (char b : bytes) text += static_cast<wchar_t>(static_cast<unsigned char>(b));
+    for (char b : bytes)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(b));
     return text;
 }
 
@@ -214,17 +222,23 @@ int IniProfileFake::GetInt(const std::wstring &file, const std::wstring &section
     unsigned base = 10;
     if (i + 1 < value.size() && value[i] == L'0') {
         const wchar_t p = AsciiLower(value[i + 1]);
-        if (p == L'x') base = 16, i += 2;
-        else if (p == L'o') base = 8, i += 2;
-        else if (p == L'b') base = 2, i += 2;
+        if (p == L'x')
+            base = 16, i += 2;
+        else if (p == L'o')
+            base = 8, i += 2;
+        else if (p == L'b')
+            base = 2, i += 2;
     }
     uint32_t result = 0;
     for (; i < value.size(); ++i) {
         const wchar_t c = AsciiLower(value[i]);
         unsigned digit;
-        if (c >= L'0' && c <= L'9') digit = static_cast<unsigned>(c - L'0');
-        else if (c >= L'a' && c <= L'f') digit = static_cast<unsigned>(c - L'a' + 10);
-        else break;
+        if (c >= L'0' && c <= L'9')
+            digit = static_cast<unsigned>(c - L'0');
+        else if (c >= L'a' && c <= L'f')
+            digit = static_cast<unsigned>(c - L'a' + 10);
+        else
+            break;
         if (digit >= base) break;
         result = result * base + digit;
     }
@@ -261,7 +275,8 @@ std::wstring NameOf(const std::wstring &path) {
 }
 
 std::wstring WithoutTrailingSlash(std::wstring path) {
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    while (!path.empty() && path.back() == L'\\')
+        path.pop_back();
     return path;
 }
 
@@ -370,9 +385,9 @@ std::vector<FileEntry> FakeFileSystem::FindFiles(const std::wstring &pattern) {
         if (AsciiLower(FolderOf(entry.path)) != wantedFolder) continue;
         const std::wstring name = NameOf(entry.path);
         const std::wstring lower = AsciiLower(name);
-        if (!extension.empty() && (lower.size() < extension.size() ||
-                                   lower.compare(lower.size() - extension.size(),
-                                                 extension.size(), extension) != 0))
+        if (!extension.empty() &&
+            (lower.size() < extension.size() ||
+             lower.compare(lower.size() - extension.size(), extension.size(), extension) != 0))
             continue;
         found.push_back(FileEntry{name, entry.isFolder});
     }
@@ -395,6 +410,7 @@ bool Latin1TextCodec::ToAnsi(const std::wstring &text, std::string &ansi) {
 
 std::wstring Latin1TextCodec::FromAnsi(const std::string &ansi) {
     std::wstring text;
-    for (char b : ansi) text += static_cast<wchar_t>(static_cast<unsigned char>(b));
+    for (char b : ansi)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(b));
     return text;
 }

@@ -34,8 +34,8 @@ class FakeFileSystem;
 // 0x hexadecimal, 0o octal or 0b binary number up to its first other
 // character, and gives the default for a missing or empty value.
 class IniProfileFake : public IProfileReader {
-public:
-    IniProfileFake() = default;                                // reads the disk
+  public:
+    IniProfileFake() = default; // reads the disk
     explicit IniProfileFake(FakeFileSystem &files) : m_files(&files) {}
 
     std::wstring GetString(const std::wstring &file, const std::wstring &section,
@@ -49,7 +49,7 @@ public:
 
     int reads = 0; // how often a file was read: nothing may be cached
 
-private:
+  private:
     bool Load(const std::wstring &file, std::wstring &text);
     bool Find(const std::wstring &file, const std::wstring &section, const std::wstring &key,
               std::wstring &value);
@@ -60,7 +60,7 @@ private:
 // Paths compare without regard to ASCII case, as on Windows. A file's folders
 // exist as soon as the file does; an empty folder is added with AddFolder.
 class FakeFileSystem : public IFileSystem {
-public:
+  public:
     void AddFile(const std::wstring &path, const std::string &bytes = std::string());
     void AddTextFile(const std::wstring &path, const std::wstring &text); // stored as UTF-8
     void AddFolder(const std::wstring &path);
@@ -83,7 +83,7 @@ public:
 
     std::vector<std::wstring> calls; // "OpenForAppend <path>", "CreateDirectory <path>", ...
 
-private:
+  private:
     struct Entry {
         std::wstring path;
         bool isFolder = false;
@@ -97,13 +97,13 @@ private:
 
 // U+0000..U+00FF convert byte for byte; anything else has no representation.
 class Latin1TextCodec : public ITextCodec {
-public:
+  public:
     bool ToAnsi(const std::wstring &text, std::string &ansi) override;
     std::wstring FromAnsi(const std::string &ansi) override;
 };
 
 class ManualClock : public IClock {
-public:
+  public:
     void SleepMs(uint32_t milliseconds) override { tickMs += milliseconds; }
     int64_t NowSeconds() override { return static_cast<int64_t>(tickMs / 1000) + epochSeconds; }
     uint64_t TickMs() override { return tickMs; }

@@ -21,11 +21,10 @@ const fs::path kSourceDir = QV_SOURCE_DIR;
 
 // Every message and status key, including those the code builds from a
 // number (the failure texts of result codes).
-const std::set<int> kTextKeys = {6,   20,  21,  28,  29,  30,  31,  38,  39,  40,  41,  44,
-                                 47,  49,  50,  52,  53,  54,  81,  82,  83,  84,  88,  89,
-                                 90,  91,  92,  93,  101, 102, 103, 104, 106, 107, 108, 109,
-                                 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 121, 122,
-                                 123, 124, 125, 126, 127, 128, 129, 130};
+const std::set<int> kTextKeys = {
+    6,   20,  21,  28,  29,  30,  31,  38,  39,  40,  41,  44,  47,  49,  50,  52,  53,  54,  81,
+    82,  83,  84,  88,  89,  90,  91,  92,  93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111,
+    112, 113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130};
 
 // Texts used as formats: their one "%s" receives a name or a path.
 const std::set<int> kFormatKeys = {6, 30, 39, 52};
@@ -79,14 +78,15 @@ void CountPlaceholders(const std::wstring &text, int &strings, int &strays) {
 }
 
 class ShippedLanguageFile : public ::testing::TestWithParam<fs::path> {
-protected:
+  protected:
     std::wstring File() const { return GetParam().wstring(); }
     IniProfileFake profile;
 };
 
 TEST(LanguageFiles, TwoAreShipped) {
     std::vector<std::string> names;
-    for (const fs::path &file : ShippedFiles()) names.push_back(file.filename().string());
+    for (const fs::path &file : ShippedFiles())
+        names.push_back(file.filename().string());
     EXPECT_EQ(names, (std::vector<std::string>{"Chinese.ini", "English.ini"}));
 }
 
@@ -139,8 +139,10 @@ TEST_P(ShippedLanguageFile, HoldsNoKeyTheProgramDoesNotUse) {
     for (const auto &pair : profile.Section(File(), L"String")) {
         const std::wstring &key = pair.first;
         bool known = false;
-        for (int n : kTextKeys) known = known || key == L"IDS_" + std::to_wstring(n);
-        for (int n : kMainWindowControls) known = known || key == L"IDD102_" + std::to_wstring(n);
+        for (int n : kTextKeys)
+            known = known || key == L"IDS_" + std::to_wstring(n);
+        for (int n : kMainWindowControls)
+            known = known || key == L"IDD102_" + std::to_wstring(n);
         EXPECT_TRUE(known) << EncodeUtf8(key);
     }
 }

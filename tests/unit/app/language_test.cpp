@@ -11,7 +11,7 @@ namespace {
 const std::wstring kFolder = L"C:\\QV\\Language";
 
 class ListLanguagesTest : public ::testing::Test {
-protected:
+  protected:
     ListLanguagesTest() { files.AddFolder(kFolder); }
     void Add(const std::wstring &name, const std::wstring &text) {
         files.AddTextFile(kFolder + L"\\" + name, text);
@@ -21,8 +21,8 @@ protected:
         std::vector<LANGUAGE_INFO> table(static_cast<size_t>(capacity));
         count = ListLanguages(table.data(), capacity, folder, files, profile);
         std::vector<std::wstring> out;
-        for (int i = 0; i < count; ++i) out.push_back(std::wstring(table[i].name) + L"|" +
-                                                      table[i].path);
+        for (int i = 0; i < count; ++i)
+            out.push_back(std::wstring(table[i].name) + L"|" + table[i].path);
         return out;
     }
 
@@ -33,10 +33,10 @@ protected:
 
 TEST_F(ListLanguagesTest, KeepsSearchOrderAndSkipsWhatIsNoLanguageFile) {
     Add(L"Zulu.ini", L"[Setting]\nLanguage=isiZulu\n");
-    Add(L"English.ini", L"[String]\nIDS_50=Exit?\n");       // declares no language
-    Add(L"Empty.ini", L"[Setting]\nLanguage=\n");            // empty name
-    Add(L"readme.txt", L"[Setting]\nLanguage=Text\n");       // not *.ini
-    files.AddFolder(kFolder + L"\\Old.ini");                 // a folder
+    Add(L"English.ini", L"[String]\nIDS_50=Exit?\n");           // declares no language
+    Add(L"Empty.ini", L"[Setting]\nLanguage=\n");               // empty name
+    Add(L"readme.txt", L"[Setting]\nLanguage=Text\n");          // not *.ini
+    files.AddFolder(kFolder + L"\\Old.ini");                    // a folder
     Add(L"Old.ini\\Inner.ini", L"[Setting]\nLanguage=Inner\n"); // not visited
     Add(L"Eng.INI", L"[setting]\nlanguage = English \n");
     EXPECT_EQ(Listed(), (std::vector<std::wstring>{L"isiZulu|C:\\QV\\Language\\Zulu.ini",
@@ -101,8 +101,16 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{L"English", L"ENGLISH", true},
                       NameCase{L"English", L"English ", false},
                       NameCase{L"English", L"Englis", false},
-                      NameCase{L"Fran\x00E7" L"ais", L"FRAN\x00C7" L"AIS", true},
-                      NameCase{L"\x010C" L"e\x0161tina", L"\x010D" L"E\x0160TINA", true},
+                      NameCase{L"Fran\x00E7"
+                               L"ais",
+                               L"FRAN\x00C7"
+                               L"AIS",
+                               true},
+                      NameCase{L"\x010C"
+                               L"e\x0161tina",
+                               L"\x010D"
+                               L"E\x0160TINA",
+                               true},
                       NameCase{L"Polski \x0141\x017B", L"polski \x0142\x017C", true},
                       NameCase{L"\x0420\x0443\x0441\x0441\x043A\x0438\x0439",
                                L"\x0440\x0423\x0421\x0421\x041A\x0418\x0419", true},
@@ -129,8 +137,7 @@ struct EscapeCase {
 class EscapeTest : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(EscapeTest, DecodesTheFiveEscapesOnly) {
-    EXPECT_EQ(DecodeLangEscapes(GetParam().raw), GetParam().decoded)
-        << EncodeUtf8(GetParam().raw);
+    EXPECT_EQ(DecodeLangEscapes(GetParam().raw), GetParam().decoded) << EncodeUtf8(GetParam().raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -148,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{L"\\\\\"", L"\\\""}));
 
 class LoadLangStringTest : public ::testing::Test {
-protected:
+  protected:
     void Write(const std::wstring &strings) {
         files.AddTextFile(file, L"[Setting]\nLanguage=Test\n[String]\n" + strings);
     }

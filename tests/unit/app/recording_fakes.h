@@ -13,7 +13,7 @@
 // Records every call by name (with its text or flag argument where it has
 // one); every call succeeds (returns 1).
 class RecordingLibrary : public IDeviceLibrary {
-public:
+  public:
     std::vector<std::string> calls;
 
     int DllInitialize() override { return Record("DllInitialize"); }
@@ -62,7 +62,7 @@ public:
     int QVIsVeskUsbPlug() override { return Record("QVIsVeskUsbPlug"); }
     int QVInstallDriver(const char *) override { return Record("QVInstallDriver"); }
 
-private:
+  private:
     int Record(const std::string &call) {
         calls.push_back(call);
         return 1;
@@ -81,7 +81,7 @@ struct ShownMessage {
 
 // Keeps the message boxes; every box is answered OK. Everything else is ignored.
 class RecordingView : public IMainView {
-public:
+  public:
     std::vector<ShownMessage> boxes;
     void SetItemText(int, const std::wstring &) override {}
     void EnableItem(int, bool) override {}

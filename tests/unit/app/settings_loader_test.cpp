@@ -10,10 +10,12 @@
 
 namespace {
 
-std::string Narrow(const std::wstring &text) { return EncodeUtf8(text); }
+std::string Narrow(const std::wstring &text) {
+    return EncodeUtf8(text);
+}
 
 class LoadSettingsTest : public ::testing::Test {
-protected:
+  protected:
     LoadSettingsTest() { state.programFolder = L"C:\\QV\\"; }
 
     std::wstring SettingsPath() const { return state.programFolder + L"setting.ini"; }
@@ -22,9 +24,7 @@ protected:
         files.AddFolder(state.programFolder + L"Language");
         files.AddTextFile(state.programFolder + L"Language\\" + fileName, text);
     }
-    LoadSettingsResult Load() {
-        return LoadSettings(state, ini, platform, library, view, texts);
-    }
+    LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
 
     ProcessState state;
     FakeFileSystem files;
@@ -47,8 +47,7 @@ TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
                   s.ADB_ID_PID,
               0);
     EXPECT_EQ(s.IMAGE_EXT_NAME, L"IMG");
-    EXPECT_EQ(s.FIRMWARE + s.PARTITION + s.HOMEPAGE + s.DEVICE_ID_NAME + s.MSC_ID_NAME +
-                  s.APPTITLE,
+    EXPECT_EQ(s.FIRMWARE + s.PARTITION + s.HOMEPAGE + s.DEVICE_ID_NAME + s.MSC_ID_NAME + s.APPTITLE,
               L"");
     EXPECT_EQ(state.g_libraryInitialized.load(), 0);
     EXPECT_EQ(state.g_supportUsb11.load(), 0);
@@ -63,7 +62,7 @@ TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
     ASSERT_EQ(view.boxes.size(), 1u);
     EXPECT_EQ(view.boxes[0], (ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
-                                  mb::kOk | mb::kIconError}));
+                                           mb::kOk | mb::kIconError}));
     EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
     EXPECT_TRUE(library.calls.empty());
     EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
@@ -105,8 +104,8 @@ TEST_P(SwitchTest, SwitchIsOnOnlyAtOne) {
     std::wstring system = L"[SYSTEM]\n", debug = L"[DEBUG]\n";
     if (GetParam().value != nullptr) {
         const std::wstring v = GetParam().value;
-        system += L"SUPPORTUSB11=" + v + L"\nREPAIR_LOADER=" + v + L"\nERASEUSERSECTION=" + v +
-                  L"\n";
+        system +=
+            L"SUPPORTUSB11=" + v + L"\nREPAIR_LOADER=" + v + L"\nERASEUSERSECTION=" + v + L"\n";
         debug += L"PRINT_LOG=" + v + L"\n";
     }
     WriteSettings(system + debug);
@@ -130,8 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SwitchTest,
                          ::testing::Values(SwitchCase{L"0", false}, SwitchCase{L"1", true},
                                            SwitchCase{L"2", false}, SwitchCase{L"abc", false},
                                            SwitchCase{L"", false}, SwitchCase{nullptr, false},
-                                           SwitchCase{L"  1  ", true},
-                                           SwitchCase{L"-1", false}));
+                                           SwitchCase{L"  1  ", true}, SwitchCase{L"-1", false}));
 
 TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
@@ -156,8 +154,7 @@ TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
     state.programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls,
-              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
     EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
 }
@@ -218,14 +215,16 @@ TEST_F(LoadSettingsTest, NoMatchingLanguageLeavesTheFileEmpty) {
 }
 
 TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped) {
-    AddLanguage(L"fr.ini", L"[Setting]\nLanguage=Fran\x00E7" L"ais\n"
+    AddLanguage(L"fr.ini", L"[Setting]\nLanguage=Fran\x00E7"
+                           L"ais\n"
                            L"[String]\nIDS_52=Introuvable :\\n%s\n");
-    WriteSettings(L"[SYSTEM]\nLANGUAGE=FRAN\x00C7" L"AIS\nAPPTITLE=QV\n"
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=FRAN\x00C7"
+                  L"AIS\nAPPTITLE=QV\n"
                   L"FIRMWARE=D:\\images\\gone.img\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img", std::wstring(L"QV"),
-                                  mb::kOk | mb::kIconExclamation}));
+    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
+                                           std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
     EXPECT_EQ(state.settings.FIRMWARE, L"");
 }
 

@@ -11,12 +11,13 @@ namespace {
 // Builds a classic in-memory dialog template, as the resource compiler lays
 // one out.
 class TemplateBuilder {
-public:
+  public:
     TemplateBuilder(const wchar_t *title, WORD controls) {
         AddDword(WS_POPUP | WS_CAPTION | DS_SETFONT);
         AddDword(0);
         m_words.push_back(controls);
-        for (int v : {0, 0, 200, 150}) m_words.push_back(static_cast<WORD>(v));
+        for (int v : {0, 0, 200, 150})
+            m_words.push_back(static_cast<WORD>(v));
         m_words.push_back(0); // no menu
         m_words.push_back(0); // standard class
         AddText(title);
@@ -30,7 +31,8 @@ public:
         AddDword(WS_CHILD | WS_VISIBLE | style);
         AddDword(0);
         const int top = 5 + 15 * m_items++;
-        for (int v : {5, top, 100, 12}) m_words.push_back(static_cast<WORD>(v));
+        for (int v : {5, top, 100, 12})
+            m_words.push_back(static_cast<WORD>(v));
         m_words.push_back(id);
         m_words.push_back(0xFFFF);
         m_words.push_back(classAtom);
@@ -40,13 +42,14 @@ public:
 
     const DLGTEMPLATE *Get() const { return reinterpret_cast<const DLGTEMPLATE *>(m_words.data()); }
 
-private:
+  private:
     void AddDword(DWORD value) {
         m_words.push_back(LOWORD(value));
         m_words.push_back(HIWORD(value));
     }
     void AddText(const wchar_t *text) {
-        for (; *text != L'\0'; ++text) m_words.push_back(static_cast<WORD>(*text));
+        for (; *text != L'\0'; ++text)
+            m_words.push_back(static_cast<WORD>(*text));
         m_words.push_back(0);
     }
     std::vector<WORD> m_words;
@@ -64,7 +67,7 @@ std::wstring TextOf(HWND window) {
 }
 
 class ApplyDialogTextsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TemplateBuilder dialog(L"Template title", 7);
         dialog.AddControl(0x80, 1002, L"Upgrade?", BS_DEFPUSHBUTTON);
@@ -90,8 +93,8 @@ protected:
     std::wstring Item(int id) { return TextOf(GetDlgItem(window, id)); }
     std::wstring WriteLanguage(const std::wstring &strings) {
         const std::wstring file = folder.Path() + L"Test.ini";
-        EXPECT_TRUE(TempFolder::WriteUtf16(
-            file, L"[Setting]\r\nLanguage=Test\r\n[String]\r\n" + strings));
+        EXPECT_TRUE(
+            TempFolder::WriteUtf16(file, L"[Setting]\r\nLanguage=Test\r\n[String]\r\n" + strings));
         return file;
     }
 
@@ -101,15 +104,15 @@ protected:
 };
 
 TEST_F(ApplyDialogTextsTest, SetsTitleButtonsAndStaticsOnly) {
-    const std::wstring file = WriteLanguage(
-        L"IDD102_TITLE=\x5347\x7EA7\r\n"
-        L"IDD102_1002=Upgrade\r\n"
-        L"IDD102_1010=Line\\nTwo\r\n"   // raw: no escape decoding here
-        L"IDD102_65535=has no id\r\nIDD102_-1=has no id\r\n"
-        L"IDD102_1027=edit field\r\n"
-        L"IDD102_1006=\r\n"             // empty: the control keeps its text
-        L"IDD102_1028=grandchild\r\n"
-        L"IDD100_1005=other dialog\r\n");
+    const std::wstring file =
+        WriteLanguage(L"IDD102_TITLE=\x5347\x7EA7\r\n"
+                      L"IDD102_1002=Upgrade\r\n"
+                      L"IDD102_1010=Line\\nTwo\r\n" // raw: no escape decoding here
+                      L"IDD102_65535=has no id\r\nIDD102_-1=has no id\r\n"
+                      L"IDD102_1027=edit field\r\n"
+                      L"IDD102_1006=\r\n" // empty: the control keeps its text
+                      L"IDD102_1028=grandchild\r\n"
+                      L"IDD100_1005=other dialog\r\n");
     ApplyDialogTexts(window, 102, file);
 
     EXPECT_EQ(TextOf(window), L"\x5347\x7EA7");

@@ -10,7 +10,7 @@
 namespace {
 
 class ProfileReaderWinTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder folder;
     ProfileReaderWin profile;
 };
@@ -22,14 +22,15 @@ TEST_F(ProfileReaderWinTest, ReadsUtf16AndAnsiFilesAlike) {
     const std::wstring ansi = folder.Path() + L"ansi.ini";
     ASSERT_TRUE(TempFolder::WriteUtf16(
         utf16, L"[Setting]\r\nLanguage = \x4E2D\x6587 \r\n[String]\r\nIDS_50=  Exit?  \r\n"));
-    ASSERT_TRUE(TempFolder::WriteBytes(
-        ansi, "[Setting]\r\nLanguage=Fran\xE7" "ais\r\n[String]\r\nIDS_50 =\tExit? \r\n"));
+    ASSERT_TRUE(TempFolder::WriteBytes(ansi, "[Setting]\r\nLanguage=Fran\xE7"
+                                             "ais\r\n[String]\r\nIDS_50 =\tExit? \r\n"));
 
     EXPECT_EQ(profile.GetString(utf16, L"setting", L"LANGUAGE", 100), L"\x4E2D\x6587");
     EXPECT_EQ(profile.GetString(utf16, L"STRING", L"ids_50", 1000), L"Exit?");
     EXPECT_EQ(profile.GetString(ansi, L"String", L"IDS_50", 1000), L"Exit?");
     if (GetACP() == 1252) {
-        EXPECT_EQ(profile.GetString(ansi, L"SETTING", L"language", 100), L"Fran\x00E7" L"ais");
+        EXPECT_EQ(profile.GetString(ansi, L"SETTING", L"language", 100), L"Fran\x00E7"
+                                                                         L"ais");
     }
 }
 
@@ -45,9 +46,8 @@ TEST_F(ProfileReaderWinTest, MissingFileSectionOrKeyGivesTheDefault) {
 
 TEST_F(ProfileReaderWinTest, ValuesAreCutToTheBuffer) {
     const std::wstring file = folder.Path() + L"long.ini";
-    ASSERT_TRUE(TempFolder::WriteBytes(
-        file, "[String]\r\nIDS_1=" + std::string(5000, 'x') + "\r\nIDS_2=" +
-                  std::string(1000, 'y') + "\r\n"));
+    ASSERT_TRUE(TempFolder::WriteBytes(file, "[String]\r\nIDS_1=" + std::string(5000, 'x') +
+                                                 "\r\nIDS_2=" + std::string(1000, 'y') + "\r\n"));
     EXPECT_EQ(profile.GetString(file, L"String", L"IDS_1", 1000), std::wstring(999, L'x'));
     EXPECT_EQ(profile.GetString(file, L"String", L"IDS_2", 1000), std::wstring(999, L'y'));
     EXPECT_EQ(profile.GetString(file, L"String", L"IDS_2", 1001), std::wstring(1000, L'y'));
@@ -111,8 +111,8 @@ TEST(TextCodecWin, RefusesCharactersOutsideTheCodePage) {
     EXPECT_TRUE(codec.ToAnsi(L"C:\\QV\\Log", ansi));
     EXPECT_EQ(ansi, "C:\\QV\\Log");
     if (GetACP() == CP_UTF8) GTEST_SKIP() << "every character converts in UTF-8";
-    for (const wchar_t *text : {L"C:\\\x4E2D\\Log", L"C:\\\x0416\\Log", L"C:\\\x0100\\Log",
-                                L"\x221E"}) {
+    for (const wchar_t *text :
+         {L"C:\\\x4E2D\\Log", L"C:\\\x0416\\Log", L"C:\\\x0100\\Log", L"\x221E"}) {
         EXPECT_FALSE(codec.ToAnsi(text, ansi));
         AnsiBuffer buffer;
         EXPECT_FALSE(WideToAnsi(codec, text, buffer));

@@ -21,7 +21,7 @@ std::wstring ShippedLanguageFolder() {
 }
 
 class SettingsWinTest : public ::testing::Test {
-protected:
+  protected:
     explicit SettingsWinTest(const std::wstring &leaf = L"") : folder(leaf) {
         state.programFolder = folder.Path();
     }
@@ -29,12 +29,10 @@ protected:
         const std::wstring target = folder.Path() + L"Language\\";
         CreateDirectoryW(target.c_str(), nullptr);
         for (const wchar_t *name : {L"English.ini", L"Chinese.ini"})
-            ASSERT_TRUE(CopyFileW((ShippedLanguageFolder() + name).c_str(),
-                                  (target + name).c_str(), FALSE));
+            ASSERT_TRUE(CopyFileW((ShippedLanguageFolder() + name).c_str(), (target + name).c_str(),
+                                  FALSE));
     }
-    LoadSettingsResult Load() {
-        return LoadSettings(state, ini, platform, library, view, texts);
-    }
+    LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
 
     TempFolder folder;
     ProcessState state;
@@ -67,8 +65,10 @@ TEST_F(SettingsWinTest, UnicodeSettingsChooseTheChineseFileInAnyCase) {
     ASSERT_TRUE(TempFolder::WriteUtf16(
         folder.Path() + L"setting.ini",
         L"[system]\r\nlanguage = chinese\r\nAPPTITLE = \x5347\x7EA7\x5DE5\x5177 \r\n"
-        L"FIRMWARE=" + folder.Path() + L"\x56FA\x4EF6.img\r\n"
-        L"[Device_Id]\r\nVid = 0x2207\r\nPID=310B\r\n"));
+        L"FIRMWARE=" +
+            folder.Path() +
+            L"\x56FA\x4EF6.img\r\n"
+            L"[Device_Id]\r\nVid = 0x2207\r\nPID=310B\r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(state.g_languageFile, folder.Path() + L"Language\\Chinese.ini");
     EXPECT_EQ(state.settings.APPTITLE, L"\x5347\x7EA7\x5DE5\x5177");
@@ -94,7 +94,7 @@ TEST_F(SettingsWinTest, SettingsFileThatCannotBeCreatedStopsTheStart) {
 }
 
 class NonAnsiFolderTest : public SettingsWinTest {
-protected:
+  protected:
     NonAnsiFolderTest() : SettingsWinTest(L"_\x4E2D\x6587") {}
 };
 
@@ -107,14 +107,13 @@ TEST_F(NonAnsiFolderTest, LogPathOutsideTheCodePageIsNotHandedOver) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(state.settings.APPTITLE, L"QV");
     EXPECT_NE(GetFileAttributesW((folder.Path() + L"Log").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(library.calls,
-              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
 }
 
 TEST_F(SettingsWinTest, LogFolderIsHandedOverInTheCodePage) {
-    ASSERT_TRUE(TempFolder::WriteBytes(folder.Path() + L"setting.ini",
-                                       "[debug]\r\nprint_log = 1 \r\n"));
+    ASSERT_TRUE(
+        TempFolder::WriteBytes(folder.Path() + L"setting.ini", "[debug]\r\nprint_log = 1 \r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     ASSERT_EQ(library.calls.size(), 3u);
     std::string expected;

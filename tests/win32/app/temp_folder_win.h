@@ -7,7 +7,7 @@
 #include <string>
 
 class TempFolder {
-public:
+  public:
     explicit TempFolder(const std::wstring &leaf = L"") {
         wchar_t temp[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, temp);
@@ -37,7 +37,7 @@ public:
         return WriteBytes(path, bytes);
     }
 
-private:
+  private:
     static void RemoveTree(const std::wstring &folder) {
         WIN32_FIND_DATAW data;
         HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
