@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <vector>
+
 #include "app/language.h"
 #include "app/settings_loader.h"
 #include "tests/unit/app/recording_fakes.h"
@@ -119,6 +122,29 @@ TEST_F(SettingsWinTest, LogFolderIsHandedOverInTheCodePage) {
     std::string expected;
     ASSERT_TRUE(codec.ToAnsi(folder.Path() + L"Log", expected));
     EXPECT_EQ(library.calls[1], "SetLogPath " + expected);
+}
+
+// The platform itself reads every text of each shipped file, whatever its
+// encoding, and finds the same keys in all of them.
+TEST(ShippedLanguageFiles, ThePlatformReadsEveryText) {
+    ProfileReaderWin profile;
+    for (const std::string name : {"English.ini", "Chinese.ini"}) {
+        SCOPED_TRACE(name);
+        const std::wstring file = ShippedLanguageFolder() + std::wstring(name.begin(), name.end());
+        std::vector<wchar_t> section(64 * 1024);
+        const DWORD length = GetPrivateProfileSectionW(
+            L"String", section.data(), static_cast<DWORD>(section.size()), file.c_str());
+        ASSERT_LT(length, section.size() - 2);
+        int texts = 0;
+        for (const wchar_t *entry = section.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+            const std::wstring line = entry;
+            const std::wstring key = line.substr(0, line.find(L'='));
+            if (key.rfind(L"IDS_", 0) != 0 && key.rfind(L"IDD102_", 0) != 0) continue;
+            ++texts;
+            EXPECT_FALSE(profile.GetString(file, L"String", key, 1000).empty());
+        }
+        EXPECT_EQ(texts, 56 + 11);
+    }
 }
 
 } // namespace
