@@ -1,6 +1,10 @@
 #include "app/application_win.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
+
+#include "app/platform_win.h"
 
 #include "app/process_state.h"
 #include "device/worker_gate.h"
@@ -22,8 +26,8 @@ int CDeviceManagerApp::InitInstance() {
     // the process.
     auto *state = new ProcessState;
     auto *library = new pending::NullLibrary;
-    auto *platform = new Platform{*new pending::NullProfile, *new pending::NullFiles,
-                                  *new pending::NullCodec, *new pending::NullClock};
+    auto *platform = new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin,
+                                  *new ClockWin};
     auto *gate = new WorkerGate;
 
     auto *window = new CDeviceManagerDlg(MainDialogServices(*state, *library, *platform, *gate));

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <utility>
 
+#include "app/dialog_texts_win.h"
+#include "app/settings_loader.h"
 #include "app/text_format.h"
 #include "res/resource.h"
 #include "ui/about_dialog_win.h"
@@ -66,7 +68,9 @@ std::wstring ProgramFolder() {
 
 CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
-      m_state(m_services.state), m_texts(m_state),
+      m_state(m_services.state),
+      m_settingsFile(m_services.platform.files, m_services.platform.profile),
+      m_texts(m_services.platform.profile, m_state.g_languageFile),
       m_ctx{m_state,
             m_model,
             *this,
@@ -136,7 +140,16 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     m_state.programFolder =
         m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
-    pending::LoadSettings(m_state);
+    if (LoadSettings(m_state, m_settingsFile, m_services.platform, m_services.library, *this,
+                     m_texts) == LoadSettingsResult::SettingsUnavailable) {
+        // The box has been shown; nothing of the program may run on.
+        if (m_services.endProcess)
+            m_services.endProcess(1);
+        else
+            ExitProcess(1);
+        EndDialog(IDABORT);
+        return TRUE;
+    }
 
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
@@ -166,7 +179,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
 
-    pending::ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "app/ini_file.h"
+#include "app/language.h"
 #include "app/language_texts.h"
 #include "app/platform.h"
 #include "app/process_state.h"
@@ -18,7 +20,6 @@
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
 #include "ui/dialog_win.h"
-#include "ui/pending_win.h"
 #include "ui/main_view.h"
 #include "ui/main_window_model.h"
 
@@ -43,6 +44,8 @@ struct MainDialogServices {
     bool runSplash = true;
     // Null: MessageBoxW.
     MessageBoxFunction messageBox;
+    // Ends the process when the settings cannot be read; null: ExitProcess.
+    std::function<void(int exitCode)> endProcess;
 };
 
 class CDeviceManagerDlg : public CDialog, public IMainView {
@@ -93,9 +96,10 @@ private:
 
     // Members in the order the window builds them.
     HBITMAP m_titlePicture = nullptr;
+    CIniFile m_settingsFile;
     MainWindowModel m_model;
     HICON m_icon = nullptr;
-    pending::LanguageTexts m_texts;
+    LanguageFileTexts m_texts;
     CommandContext m_ctx;
 
     // The window handle as the worker threads see it: set before any worker

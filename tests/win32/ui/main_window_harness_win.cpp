@@ -29,8 +29,9 @@ MainWindowHarness::MainWindowHarness() {
     WriteLanguage(kTestStrings);
 }
 
-void MainWindowHarness::WriteSettings(const std::wstring &systemKeys) {
-    WriteUtf16File(folder.Path() + L"setting.ini", L"[SYSTEM]\r\n" + systemKeys);
+void MainWindowHarness::WriteSettings(const std::wstring &systemKeys,
+                                      const std::wstring &moreSections) {
+    WriteUtf16File(folder.Path() + L"setting.ini", L"[SYSTEM]\r\n" + systemKeys + moreSections);
 }
 
 void MainWindowHarness::WriteLanguage(const std::wstring &strings) {
@@ -44,6 +45,7 @@ void MainWindowHarness::Run(std::vector<Stage> stages) {
     services.runSplash = runSplash;
     services.messageBox = [this](HWND owner, const std::wstring &text, const std::wstring &caption,
                                  unsigned style) { return boxes.Show(owner, text, caption, style); };
+    services.endProcess = [this](int code) { endProcessCode = code; };
     CDeviceManagerDlg window(services);
     window_ = &window;
     stages_ = std::move(stages);
@@ -56,7 +58,9 @@ void MainWindowHarness::Run(std::vector<Stage> stages) {
     KillTimer(nullptr, timer);
     g_running = nullptr;
     window_ = nullptr;
-    EXPECT_EQ(result, IDCANCEL);
+    if (expectExitProcedure) {
+        EXPECT_EQ(result, IDCANCEL);
+    }
     closedByExit = result == IDCANCEL;
 }
 

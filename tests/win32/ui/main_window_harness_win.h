@@ -21,8 +21,9 @@ public:
 
     MainWindowHarness();
 
-    // [SYSTEM] keys of setting.ini, one "KEY=value" a line.
-    void WriteSettings(const std::wstring &systemKeys);
+    // [SYSTEM] keys of setting.ini, one "KEY=value" a line, and any further
+    // sections.
+    void WriteSettings(const std::wstring &systemKeys, const std::wstring &moreSections = L"");
     // The [String] section of the language file "Test".
     void WriteLanguage(const std::wstring &strings);
 
@@ -40,6 +41,10 @@ public:
     bool runSplash = false;
     // Set once the window has run.
     bool closedByExit = false;
+    // The exit code the window asked the process to end with; -1: none.
+    int endProcessCode = -1;
+    // Whether the window must end through its exit procedure.
+    bool expectExitProcedure = true;
 
 private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);

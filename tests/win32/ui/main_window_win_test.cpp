@@ -248,7 +248,8 @@ TEST(MainWindow, ExitAsksAndNoChangesNothing) {
         const std::wstring loader = harness.folder.Path() + L"QVBOOT.BIN";
         WriteUtf16File(loader, L"loader");
         harness.state.g_loaderFilePath = loader;
-        harness.state.g_libraryInitialized = 1;
+        harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n",
+                              L"[DEBUG]\r\nPRINT_LOG=1\r\n");
         harness.state.g_upgradeRunning = c.upgradeRunning;
         harness.state.g_repairRunning = c.repairRunning;
         harness.Run({
@@ -279,20 +280,42 @@ TEST(MainWindow, ExitAsksAndNoChangesNothing) {
     }
 }
 
+TEST(MainWindow, UnreadableSettingsEndTheProgram) {
+    MainWindowHarness harness;
+    const std::wstring settings = harness.folder.Path() + L"setting.ini";
+    DeleteFileW(settings.c_str());
+    CreateDirectoryW(settings.c_str(), nullptr); // cannot be opened as a file
+    harness.expectExitProcedure = false;
+    harness.Run({});
+    RemoveDirectoryW(settings.c_str());
+    EXPECT_EQ(harness.endProcessCode, 1);
+    EXPECT_FALSE(harness.closedByExit);
+    ASSERT_EQ(harness.boxes.shown.size(), 1u);
+    EXPECT_EQ(harness.boxes.shown[0].text, L"Failure to Load setting!");
+    EXPECT_EQ(harness.boxes.shown[0].caption, L"ERROR");
+    EXPECT_EQ(harness.library.mainWindow, nullptr) << "nothing else ran";
+}
+
 TEST(MainWindow, LoggingOffLeavesTheLibraryAlone) {
     MainWindowHarness harness;
-    harness.state.g_libraryInitialized = 0;
+    harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n",
+                          L"[DEBUG]\r\nPRINT_LOG=2\r\n");
     harness.Run({});
     EXPECT_TRUE(harness.closedByExit);
+    EXPECT_EQ(harness.library.initCalls, 0);
     EXPECT_EQ(harness.library.deinitCalls, 0);
 }
 
-TEST(MainWindow, HandsItsHandleToTheLibraryLast) {
+TEST(MainWindow, HandsTheIdentitiesAndItsHandleToTheLibrary) {
     MainWindowHarness harness;
+    harness.WriteSettings(L"LANGUAGE=Test\r\n", L"[DEVICE_ID]\r\nVID=0x1A2B\r\nPID=3C4D\r\n"
+                                                  L"[MSC_ID]\r\nVID=0x0005\r\nPID=0x0006\r\n"
+                                                  L"[ADB_ID]\r\nVID=7\r\nPID=0x8G\r\n");
     HWND shown = nullptr;
     harness.Run({[&](CDeviceManagerDlg &window) { shown = window.GetSafeHwnd(); }});
     EXPECT_EQ(harness.library.mainWindow, shown);
-    EXPECT_EQ(harness.library.vidPid.size(), 6u);
+    const std::vector<uint16_t> expected{0x1A2B, 0x3C4D, 5, 6, 7, 8};
+    EXPECT_EQ(harness.library.vidPid, expected);
 }
 
 // A worker that writes into the window in gate sections, as the watcher

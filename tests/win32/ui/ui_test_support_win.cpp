@@ -1,7 +1,6 @@
 #include "ui_test_support_win.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -187,67 +186,3 @@ void PumpMessages(DWORD milliseconds) {
         Sleep(5);
     } while (GetTickCount() - start < milliseconds);
 }
-
-std::wstring TestProfile::GetString(const std::wstring &file, const std::wstring &section,
-                                    const std::wstring &key, size_t bufferChars) {
-    std::wstring buffer(bufferChars, L'\0');
-    const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", &buffer[0],
-                                                  static_cast<DWORD>(bufferChars), file.c_str());
-    buffer.resize(length);
-    return buffer;
-}
-
-int TestProfile::GetInt(const std::wstring &file, const std::wstring &section,
-                        const std::wstring &key, int defaultValue) {
-    return static_cast<int>(
-        GetPrivateProfileIntW(section.c_str(), key.c_str(), defaultValue, file.c_str()));
-}
-
-bool TestFiles::OpenForAppend(const std::wstring &path) {
-    FILE *file = _wfopen(path.c_str(), L"a+");
-    if (!file) return false;
-    fclose(file);
-    return true;
-}
-
-bool TestFiles::PathExists(const std::wstring &path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool TestFiles::DeleteFile(const std::wstring &path) { return ::DeleteFileW(path.c_str()) != 0; }
-
-bool TestFiles::CreateDirectory(const std::wstring &path) {
-    return ::CreateDirectoryW(path.c_str(), nullptr) != 0;
-}
-
-std::vector<FileEntry> TestFiles::FindFiles(const std::wstring &pattern) {
-    std::vector<FileEntry> entries;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return entries;
-    do {
-        entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return entries;
-}
-
-bool TestCodec::ToAnsi(const std::wstring &text, std::string &ansi) {
-    BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(),
-                                         static_cast<int>(text.size()), nullptr, 0, nullptr, &lossy);
-    ansi.assign(size, '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()),
-                        &ansi[0], size, nullptr, &lossy);
-    return !lossy;
-}
-
-std::wstring TestCodec::FromAnsi(const std::string &ansi) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), static_cast<int>(ansi.size()),
-                                         nullptr, 0);
-    std::wstring text(size, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), static_cast<int>(ansi.size()), &text[0], size);
-    return text;
-}
-
-int64_t TestClock::NowSeconds() { return static_cast<int64_t>(time(nullptr)); }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "app/platform_win.h"
 #include "device/device_library.h"
 
 // A fresh folder under the temporary folder, removed with its files.
@@ -109,39 +109,12 @@ struct DialogTemplate {
 // False when the template is missing or not an extended template.
 bool ReadDialogTemplate(int templateId, DialogTemplate &out);
 
-// The platform services the window needs, on the real files and clock.
-class TestProfile : public IProfileReader {
-public:
-    std::wstring GetString(const std::wstring &file, const std::wstring &section,
-                           const std::wstring &key, size_t bufferChars) override;
-    int GetInt(const std::wstring &file, const std::wstring &section, const std::wstring &key,
-               int defaultValue) override;
-};
-class TestFiles : public IFileSystem {
-public:
-    bool OpenForAppend(const std::wstring &path) override;
-    bool PathExists(const std::wstring &path) override;
-    bool HasAttributes(const std::wstring &path) override { return PathExists(path); }
-    bool DeleteFile(const std::wstring &path) override;
-    bool CreateDirectory(const std::wstring &path) override;
-    std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
-};
-class TestCodec : public ITextCodec {
-public:
-    bool ToAnsi(const std::wstring &text, std::string &ansi) override;
-    std::wstring FromAnsi(const std::string &ansi) override;
-};
-class TestClock : public IClock {
-public:
-    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
-    int64_t NowSeconds() override;
-    uint64_t TickMs() override { return GetTickCount64(); }
-};
+// The program's own platform services, on the real files and clock.
 struct TestPlatform {
-    TestProfile profile;
-    TestFiles files;
-    TestCodec codec;
-    TestClock clock;
+    ProfileReaderWin profile;
+    FileSystemWin files;
+    TextCodecWin codec;
+    ClockWin clock;
     Platform platform{profile, files, codec, clock};
 };
 
