@@ -46,6 +46,8 @@ public:
     void Destroy();
 
     HWND Window() const { return m_window; }
+    HFONT Font() const { return m_font; }
+    HBRUSH BackgroundBrush() const { return m_backgroundBrush; }
     bool Hover() const { return m_hover.Hover(); }
     int PointerState() const { return m_hover.State(); }
 

@@ -130,6 +130,22 @@ TEST_F(BusyBar, UnguardedRangesAndCountsDrawSafely) {
     }
 }
 
+TEST_F(BusyBar, PaintingReleasesItsPensAndBrushes) {
+    // A leak of even one object per paint would use up the process's
+    // drawing objects well before the last of these paints.
+    bar.SetMode(BPMODE_PROGRESS);
+    bar.SetPos(55);
+    for (int i = 0; i < 6000; ++i) {
+        const Snapshot shot(control, kWidth, kHeight);
+        if (i % 1000 == 0) {
+            ASSERT_EQ(shot.At(BlockCentre(0), 5), CBusyProgressCtrl::kActiveFill) << i;
+        }
+    }
+    const Snapshot last(control, kWidth, kHeight);
+    EXPECT_EQ(last.At(BlockCentre(0), 5), CBusyProgressCtrl::kActiveFill);
+    EXPECT_EQ(last.At(17 * 6 + 5, 5), CBusyProgressCtrl::kActiveFill);
+}
+
 TEST_F(BusyBar, MessagesDoWhatTheirOperationsDoAndAnswerAsDocumented) {
     EXPECT_NE(SendMessageW(control, BPM_SETBLOCKCOUNT, 6, 0), 0);
     EXPECT_EQ(bar.GetBlockCount(), 6);

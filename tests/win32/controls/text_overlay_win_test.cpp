@@ -73,8 +73,14 @@ TEST(TextOverlay, CreateLinksTheObjectAndTakesOverTheWindowProcedure) {
               reinterpret_cast<LONG_PTR>(&CTextOverlay::OverlayWndProc));
     EXPECT_EQ(overlay.PointerState(), -1);
 
+    HFONT font = overlay.Font();
+    HBRUSH brush = overlay.BackgroundBrush();
+    EXPECT_EQ(GetObjectType(font), static_cast<DWORD>(OBJ_FONT));
+    EXPECT_EQ(GetObjectType(brush), static_cast<DWORD>(OBJ_BRUSH));
     overlay.Destroy();
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(GetObjectType(font), 0u); // released, not leaked
+    EXPECT_EQ(GetObjectType(brush), 0u);
     EXPECT_EQ(overlay.Window(), nullptr);
     overlay.Destroy(); // nothing left to release
 }
@@ -172,9 +178,23 @@ TEST(TextOverlay, ParentGoingFirstLeavesDestroyNothingToDoButRelease) {
     auto parent = std::make_unique<TestParent>();
     CTextOverlay overlay;
     ASSERT_TRUE(overlay.Create(Params(parent->Handle())));
+    HFONT font = overlay.Font();
     parent.reset();
     EXPECT_EQ(overlay.Window(), nullptr);
     overlay.Destroy();
+    EXPECT_EQ(GetObjectType(font), 0u);
+}
+
+TEST(TextOverlay, CreatingAgainReleasesTheFirstWindowAndFont) {
+    TestParent parent;
+    CTextOverlay overlay;
+    ASSERT_TRUE(overlay.Create(Params(parent.Handle())));
+    HWND firstWindow = overlay.Window();
+    HFONT firstFont = overlay.Font();
+    ASSERT_TRUE(overlay.Create(Params(parent.Handle())));
+    EXPECT_FALSE(IsWindow(firstWindow));
+    EXPECT_EQ(GetObjectType(firstFont), 0u);
+    EXPECT_TRUE(IsWindow(overlay.Window()));
 }
 
 } // namespace
