@@ -79,7 +79,9 @@ void BusyAnimationThread(BusyBarShared &shared, const StopSignal &stop,
 BusyAnimation::BusyAnimation(std::shared_ptr<BusyBarShared> shared, PeriodWait wait)
     : m_shared(std::move(shared)), m_wait(wait ? std::move(wait) : PeriodWait(DefaultPeriodWait)) {}
 
-BusyAnimation::~BusyAnimation() { Stop(); }
+BusyAnimation::~BusyAnimation() {
+    Stop();
+}
 
 void BusyAnimation::Start(Invalidate invalidate) {
     if ((m_shared->mode.load() & 1) == 0) return;
@@ -89,11 +91,11 @@ void BusyAnimation::Start(Invalidate invalidate) {
     try {
         // The thread owns copies of everything it uses; none points back
         // into this object.
-        m_thread = std::thread([shared = m_shared, run, wait = m_wait,
-                                invalidate = std::move(invalidate)] {
-            BusyAnimationThread(*shared, run->stop, wait, invalidate);
-            run->MarkDone();
-        });
+        m_thread = std::thread(
+            [shared = m_shared, run, wait = m_wait, invalidate = std::move(invalidate)] {
+                BusyAnimationThread(*shared, run->stop, wait, invalidate);
+                run->MarkDone();
+            });
         m_run = std::move(run);
     } catch (const std::system_error &) {
         // No thread could be had: the bar simply stays still.

@@ -17,8 +17,8 @@ BusyBarGeometry ComputeBusyBarGeometry(const BarRect &layout, int32_t blockCount
     g.blockHeight = static_cast<double>(static_cast<int64_t>(layout.bottom) - layout.top);
     if (blockCount <= 0) return g;
     // 64-bit so that a large count times the gap cannot overflow.
-    const int64_t room = static_cast<int64_t>(layout.right) -
-                         static_cast<int64_t>(blockCount) * gap - layout.left;
+    const int64_t room =
+        static_cast<int64_t>(layout.right) - static_cast<int64_t>(blockCount) * gap - layout.left;
     g.blockWidth = static_cast<double>(room) / blockCount;
     return g;
 }

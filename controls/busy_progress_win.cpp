@@ -2,9 +2,13 @@
 
 namespace {
 
-RECT ToRect(const BarRect &r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+RECT ToRect(const BarRect &r) {
+    return RECT{r.left, r.top, r.right, r.bottom};
+}
 
-BarRect FromRect(const RECT &r) { return BarRect{r.left, r.top, r.right, r.bottom}; }
+BarRect FromRect(const RECT &r) {
+    return BarRect{r.left, r.top, r.right, r.bottom};
+}
 
 void FillSolid(HDC dc, const RECT &rect, COLORREF color) {
     SetBkColor(dc, color);
@@ -37,7 +41,9 @@ bool CBusyProgressCtrl::Create(DWORD style, const RECT &rect, HWND parent, UINT 
     return true;
 }
 
-void CBusyProgressCtrl::OnAttached() { RecalcLayout(); }
+void CBusyProgressCtrl::OnAttached() {
+    RecalcLayout();
+}
 
 void CBusyProgressCtrl::RecalcLayout() {
     if (m_layout.IsEmpty() && Handle() != nullptr) {
@@ -95,7 +101,9 @@ void CBusyProgressCtrl::StartAnimation() {
     });
 }
 
-void CBusyProgressCtrl::StopAnimation() { m_animation.Stop(); }
+void CBusyProgressCtrl::StopAnimation() {
+    m_animation.Stop();
+}
 
 void CBusyProgressCtrl::StepIt() {
     BusyAnimationStep(*m_shared);
@@ -195,23 +203,40 @@ void CBusyProgressCtrl::OnSize() {
 
 LRESULT CBusyProgressCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case BPM_SETBLOCKCOUNT: SetBlockCount(static_cast<int>(wParam)); return TRUE;
-    case BPM_SETPOS: SetPos(static_cast<int>(wParam)); return TRUE;
-    case BPM_SETGAP: SetBlockGap(static_cast<int>(wParam)); return TRUE;
-    case BPM_SETPERIOD: return SetPeriod(static_cast<UINT>(wParam));
+    case BPM_SETBLOCKCOUNT:
+        SetBlockCount(static_cast<int>(wParam));
+        return TRUE;
+    case BPM_SETPOS:
+        SetPos(static_cast<int>(wParam));
+        return TRUE;
+    case BPM_SETGAP:
+        SetBlockGap(static_cast<int>(wParam));
+        return TRUE;
+    case BPM_SETPERIOD:
+        return SetPeriod(static_cast<UINT>(wParam));
     case BPM_SETRANGE:
         return SetProgressRange(static_cast<int>(wParam), static_cast<int>(lParam));
-    case BPM_SETMODE: return SetMode(static_cast<int>(wParam));
-    case BPM_START: StartAnimation(); return 0;
-    case BPM_STOP: StopAnimation(); return 0;
-    case BPM_STEPIT: StepIt(); return TRUE;
-    default: return 0;
+    case BPM_SETMODE:
+        return SetMode(static_cast<int>(wParam));
+    case BPM_START:
+        StartAnimation();
+        return 0;
+    case BPM_STOP:
+        StopAnimation();
+        return 0;
+    case BPM_STEPIT:
+        StepIt();
+        return TRUE;
+    default:
+        return 0;
     }
 }
 
 LRESULT CBusyProgressCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT: OnPaint(); return 0;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
     case WM_PRINTCLIENT: {
         // Drawn straight into the caller's device context: the kept
         // off-screen bitmap belongs to the screen's format.
@@ -220,13 +245,15 @@ LRESULT CBusyProgressCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
         DrawBlocks(dc);
         return 0;
     }
-    case WM_ERASEBKGND: return TRUE; // every pixel is painted: no flicker
+    case WM_ERASEBKGND:
+        return TRUE; // every pixel is painted: no flicker
     case WM_SIZE: {
         const LRESULT result = DefaultProc(message, wParam, lParam);
         OnSize();
         return result;
     }
-    default: break;
+    default:
+        break;
     }
     if (message >= BPM_SETBLOCKCOUNT && message <= BPM_STEPIT)
         return OnControlMessage(message, wParam, lParam);

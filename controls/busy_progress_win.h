@@ -38,8 +38,8 @@ public:
     // Block width and height from the layout rectangle, which is taken from
     // the client area when still empty.
     void RecalcLayout();
-    void SetPos(int position);     // repaints
-    void SetBlockGap(int gap);     // recomputes the layout and repaints
+    void SetPos(int position); // repaints
+    void SetBlockGap(int gap); // recomputes the layout and repaints
     // A running animation sleeps the new period from its next sleep on.
     UINT SetPeriod(UINT periodMs);
     int SetProgressRange(int base, int total); // no repaint; returns the base

@@ -1,8 +1,8 @@
 #include "controls/color_label_logic.h"
 
 ColorLabelColors::ColorLabelColors(ColorValue buttonText, ColorValue buttonFace)
-    : m_text(buttonText), m_blinkText{buttonText, buttonText}, m_background(buttonFace),
-      m_blinkBackground{buttonFace, buttonFace} {}
+    : m_text(buttonText), m_blinkText{buttonText, buttonText},
+      m_background(buttonFace), m_blinkBackground{buttonFace, buttonFace} {}
 
 void ColorLabelColors::SetTextColor(ColorValue color, ColorValue systemButtonText) {
     m_text = color == 0xFFFFFFFFu ? systemButtonText : color;

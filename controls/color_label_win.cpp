@@ -2,8 +2,7 @@
 
 #include <initializer_list>
 
-CColorLabel::CColorLabel()
-    : m_colors(GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)) {
+CColorLabel::CColorLabel() : m_colors(GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)) {
     m_backgroundBrush = CreateSolidBrush(m_colors.BackgroundColor());
     m_blinkBrushes[0] = CreateSolidBrush(m_colors.BlinkBackground(0));
     m_blinkBrushes[1] = CreateSolidBrush(m_colors.BlinkBackground(1));
@@ -60,9 +59,12 @@ HBRUSH CColorLabel::CtlColor(HDC dc) {
     ::SetTextColor(dc, choice.text);
     SetBkColor(dc, choice.background);
     switch (choice.brush) {
-    case ColorLabelColors::Brush::Blink0: return m_blinkBrushes[0];
-    case ColorLabelColors::Brush::Blink1: return m_blinkBrushes[1];
-    case ColorLabelColors::Brush::Plain: break;
+    case ColorLabelColors::Brush::Blink0:
+        return m_blinkBrushes[0];
+    case ColorLabelColors::Brush::Blink1:
+        return m_blinkBrushes[1];
+    case ColorLabelColors::Brush::Plain:
+        break;
     }
     return m_backgroundBrush;
 }
@@ -96,13 +98,13 @@ LRESULT CColorLabel::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         OnDestroy();
         return result;
     }
-    default: break;
+    default:
+        break;
     }
     return DefaultProc(message, wParam, lParam);
 }
 
-bool ReflectControlColor(HWND parent, UINT message, WPARAM wParam, LPARAM lParam,
-                         LRESULT *result) {
+bool ReflectControlColor(HWND parent, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
     if (message < WM_CTLCOLORMSGBOX || message > WM_CTLCOLORSTATIC) return false;
     HWND control = reinterpret_cast<HWND>(lParam);
     if (control == nullptr || GetParent(control) != parent) return false;

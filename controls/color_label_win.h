@@ -50,5 +50,4 @@ private:
 // chooses its colours. True when the control answered; *result then holds
 // the brush, which a dialog procedure returns as it stands. False leaves the
 // message to the parent's usual handling.
-bool ReflectControlColor(HWND parent, UINT message, WPARAM wParam, LPARAM lParam,
-                         LRESULT *result);
+bool ReflectControlColor(HWND parent, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);

@@ -9,7 +9,9 @@
 namespace {
 constexpr COLORREF kLinkColor = RGB(0, 0, 255);
 
-POINT PointFrom(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
+POINT PointFrom(LPARAM lParam) {
+    return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+}
 } // namespace
 
 CHyperLink::CHyperLink() {
@@ -47,7 +49,9 @@ void CHyperLink::SetText(const std::wstring &text) {
     m_hit.InvalidateExtent();
 }
 
-void CHyperLink::SetURL(const std::wstring &target) { m_target = target; }
+void CHyperLink::SetURL(const std::wstring &target) {
+    m_target = target;
+}
 
 bool CHyperLink::HitTest(POINT point) {
     MeasureIfNeeded();
@@ -56,8 +60,9 @@ bool CHyperLink::HitTest(POINT point) {
 
 void CHyperLink::MakeUnderlineFont() {
     HWND parent = GetParent(Handle());
-    HFONT parentFont =
-        parent != nullptr ? reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr;
+    HFONT parentFont = parent != nullptr
+                           ? reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0))
+                           : nullptr;
     if (parentFont == nullptr) return; // tried again at the next paint
     LOGFONTW font{};
     if (GetObjectW(parentFont, sizeof(font), &font) == 0) return;
@@ -103,8 +108,12 @@ void CHyperLink::OnMouseMove(POINT point) {
         _TrackMouseEvent(&track);
         break;
     }
-    case HyperlinkHitState::MoveAction::ShowLinkCursor: SetCursor(m_linkCursor); break;
-    case HyperlinkHitState::MoveAction::ShowArrowCursor: SetCursor(m_arrowCursor); break;
+    case HyperlinkHitState::MoveAction::ShowLinkCursor:
+        SetCursor(m_linkCursor);
+        break;
+    case HyperlinkHitState::MoveAction::ShowArrowCursor:
+        SetCursor(m_arrowCursor);
+        break;
     }
 }
 
@@ -123,16 +132,25 @@ void CHyperLink::OpenTarget() {
 
 LRESULT CHyperLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT: OnPaint(); return 0;
-    case WM_MOUSEMOVE: OnMouseMove(PointFrom(lParam)); break;
-    case WM_MOUSELEAVE: OnMouseLeave(); return 0;
-    case WM_LBUTTONDOWN: OnLButtonDown(PointFrom(lParam)); break;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_MOUSEMOVE:
+        OnMouseMove(PointFrom(lParam));
+        break;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return 0;
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(PointFrom(lParam));
+        break;
     case WM_DESTROY: {
         const LRESULT result = DefaultProc(message, wParam, lParam);
         ReleaseUnderlineFont();
         return result;
     }
-    default: break;
+    default:
+        break;
     }
     return DefaultProc(message, wParam, lParam);
 }

@@ -44,6 +44,6 @@ private:
     std::wstring m_target;
     HFONT m_underlineFont = nullptr; // the parent's font, underlined; made at the first paint
     HyperlinkHitState m_hit;
-    HCURSOR m_linkCursor = nullptr;  // shared cursors: never destroyed
+    HCURSOR m_linkCursor = nullptr; // shared cursors: never destroyed
     HCURSOR m_arrowCursor = nullptr;
 };

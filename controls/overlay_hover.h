@@ -12,7 +12,10 @@ public:
     };
 
     // After creation: neither inside nor outside yet.
-    void Reset() { m_state = kUndetermined; m_hover = false; }
+    void Reset() {
+        m_state = kUndetermined;
+        m_hover = false;
+    }
     Outcome Update(bool pointerInside);
 
     bool Hover() const { return m_hover; }

@@ -7,7 +7,9 @@ namespace {
 constexpr UINT_PTR kSubclassId = 1;
 } // namespace
 
-CSubclassedWindow::~CSubclassedWindow() { Detach(); }
+CSubclassedWindow::~CSubclassedWindow() {
+    Detach();
+}
 
 bool CSubclassedWindow::Attach(HWND window) {
     if (m_window != nullptr || !IsWindow(window)) return false;

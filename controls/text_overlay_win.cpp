@@ -7,7 +7,9 @@ namespace {
 constexpr wchar_t kObjectProperty[] = L"CLASSPOINTER";
 } // namespace
 
-CTextOverlay::~CTextOverlay() { Destroy(); }
+CTextOverlay::~CTextOverlay() {
+    Destroy();
+}
 
 bool CTextOverlay::Create(const OVERLAY_PARAMS &params) {
     if (!IsWindow(params.parent) || params.width <= 0 || params.height <= 0 ||
@@ -102,15 +104,21 @@ void CTextOverlay::UpdateHover() {
 
 LRESULT CTextOverlay::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT: OnPaint(); break;
+    case WM_PAINT:
+        OnPaint();
+        break;
     case WM_SETCURSOR:
         // Without a cursor of our own, leave whichever cursor shows: no
         // default processing either.
         if (!m_ownCursor) return FALSE;
         SetCursor(m_cursor);
         return TRUE;
-    case WM_MOUSEMOVE: UpdateHover(); break;
-    case WM_CAPTURECHANGED: UpdateHover(); break;
+    case WM_MOUSEMOVE:
+        UpdateHover();
+        break;
+    case WM_CAPTURECHANGED:
+        UpdateHover();
+        break;
     case WM_LBUTTONDOWN:
         if (m_onClick != nullptr) m_onClick(0);
         break;
@@ -122,7 +130,8 @@ LRESULT CTextOverlay::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         m_window = nullptr;
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    default: break;
+    default:
+        break;
     }
     return DefWindowProcW(m_window, message, wParam, lParam);
 }

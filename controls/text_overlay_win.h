@@ -11,24 +11,24 @@
 #include <memory>
 
 struct OVERLAY_PARAMS {
-    HWND parent;            // must be a window
-    int id;                 // child window id
-    int x;                  // position in the parent's client area
+    HWND parent; // must be a window
+    int id;      // child window id
+    int x;       // position in the parent's client area
     int y;
-    int width;              // both > 0
+    int width; // both > 0
     int height;
     const wchar_t *faceName; // must be given
-    int fontHeight;         // CreateFontW height
-    bool bold;              // weight 700, else 400
+    int fontHeight;          // CreateFontW height
+    bool bold;               // weight 700, else 400
     bool underline;
-    COLORREF textColor;     // pointer outside
-    COLORREF hoverColor;    // pointer inside
+    COLORREF textColor;       // pointer outside
+    COLORREF hoverColor;      // pointer inside
     COLORREF backgroundColor; // used when opaque
-    bool opaque;            // solid background, else transparent
-    bool ownCursor;         // show `cursor` over the window
-    HCURSOR cursor;         // not owned
-    void (*onClick)(int);   // called with 0 on a left click; may be null
-    const wchar_t *text;    // must be given
+    bool opaque;              // solid background, else transparent
+    bool ownCursor;           // show `cursor` over the window
+    HCURSOR cursor;           // not owned
+    void (*onClick)(int);     // called with 0 on a left click; may be null
+    const wchar_t *text;      // must be given
 };
 
 class CTextOverlay {
@@ -51,8 +51,7 @@ public:
     bool Hover() const { return m_hover.Hover(); }
     int PointerState() const { return m_hover.State(); }
 
-    static LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam);
+    static LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -16,9 +16,13 @@ LRESULT CALLBACK GalleryProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     LRESULT result = 0;
     if (ReflectControlColor(window, message, wParam, lParam, &result)) return result;
     switch (message) {
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(g_font);
-    case WM_TIMER: PostQuitMessage(0); return 0;
-    default: return DefWindowProcW(window, message, wParam, lParam);
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(g_font);
+    case WM_TIMER:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -46,8 +50,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = L"ControlsGallery";
     RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"Controls", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  40, 40, 340, 260, nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, wc.lpszClassName, L"Controls", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                        340, 260, nullptr, nullptr, instance, nullptr);
 
     CColorLabel device, status, detail;
     device.Attach(AddStatic(window, L"QV70 MaskRom", 90, 12, 150, 18, 1011,
@@ -56,8 +61,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     status.Attach(AddStatic(window, L"Found one device", 20, 40, 290, 18, 1010,
                             SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN));
     status.SetTextColor(RGB(0, 0, 255));
-    detail.Attach(AddStatic(window, L"Downloading image...\nPlease wait", 20, 64, 290, 32, 1009,
-                            SS_CENTER));
+    detail.Attach(
+        AddStatic(window, L"Downloading image...\nPlease wait", 20, 64, 290, 32, 1009, SS_CENTER));
     detail.SetTextColor(RGB(0, 0, 255));
 
     CBusyProgressCtrl busy(10, 0), progress(12, 55);

@@ -40,7 +40,8 @@ TEST(BusyBarGeometry, NoBlocksMeansNoWidthInsteadOfADivisionByZero) {
         EXPECT_TRUE(Plan(Bar(100, count, kBusyBarModeBusy, 0)).empty()) << count;
     }
     // A count so large that count * gap overflows 32 bits still gives a finite width.
-    EXPECT_TRUE(std::isfinite(ComputeBusyBarGeometry(BarRect{0, 0, 100, 10}, INT_MAX, 2).blockWidth));
+    EXPECT_TRUE(
+        std::isfinite(ComputeBusyBarGeometry(BarRect{0, 0, 100, 10}, INT_MAX, 2).blockWidth));
 }
 
 TEST(BusyBarGeometry, BlocksStartAtTheRunningSumOfGapAndWidth) {
@@ -74,11 +75,9 @@ TEST(BusyBarPlan, BusyModeHighlightsOnlyTheBlockAtThePosition) {
         int mode, position, active;
     };
     const Case cases[] = {
-        {kBusyBarModeBusy, 0, 0},
-        {kBusyBarModeBusy, 11, 11},
-        {kBusyBarModeBusy, 12, -1}, // outside the row: nothing highlighted
-        {kBusyBarModeBusy, -1, -1},
-        {3, 4, 4}, // both bits: busy wins
+        {kBusyBarModeBusy, 0, 0},   {kBusyBarModeBusy, 11, 11},
+        {kBusyBarModeBusy, 12, -1},            // outside the row: nothing highlighted
+        {kBusyBarModeBusy, -1, -1}, {3, 4, 4}, // both bits: busy wins
     };
     for (const Case &c : cases) {
         const auto blocks = Plan(Bar(204, 12, c.mode, c.position));
@@ -100,16 +99,16 @@ TEST(BusyBarProgress, FullBlocksAndPartialWidthFollowBaseTotalAndCount) {
     };
     const Case cases[] = {
         {0, 50, 100, 16.0, 6, 0},
-        {0, 55, 100, 16.0, 6, 9},       // b = 6.6: trunc(0.6 * 16)
-        {0, 55, 100, 15.5, 6, 9},       // trunc(0.6 * 15.5) = trunc(9.3)
-        {0, 5, 100, 16.0, 0, 9},        // b = 0.6: block 0 partial only
-        {0, 100, 100, 16.0, 12, 0},     // complete
-        {0, 1000, 100, 16.0, 12, 0},    // beyond complete
-        {20, 30, 100, 16.0, 6, 0},      // the base is added to the position
+        {0, 55, 100, 16.0, 6, 9},    // b = 6.6: trunc(0.6 * 16)
+        {0, 55, 100, 15.5, 6, 9},    // trunc(0.6 * 15.5) = trunc(9.3)
+        {0, 5, 100, 16.0, 0, 9},     // b = 0.6: block 0 partial only
+        {0, 100, 100, 16.0, 12, 0},  // complete
+        {0, 1000, 100, 16.0, 12, 0}, // beyond complete
+        {20, 30, 100, 16.0, 6, 0},   // the base is added to the position
         {0, 0, 100, 16.0, 0, 0},
-        {0, 50, 0, 16.0, 0, 0},         // no total: nothing, not infinity
-        {0, 0, 0, 16.0, 0, 0},          // 0 / 0: nothing, not NaN
-        {0, -30, 100, 16.0, 0, 0},      // negative: nothing
+        {0, 50, 0, 16.0, 0, 0},    // no total: nothing, not infinity
+        {0, 0, 0, 16.0, 0, 0},     // 0 / 0: nothing, not NaN
+        {0, -30, 100, 16.0, 0, 0}, // negative: nothing
         {-50, 10, 100, 16.0, 0, 0},
         {INT_MAX, INT_MAX, 1, 16.0, 12, 0}, // no overflow in base + position
         {INT_MIN, INT_MIN, 1, 16.0, 0, 0},
@@ -143,13 +142,12 @@ TEST(BusyBarProgress, PartialFillStaysInsideTheBlockOutline) {
         BarRect expected;
     };
     const Case cases[] = {
-        {9, {18, 1, 27, 10}},
-        {14, {18, 1, 32, 10}},  // ends just before the right edge
-        {15, {18, 1, 32, 10}},  // would reach the edge: held 1 pixel inside
-        {500, {18, 1, 32, 10}},
-        {INT_MAX, {18, 1, 32, 10}},
+        {9, {18, 1, 27, 10}},   {14, {18, 1, 32, 10}}, // ends just before the right edge
+        {15, {18, 1, 32, 10}},                         // would reach the edge: held 1 pixel inside
+        {500, {18, 1, 32, 10}}, {INT_MAX, {18, 1, 32, 10}},
     };
-    for (const Case &c : cases) EXPECT_EQ(PartialFillRect(block, c.width), c.expected) << c.width;
+    for (const Case &c : cases)
+        EXPECT_EQ(PartialFillRect(block, c.width), c.expected) << c.width;
 }
 
 TEST(BusyBarGeometry, TruncationIsTowardZeroAndClamped) {

@@ -27,7 +27,8 @@ TEST(BusyBarStep, BusyModeRunsToTheEndAndBackShowingEachEndOncePerCycle) {
     EXPECT_EQ(cycle.back(), 0);
     EXPECT_EQ(cycle[10], 11);
     int ends = 0;
-    for (int p : cycle) ends += p == 0 || p == 11;
+    for (int p : cycle)
+        ends += p == 0 || p == 11;
     EXPECT_EQ(ends, 2);
 }
 

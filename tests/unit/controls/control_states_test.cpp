@@ -21,7 +21,8 @@ TEST(HyperlinkHit, OnlyPointsInsideTheMeasuredTextHit) {
         {0, 0, true},   {39, 12, true}, {40, 0, false}, {0, 13, false},
         {-1, 0, false}, {0, -1, false}, {20, 6, true},  {40, 13, false},
     };
-    for (const Case &c : cases) EXPECT_EQ(link.HitTest(c.x, c.y), c.hit) << c.x << "," << c.y;
+    for (const Case &c : cases)
+        EXPECT_EQ(link.HitTest(c.x, c.y), c.hit) << c.x << "," << c.y;
 }
 
 TEST(HyperlinkHit, NothingHitsBeforeMeasuringOrWithAnEmptyText) {

@@ -48,7 +48,9 @@ private:
     DWORD *m_bits = nullptr;
 };
 
-int BlockCentre(int i) { return 17 * i + 8; }
+int BlockCentre(int i) {
+    return 17 * i + 8;
+}
 
 class BusyBar : public ::testing::Test {
 protected:
@@ -101,14 +103,16 @@ TEST_F(BusyBar, ProgressModeFillsFullBlocksAndPartOfTheNext) {
     bar.SetProgressRange(0, 100);
     bar.SetPos(55); // 6.6 blocks: 6 full, then trunc(0.6 * 16) = 9 pixels
     const Snapshot shot(control, kWidth, kHeight);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kActiveFill);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kActiveFill);
     const int front = 17 * 6;
-    EXPECT_EQ(shot.At(front, 5), CBusyProgressCtrl::kBlockBorder);      // outline kept
-    EXPECT_EQ(shot.At(front + 5, 0), CBusyProgressCtrl::kBlockBorder);  // top outline kept
+    EXPECT_EQ(shot.At(front, 5), CBusyProgressCtrl::kBlockBorder);     // outline kept
+    EXPECT_EQ(shot.At(front + 5, 0), CBusyProgressCtrl::kBlockBorder); // top outline kept
     EXPECT_EQ(shot.At(front + 1, 5), CBusyProgressCtrl::kActiveFill);
     EXPECT_EQ(shot.At(front + 9, 5), CBusyProgressCtrl::kActiveFill);
     EXPECT_EQ(shot.At(front + 10, 5), CBusyProgressCtrl::kBlockFill);
-    for (int i = 7; i < 12; ++i) EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kBlockFill);
+    for (int i = 7; i < 12; ++i)
+        EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kBlockFill);
 }
 
 TEST_F(BusyBar, UnguardedRangesAndCountsDrawSafely) {
@@ -121,12 +125,14 @@ TEST_F(BusyBar, UnguardedRangesAndCountsDrawSafely) {
         bar.SetPos(c.position);
         const Snapshot shot(control, kWidth, kHeight);
         for (int i = 0; i < 12; ++i)
-            EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kBlockFill) << c.total << " " << i;
+            EXPECT_EQ(shot.At(BlockCentre(i), 5), CBusyProgressCtrl::kBlockFill)
+                << c.total << " " << i;
     }
     for (int count : {0, -3}) {
         bar.SetBlockCount(count);
         const Snapshot shot(control, kWidth, kHeight);
-        for (int x : {0, 8, 100, 203}) EXPECT_EQ(shot.At(x, 5), background) << count << " " << x;
+        for (int x : {0, 8, 100, 203})
+            EXPECT_EQ(shot.At(x, 5), background) << count << " " << x;
     }
 }
 

@@ -89,7 +89,8 @@ TEST(ColorLabelWin, BlinkTimerFlipsColoursAndTellsTheOwnerOnTheOnPhase) {
     ASSERT_TRUE(label.SetBlinkPeriod(0));
     PumpMessages(20);
     ASSERT_FALSE(parent.Seen().empty());
-    for (WPARAM id : parent.Seen()) EXPECT_EQ(id, 1009u);
+    for (WPARAM id : parent.Seen())
+        EXPECT_EQ(id, 1009u);
     const size_t told = parent.Seen().size();
     PumpMessages(60);
     EXPECT_EQ(parent.Seen().size(), told); // stopped

@@ -19,7 +19,9 @@ protected:
     }
 };
 
-LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+LPARAM At(int x, int y) {
+    return MAKELPARAM(x, y);
+}
 
 class HyperlinkWin : public ::testing::Test {
 protected:
@@ -111,7 +113,8 @@ TEST_F(HyperlinkWin, DrawsTheTextInBlue) {
     HDC dc = GetDC(control);
     bool blue = false;
     for (int y = 0; y < 16 && !blue; ++y)
-        for (int x = 0; x < 12 && !blue; ++x) blue = GetPixel(dc, x, y) == RGB(0, 0, 255);
+        for (int x = 0; x < 12 && !blue; ++x)
+            blue = GetPixel(dc, x, y) == RGB(0, 0, 255);
     ReleaseDC(control, dc);
     EXPECT_TRUE(blue);
 }

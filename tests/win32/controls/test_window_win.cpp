@@ -32,9 +32,9 @@ HWND Host() {
 } // namespace
 
 TestParent::TestParent(int width, int height) {
-    m_window = CreateWindowExW(0, kClassName, L"controls test",
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 20, 20, width, height,
-                               Host(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    m_window =
+        CreateWindowExW(0, kClassName, L"controls test", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+                        20, 20, width, height, Host(), nullptr, GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc));
 }
@@ -74,7 +74,8 @@ void PumpMessages(DWORD ms) {
 }
 
 COLORREF ScreenPixel(HWND window, int x, int y) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     GdiFlush();
     HDC dc = GetDC(window);
     const COLORREF color = GetPixel(dc, x, y);

@@ -49,7 +49,9 @@ TEST(TextOverlay, CreateRefusesBadParametersAndMakesNothing) {
         {"no face name", [](OVERLAY_PARAMS &p) { p.faceName = nullptr; }},
         {"no parent", [](OVERLAY_PARAMS &p) { p.parent = nullptr; }},
         {"parent not a window",
-         [](OVERLAY_PARAMS &p) { p.parent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234)); }},
+         [](OVERLAY_PARAMS &p) {
+             p.parent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+         }},
     };
     for (const Case &c : cases) {
         OVERLAY_PARAMS p = Params(parent.Handle());
@@ -168,8 +170,8 @@ TEST(TextOverlay, TwoLinesAreDrawnCentredFromTheTopOverTheBackground) {
     EXPECT_EQ(GetPixel(dc, 199, 119), RGB(255, 255, 255)); // opaque background
     ReleaseDC(overlay.Window(), dc);
     ASSERT_GE(top, 0);
-    EXPECT_LT(top, 10);     // starts at the top, not in the middle
-    EXPECT_GT(bottom, 22);  // a second line
+    EXPECT_LT(top, 10);    // starts at the top, not in the middle
+    EXPECT_GT(bottom, 22); // a second line
     EXPECT_LT(bottom, 50);
     EXPECT_NEAR((left + right) / 2.0, 100, 6); // centred
 }
