@@ -29,6 +29,11 @@ constexpr int kTitleY = 10;
 constexpr int kTitleWidth = 150;
 constexpr int kTitleHeight = 54;
 
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kDarkGreen = RGB(0, 127, 0);
+constexpr int kBusyBlocks = 12;
+constexpr UINT kBusyPeriodMs = 100;
+
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -114,9 +119,15 @@ int CDeviceManagerDlg::ShowMessage(const std::wstring &text,
     return MessageBoxW(owner, text.c_str(), shownCaption.c_str(), style);
 }
 
-void CDeviceManagerDlg::StartBusy() {}
-void CDeviceManagerDlg::StopBusy() {}
-void CDeviceManagerDlg::ResetBusy() {}
+// The busy bar is driven from the UI thread only (the commands and the
+// verdict), so its C++ object may be used here.
+void CDeviceManagerDlg::StartBusy() { m_busyBar.StartAnimation(); }
+void CDeviceManagerDlg::StopBusy() { m_busyBar.StopAnimation(); }
+
+void CDeviceManagerDlg::ResetBusy() {
+    m_busyBar.SetPos(0);
+    if (m_busyBar.Handle()) InvalidateRect(m_busyBar.Handle(), nullptr, TRUE);
+}
 
 void CDeviceManagerDlg::StartTimer(int timerId, unsigned periodMs) {
     SetTimer(m_viewWindow.load(), static_cast<UINT_PTR>(timerId), periodMs, nullptr);
@@ -134,7 +145,16 @@ void CDeviceManagerDlg::PostUpgradeResult(int mode, int resultCode) {
 // ---------------------------------------------------------------------------
 // Initialisation
 
+void CDeviceManagerDlg::DoDataExchange() {
+    m_homePageLink.Attach(GetDlgItem(IDC_HOMEPAGE_LINK));
+    m_deviceNameLabel.Attach(GetDlgItem(IDC_DEVICE_NAME));
+    m_statusLine.Attach(GetDlgItem(IDC_STATUS_LINE));
+    m_detailLine.Attach(GetDlgItem(IDC_DETAIL_LINE));
+    m_busyBar.Attach(GetDlgItem(IDC_BUSY_BAR));
+}
+
 BOOL CDeviceManagerDlg::OnInitDialog() {
+    DoDataExchange();
     // Boxes of the settings loader are owned by this window already.
     m_viewWindow = m_hwnd;
 
@@ -164,6 +184,13 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     EnableItem(IDC_UPGRADE, false);
     EnableItem(IDC_REPAIR, false);
 
+    m_detailLine.SetTextColor(kBlue);
+    m_statusLine.SetTextColor(kBlue);
+    m_deviceNameLabel.SetTextColor(kDarkGreen);
+    m_busyBar.SetBlockCount(kBusyBlocks);
+    m_busyBar.RecalcLayout();
+    m_busyBar.SetPeriod(kBusyPeriodMs);
+
     m_titlePicture = static_cast<HBITMAP>(LoadImageW(nullptr, L"Title.BMP", IMAGE_BITMAP, 0, 0,
                                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION));
     if (!m_titlePicture) ShowWindow(GetDlgItem(IDC_TITLE_PICTURE), SW_SHOWNORMAL);
@@ -179,6 +206,10 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
 
+    if (!s.HOMEPAGE.empty()) {
+        m_homePageLink.SetText(s.HOMEPAGE);
+        m_homePageLink.SetURL(s.HOMEPAGE);
+    }
     ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
@@ -266,6 +297,13 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
         if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
         OnSysCommand(wParam);
         return true;
+    case WM_CTLCOLORSTATIC: {
+        // The colour labels choose their own colours.
+        LRESULT brush = 0;
+        if (!ReflectControlColor(m_hwnd, message, wParam, lParam, &brush)) return false;
+        result = static_cast<INT_PTR>(brush);
+        return true;
+    }
     case WM_QUERYDRAGICON:
         result = reinterpret_cast<INT_PTR>(m_icon);
         return true;

@@ -16,6 +16,9 @@
 #include "app/language_texts.h"
 #include "app/platform.h"
 #include "app/process_state.h"
+#include "controls/busy_progress_win.h"
+#include "controls/color_label_win.h"
+#include "controls/hyperlink_win.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
@@ -83,6 +86,7 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
 private:
+    void DoDataExchange();
     void OnSysCommand(WPARAM command);
     void OnUpgradeResult(WPARAM mode, LPARAM resultCode);
     void OnDevicePrompt(WPARAM kind, LPARAM answer);
@@ -98,6 +102,11 @@ private:
     HBITMAP m_titlePicture = nullptr;
     CIniFile m_settingsFile;
     MainWindowModel m_model;
+    CHyperLink m_homePageLink;
+    CColorLabel m_deviceNameLabel;
+    CColorLabel m_statusLine;
+    CColorLabel m_detailLine;
+    CBusyProgressCtrl m_busyBar{10, 0};
     HICON m_icon = nullptr;
     LanguageFileTexts m_texts;
     CommandContext m_ctx;

@@ -2,6 +2,7 @@
 // shown for two seconds while the main window initialises.
 #pragma once
 
+#include "controls/text_overlay_win.h"
 #include "ui/dialog_win.h"
 #include "ui/picture_win.h"
 
@@ -21,6 +22,6 @@ protected:
     void OnDestroy() override;
 
 private:
+    CTextOverlay m_overlay; // the version line, drawn over the picture
     CPicture m_picture;
-    HWND m_overlay = nullptr; // the version line, drawn over the picture
 };

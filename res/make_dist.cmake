@@ -1,0 +1,22 @@
+# Assembles the distribution folder: cmake -DBIN=<programs> -DSOURCE=<tree>
+# -DDIST=<folder> -P make_dist.cmake. Copies what the build has made; the
+# device library, the driver installer and the sample image are taken when
+# they are there.
+file(REMOVE_RECURSE "${DIST}")
+file(MAKE_DIRECTORY "${DIST}/Language")
+file(COPY "${BIN}/DeviceManager.exe" DESTINATION "${DIST}")
+foreach(name QVAndroidDLL.dll DriverSetup.Exe)
+  if(EXISTS "${BIN}/${name}")
+    file(COPY "${BIN}/${name}" DESTINATION "${DIST}")
+  endif()
+endforeach()
+if(IS_DIRECTORY "${BIN}/Driver")
+  file(COPY "${BIN}/Driver" DESTINATION "${DIST}")
+endif()
+file(GLOB images "${BIN}/*.IMG" "${BIN}/*.img")
+foreach(image ${images})
+  file(COPY "${image}" DESTINATION "${DIST}")
+endforeach()
+file(GLOB languages "${SOURCE}/lang/*.ini")
+file(COPY ${languages} DESTINATION "${DIST}/Language")
+file(COPY "${SOURCE}/res/dist/setting.ini" DESTINATION "${DIST}")

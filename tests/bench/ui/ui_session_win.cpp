@@ -1,0 +1,211 @@
+// Runs the program once from a distribution folder and reports:
+//   - the time from the process's start to the splash and to the main window,
+//     and the same without the splash's own two seconds;
+//   - the working set of the idle program;
+// and, with --screenshots FOLDER, saves splash.bmp, main.bmp and about.bmp.
+// It ends the program as a user would: WM_CLOSE, then Yes to the question.
+//
+//   ui_session.exe DIST_FOLDER [--screenshots FOLDER] [--report FILE]
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "res/resource.h"
+#include "tests/e2e/ui_robot_win.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::wstring g_report;
+void Report(const std::wstring &line) {
+    g_report += line + L"\n";
+    fwprintf(stdout, L"%ls\n", line.c_str());
+    fflush(stdout);
+}
+
+// A visible top-level window of the process holding the control.
+HWND FindWindowWith(DWORD processId, int controlId) {
+    struct Search {
+        DWORD processId;
+        int controlId;
+        HWND found;
+    } search{processId, controlId, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->processId && IsWindowVisible(window) &&
+                GetDlgItem(window, s->controlId)) {
+                s->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForWindowWith(DWORD processId, int controlId, milliseconds timeout) {
+    HWND found = nullptr;
+    UiRobot::WaitUntil([&] { return (found = FindWindowWith(processId, controlId)) != nullptr; },
+                       timeout);
+    return found;
+}
+
+size_t WorkingSetKiB(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
+    if (!GetProcessMemoryInfo(process, &memory, sizeof(memory))) return 0;
+    return memory.WorkingSetSize / 1024;
+}
+
+// The working set of the smallest GUI program beside this tool, idle.
+size_t BaselineWorkingSetKiB() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring commandLine = path;
+    commandLine = L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) +
+                  L"ui_baseline.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 0;
+    Sleep(3000);
+    const size_t kib = WorkingSetKiB(process.hProcess);
+    TerminateProcess(process.hProcess, 0); // it holds nothing worth a clean end
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kib;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    if (argc < 2) {
+        fwprintf(stderr, L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE]\n");
+        return 2;
+    }
+    std::wstring dist = argv[1];
+    if (dist.back() != L'\\') dist += L'\\';
+    std::wstring shots, reportFile;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::wstring option = argv[i];
+        if (option == L"--screenshots") shots = argv[i + 1];
+        if (option == L"--report") reportFile = argv[i + 1];
+    }
+    if (!shots.empty() && shots.back() != L'\\') shots += L'\\';
+
+    std::wstring commandLine = L"\"" + dist + L"DeviceManager.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    const auto start = Clock::now();
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        dist.c_str(), &startup, &process)) {
+        Report(L"FAILED: DeviceManager.exe did not start (error " +
+               std::to_wstring(GetLastError()) + L")");
+        return 1;
+    }
+    int failures = 0;
+    auto fail = [&](const std::wstring &what) {
+        Report(L"FAILED: " + what);
+        ++failures;
+    };
+
+    HWND splash = WaitForWindowWith(process.dwProcessId, IDC_SPLASH_PICTURE, milliseconds(20000));
+    const double splashShownMs = MsSince(start);
+    if (!splash) fail(L"no splash screen");
+    if (splash && !shots.empty()) {
+        Sleep(400); // let it paint
+        UiRobot::SaveScreenshot(shots + L"splash.bmp");
+    }
+    UiRobot::WaitUntil([&] { return !splash || !IsWindowVisible(splash); }, milliseconds(10000));
+    const double splashGoneMs = MsSince(start);
+
+    UiRobot robot(process.dwProcessId);
+    HWND main = robot.WaitForMainWindow(IDC_EXIT, milliseconds(20000));
+    const double mainShownMs = MsSince(start);
+    if (!main) fail(L"no main window");
+
+    Report(L"process start to splash shown:      " + std::to_wstring(splashShownMs) + L" ms");
+    Report(L"splash shown for:                   " +
+           std::to_wstring(splashGoneMs - splashShownMs) + L" ms");
+    Report(L"process start to main window shown: " + std::to_wstring(mainShownMs) + L" ms");
+    Report(L"  without the splash:               " +
+           std::to_wstring(mainShownMs - (splashGoneMs - splashShownMs)) + L" ms");
+
+    if (main) {
+        Sleep(3000); // the start tick and a few watcher cycles
+        if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"main.bmp");
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        memory.cb = sizeof(memory);
+        if (GetProcessMemoryInfo(process.hProcess,
+                                 reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory),
+                                 sizeof(memory))) {
+            Report(L"idle working set:                   " +
+                   std::to_wstring(memory.WorkingSetSize / 1024) + L" KiB (peak " +
+                   std::to_wstring(memory.PeakWorkingSetSize / 1024) + L" KiB)");
+        }
+        const size_t baseline = BaselineWorkingSetKiB();
+        if (baseline) {
+            Report(L"  smallest GUI program, same way:   " + std::to_wstring(baseline) + L" KiB");
+            Report(L"  the program's own share:          " +
+                   std::to_wstring(memory.WorkingSetSize / 1024 - baseline) + L" KiB");
+        }
+
+        PostMessageW(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        HWND about = WaitForWindowWith(process.dwProcessId, IDC_ABOUT_VERSION, milliseconds(5000));
+        if (!about) {
+            fail(L"no About box");
+        } else {
+            Sleep(400);
+            if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"about.bmp");
+            PostMessageW(about, WM_COMMAND, IDOK, 0);
+            UiRobot::WaitUntil([&] { return !IsWindow(about); }, milliseconds(5000));
+        }
+
+        robot.Close();
+        MessageBoxInfo box;
+        if (!robot.WaitForMessageBox(box, milliseconds(5000))) {
+            fail(L"no exit question");
+        } else {
+            Report(L"exit question: \"" + box.text + L"\" (" + box.caption + L")");
+            robot.Answer(box, IDYES);
+        }
+    }
+
+    if (WaitForSingleObject(process.hProcess, 15000) != WAIT_OBJECT_0) {
+        fail(L"the program did not end; it was terminated");
+        TerminateProcess(process.hProcess, 3);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    Report(L"exit code: " + std::to_wstring(exitCode));
+    if (exitCode != 0) ++failures;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    if (!reportFile.empty()) {
+        FILE *file = _wfopen(reportFile.c_str(), L"w, ccs=UTF-8");
+        if (file) {
+            fputws(g_report.c_str(), file);
+            fclose(file);
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
