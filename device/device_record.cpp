@@ -4,8 +4,7 @@
 
 namespace {
 
-template <size_t N>
-void CopyText(const char (&source)[N], char (&target)[N]) {
+template <size_t N> void CopyText(const char (&source)[N], char (&target)[N]) {
     const size_t length = strnlen(source, N - 1);
     std::memcpy(target, source, length);
     std::memset(target + length, 0, N - length);

@@ -19,12 +19,14 @@ bool IsBlank(char c) {
 // digits; the value wraps to 16 bits. Only its low byte matters here, so
 // reducing as we go gives the same answer without overflow.
 bool ReadNumber(const char *&p, uint16_t &value) {
-    while (IsBlank(*p)) ++p;
+    while (IsBlank(*p))
+        ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
     if (*p < '0' || *p > '9') return false;
     uint32_t v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) v = (v * 10 + static_cast<uint32_t>(*p - '0')) & 0xFFFF;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        v = (v * 10 + static_cast<uint32_t>(*p - '0')) & 0xFFFF;
     if (negative) v = (0x10000 - v) & 0xFFFF;
     value = static_cast<uint16_t>(v);
     return true;

@@ -21,7 +21,9 @@ int WaitForVeskUsbDevice(DeviceContext &context, int failureCode) {
     return found != 0 ? 0 : failureCode;
 }
 
-bool InstallerSucceeded(uint32_t code) { return code == 0 || code == 1; }
+bool InstallerSucceeded(uint32_t code) {
+    return code == 0 || code == 1;
+}
 
 int RunInstallerProgram(DeviceContext &context, IProcessRunner &runner,
                         const DriverInstallTimes &times, const std::wstring &commandLine) {
@@ -79,7 +81,8 @@ DriverFolder GetDriverFolder(ISystemInfo &system) {
     return result;
 }
 
-std::wstring DriverSetupCommandLine(const std::wstring &programFolder, const std::wstring &infPath) {
+std::wstring DriverSetupCommandLine(const std::wstring &programFolder,
+                                    const std::wstring &infPath) {
     return L"\"" + programFolder + kDriverSetupFileName + L"\" -i qv70 \"" + infPath + L"\"";
 }
 

@@ -8,7 +8,7 @@
 
 // A started process. Destroying it closes the handle (not the process).
 class IRunningProcess {
-public:
+  public:
     virtual ~IRunningProcess() = default;
     // True when the process ended within the time.
     virtual bool Wait(uint32_t timeoutMs) = 0;
@@ -20,7 +20,7 @@ public:
 };
 
 class IProcessRunner {
-public:
+  public:
     virtual ~IProcessRunner() = default;
     // Starts the command line (its first word names the program) with its
     // window hidden, the caller's environment and folder, no handles
@@ -32,7 +32,7 @@ public:
 inline constexpr uint32_t kStillActive = 259;
 
 class ISystemInfo {
-public:
+  public:
     virtual ~ISystemInfo() = default;
     virtual bool GetWindowsVersion(uint32_t &major, uint32_t &minor) = 0;
     // A 32-bit process on 64-bit Windows; false where the question cannot be

@@ -11,7 +11,8 @@ constexpr const wchar_t *kNotAvailable = L"N/A";
 
 std::wstring Widen(const char *ascii) {
     std::wstring out;
-    for (; *ascii != '\0'; ++ascii) out += static_cast<wchar_t>(*ascii);
+    for (; *ascii != '\0'; ++ascii)
+        out += static_cast<wchar_t>(*ascii);
     return out;
 }
 

@@ -9,8 +9,7 @@
 
 // Runs the step and returns true, or returns false without running it once
 // the gate is closed.
-template <class Step>
-bool RunGated(WorkerGate &gate, Step &&step) {
+template <class Step> bool RunGated(WorkerGate &gate, Step &&step) {
     GateSection section(gate);
     if (!section) return false;
     std::forward<Step>(step)();

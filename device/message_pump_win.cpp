@@ -3,8 +3,7 @@
 #include <windows.h>
 
 void PumpSentMessages(uint32_t milliseconds) {
-    const DWORD woke =
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_SENDMESSAGE);
+    const DWORD woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_SENDMESSAGE);
     if (woke == WAIT_OBJECT_0) {
         // Peeking delivers the pending sent messages; with PM_QS_SENDMESSAGE
         // nothing else is taken out of the queue.

@@ -7,7 +7,7 @@
 namespace {
 
 class RunningProcessWin : public IRunningProcess {
-public:
+  public:
     explicit RunningProcessWin(HANDLE process) : process_(process) {}
     ~RunningProcessWin() override { Close(); }
     RunningProcessWin(const RunningProcessWin &) = delete;
@@ -33,7 +33,7 @@ public:
         process_ = nullptr;
     }
 
-private:
+  private:
     HANDLE process_;
 };
 

@@ -4,6 +4,6 @@
 #include "device/driver_platform.h"
 
 class ProcessRunnerWin : public IProcessRunner {
-public:
+  public:
     std::unique_ptr<IRunningProcess> StartHidden(const std::wstring &commandLine) override;
 };

@@ -9,8 +9,7 @@ using IsWow64ProcessFn = BOOL(WINAPI *)(HANDLE, BOOL *);
 
 // GetProcAddress gives a generic FARPROC; the cast through void* to the
 // exact signature is the documented use.
-template <class Fn>
-Fn LookUp(const wchar_t *module, const char *name) {
+template <class Fn> Fn LookUp(const wchar_t *module, const char *name) {
     HMODULE handle = GetModuleHandleW(module);
     if (handle == nullptr) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(handle, name)));
@@ -36,4 +35,6 @@ bool SystemInfoWin::IsWow64() {
     return isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-bool SystemInfoWin::ProcessIs64Bit() { return sizeof(void *) == 8; }
+bool SystemInfoWin::ProcessIs64Bit() {
+    return sizeof(void *) == 8;
+}

@@ -4,7 +4,7 @@
 #include "device/driver_platform.h"
 
 class SystemInfoWin : public ISystemInfo {
-public:
+  public:
     // The true version from ntdll's RtlGetVersion: GetVersionEx answers 6.2
     // on every later Windows to a program without a compatibility manifest.
     bool GetWindowsVersion(uint32_t &major, uint32_t &minor) override;

@@ -1,6 +1,7 @@
 #include "device/upgrade_job.h"
 
 #include "app/ansi_text.h"
+#include "app/ini_file.h"
 #include "device/gated_step.h"
 #include "res/resource.h"
 
@@ -15,8 +16,7 @@ bool IsBlank(wchar_t c) {
 // What a job step found, when the gate let it run.
 enum class Step { Done, Failed, Stopped };
 
-template <class Body>
-Step Gated(DeviceContext &context, Body &&body) {
+template <class Body> Step Gated(DeviceContext &context, Body &&body) {
     bool ok = false;
     if (!RunGated(context.gate, [&] { ok = body(); })) return Step::Stopped;
     return ok ? Step::Done : Step::Failed;
@@ -31,9 +31,11 @@ void ShowPhase(DeviceContext &context, const wchar_t *key) {
 uint32_t ParsePartitionNumber(const std::wstring &partition) {
     const std::wstring number = partition.substr(0, partition.find(L':'));
     size_t i = 0;
-    while (i < number.size() && IsBlank(number[i])) ++i;
+    while (i < number.size() && IsBlank(number[i]))
+        ++i;
     bool negative = false;
-    if (i < number.size() && (number[i] == L'+' || number[i] == L'-')) negative = number[i++] == L'-';
+    if (i < number.size() && (number[i] == L'+' || number[i] == L'-'))
+        negative = number[i++] == L'-';
     // Reduced digit by digit: any length of digits, no overflow.
     uint32_t value = 0;
     for (; i < number.size() && number[i] >= L'0' && number[i] <= L'9'; ++i)
@@ -44,18 +46,23 @@ uint32_t ParsePartitionNumber(const std::wstring &partition) {
 
 int UpgradeFailureCode(int upgradeResult) {
     switch (upgradeResult) {
-    case -1: return -4;
-    case -2: return -5;
-    case -3: return -6;
-    case -4: return -3;
-    default: return -7;
+    case -1:
+        return -4;
+    case -2:
+        return -5;
+    case -3:
+        return -6;
+    case -4:
+        return -3;
+    default:
+        return -7;
     }
 }
 
 bool RepairErasesIdb(DeviceContext &context) {
-    const std::wstring file = context.state.programFolder + L"setting.ini";
-    if (!context.platform.files.OpenForAppend(file)) return false;
-    return context.platform.profile.GetInt(file, L"SYSTEM", L"ERASE_IDB", 0) == 1;
+    CIniFile settings(context.platform.files, context.platform.profile);
+    if (!settings.SetFile(context.state.programFolder + L"setting.ini")) return false;
+    return settings.GetInt(L"SYSTEM", L"ERASE_IDB") == 1;
 }
 
 int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode,
@@ -84,7 +91,7 @@ int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &s
         if (code != 0) return code;
     }
 
-    if (mode != kModeUpgrade) {
+    if (mode != 0) { // repair
         const Step erase = Gated(context, [&] {
             if (!RepairErasesIdb(context)) return true;
             return library.QV_EraseIDB(&state.g_deviceInfo, kWaitCount, state.g_supportUsb11,
@@ -116,9 +123,8 @@ int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &s
     if (back == Step::Failed) return -8;
 
     if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_91"); })) return kStoppedAtExit;
-    const Step download = Gated(context, [&] {
-        return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0;
-    });
+    const Step download = Gated(
+        context, [&] { return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0; });
     if (download == Step::Stopped) return kStoppedAtExit;
     if (download == Step::Failed) return -9;
 

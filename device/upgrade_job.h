@@ -10,9 +10,6 @@
 #include "device/driver_install.h"
 #include "device/driver_platform.h"
 
-inline constexpr int kModeUpgrade = 0;
-inline constexpr int kModeRepair = 1;
-
 inline constexpr uint32_t kSettleAfterResetMs = 1000;
 
 // The partition number of a PARTITION text: the decimal number before the
@@ -32,6 +29,7 @@ bool RepairErasesIdb(DeviceContext &context);
 int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode,
                   const DriverInstallTimes &times = DriverInstallTimes());
 
+// mode: 0 upgrade, otherwise repair (the commands use 1).
 // The thread body: runs the job and posts its result, unless the window has
 // gone. Nothing escapes it.
 void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode);

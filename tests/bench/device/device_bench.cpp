@@ -17,9 +17,12 @@
 
 namespace {
 
+constexpr int kModeUpgrade = 0;
+constexpr int kModeRepair = 1;
+
 // The window's calls cost a message each in the program; here nothing.
 class NullView : public IMainView {
-public:
+  public:
     void SetItemText(int, const std::wstring &) override {}
     void EnableItem(int, bool) override {}
     int ShowMessage(const std::wstring &, const std::optional<std::wstring> &, unsigned) override {
@@ -35,7 +38,7 @@ public:
 
 // Answers every call at once and keeps no log.
 class QuietLibrary : public fakes::FakeDeviceLibrary {
-public:
+  public:
     int found = 1;
     DEVICE_INFO device = fakes::MakeDevice(42, QV_DEVICE_MSC);
     int QV_FindDevice(DEVICE_INFO *out, int) override {
@@ -72,10 +75,11 @@ struct World {
     DeviceContext context{state, model, library, view, texts, platform, gate};
 };
 
-double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
-template <class Setup>
-void MeasureCycles(const char *name, int cycles, Setup setup) {
+template <class Setup> void MeasureCycles(const char *name, int cycles, Setup setup) {
     World world;
     DEVICE_INFO working{};
     const double start = CpuSeconds();
@@ -104,7 +108,9 @@ void MeasureJob(const char *name, int jobs, int kind, int mode) {
         fakes::FakeSystemInfo system;
         const auto start = std::chrono::steady_clock::now();
         UpgradeThread(world.context, runner, system, mode);
-        totalMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        totalMs +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         waitedMs = world.clock.TickMs();
     }
     std::printf("job, %-36s %8.4f ms beyond %llu ms of prescribed waits\n", name, totalMs / jobs,

@@ -37,7 +37,7 @@ inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
 // Every call is logged by name (with the arguments that matter); results are
 // set per operation, and hooks may stand in for any of them.
 class FakeDeviceLibrary : public IDeviceLibrary {
-public:
+  public:
     struct FindAnswer {
         int count;
         DEVICE_INFO device;
@@ -126,8 +126,10 @@ public:
         return Log("QV_GetDeviceVersion id=" + std::to_string(device->identity), result);
     }
     int QV_GetImageSize(const char *image, uint32_t *size) override {
-        if (imageSizeResult != 0) *size = imageSize;
-        else *size = 0xDEAD;
+        if (imageSizeResult != 0)
+            *size = imageSize;
+        else
+            *size = 0xDEAD;
         return Log(std::string("QV_GetImageSize ") + image, imageSizeResult);
     }
     int QV_GetLoaderVersion(const char *image, uint16_t *version) override {
@@ -169,8 +171,8 @@ public:
                 waitResults.pop_front();
             }
         }
-        return Log("QV_WaitDevice kind=" + std::to_string(kind) + " count=" +
-                       std::to_string(count) + " usb11=" + std::to_string(usb11),
+        return Log("QV_WaitDevice kind=" + std::to_string(kind) +
+                       " count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    result);
     }
     int QV_DownloadImage(DEVICE_INFO *, const char *image) override {
@@ -184,7 +186,7 @@ public:
         return Log("QVInstallDriver", installDriverResult);
     }
 
-private:
+  private:
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);
@@ -196,12 +198,12 @@ private:
 
 // Records every control write, message box and posted result, in order.
 class RecordingView : public IMainView {
-public:
+  public:
     struct Event {
         enum Kind { Text, Enable, Message, Post, Other } kind;
-        int id;          // control id; mode for Post
+        int id;            // control id; mode for Post
         std::wstring text; // text; message text
-        int value;       // enable state; style; result code
+        int value;         // enable state; style; result code
         std::wstring caption;
         bool hasCaption;
     };
@@ -226,7 +228,9 @@ public:
     void StartBusy() override { Add({Event::Other, 0, L"StartBusy", 0, L"", false}); }
     void StopBusy() override { Add({Event::Other, 0, L"StopBusy", 0, L"", false}); }
     void ResetBusy() override { Add({Event::Other, 0, L"ResetBusy", 0, L"", false}); }
-    void StartTimer(int id, unsigned) override { Add({Event::Other, id, L"StartTimer", 0, L"", false}); }
+    void StartTimer(int id, unsigned) override {
+        Add({Event::Other, id, L"StartTimer", 0, L"", false});
+    }
     void StopTimer(int id) override { Add({Event::Other, id, L"StopTimer", 0, L"", false}); }
     void PostUpgradeResult(int mode, int code) override {
         Add({Event::Post, mode, L"", code, L"", false});
@@ -245,11 +249,21 @@ public:
         std::vector<std::wstring> out;
         for (const Event &e : Events()) {
             switch (e.kind) {
-            case Event::Text: out.push_back(L"text " + std::to_wstring(e.id) + L" " + e.text); break;
-            case Event::Enable: out.push_back(L"enable " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value)); break;
-            case Event::Message: out.push_back(L"message " + e.text); break;
-            case Event::Post: out.push_back(L"post " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value)); break;
-            case Event::Other: out.push_back(e.text); break;
+            case Event::Text:
+                out.push_back(L"text " + std::to_wstring(e.id) + L" " + e.text);
+                break;
+            case Event::Enable:
+                out.push_back(L"enable " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value));
+                break;
+            case Event::Message:
+                out.push_back(L"message " + e.text);
+                break;
+            case Event::Post:
+                out.push_back(L"post " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value));
+                break;
+            case Event::Other:
+                out.push_back(e.text);
+                break;
             }
         }
         return out;
@@ -275,7 +289,7 @@ public:
         return enabled;
     }
 
-private:
+  private:
     void Add(Event e) {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(e));
@@ -286,7 +300,7 @@ private:
 
 // "<IDS_38>" for every key, unless the table says otherwise.
 class FakeTexts : public ILanguageTexts {
-public:
+  public:
     std::map<std::wstring, std::wstring> table{{L"IDS_30", L"<IDS_30:%s>"},
                                                {L"IDS_6", L"<IDS_6:%s>"}};
     std::wstring Text(const std::wstring &key) override {
@@ -298,7 +312,7 @@ public:
 // ASCII only: anything else has no ANSI form, as a character outside the
 // code page has none on the platform.
 class FakeCodec : public ITextCodec {
-public:
+  public:
     bool ToAnsi(const std::wstring &text, std::string &ansi) override {
         ansi.clear();
         for (wchar_t c : text) {
@@ -309,13 +323,14 @@ public:
     }
     std::wstring FromAnsi(const std::string &ansi) override {
         std::wstring out;
-        for (char c : ansi) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        for (char c : ansi)
+            out += static_cast<wchar_t>(static_cast<unsigned char>(c));
         return out;
     }
 };
 
 class FakeFiles : public IFileSystem {
-public:
+  public:
     std::set<std::wstring> existing;
     bool appendOpens = true;
     std::vector<std::wstring> log; // "open <path>", "exists <path>", "delete <path>"
@@ -338,7 +353,7 @@ public:
 };
 
 class FakeProfile : public IProfileReader {
-public:
+  public:
     std::map<std::wstring, int> ints; // "section/key"
     std::vector<std::wstring> reads;
     std::wstring GetString(const std::wstring &, const std::wstring &, const std::wstring &,
@@ -355,7 +370,7 @@ public:
 
 // Sleeps return at once and only advance the clock.
 class FakeClock : public IClock {
-public:
+  public:
     std::function<void(uint32_t)> onSleep;
     void SleepMs(uint32_t ms) override {
         {
@@ -375,7 +390,7 @@ public:
         return sleeps_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<uint32_t> sleeps_;
     uint64_t now_ = 0;

@@ -20,15 +20,19 @@
 
 namespace {
 
+constexpr int kModeUpgrade = 0;
+
 using fakes::Bench;
 using fakes::MakeDevice;
 
-void SleepRealMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepRealMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // A worker's control write waits until the UI thread has handled it, as a
 // sent window message does. The UI thread handles them only in its pump.
 class SentMessages {
-public:
+  public:
     void SendFromWorker() {
         std::promise<void> handled;
         std::future<void> done = handled.get_future();
@@ -44,7 +48,8 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             taken.swap(pending_);
         }
-        for (auto &message : taken) message.set_value();
+        for (auto &message : taken)
+            message.set_value();
         SleepRealMs(ms > 2 ? 2 : ms);
     }
     // The worker is blocked in a send (a plain wait here would deadlock).
@@ -53,14 +58,14 @@ public:
         return !pending_.empty();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::promise<void>> pending_;
 };
 
 // Sleeps for real, but shortly, so the threads interleave.
 class ShortClock : public fakes::FakeClock {
-public:
+  public:
     void SleepMs(uint32_t ms) override {
         FakeClock::SleepMs(ms);
         SleepRealMs(1);
@@ -93,7 +98,8 @@ TEST(DeviceHandover, CommandReadsTheWatcherResultsOnlyAfterTheCycleUnderWay) {
     std::thread watcher([&] { DeviceWatchThread(w.context); });
 
     // The click arrives while a search is under way.
-    while (!w.searching) std::this_thread::yield();
+    while (!w.searching)
+        std::this_thread::yield();
     w.b.state.g_jobActive = 1;
     w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); });
 
@@ -105,13 +111,15 @@ TEST(DeviceHandover, CommandReadsTheWatcherResultsOnlyAfterTheCycleUnderWay) {
     // The job owns the record now; the watcher must stand still.
     ClearDeviceInfo(w.b.state.g_deviceInfo);
     w.b.state.g_deviceInfo = MakeDevice(42, QV_DEVICE_LOADER);
-    for (int i = 0; i < 20; ++i) w.Pump(2);
+    for (int i = 0; i < 20; ++i)
+        w.Pump(2);
     EXPECT_EQ(w.searches, searchesAtClick);
 
     // The result handler hands the device back; the watcher announces it again.
     ClearDeviceInfo(w.b.state.g_deviceInfo);
     w.b.state.g_jobActive = 0;
-    while (w.searches == searchesAtClick) w.Pump(1);
+    while (w.searches == searchesAtClick)
+        w.Pump(1);
 
     EXPECT_TRUE(w.b.gate.Close([&](uint32_t ms) { w.Pump(ms); }, 5000));
     watcher.join();
@@ -123,7 +131,8 @@ TEST(DeviceHandover, CommandReadsTheWatcherResultsOnlyAfterTheCycleUnderWay) {
 TEST(DeviceHandover, ExitWithAJobBlockedInTheLibrary) {
     World w;
     std::thread watcher([&] { DeviceWatchThread(w.context); });
-    while (!w.searching) std::this_thread::yield();
+    while (!w.searching)
+        std::this_thread::yield();
     w.b.state.g_jobActive = 1;
     w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); });
 

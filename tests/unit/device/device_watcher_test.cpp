@@ -34,15 +34,29 @@ TEST(DeviceLoaderVersion, ParsesTwoNumbersSeparatedByAPoint) {
         const char *text;
         uint16_t version;
     } cases[] = {
-        {"2.5", 0x0205},       {"2.05", 0x0205},      {"1.300", 0x012C},  {" 3. 7", 0x0307},
-        {"2.5.7", 0x0205},     {"1.2beta", 0x0102},   {"+1.+2", 0x0102},  {"-1.2", 0xFF02},
-        {"65537.1", 0x0101},   {"99999999999999999999.3", 0xFF03},
+        {"2.5", 0x0205},
+        {"2.05", 0x0205},
+        {"1.300", 0x012C},
+        {" 3. 7", 0x0307},
+        {"2.5.7", 0x0205},
+        {"1.2beta", 0x0102},
+        {"+1.+2", 0x0102},
+        {"-1.2", 0xFF02},
+        {"65537.1", 0x0101},
+        {"99999999999999999999.3", 0xFF03},
         // No version: the window must not ask a loader question on a guess.
-        {"", 0xFFFF},          {"abc", 0xFFFF},       {"2", 0xFFFF},      {"2.", 0xFFFF},
-        {"2,5", 0xFFFF},       {"V2.05", 0xFFFF},     {".5", 0xFFFF},     {"2 .5", 0xFFFF},
+        {"", 0xFFFF},
+        {"abc", 0xFFFF},
+        {"2", 0xFFFF},
+        {"2.", 0xFFFF},
+        {"2,5", 0xFFFF},
+        {"V2.05", 0xFFFF},
+        {".5", 0xFFFF},
+        {"2 .5", 0xFFFF},
         {"-.5", 0xFFFF},
     };
-    for (const Case &c : cases) EXPECT_EQ(ParseDeviceLoaderVersion(c.text), c.version) << c.text;
+    for (const Case &c : cases)
+        EXPECT_EQ(ParseDeviceLoaderVersion(c.text), c.version) << c.text;
     EXPECT_EQ(ParseDeviceLoaderVersion(nullptr), 0xFFFF);
 }
 
@@ -52,7 +66,8 @@ TEST(DeviceWatcher, DeviceNamesByKind) {
     settings.MSC_ID_NAME = L"Tablet";
     EXPECT_EQ(DeviceNameForKind(settings, 4), L"Tablet");
     EXPECT_EQ(DeviceNameForKind(settings, 2), L"Loader");
-    for (int kind : {0, 1, 3, 5, -1}) EXPECT_EQ(DeviceNameForKind(settings, kind), L"QV70 MaskRom");
+    for (int kind : {0, 1, 3, 5, -1})
+        EXPECT_EQ(DeviceNameForKind(settings, kind), L"QV70 MaskRom");
 }
 
 TEST(DeviceWatcher, NewMassStorageDeviceIsAnnouncedWithItsVersions) {
@@ -116,7 +131,8 @@ TEST(DeviceWatcher, FailedVersionReadIsRetriedEveryCycleUntilItSucceeds) {
     EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_LOADER_VERSION), L"N/A");
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
-    EXPECT_EQ(w.b.model.m_deviceVersion.loaderVersion[0], '\0'); // the failed read's bytes are not kept
+    EXPECT_EQ(w.b.model.m_deviceVersion.loaderVersion[0],
+              '\0'); // the failed read's bytes are not kept
 
     EXPECT_EQ(w.Cycle(), Script{}); // second failure: nothing changes
     EXPECT_EQ(w.Cycle(), (Script{L"text 1014 4.4.2", L"text 1015 2.05"}));
@@ -141,9 +157,9 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
     w.Cycle();
     w.Finds(3);
 
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
-                                 L"enable 1002 0", L"enable 1006 0", L"text 1014 ",
-                                 L"text 1015 "}));
+    EXPECT_EQ(w.Cycle(),
+              (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ", L"enable 1002 0",
+                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
     EXPECT_EQ(w.b.state.g_findResult, 3);
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
@@ -161,9 +177,9 @@ TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
     w.Cycle();
     w.Finds(0);
 
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1010 <IDS_38>", L"text 1009 ", L"text 1011 ",
-                                 L"enable 1002 0", L"enable 1006 0", L"text 1014 ",
-                                 L"text 1015 "}));
+    EXPECT_EQ(w.Cycle(),
+              (Script{L"text 1010 <IDS_38>", L"text 1009 ", L"text 1011 ", L"enable 1002 0",
+                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 0);
     EXPECT_EQ(w.b.state.g_deviceInfo.devicePath[0], '\0');
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
@@ -269,7 +285,8 @@ TEST(DeviceRecord, CopyTakesEveryFieldAndCutsUnterminatedTexts) {
 
     ClearDeviceInfo(target);
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&target);
-    for (size_t i = 0; i < sizeof target; ++i) ASSERT_EQ(bytes[i], 0) << i;
+    for (size_t i = 0; i < sizeof target; ++i)
+        ASSERT_EQ(bytes[i], 0) << i;
 }
 
 } // namespace

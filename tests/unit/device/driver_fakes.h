@@ -19,7 +19,7 @@ struct ProcessRecord {
 };
 
 class FakeProcessRunner : public IProcessRunner {
-public:
+  public:
     bool startFails = false;
     // Exit-code reads in turn (false = the read fails); then the last one.
     std::deque<std::pair<bool, uint32_t>> exitCodes{{true, 0}};
@@ -33,9 +33,9 @@ public:
         return std::make_unique<Process>(*this);
     }
 
-private:
+  private:
     class Process : public IRunningProcess {
-    public:
+      public:
         explicit Process(FakeProcessRunner &runner) : runner_(runner) {}
         ~Process() override { Close(); }
         bool Wait(uint32_t timeoutMs) override {
@@ -55,13 +55,13 @@ private:
         }
         void Close() override { runner_.record.closed = true; }
 
-    private:
+      private:
         FakeProcessRunner &runner_;
     };
 };
 
 class FakeSystemInfo : public ISystemInfo {
-public:
+  public:
     bool versionKnown = true;
     uint32_t major = 6, minor = 1;
     bool wow64 = false;

@@ -52,8 +52,9 @@ TEST(DriverFolder, ByWindowsVersionAndBitness) {
 }
 
 TEST(DriverFolder, InstallerCommandLine) {
-    EXPECT_EQ(DriverSetupCommandLine(L"C:\\Program Files\\QV\\", L"C:\\Program Files\\QV\\a.inf"),
-              L"\"C:\\Program Files\\QV\\DriverSetup.Exe\" -i qv70 \"C:\\Program Files\\QV\\a.inf\"");
+    EXPECT_EQ(
+        DriverSetupCommandLine(L"C:\\Program Files\\QV\\", L"C:\\Program Files\\QV\\a.inf"),
+        L"\"C:\\Program Files\\QV\\DriverSetup.Exe\" -i qv70 \"C:\\Program Files\\QV\\a.inf\"");
 }
 
 struct VeskUsb {
@@ -139,7 +140,14 @@ TEST(EnterVeskUsbMode, InstallerProgramOutcomes) {
         {"cannot be started", true, {{true, 0}}, 1, -15, 0, 0, -1},
         {"exit code unreadable", false, {{false, 0}}, 1, -16, 1, 0, -1},
         {"unreadable after running on", false, {{true, 259}, {false, 0}}, 1, -16, 2, 1, -1},
-        {"ends during the extra reads", false, {{true, 259}, {true, 259}, {true, 259}, {true, 0}}, 1, 0, 4, 3, -1},
+        {"ends during the extra reads",
+         false,
+         {{true, 259}, {true, 259}, {true, 259}, {true, 0}},
+         1,
+         0,
+         4,
+         3,
+         -1},
         {"never ends", false, {{true, 259}}, 1, -17, 10, 10, 0},
     };
     for (const Case &c : cases) {

@@ -19,9 +19,13 @@ TEST(FirmwareInspection, VersionFormats) {
     struct Case {
         uint16_t loader;
         const wchar_t *text;
-    } loaders[] = {{0x0129, L"1.41"}, {0x0105, L"1.05"}, {0x01FF, L"1.255"},
-                   {0x0000, L"0.00"}, {0xFFFF, L"255.255"}};
-    for (const Case &c : loaders) EXPECT_EQ(FormatLoaderVersion(c.loader), c.text) << c.loader;
+    } loaders[] = {{0x0129, L"1.41"},
+                   {0x0105, L"1.05"},
+                   {0x01FF, L"1.255"},
+                   {0x0000, L"0.00"},
+                   {0xFFFF, L"255.255"}};
+    for (const Case &c : loaders)
+        EXPECT_EQ(FormatLoaderVersion(c.loader), c.text) << c.loader;
 
     struct SystemCase {
         uint32_t version;
@@ -30,7 +34,8 @@ TEST(FirmwareInspection, VersionFormats) {
                    {0x0A0B0010, L"a.b.10"},
                    {0x00000000, L"0.0.0"},
                    {0xFFFFFFFF, L"ff.ff.ffff"}};
-    for (const SystemCase &c : systems) EXPECT_EQ(FormatSystemVersion(c.version), c.text) << c.version;
+    for (const SystemCase &c : systems)
+        EXPECT_EQ(FormatSystemVersion(c.version), c.text) << c.version;
 }
 
 TEST(FirmwareInspection, AcceptedImageShowsVersionsAndExtractsTheLoader) {
@@ -71,8 +76,8 @@ TEST(FirmwareInspection, RefusalsShowTheirMessageAndLeaveNoLoaderPath) {
         bool sizeKept;
     } cases[] = {
         {"empty path", L"", nullptr, L"<IDS_103>", L"?", L"?", true},
-        {"path outside the code page", L"C:\\\x0418\x043C\x0430\\update.img", nullptr,
-         L"<IDS_103>", L"?", L"?", true},
+        {"path outside the code page", L"C:\\\x0418\x043C\x0430\\update.img", nullptr, L"<IDS_103>",
+         L"?", L"?", true},
         {"loader version unreadable", kImage, [](Bench &b) { b.library.loaderVersionResult = 0; },
          L"<IDS_104>", L"N/A", L"?", true},
         {"size unreadable", kImage, [](Bench &b) { b.library.imageSizeResult = 0; }, L"<IDS_106>",
@@ -127,7 +132,8 @@ TEST(FirmwareInspection, StaleLoaderFileIsDeletedBeforeTheExtraction) {
 TEST(FirmwareInspection, NoDeletionWhenNoLoaderFileIsThere) {
     Bench b;
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
-    for (const std::wstring &entry : b.files.log) EXPECT_NE(entry.rfind(L"delete", 0), 0u);
+    for (const std::wstring &entry : b.files.log)
+        EXPECT_NE(entry.rfind(L"delete", 0), 0u);
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 
 namespace {
 
+constexpr int kModeUpgrade = 0;
+constexpr int kModeRepair = 1;
+
 using fakes::Bench;
 using fakes::FakeProcessRunner;
 using fakes::FakeSystemInfo;
@@ -47,13 +50,25 @@ TEST(PartitionNumber, DecimalBeforeTheFirstColonModulo65536) {
         const wchar_t *text;
         uint32_t number;
     } cases[] = {
-        {L"12:34", 12},     {L"7", 7},          {L"", 0},           {L"  +9:1", 9},
-        {L"\t3", 3},        {L" 12abc:5", 12},  {L"abc", 0},        {L":5", 0},
-        {L"-1", 65535},     {L"-65536", 0},     {L"65536", 0},      {L"196613:1", 5},
-        {L"123456789012345678901", 27701},      {L"98765432109876543210:7", 32490},
-        {L"- 5", 0},        {L"0x10", 0},
+        {L"12:34", 12},
+        {L"7", 7},
+        {L"", 0},
+        {L"  +9:1", 9},
+        {L"\t3", 3},
+        {L" 12abc:5", 12},
+        {L"abc", 0},
+        {L":5", 0},
+        {L"-1", 65535},
+        {L"-65536", 0},
+        {L"65536", 0},
+        {L"196613:1", 5},
+        {L"123456789012345678901", 27701},
+        {L"98765432109876543210:7", 32490},
+        {L"- 5", 0},
+        {L"0x10", 0},
     };
-    for (const Case &c : cases) EXPECT_EQ(ParsePartitionNumber(c.text), c.number) << c.text;
+    for (const Case &c : cases)
+        EXPECT_EQ(ParsePartitionNumber(c.text), c.number) << c.text;
 }
 
 TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
@@ -65,9 +80,9 @@ TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
     EXPECT_EQ(j.b.library.Calls(),
               (Calls{"QV_Upgrade", "QV_ResetDevice", "QV_WaitDevice kind=2 count=20 usb11=1",
                      "QV_DownloadImage", "QV_ResetDevice"}));
-    EXPECT_EQ(j.b.view.Script(), (Script{L"text 1009 <IDS_89>", L"text 1009 <IDS_90>",
-                                         L"text 1009 <IDS_91>", L"text 1009 <IDS_92>",
-                                         L"post 0 0"}));
+    EXPECT_EQ(j.b.view.Script(),
+              (Script{L"text 1009 <IDS_89>", L"text 1009 <IDS_90>", L"text 1009 <IDS_91>",
+                      L"text 1009 <IDS_92>", L"post 0 0"}));
     EXPECT_EQ(j.b.clock.Sleeps(), std::vector<uint32_t>{1000});
     EXPECT_EQ(j.b.library.upgradeSize, 0x12345u);
     EXPECT_EQ(j.b.library.upgradeSizeLow, 0x2345u);

@@ -27,7 +27,7 @@ std::wstring ModuleFolder() {
 
 // A program folder of its own with the helper in it as DriverSetup.Exe.
 class ProgramFolder {
-public:
+  public:
     explicit ProgramFolder(bool withInstaller) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
@@ -57,7 +57,8 @@ public:
         ReadFile(file, bytes, sizeof bytes, &read, nullptr);
         CloseHandle(file);
         wchar_t text[4096];
-        const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(read), text, 4096);
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(read), text, 4096);
         const std::wstring all(text, static_cast<size_t>(length));
         const size_t newline = all.find(L'\n');
         if (newline == std::wstring::npos) return false;
@@ -66,7 +67,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static inline int counter_ = 0;
     std::wstring folder_;
 };
@@ -154,7 +155,8 @@ TEST(DriverInstallationWin, InstallerSucceedsWithTheExactCommandLine) {
         DWORD pid = 0;
         std::wstring commandLine;
         ASSERT_TRUE(install.folder.ReadReport(pid, commandLine));
-        EXPECT_EQ(commandLine, L"\"" + install.folder.Installer() + L"\" -i qv70 \"" + install.inf + L"\"");
+        EXPECT_EQ(commandLine,
+                  L"\"" + install.folder.Installer() + L"\" -i qv70 \"" + install.inf + L"\"");
     }
 }
 
@@ -173,7 +175,7 @@ TEST(DriverInstallationWin, InstallerMissing) {
 
 // The exit code of a process whose handle went bad cannot be read.
 class LostHandleRunner : public IProcessRunner {
-public:
+  public:
     std::unique_ptr<IRunningProcess> StartHidden(const std::wstring &commandLine) override {
         auto process = real_.StartHidden(commandLine);
         if (process) process->Wait(10000);
@@ -181,7 +183,7 @@ public:
         return process;
     }
 
-private:
+  private:
     ProcessRunnerWin real_;
 };
 
@@ -217,7 +219,8 @@ TEST(DriverInstallationWin, InstallerThatNeverEndsIsEnded) {
 // (a plain wait would deadlock) and leave posted messages queued.
 LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP + 1) {
-        auto *count = reinterpret_cast<std::atomic<int> *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto *count =
+            reinterpret_cast<std::atomic<int> *>(GetWindowLongPtrW(window, GWLP_USERDATA));
         ++*count;
         return 1;
     }
@@ -244,10 +247,12 @@ TEST(PumpSentMessages, WaitForTheWatcherHandlesItsSentWrites) {
     std::thread watcher([&] {
         ASSERT_TRUE(gate.BeginWatchCycle(jobActive));
         inCycle = true;
-        for (int i = 0; i < 3; ++i) sendResult += SendMessageW(window, WM_APP + 1, 0, 0);
+        for (int i = 0; i < 3; ++i)
+            sendResult += SendMessageW(window, WM_APP + 1, 0, 0);
         gate.EndWatchCycle();
     });
-    while (!inCycle) Sleep(1);
+    while (!inCycle)
+        Sleep(1);
     jobActive = 1;
     gate.WaitForWatchIdle(PumpSentMessages);
     watcher.join();

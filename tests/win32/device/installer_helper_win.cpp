@@ -14,8 +14,9 @@ int wmain() {
         // UTF-8: the process id on the first line, the command line after it.
         std::wstring text = std::to_wstring(GetCurrentProcessId()) + L"\n" + GetCommandLineW();
         char bytes[4096];
-        const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                               bytes, sizeof bytes, nullptr, nullptr);
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes,
+                                sizeof bytes, nullptr, nullptr);
         HANDLE file = CreateFileW(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
@@ -26,8 +27,10 @@ int wmain() {
     wchar_t mode[64] = L"";
     GetEnvironmentVariableW(L"QV_HELPER_MODE", mode, 64);
     if (std::wcscmp(mode, L"hang") == 0) {
-        for (;;) Sleep(INFINITE);
+        for (;;)
+            Sleep(INFINITE);
     }
-    if (std::wcsncmp(mode, L"exit:", 5) == 0) return static_cast<int>(std::wcstol(mode + 5, nullptr, 10));
+    if (std::wcsncmp(mode, L"exit:", 5) == 0)
+        return static_cast<int>(std::wcstol(mode + 5, nullptr, 10));
     return 0;
 }
