@@ -73,7 +73,7 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
     // and pass for this image's loader.
     const std::wstring loaderPath = state.tempFolder + kLoaderFileName;
     IFileSystem &files = context.platform.files;
-    if (files.PathExists(loaderPath)) files.DeleteFile(loaderPath);
+    if (files.PathExists(loaderPath)) files.RemoveFile(loaderPath);
     state.g_loaderFilePath = loaderPath;
 
     AnsiBuffer loader;

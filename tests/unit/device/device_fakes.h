@@ -344,11 +344,11 @@ class FakeFiles : public IFileSystem {
         return existing.count(path) != 0;
     }
     bool HasAttributes(const std::wstring &path) override { return existing.count(path) != 0; }
-    bool DeleteFile(const std::wstring &path) override {
+    bool RemoveFile(const std::wstring &path) override {
         log.push_back(L"delete " + path);
         return existing.erase(path) != 0;
     }
-    bool CreateDirectory(const std::wstring &) override { return true; }
+    bool MakeDirectory(const std::wstring &) override { return true; }
     std::vector<FileEntry> FindFiles(const std::wstring &) override { return {}; }
 };
 
