@@ -1,0 +1,269 @@
+#include "app/settings_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/language.h"
+#include "tests/unit/app/ini_profile_fake.h"
+#include "tests/unit/app/recording_fakes.h"
+
+namespace {
+
+std::string Narrow(const std::wstring &text) {
+    return EncodeUtf8(text);
+}
+
+class LoadSettingsTest : public ::testing::Test {
+  protected:
+    LoadSettingsTest() { state.programFolder = L"C:\\QV\\"; }
+
+    std::wstring SettingsPath() const { return state.programFolder + L"setting.ini"; }
+    void WriteSettings(const std::wstring &text) { files.AddTextFile(SettingsPath(), text); }
+    void AddLanguage(const std::wstring &fileName, const std::wstring &text) {
+        files.AddFolder(state.programFolder + L"Language");
+        files.AddTextFile(state.programFolder + L"Language\\" + fileName, text);
+    }
+    LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
+
+    ProcessState state;
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    Latin1TextCodec codec;
+    ManualClock clock;
+    Platform platform{profile, files, codec, clock};
+    CIniFile ini{files, profile};
+    RecordingLibrary library;
+    RecordingView view;
+    LanguageFileTexts texts{profile, state.g_languageFile};
+};
+
+TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_TRUE(files.HasFile(SettingsPath()));
+    EXPECT_EQ(files.Content(SettingsPath())->size(), 0u);
+    const Settings &s = state.settings;
+    EXPECT_EQ(s.DEVICE_ID_VID + s.DEVICE_ID_PID + s.MSC_ID_VID + s.MSC_ID_PID + s.ADB_ID_VID +
+                  s.ADB_ID_PID,
+              0);
+    EXPECT_EQ(s.IMAGE_EXT_NAME, L"IMG");
+    EXPECT_EQ(s.FIRMWARE + s.PARTITION + s.HOMEPAGE + s.DEVICE_ID_NAME + s.MSC_ID_NAME + s.APPTITLE,
+              L"");
+    EXPECT_EQ(state.g_libraryInitialized.load(), 0);
+    EXPECT_EQ(state.g_supportUsb11.load(), 0);
+    EXPECT_EQ(state.g_languageFile, L"");
+    EXPECT_EQ(library.calls, std::vector<std::string>{"SetEraseUserSection 0"});
+    EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
+    files.refuseOpen.insert(SettingsPath());
+    AddLanguage(L"English.ini", L"[Setting]\nLanguage=English\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
+                                           mb::kOk | mb::kIconError}));
+    EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
+    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
+    EXPECT_EQ(state.g_languageFile, L"");
+}
+
+TEST_F(LoadSettingsTest, IdentitiesTakeTheLowSixteenBitsOfEachHexValue) {
+    WriteSettings(L"[DEVICE_ID]\nVID=0x1F\nPID=1F\n"
+                  L"[MSC_ID]\nVID=2G7\nPID=\n"
+                  L"[ADB_ID]\nVID=12345678901234567890\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    const Settings &s = state.settings;
+    EXPECT_EQ(s.DEVICE_ID_VID, 31);
+    EXPECT_EQ(s.DEVICE_ID_PID, 31);
+    EXPECT_EQ(s.MSC_ID_VID, 2);
+    EXPECT_EQ(s.MSC_ID_PID, 0);
+    EXPECT_EQ(s.ADB_ID_VID, 0x7890);
+    EXPECT_EQ(s.ADB_ID_PID, 0); // missing
+}
+
+TEST_F(LoadSettingsTest, EachIdentityComesFromItsOwnSectionAndKey) {
+    WriteSettings(L"[adb_id]\npid=6\nvid=5\n[MSC_ID]\nPID=4\nVID=3\n[DEVICE_ID]\nPID=2\nVID=1\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    const Settings &s = state.settings;
+    EXPECT_EQ((std::vector<int>{s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
+                                s.ADB_ID_VID, s.ADB_ID_PID}),
+              (std::vector<int>{1, 2, 3, 4, 5, 6}));
+}
+
+// Every integer switch is on only at exactly 1.
+struct SwitchCase {
+    const wchar_t *value; // nullptr: key missing
+    bool on;
+};
+
+class SwitchTest : public LoadSettingsTest, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(SwitchTest, SwitchIsOnOnlyAtOne) {
+    std::wstring system = L"[SYSTEM]\n", debug = L"[DEBUG]\n";
+    if (GetParam().value != nullptr) {
+        const std::wstring v = GetParam().value;
+        system +=
+            L"SUPPORTUSB11=" + v + L"\nREPAIR_LOADER=" + v + L"\nERASEUSERSECTION=" + v + L"\n";
+        debug += L"PRINT_LOG=" + v + L"\n";
+    }
+    WriteSettings(system + debug);
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+
+    const bool on = GetParam().on;
+    std::vector<std::string> expected;
+    if (on) {
+        expected = {"DllInitialize", "SetLogPath C:\\QV\\Log", "SetLoaderRestoreFlag 1",
+                    "SetEraseUserSection 1"};
+    } else {
+        expected = {"SetEraseUserSection 0"};
+    }
+    EXPECT_EQ(library.calls, expected);
+    EXPECT_EQ(state.g_libraryInitialized.load(), on ? 1 : 0);
+    EXPECT_EQ(state.g_supportUsb11.load(), on ? 1 : 0);
+    EXPECT_EQ(files.HasFolder(L"C:\\QV\\Log"), on);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SwitchTest,
+                         ::testing::Values(SwitchCase{L"0", false}, SwitchCase{L"1", true},
+                                           SwitchCase{L"2", false}, SwitchCase{L"abc", false},
+                                           SwitchCase{L"", false}, SwitchCase{nullptr, false},
+                                           SwitchCase{L"  1  ", true}, SwitchCase{L"-1", false}));
+
+TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
+    WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
+    files.AddFolder(L"C:\\QV\\Log");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    for (const std::wstring &call : files.calls)
+        EXPECT_EQ(call.find(L"CreateDirectory"), std::wstring::npos) << Narrow(call);
+    EXPECT_EQ(library.calls[1], "SetLogPath C:\\QV\\Log");
+}
+
+TEST_F(LoadSettingsTest, LogFolderThatCannotBeCreatedStillReachesTheLibrary) {
+    WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
+    files.refuseCreate.insert(L"C:\\QV\\Log");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
+                                                       "SetEraseUserSection 0"}));
+}
+
+// A folder name outside the ANSI code page would reach the library as '?'
+// characters: the library is initialised but gets no log folder.
+TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
+    state.programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
+    WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(state.g_libraryInitialized.load(), 1);
+    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+}
+
+TEST_F(LoadSettingsTest, LatinOneLogFolderIsHandedOverInTheCodePage) {
+    state.programFolder = L"C:\\Caf\x00E9\\";
+    WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(library.calls[1], "SetLogPath C:\\Caf\xE9\\Log");
+}
+
+TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
+    WriteSettings(L"[SYSTEM]\nFIRMWARE=\nPARTITION=12:34\nHOMEPAGE=http://example.com/qv\n"
+                  L"IMAGE_EXT_NAME=\nAPPTITLE=QV Flasher\n"
+                  L"[DEVICE_ID]\nNAME=QV70 Loader\n[MSC_ID]\nNAME=QV70 Disk\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    const Settings &s = state.settings;
+    EXPECT_EQ(s.FIRMWARE, L"");
+    EXPECT_EQ(s.PARTITION, L"12:34");
+    EXPECT_EQ(s.HOMEPAGE, L"http://example.com/qv");
+    EXPECT_EQ(s.IMAGE_EXT_NAME, L"IMG");
+    EXPECT_EQ(s.APPTITLE, L"QV Flasher");
+    EXPECT_EQ(s.DEVICE_ID_NAME, L"QV70 Loader");
+    EXPECT_EQ(s.MSC_ID_NAME, L"QV70 Disk");
+}
+
+TEST_F(LoadSettingsTest, TextValuesHoldAtMost259Characters) {
+    WriteSettings(L"[SYSTEM]\nIMAGE_EXT_NAME=bin\nAPPTITLE=" + std::wstring(400, L'T') + L"\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.settings.IMAGE_EXT_NAME, L"bin");
+    EXPECT_EQ(state.settings.APPTITLE, std::wstring(259, L'T'));
+}
+
+TEST_F(LoadSettingsTest, LanguageMatchesWithoutRegardToCase) {
+    AddLanguage(L"Deutsch.ini", L"[Setting]\nLanguage=Deutsch\n");
+    AddLanguage(L"en.ini", L"[Setting]\nLanguage=English\n");
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=eNGLISH\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_languageFile, L"C:\\QV\\Language\\en.ini");
+}
+
+TEST_F(LoadSettingsTest, EmptyLanguageMeansEnglishAndTheFirstListedFileWins) {
+    // The file named after the language but declaring none is no language file.
+    AddLanguage(L"English.ini", L"[String]\nIDS_50=ignored\n");
+    AddLanguage(L"b.ini", L"[Setting]\nLanguage=English\n");
+    AddLanguage(L"a.ini", L"[Setting]\nLanguage=ENGLISH\n");
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_languageFile, L"C:\\QV\\Language\\b.ini");
+}
+
+TEST_F(LoadSettingsTest, NoMatchingLanguageLeavesTheFileEmpty) {
+    AddLanguage(L"Deutsch.ini", L"[Setting]\nLanguage=Deutsch\n");
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=Klingon\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_languageFile, L"");
+    EXPECT_EQ(texts.Text(L"IDS_50"), L"");
+}
+
+TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped) {
+    AddLanguage(L"fr.ini", L"[Setting]\nLanguage=Fran\x00E7"
+                           L"ais\n"
+                           L"[String]\nIDS_52=Introuvable :\\n%s\n");
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=FRAN\x00C7"
+                  L"AIS\nAPPTITLE=QV\n"
+                  L"FIRMWARE=D:\\images\\gone.img\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
+                                           std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
+    EXPECT_EQ(state.settings.FIRMWARE, L"");
+}
+
+TEST_F(LoadSettingsTest, ExistingFirmwareFileOrFolderIsKeptSilently) {
+    for (const std::wstring firmware : {L"D:\\images\\fw.img", L"D:\\images"}) {
+        files.AddFile(L"D:\\images\\fw.img");
+        state.settings.FIRMWARE.clear();
+        WriteSettings(L"[SYSTEM]\nFIRMWARE=" + firmware + L"\n");
+        ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+        EXPECT_EQ(state.settings.FIRMWARE, firmware);
+    }
+    EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
+    class Texts : public ILanguageTexts {
+        std::wstring Text(const std::wstring &) override { return L"%d%n%x %s %s %%"; }
+    } texts;
+    ProcessState state;
+    state.settings.FIRMWARE = L"X:\\%s%n.img";
+    state.settings.APPTITLE = L"";
+    FakeFileSystem files;
+    RecordingView view;
+    CheckConfiguredFirmware(state, files, texts, view);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].text, L"%d%n%x X:\\%s%n.img  %");
+    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L""));
+}
+
+TEST_F(LoadSettingsTest, EraseIdbIsReadAfreshAtEachRepair) {
+    WriteSettings(L"[SYSTEM]\nERASE_IDB=1\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+    WriteSettings(L"[SYSTEM]\nERASE_IDB=2\n");
+    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+    WriteSettings(L"[system]\nerase_idb = 1\n");
+    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+    files.refuseOpen.insert(SettingsPath());
+    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+}
+
+} // namespace

@@ -1,0 +1,189 @@
+// Browse's filter and choice, the start tick, the elapsed-time tick and the
+// exit procedure.
+#include <gtest/gtest.h>
+
+#include "command_bench.h"
+#include "ui/elapsed_time.h"
+#include "ui/exit_procedure.h"
+#include "ui/firmware_selection.h"
+#include "ui/start_tick.h"
+
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+// The entries as the Open dialog reads them: NUL-separated texts up to the
+// empty one.
+std::vector<std::wstring> FilterEntries(const std::wstring &filter) {
+    std::vector<std::wstring> entries;
+    const wchar_t *p = filter.c_str();
+    while (*p != L'\0') {
+        entries.emplace_back(p);
+        p += entries.back().size() + 1;
+    }
+    return entries;
+}
+
+TEST(FirmwareFilter, NamesAndMatchesTheExtensionThenAllFiles) {
+    for (const std::wstring ext : {L"IMG", L"bin"}) {
+        const std::wstring filter = BuildFirmwareFilter(ext);
+        EXPECT_EQ(FilterEntries(filter), (Lines{L"QV70 Firmware(*." + ext + L")", L"*." + ext,
+                                                L"All Files(*.*)", L"*.*"}));
+        ASSERT_GE(filter.size(), 2u);
+        EXPECT_EQ(filter.substr(filter.size() - 2), std::wstring(2, L'\0'));
+        EXPECT_EQ(filter.find(L'|'), std::wstring::npos);
+    }
+}
+
+TEST(FirmwareChoice, UsableImageBecomesTheFirmware) {
+    CommandBench bench;
+    OnFirmwareChosen(bench.ctx, L"D:\\new.bin");
+    EXPECT_EQ(bench.inspected, Lines{L"D:\\new.bin"});
+    EXPECT_EQ(bench.view.Calls(), Lines{L"text 1027 D:\\new.bin"});
+    EXPECT_EQ(bench.state.settings.FIRMWARE, L"D:\\new.bin");
+}
+
+TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
+    CommandBench bench;
+    bench.imageUsable = false;
+    OnFirmwareChosen(bench.ctx, L"D:\\broken.img");
+    EXPECT_EQ(bench.inspected, Lines{L"D:\\broken.img"});
+    EXPECT_EQ(bench.view.Calls(), (Lines{L"text 1027 ", L"text 1012 ", L"text 1013 "}));
+    EXPECT_TRUE(bench.state.settings.FIRMWARE.empty());
+}
+
+struct StartCase {
+    const char *name;
+    const wchar_t *firmware;
+    bool usable;
+    Lines calls;
+    const wchar_t *firmwareAfter;
+};
+
+class StartTick : public testing::TestWithParam<StartCase> {};
+
+TEST_P(StartTick, ChecksTheConfiguredImageThenStartsTheWatcher) {
+    const StartCase &c = GetParam();
+    CommandBench bench;
+    bench.state.settings.FIRMWARE = c.firmware;
+    bench.imageUsable = c.usable;
+
+    EXPECT_TRUE(OnStartTick(bench.ctx));
+
+    EXPECT_EQ(bench.view.Calls(), c.calls);
+    EXPECT_EQ(bench.state.settings.FIRMWARE, c.firmwareAfter);
+    EXPECT_EQ(bench.inspected.size(), *c.firmware != L'\0' ? 1u : 0u);
+    EXPECT_EQ(bench.watchersStarted, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, StartTick,
+    testing::Values(
+        StartCase{
+            "None", L"", true, {L"timer stop 0", L"text 1010 IDS_40", L"text 1010 IDS_41"}, L""},
+        StartCase{"Refused",
+                  L"C:\\a.img",
+                  false,
+                  {L"timer stop 0", L"text 1010 IDS_40", L"text 1027 ", L"text 1010 IDS_41"},
+                  L""},
+        StartCase{
+            "Usable",
+            L"C:\\a.img",
+            true,
+            {L"timer stop 0", L"text 1010 IDS_40", L"text 1027 C:\\a.img", L"text 1010 IDS_41"},
+            L"C:\\a.img"}),
+    [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
+
+TEST(StartTick, ReportsAWatcherThatCouldNotStart) {
+    CommandBench bench;
+    bench.watcherStarts = false;
+    EXPECT_FALSE(OnStartTick(bench.ctx));
+}
+
+TEST(ElapsedTime, MinutesAndSecondsWithoutALimit) {
+    const std::pair<int64_t, const wchar_t *> cases[] = {
+        {0, L"00:00"},     {59, L"00:59"}, {60, L"01:00"},    {3725, L"62:05"},
+        {6000, L"100:00"}, {-1, L"00:00"}, {-3725, L"00:00"}, {int64_t{1} << 40, L"18325193796:16"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FormatElapsed(c.first), c.second) << c.first;
+}
+
+TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
+    CommandBench bench;
+    bench.state.g_jobStartTime = bench.clock.now - 3725;
+    OnElapsedTick(bench.ctx);
+    bench.clock.now -= 7200; // the clock was set back under the job
+    OnElapsedTick(bench.ctx);
+    EXPECT_EQ(bench.view.Calls(), (Lines{L"text 1018 62:05", L"text 1018 00:00"}));
+}
+
+struct ExitBench : CommandBench {
+    ExitBench() {
+        state.g_loaderFilePath = L"C:\\temp\\QVBOOT.BIN";
+        files.existing.insert(state.g_loaderFilePath);
+        state.g_libraryInitialized = 1;
+    }
+};
+
+TEST(ExitProcedure, AsksAccordingToTheRunningJob) {
+    const std::pair<std::pair<int32_t, int32_t>, const wchar_t *> cases[] = {
+        {{0, 0}, L"IDS_50"}, {{1, 0}, L"IDS_49"}, {{0, 1}, L"IDS_49"}};
+    for (const auto &c : cases) {
+        ExitBench bench;
+        bench.state.g_upgradeRunning = c.first.first;
+        bench.state.g_repairRunning = c.first.second;
+        bench.view.answers = {mb::kIdNo};
+        EXPECT_FALSE(RunExitProcedure(bench.ctx));
+        // No: the window, the job, the loader file and the library stay.
+        EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.second) + L" | Title | 52"});
+        EXPECT_TRUE(bench.files.deleted.empty());
+        EXPECT_EQ(bench.libraryReleases, 0);
+        EXPECT_FALSE(bench.gate.IsClosed());
+        EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.first.first);
+    }
+}
+
+TEST(ExitProcedure, YesStopsTheWorkersAndReleasesEverything) {
+    ExitBench bench;
+    bench.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(bench.ctx));
+    EXPECT_EQ(bench.view.Calls(), (Lines{L"box IDS_50 | Title | 52", L"busy stop"}));
+    EXPECT_TRUE(bench.gate.IsClosed());
+    EXPECT_FALSE(bench.gate.Enter());
+    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_EQ(bench.libraryReleases, 1);
+}
+
+TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
+    ExitBench bench;
+    bench.files.existing.clear();
+    bench.state.g_libraryInitialized = 0;
+    bench.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(bench.ctx));
+    EXPECT_TRUE(bench.files.deleted.empty());
+    EXPECT_EQ(bench.libraryReleases, 0);
+
+    ExitBench noLoader;
+    noLoader.state.g_loaderFilePath.clear();
+    noLoader.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(noLoader.ctx));
+    EXPECT_TRUE(noLoader.files.deleted.empty());
+}
+
+// A job step blocked inside the library outlasts the wait: the library is
+// not released under it.
+TEST(ExitProcedure, KeepsTheLibraryForAStepStillInsideIt) {
+    ExitBench bench;
+    ASSERT_TRUE(bench.gate.Enter());
+    int pumped = 0;
+    bench.ctx.pump = [&pumped](uint32_t) { ++pumped; };
+    bench.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(bench.ctx));
+    EXPECT_GT(pumped, 0);
+    EXPECT_EQ(bench.libraryReleases, 0);
+    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
+    bench.gate.Leave();
+}
+
+} // namespace

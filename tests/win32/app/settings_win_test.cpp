@@ -1,0 +1,150 @@
+// The settings loader on real files read by the platform's profile functions,
+// with the shipped language files.
+// First: see platform_win.h.
+#include "app/platform_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "app/language.h"
+#include "app/settings_loader.h"
+#include "tests/unit/app/recording_fakes.h"
+#include "tests/win32/app/temp_folder_win.h"
+
+namespace {
+
+// The build copies the shipped language files beside the test program.
+std::wstring ShippedLanguageFolder() {
+    wchar_t module[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring folder = module;
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"app_test_lang\\";
+}
+
+class SettingsWinTest : public ::testing::Test {
+  protected:
+    explicit SettingsWinTest(const std::wstring &leaf = L"") : folder(leaf) {
+        state.programFolder = folder.Path();
+    }
+    void InstallLanguages() {
+        const std::wstring target = folder.Path() + L"Language\\";
+        CreateDirectoryW(target.c_str(), nullptr);
+        for (const wchar_t *name : {L"English.ini", L"Chinese.ini"})
+            ASSERT_TRUE(CopyFileW((ShippedLanguageFolder() + name).c_str(), (target + name).c_str(),
+                                  FALSE));
+    }
+    LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
+
+    TempFolder folder;
+    ProcessState state;
+    ProfileReaderWin profile;
+    FileSystemWin files;
+    TextCodecWin codec;
+    ClockWin clock;
+    Platform platform{profile, files, codec, clock};
+    CIniFile ini{files, profile};
+    RecordingLibrary library;
+    RecordingView view;
+    LanguageFileTexts texts{profile, state.g_languageFile};
+};
+
+TEST_F(SettingsWinTest, MissingSettingsFileIsCreatedAndEnglishIsChosen) {
+    InstallLanguages();
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_NE(GetFileAttributesW((folder.Path() + L"setting.ini").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(state.g_languageFile, folder.Path() + L"Language\\English.ini");
+    EXPECT_EQ(state.settings.IMAGE_EXT_NAME, L"IMG");
+    EXPECT_EQ(library.calls, std::vector<std::string>{"SetEraseUserSection 0"});
+    // Quotes in the file keep the blank that ends the About box title.
+    EXPECT_EQ(texts.Text(L"IDS_83"), L"About ");
+    EXPECT_EQ(texts.Text(L"IDS_93").substr(0, 2), L"\n\n");
+}
+
+TEST_F(SettingsWinTest, UnicodeSettingsChooseTheChineseFileInAnyCase) {
+    InstallLanguages();
+    ASSERT_TRUE(TempFolder::WriteUtf16(
+        folder.Path() + L"setting.ini",
+        L"[system]\r\nlanguage = chinese\r\nAPPTITLE = \x5347\x7EA7\x5DE5\x5177 \r\n"
+        L"FIRMWARE=" +
+            folder.Path() +
+            L"\x56FA\x4EF6.img\r\n"
+            L"[Device_Id]\r\nVid = 0x2207\r\nPID=310B\r\n"));
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_languageFile, folder.Path() + L"Language\\Chinese.ini");
+    EXPECT_EQ(state.settings.APPTITLE, L"\x5347\x7EA7\x5DE5\x5177");
+    EXPECT_EQ(state.settings.DEVICE_ID_VID, 0x2207);
+    EXPECT_EQ(state.settings.DEVICE_ID_PID, 0x310B);
+    // The firmware file does not exist: the warning is in Chinese and names it.
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_NE(view.boxes[0].text.find(folder.Path() + L"\x56FA\x4EF6.img"), std::wstring::npos);
+    EXPECT_EQ(view.boxes[0].text.find(L"%s"), std::wstring::npos);
+    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L"\x5347\x7EA7\x5DE5\x5177"));
+    EXPECT_EQ(state.settings.FIRMWARE, L"");
+    EXPECT_EQ(texts.Text(L"IDD102_1002"), L"\x5347\x7EA7");
+}
+
+TEST_F(SettingsWinTest, SettingsFileThatCannotBeCreatedStopsTheStart) {
+    state.programFolder = folder.Path() + L"not there\\";
+    ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].text, L"Failure to Load setting!");
+    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L"ERROR"));
+    EXPECT_EQ(view.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONHAND));
+    EXPECT_TRUE(library.calls.empty());
+}
+
+class NonAnsiFolderTest : public SettingsWinTest {
+  protected:
+    NonAnsiFolderTest() : SettingsWinTest(L"_\x4E2D\x6587") {}
+};
+
+// The settings are read from a folder whose name the code page cannot hold;
+// the log folder is made there, but the library is not given a mangled path.
+TEST_F(NonAnsiFolderTest, LogPathOutsideTheCodePageIsNotHandedOver) {
+    if (GetACP() == CP_UTF8) GTEST_SKIP() << "every path converts in UTF-8";
+    ASSERT_TRUE(TempFolder::WriteBytes(folder.Path() + L"setting.ini",
+                                       "[DEBUG]\r\nPRINT_LOG=1\r\n[SYSTEM]\r\nAPPTITLE=QV\r\n"));
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.settings.APPTITLE, L"QV");
+    EXPECT_NE(GetFileAttributesW((folder.Path() + L"Log").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(state.g_libraryInitialized.load(), 1);
+}
+
+TEST_F(SettingsWinTest, LogFolderIsHandedOverInTheCodePage) {
+    ASSERT_TRUE(
+        TempFolder::WriteBytes(folder.Path() + L"setting.ini", "[debug]\r\nprint_log = 1 \r\n"));
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    ASSERT_EQ(library.calls.size(), 3u);
+    std::string expected;
+    ASSERT_TRUE(codec.ToAnsi(folder.Path() + L"Log", expected));
+    EXPECT_EQ(library.calls[1], "SetLogPath " + expected);
+}
+
+// The platform itself reads every text of each shipped file, whatever its
+// encoding, and finds the same keys in all of them.
+TEST(ShippedLanguageFiles, ThePlatformReadsEveryText) {
+    ProfileReaderWin profile;
+    for (const std::string name : {"English.ini", "Chinese.ini"}) {
+        SCOPED_TRACE(name);
+        const std::wstring file = ShippedLanguageFolder() + std::wstring(name.begin(), name.end());
+        std::vector<wchar_t> section(64 * 1024);
+        const DWORD length = GetPrivateProfileSectionW(
+            L"String", section.data(), static_cast<DWORD>(section.size()), file.c_str());
+        ASSERT_LT(length, section.size() - 2);
+        int texts = 0;
+        for (const wchar_t *entry = section.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+            const std::wstring line = entry;
+            const std::wstring key = line.substr(0, line.find(L'='));
+            if (key.rfind(L"IDS_", 0) != 0 && key.rfind(L"IDD102_", 0) != 0) continue;
+            ++texts;
+            EXPECT_FALSE(profile.GetString(file, L"String", key, 1000).empty());
+        }
+        EXPECT_EQ(texts, 56 + 11);
+    }
+}
+
+} // namespace

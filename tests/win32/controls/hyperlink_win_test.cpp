@@ -1,0 +1,133 @@
+// The hyperlink label on a real static control: attachment, measurement,
+// cursor and click.
+#include "controls/hyperlink_win.h"
+#include "test_window_win.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CountingLink : public CHyperLink {
+public:
+    int opened = 0;
+    std::wstring lastTarget;
+
+protected:
+    void OpenTarget() override {
+        ++opened;
+        lastTarget = URL();
+    }
+};
+
+LPARAM At(int x, int y) {
+    return MAKELPARAM(x, y);
+}
+
+class HyperlinkWin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        font = MakeTestFont();
+        parent.SetFont(font);
+        control = parent.AddStatic(L"Home page", 10, 10, 200, 16, 1029);
+        ASSERT_TRUE(link.Attach(control));
+        UpdateWindow(control); // the first paint makes the underline font
+    }
+    void TearDown() override {
+        DestroyWindow(control);
+        DeleteObject(font);
+    }
+
+    // Width of the text in the parent's font, underlined or not.
+    int TextWidth(const wchar_t *text) {
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        return size.cx;
+    }
+
+    HFONT font = nullptr;
+    TestParent parent;
+    HWND control = nullptr;
+    CountingLink link;
+};
+
+TEST_F(HyperlinkWin, AttachingTurnsOnNotifyAndTakesTheWindowText) {
+    EXPECT_NE(GetWindowLongPtrW(control, GWL_STYLE) & SS_NOTIFY, 0);
+    EXPECT_EQ(link.Text(), L"Home page");
+    // Later window texts are not the link's.
+    SetWindowTextW(control, L"Something else");
+    EXPECT_EQ(link.Text(), L"Home page");
+}
+
+TEST_F(HyperlinkWin, HitAreaIsTheMeasuredTextAndFollowsSetText) {
+    const int width = TextWidth(L"Home page");
+    ASSERT_GT(width, 10);
+    EXPECT_TRUE(link.HitTest(POINT{0, 0}));
+    EXPECT_TRUE(link.HitTest(POINT{width - 1, 5}));
+    EXPECT_FALSE(link.HitTest(POINT{width, 5}));
+    EXPECT_FALSE(link.HitTest(POINT{5, 40}));
+
+    link.SetText(L"A much longer home page text");
+    EXPECT_TRUE(link.HitTest(POINT{width + 5, 5}));
+    link.SetText(L"");
+    EXPECT_FALSE(link.HitTest(POINT{0, 0}));
+}
+
+TEST_F(HyperlinkWin, FirstMoveOnlyStartsTrackingThenTheHandShowsOverTheText) {
+    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND); // this test program has no cursor 135
+    HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+    SetCursor(arrow);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(3, 3));
+    EXPECT_EQ(GetCursor(), arrow);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(3, 3));
+    EXPECT_EQ(GetCursor(), hand);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(190, 3)); // right of the text
+    EXPECT_EQ(GetCursor(), arrow);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(3, 3));
+    EXPECT_EQ(GetCursor(), hand);
+
+    // Leaving shows the arrow, and the next move only re-arms tracking.
+    EXPECT_EQ(SendMessageW(control, WM_MOUSELEAVE, 0, 0), 0);
+    EXPECT_EQ(GetCursor(), arrow);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(3, 3));
+    EXPECT_EQ(GetCursor(), arrow);
+    SendMessageW(control, WM_MOUSEMOVE, 0, At(3, 3));
+    EXPECT_EQ(GetCursor(), hand);
+}
+
+TEST_F(HyperlinkWin, AClickOnTheTextOpensTheTargetAndElsewhereNothing) {
+    link.SetURL(L"http://example.invalid/");
+    SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, At(190, 3));
+    EXPECT_EQ(link.opened, 0);
+    SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, At(2, 2));
+    EXPECT_EQ(link.opened, 1);
+    EXPECT_EQ(link.lastTarget, L"http://example.invalid/");
+}
+
+TEST_F(HyperlinkWin, DrawsTheTextInBlue) {
+    // Some pixel of the text's first letter is the link colour.
+    ScreenPixel(control, 0, 0); // paints
+    HDC dc = GetDC(control);
+    bool blue = false;
+    for (int y = 0; y < 16 && !blue; ++y)
+        for (int x = 0; x < 12 && !blue; ++x)
+            blue = GetPixel(dc, x, y) == RGB(0, 0, 255);
+    ReleaseDC(control, dc);
+    EXPECT_TRUE(blue);
+}
+
+TEST(HyperlinkWinNoFont, AParentWithoutAFontMeansNoHitAreaAndNoClick) {
+    TestParent parent; // answers WM_GETFONT with none
+    HWND control = parent.AddStatic(L"Home page", 10, 10, 200, 16, 1029);
+    CountingLink link;
+    ASSERT_TRUE(link.Attach(control));
+    UpdateWindow(control);
+    EXPECT_FALSE(link.HitTest(POINT{0, 0}));
+    SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, At(1, 1));
+    EXPECT_EQ(link.opened, 0);
+}
+
+} // namespace

@@ -1,0 +1,7 @@
+#include "ui/command_context.h"
+
+WorkerGate::Pump WaitPump(CommandContext &ctx) {
+    if (ctx.pump) return ctx.pump;
+    IClock &clock = ctx.clock;
+    return [&clock](uint32_t milliseconds) { clock.SleepMs(milliseconds); };
+}

@@ -1,0 +1,109 @@
+#include "ui/job_commands.h"
+
+#include "res/resource.h"
+
+namespace {
+
+struct JobKind {
+    int mode;
+    bool refusesMaskRom; // a mask-ROM device cannot be upgraded, only repaired
+    const wchar_t *confirmKey;
+    const wchar_t *statusKey;
+    std::atomic<int32_t> ProcessState::*runningFlag;
+};
+
+const JobKind kUpgrade = {kModeUpgrade, true, L"IDS_88", L"IDS_44",
+                          &ProcessState::g_upgradeRunning};
+const JobKind kRepair = {kModeRepair, false, L"IDS_81", L"IDS_82", &ProcessState::g_repairRunning};
+
+void Refuse(CommandContext &ctx, const wchar_t *key) {
+    ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.settings.APPTITLE,
+                         mb::kOk | mb::kIconExclamation);
+}
+
+// Only an explicit Yes goes on: a box that could not be shown (0) must not
+// start a job nobody confirmed.
+bool AskYes(CommandContext &ctx, const wchar_t *key, const std::optional<std::wstring> &caption,
+            unsigned style) {
+    return ctx.view.ShowMessage(ctx.texts.Text(key), caption, style) == mb::kIdYes;
+}
+
+// The checks and questions before a job, in the order the user meets them.
+// False abandons the click.
+bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
+    ProcessState &state = ctx.state;
+    if (state.g_findResult.load() > 1) {
+        Refuse(ctx, L"IDS_109");
+        return false;
+    }
+    if (state.g_deviceInfo.identity == 0) {
+        Refuse(ctx, L"IDS_110");
+        return false;
+    }
+    if (state.settings.FIRMWARE.empty()) {
+        Refuse(ctx, L"IDS_47");
+        return false;
+    }
+
+    const uint16_t deviceLoader = ctx.model.m_deviceLoaderVersion.load();
+    const uint16_t imageLoader = ctx.model.m_imageLoaderVersion.load();
+    if (deviceLoader == kNoLoaderVersion || imageLoader == kNoLoaderVersion) {
+        // Without both versions the library's own loader question must reach
+        // the user during the job.
+        state.g_autoConfirmLoader = 0;
+    } else if (deviceLoader > imageLoader) {
+        // No caption: this is the library's question, asked ahead of time.
+        if (!AskYes(ctx, L"IDS_128", std::nullopt, mb::kYesNo | mb::kIconInformation)) return false;
+        state.g_autoConfirmLoader = 1;
+    }
+
+    if (kind.refusesMaskRom && state.g_deviceInfo.deviceType == QV_DEVICE_MASKROM) {
+        Refuse(ctx, L"IDS_102");
+        return false;
+    }
+    return AskYes(ctx, kind.confirmKey, state.settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+}
+
+bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
+    ProcessState &state = ctx.state;
+    // A click that arrives while another click is confirming or a job runs
+    // (a queued command, or one sent by another program) must neither start
+    // a second job on the same device nor, on its way out, hand the device
+    // back to the watcher under the job.
+    if (state.g_jobActive.exchange(1) != 0) return false;
+    // A watcher cycle that began before the flag was set may still be writing
+    // g_findResult and g_deviceInfo; the checks must see what it leaves.
+    ctx.gate.WaitForWatchIdle(WaitPump(ctx));
+
+    if (!ConfirmJob(ctx, kind)) {
+        state.g_jobActive = 0;
+        return false;
+    }
+
+    IMainView &view = ctx.view;
+    view.EnableItem(IDC_UPGRADE, false);
+    view.EnableItem(IDC_REPAIR, false);
+    view.EnableItem(IDC_BROWSE, false);
+    view.StartBusy();
+    view.SetItemText(IDC_STATUS_LINE, ctx.texts.Text(kind.statusKey));
+    view.SetItemText(IDC_DETAIL_LINE, L"");
+    state.g_jobStartTime = ctx.clock.NowSeconds();
+    view.StartTimer(IDT_ELAPSED, 200);
+    (state.*kind.runningFlag) = 1;
+
+    if (ctx.startJob && ctx.startJob(kind.mode)) return true;
+    // No thread will ever post a result: report it as one, so the window
+    // leaves Job running and the watcher takes the device back.
+    OnUpgradeResult(ctx, static_cast<unsigned>(kind.mode), kJobNotStartedCode);
+    return false;
+}
+
+} // namespace
+
+bool OnUpgrade(CommandContext &ctx) {
+    return RunJobCommand(ctx, kUpgrade);
+}
+
+bool OnRepair(CommandContext &ctx) {
+    return RunJobCommand(ctx, kRepair);
+}
