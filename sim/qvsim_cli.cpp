@@ -180,26 +180,22 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
                                                                 : Failed(err, "cannot write");
     }
     if (command == "delay" && args.size() >= 2) {
-        BenchSettings s = bench.Settings();
+        const std::map<std::string, int BenchSettings::*> fields = {
+            {"switch", &BenchSettings::switchDelayMs}, {"reset", &BenchSettings::resetDelayMs},
+            {"wait", &BenchSettings::waitIntervalMs},  {"upgrade", &BenchSettings::upgradeMs},
+            {"erase", &BenchSettings::eraseMs}};
+        std::vector<std::pair<int BenchSettings::*, int>> changes;
         for (size_t i = 1; i < args.size(); ++i) {
             std::string key, value;
             int64_t ms = 0;
-            if (!SplitAssignment(args[i], key, value) || !ParseInt(value, ms) || ms < 0 ||
-                ms > 24 * 3600 * 1000)
-                return Usage(err);
-            if (key == "switch") s.switchDelayMs = int(ms);
-            else if (key == "reset") s.resetDelayMs = int(ms);
-            else if (key == "wait" && ms > 0) s.waitIntervalMs = int(ms);
-            else if (key == "upgrade") s.upgradeMs = int(ms);
-            else if (key == "erase") s.eraseMs = int(ms);
-            else return Usage(err);
+            const bool ok = SplitAssignment(args[i], key, value) && fields.count(key) &&
+                            ParseInt(value, ms) && ms >= (key == "wait" ? 1 : 0) &&
+                            ms <= 24 * 3600 * 1000;
+            if (!ok) return Usage(err);
+            changes.emplace_back(fields.at(key), int(ms));
         }
-        return bench.UpdateSettings([&](BenchSettings &t) {
-            t.switchDelayMs = s.switchDelayMs;
-            t.resetDelayMs = s.resetDelayMs;
-            t.waitIntervalMs = s.waitIntervalMs;
-            t.upgradeMs = s.upgradeMs;
-            t.eraseMs = s.eraseMs;
+        return bench.UpdateSettings([&](BenchSettings &s) {
+            for (const auto &[field, ms] : changes) s.*field = ms;
         }) ? 0 : Failed(err, "cannot write");
     }
     if (command == "speed" && args.size() == 2) {
