@@ -3,12 +3,9 @@
 #include "sim/file_util.h"
 #include "sim/xxhash64.h"
 
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -58,70 +55,6 @@ bool Feed(const std::function<bool(const unsigned char *, size_t)> &sink, uint64
     if (from >= to) return true;
     return sink(data + (from - at), static_cast<size_t>(to - from));
 }
-
-// Hashes one chunk on a thread of its own while the caller reads the next and
-// hands this one to its sinks: the checksum then costs next to nothing on top
-// of the copying, instead of a third of it.
-class BackgroundHash {
-public:
-    BackgroundHash() : thread_([this] { Run(); }) {}
-    ~BackgroundHash() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    BackgroundHash(const BackgroundHash &) = delete;
-    BackgroundHash &operator=(const BackgroundHash &) = delete;
-
-    // The bytes must stay untouched until the next Wait.
-    void Submit(const unsigned char *data, size_t length) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            data_ = data;
-            length_ = length;
-        }
-        wake_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return data_ == nullptr; });
-    }
-    uint64_t Digest() {
-        Wait();
-        return hash_.Digest();
-    }
-    void Update(const unsigned char *data, size_t length) {
-        Wait();
-        hash_.Update(data, length);
-    }
-
-private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || data_ != nullptr; });
-            if (stopping_) return;
-            const unsigned char *data = data_;
-            const size_t length = length_;
-            lock.unlock();
-            hash_.Update(data, length);
-            lock.lock();
-            data_ = nullptr;
-            wake_.notify_all();
-        }
-    }
-
-    XxHash64 hash_; // the worker's while data_ is set, the caller's otherwise
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    const unsigned char *data_ = nullptr;
-    size_t length_ = 0;
-    bool stopping_ = false;
-    std::thread thread_;
-};
 
 // The loader section's own header must agree with the image header.
 bool LoaderHeaderMatches(const unsigned char *p, const ImageHeader &header) {
@@ -232,10 +165,10 @@ ImageError ScanImage(const fs::path &path, ImageHeader &header, const ImageSinks
     if (!file) return ImageError::Unreadable;
     // Large reads go straight to the system; the stdio buffer would only add a copy.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    // Two buffers: one being hashed while the other is read and handed on.
-    std::unique_ptr<unsigned char[]> buffers[2] = {
-        std::unique_ptr<unsigned char[]>(new unsigned char[kChunk]),
-        std::unique_ptr<unsigned char[]>(new unsigned char[kChunk])};
+    // One buffer, hashed and handed on while it is still in the cache. A
+    // second thread hashing beside the copying gained little on the machine
+    // and lost much under Wine, where every hand-over between threads is slow.
+    std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunk]);
 
     unsigned char first[kImageHeaderSize];
     const size_t got = std::fread(first, 1, kImageHeaderSize, file.get());
@@ -243,22 +176,19 @@ ImageError ScanImage(const fs::path &path, ImageHeader &header, const ImageSinks
     ImageError error = DecodeHeader(first, got, fileSize, header);
     if (error != ImageError::None) return error;
 
-    BackgroundHash hash;
+    XxHash64 hash;
     std::memset(first + kChecksumOffset, 0, 8);
     hash.Update(first, kImageHeaderSize);
 
     uint64_t at = kImageHeaderSize;
     std::vector<unsigned char> loaderStart;
-    for (int k = 0; at < fileSize; k ^= 1) {
-        unsigned char *buffer = buffers[k].get();
+    while (at < fileSize) {
+        unsigned char *buffer = chunk.get();
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, fileSize - at));
         const size_t read = std::fread(buffer, 1, want, file.get());
-        if (read != want) {
-            hash.Wait();
+        if (read != want)
             return std::ferror(file.get()) ? ImageError::Unreadable : ImageError::Truncated;
-        }
-        hash.Wait(); // the other buffer is free again
-        hash.Submit(buffer, read);
+        hash.Update(buffer, read);
         // The loader header is checked as soon as its bytes have passed, before
         // any of them reach a sink.
         if (loaderStart.size() < kLoaderHeaderSize) {
@@ -267,18 +197,14 @@ ImageError ScanImage(const fs::path &path, ImageHeader &header, const ImageSinks
             if (from < to)
                 loaderStart.insert(loaderStart.end(), buffer + (from - at), buffer + (to - at));
             if (loaderStart.size() == kLoaderHeaderSize &&
-                !LoaderHeaderMatches(loaderStart.data(), header)) {
-                hash.Wait();
+                !LoaderHeaderMatches(loaderStart.data(), header))
                 return ImageError::BadLoader;
-            }
         }
         if (sinks && (!Feed(sinks->loader, header.loaderOffset, header.loaderLength, at, buffer,
                             read) ||
                       !Feed(sinks->system, header.systemOffset, header.systemLength, at, buffer,
-                            read))) {
-            hash.Wait();
+                            read)))
             return ImageError::Stopped;
-        }
         at += read;
     }
     if (hash.Digest() != header.checksum) return ImageError::BadChecksum;
