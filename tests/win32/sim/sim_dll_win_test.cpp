@@ -311,30 +311,37 @@ TEST_F(SimDll, ReleaseDuringADownloadFailsItWithoutWritingTheDevice) {
     EXPECT_EQ(bench.Device(id)->stage, Stage::Idle);
 }
 
-// DriverSetup.exe as the program starts it: hidden, by its full path.
+// Runs a program beside the test, hidden, as the program starts DriverSetup.Exe.
+DWORD RunBeside(const std::wstring &arguments, DWORD waitMs, bool &ended,
+                const wchar_t *program = L"DriverSetup.Exe") {
+    const std::wstring folder = qvsim_win_test::ProgramFolder();
+    std::wstring command = L"\"" + folder + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "the program did not start";
+        ended = false;
+        return 0;
+    }
+    ended = WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0;
+    DWORD code = 0;
+    if (!ended) TerminateProcess(process.hProcess, 0);
+    else GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
 class DriverSetupProgram : public SimDll {
 public:
     DWORD Run(DWORD waitMs, bool &ended) {
-        const std::wstring folder = qvsim_win_test::ProgramFolder();
-        std::wstring command = L"\"" + folder + L"DriverSetup.Exe\" -i qv70 \"" + folder +
-                               L"Driver\\amd64\\win7\\qv70usb.inf\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process)) {
-            ADD_FAILURE() << "DriverSetup.Exe did not start";
-            return 0;
-        }
-        ended = WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0;
-        DWORD code = 0;
-        if (!ended) TerminateProcess(process.hProcess, 0);
-        else GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return code;
+        return RunBeside(L"-i qv70 \"" + qvsim_win_test::ProgramFolder() +
+                             L"Driver\\amd64\\win7\\qv70usb.inf\"",
+                         waitMs, ended);
     }
 };
 
@@ -359,6 +366,29 @@ TEST_F(DriverSetupProgram, FailsOrHangsWhenTheBenchSaysSo) {
     Run(1500, ended);
     EXPECT_FALSE(ended);
     EXPECT_FALSE(bench.Settings().driverInstalled);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimDll, TheToolsWorkOnTheSameBench) {
+    bool ended = false;
+    EXPECT_EQ(RunBeside(L"plug kind=2 loader=1.300", 20000, ended, L"qvsim.exe"), 0u);
+    ASSERT_EQ(bench.Devices().size(), 1u);
+    EXPECT_EQ(bench.Devices()[0].spec.loaderVersion, "1.300");
+    EXPECT_EQ(library.QV_FindDevice(&device, 0), 1);
+
+    const std::wstring made = (folder / "tool.img").wstring();
+    EXPECT_EQ(RunBeside(L"create \"" + made + L"\" loader=2.07 size=64K", 20000, ended,
+                        L"qvimage.exe"),
+              0u);
+    uint16_t version = 0;
+    ASSERT_EQ(library.QV_GetLoaderVersion((folder / "tool.img").string().c_str(), &version), 1);
+    EXPECT_EQ(version, 0x0207);
+    EXPECT_EQ(RunBeside(L"inspect \"" + made + L"\"", 20000, ended, L"qvimage.exe"), 0u);
+    std::filesystem::resize_file(folder / "tool.img", 1000);
+    EXPECT_EQ(RunBeside(L"inspect \"" + made + L"\"", 20000, ended, L"qvimage.exe"), 1u);
 }
 
 } // namespace
