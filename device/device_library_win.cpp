@@ -5,18 +5,19 @@
 const wchar_t *const LoadedDeviceLibrary::kFileName = L"QVAndroidDLL.dll";
 
 const char *const LoadedDeviceLibrary::kExportNames[21] = {
-    "DllInitialize",       "DllDeInitialize",     "SetLogPath",        "SetLoaderRestoreFlag",
-    "SetEraseUserSection", "SetMainWindowHwnd",   "SetVidPid",         "QV_FindDevice",
-    "QV_GetDeviceVersion", "QV_GetImageSize",     "QV_GetLoaderVersion", "QV_GetSystemVersion",
-    "ExtractLoaderFile",   "QV_EraseIDB",         "QV_Upgrade",        "QV_ResetDevice",
-    "QV_WaitDevice",       "QV_DownloadImage",    "QV_SwitchVeskUsb",  "QVIsVeskUsbPlug",
+    "DllInitialize",       "DllDeInitialize",   "SetLogPath",          "SetLoaderRestoreFlag",
+    "SetEraseUserSection", "SetMainWindowHwnd", "SetVidPid",           "QV_FindDevice",
+    "QV_GetDeviceVersion", "QV_GetImageSize",   "QV_GetLoaderVersion", "QV_GetSystemVersion",
+    "ExtractLoaderFile",   "QV_EraseIDB",       "QV_Upgrade",          "QV_ResetDevice",
+    "QV_WaitDevice",       "QV_DownloadImage",  "QV_SwitchVeskUsb",    "QVIsVeskUsbPlug",
     "QVInstallDriver"};
 
 namespace {
 
 std::wstring Widen(const char *ascii) {
     std::wstring wide;
-    while (*ascii) wide += static_cast<wchar_t>(*ascii++);
+    while (*ascii)
+        wide += static_cast<wchar_t>(*ascii++);
     return wide;
 }
 
@@ -91,17 +92,23 @@ std::unique_ptr<LoadedDeviceLibrary> LoadedDeviceLibrary::Load(const std::wstrin
 #undef QV_RESOLVE
     if (missingCount) {
         FreeLibrary(module); // nobody has called into it yet
-        error = L"The device library " + path + (missingCount == 1 ? L" lacks the export "
-                                                                   : L" lacks the exports ") +
-                missing + L".";
+        error = L"The device library " + path +
+                (missingCount == 1 ? L" lacks the export " : L" lacks the exports ") + missing +
+                L".";
         return nullptr;
     }
     return std::unique_ptr<LoadedDeviceLibrary>(new LoadedDeviceLibrary(module, exports));
 }
 
-int LoadedDeviceLibrary::DllInitialize() { return exports_.DllInitialize(); }
-int LoadedDeviceLibrary::DllDeInitialize() { return exports_.DllDeInitialize(); }
-int LoadedDeviceLibrary::SetLogPath(const char *folder) { return exports_.SetLogPath(folder); }
+int LoadedDeviceLibrary::DllInitialize() {
+    return exports_.DllInitialize();
+}
+int LoadedDeviceLibrary::DllDeInitialize() {
+    return exports_.DllDeInitialize();
+}
+int LoadedDeviceLibrary::SetLogPath(const char *folder) {
+    return exports_.SetLogPath(folder);
+}
 int LoadedDeviceLibrary::SetLoaderRestoreFlag(int flag) {
     return exports_.SetLoaderRestoreFlag(flag);
 }
@@ -155,7 +162,9 @@ int LoadedDeviceLibrary::QV_DownloadImage(DEVICE_INFO *device, const char *image
 int LoadedDeviceLibrary::QV_SwitchVeskUsb(DEVICE_INFO *device) {
     return exports_.QV_SwitchVeskUsb(device);
 }
-int LoadedDeviceLibrary::QVIsVeskUsbPlug() { return exports_.QVIsVeskUsbPlug(); }
+int LoadedDeviceLibrary::QVIsVeskUsbPlug() {
+    return exports_.QVIsVeskUsbPlug();
+}
 int LoadedDeviceLibrary::QVInstallDriver(const char *infFile) {
     return exports_.QVInstallDriver(infFile);
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 class LoadedDeviceLibrary : public IDeviceLibrary {
-public:
+  public:
     // programFolder ends with a backslash. On failure returns null and error
     // is an English sentence naming the missing file or export.
     static std::unique_ptr<LoadedDeviceLibrary> Load(const std::wstring &programFolder,
@@ -52,7 +52,7 @@ public:
     static const wchar_t *const kFileName;
     static const char *const kExportNames[21];
 
-private:
+  private:
     struct Exports {
         decltype(&::DllInitialize) DllInitialize;
         decltype(&::DllDeInitialize) DllDeInitialize;

@@ -27,7 +27,7 @@ constexpr const char *kDeviceSuffix = ".ini";
 // one can create. A holder that died leaves it behind; after a few seconds it
 // counts as stale and is taken over. Holders keep it for milliseconds.
 class BenchLock {
-public:
+  public:
     explicit BenchLock(const fs::path &folder) : path_(folder / "bench.lock") {
         std::error_code ec;
         fs::create_directories(folder, ec);
@@ -50,7 +50,7 @@ public:
     BenchLock(const BenchLock &) = delete;
     BenchLock &operator=(const BenchLock &) = delete;
 
-private:
+  private:
     fs::path path_;
     bool owned_ = false;
 };
@@ -70,9 +70,12 @@ std::string Text(const KeyValues &values, const char *key, const std::string &fa
 
 const char *StageName(Stage stage) {
     switch (stage) {
-    case Stage::LoaderWritten: return "loader-written";
-    case Stage::SystemWritten: return "system-written";
-    case Stage::Idle: break;
+    case Stage::LoaderWritten:
+        return "loader-written";
+    case Stage::SystemWritten:
+        return "system-written";
+    case Stage::Idle:
+        break;
     }
     return "idle";
 }
@@ -108,9 +111,9 @@ std::string LocalTimeStamp() {
     static std::mutex clockMutex; // std::localtime shares one buffer
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const int millis = int(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000);
+    const int millis =
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000);
     char stamp[40] = "";
     std::lock_guard<std::mutex> guard(clockMutex);
     if (const std::tm *local = std::localtime(&seconds)) {
@@ -135,7 +138,8 @@ std::string FormatSettings(const BenchSettings &s) {
     values["erase_ms"] = std::to_string(s.eraseMs);
     values["download_speed"] = std::to_string(s.downloadBytesPerSecond);
     std::string kinds;
-    for (int kind : s.questions) kinds += (kinds.empty() ? "" : ",") + std::to_string(kind);
+    for (int kind : s.questions)
+        kinds += (kinds.empty() ? "" : ",") + std::to_string(kind);
     values["questions"] = kinds;
     for (const auto &[fault, value] : s.faults)
         values[std::string("fault.") + FaultName(fault)] = std::to_string(value);
@@ -205,14 +209,18 @@ std::optional<DeviceRecord> ParseDevice(int32_t id, const std::string &text) {
 
 Bench::Bench(fs::path folder) : folder_(std::move(folder)) {}
 
-fs::path Bench::SettingsPath() const { return folder_ / "bench.ini"; }
+fs::path Bench::SettingsPath() const {
+    return folder_ / "bench.ini";
+}
 fs::path Bench::DevicePath(int32_t id) const {
     return folder_ / (kDevicePrefix + std::to_string(id) + kDeviceSuffix);
 }
 fs::path Bench::StoragePath(int32_t id) const {
     return folder_ / (kDevicePrefix + std::to_string(id) + ".storage");
 }
-fs::path Bench::LogPath() const { return folder_ / "bench.log"; }
+fs::path Bench::LogPath() const {
+    return folder_ / "bench.log";
+}
 
 BenchSettings Bench::Settings() const {
     std::string text;
@@ -233,9 +241,8 @@ bool Bench::UpdateSettings(const std::function<void(BenchSettings &)> &change) {
 }
 
 bool Bench::SetFault(Fault fault, std::optional<int> value) {
-    return UpdateSettings([&](BenchSettings &s) {
-        s.faults[fault] = value ? *value : FaultDefaultValue(fault);
-    });
+    return UpdateSettings(
+        [&](BenchSettings &s) { s.faults[fault] = value ? *value : FaultDefaultValue(fault); });
 }
 
 bool Bench::ClearFault(Fault fault) {
@@ -257,7 +264,8 @@ int32_t Bench::Plug(const DeviceSpec &spec) {
     record.spec = spec;
     if (record.spec.id == 0) {
         int32_t highest = 0;
-        for (const DeviceRecord &d : Devices()) highest = std::max(highest, d.spec.id);
+        for (const DeviceRecord &d : Devices())
+            highest = std::max(highest, d.spec.id);
         record.spec.id = highest + 1;
     }
     if (record.spec.serial.empty()) {
@@ -267,8 +275,8 @@ int32_t Bench::Plug(const DeviceSpec &spec) {
     }
     if (!WriteFileAtomically(DevicePath(record.spec.id), FormatDevice(record))) return 0;
     Log("device " + std::to_string(record.spec.id) + " plugged in as kind " +
-        std::to_string(record.spec.kind) + ", loader " + record.spec.loaderVersion +
-        ", system " + record.spec.systemVersion);
+        std::to_string(record.spec.kind) + ", loader " + record.spec.loaderVersion + ", system " +
+        record.spec.systemVersion);
     return record.spec.id;
 }
 
@@ -282,7 +290,8 @@ bool Bench::Unplug(int32_t id) {
 
 bool Bench::UnplugAll() {
     bool all = true;
-    for (const DeviceRecord &d : Devices()) all = Unplug(d.spec.id) && all;
+    for (const DeviceRecord &d : Devices())
+        all = Unplug(d.spec.id) && all;
     return all;
 }
 
@@ -321,7 +330,8 @@ void Bench::Log(const std::string &event) const {
     // One write per line in append mode: lines from several processes interleave
     // whole.
     const std::string line = stamp + " " + event + "\n";
-    if (FilePtr file = OpenFile(LogPath(), "ab")) std::fwrite(line.data(), 1, line.size(), file.get());
+    if (FilePtr file = OpenFile(LogPath(), "ab"))
+        std::fwrite(line.data(), 1, line.size(), file.get());
 }
 
 std::string Bench::ReadLog() const {

@@ -22,15 +22,15 @@
 namespace qvsim {
 
 struct BenchSettings {
-    bool driverInstalled = false;   // the host's VeskUsb driver
-    int switchDelayMs = 500;        // QV_SwitchVeskUsb until the device is back
-    int resetDelayMs = 1500;        // QV_ResetDevice until the device is back
-    int waitIntervalMs = 250;       // QV_WaitDevice polls count times at this interval
-    int upgradeMs = 500;            // QV_Upgrade writing the loader
-    int eraseMs = 300;              // QV_EraseIDB
+    bool driverInstalled = false;        // the host's VeskUsb driver
+    int switchDelayMs = 500;             // QV_SwitchVeskUsb until the device is back
+    int resetDelayMs = 1500;             // QV_ResetDevice until the device is back
+    int waitIntervalMs = 250;            // QV_WaitDevice polls count times at this interval
+    int upgradeMs = 500;                 // QV_Upgrade writing the loader
+    int eraseMs = 300;                   // QV_EraseIDB
     uint64_t downloadBytesPerSecond = 0; // 0: as fast as the files go
-    std::set<int> questions;        // question kinds asked besides the loader question
-    std::map<Fault, int> faults;    // fault and its value
+    std::set<int> questions;             // question kinds asked besides the loader question
+    std::map<Fault, int> faults;         // fault and its value
 
     bool Has(Fault fault) const { return faults.count(fault) != 0; }
     int Value(Fault fault) const;
@@ -39,11 +39,11 @@ struct BenchSettings {
 // What a test or the tool chooses when plugging a device in. Version texts are
 // kept as given, so odd texts reach the program as they would from a device.
 struct DeviceSpec {
-    int32_t id = 0;                 // 0: the next free number
-    int kind = 4;                   // 1 mask-ROM, 2 loader, 3 VeskUsb, 4 mass storage
+    int32_t id = 0; // 0: the next free number
+    int kind = 4;   // 1 mask-ROM, 2 loader, 3 VeskUsb, 4 mass storage
     std::string loaderVersion = "2.05";
     std::string systemVersion = "1.0.0";
-    std::string serial;             // empty: made from the id
+    std::string serial; // empty: made from the id
 };
 
 enum class Stage {
@@ -53,11 +53,11 @@ enum class Stage {
 };
 
 struct DeviceRecord {
-    DeviceSpec spec;              // spec.kind is the kind it shows now
+    DeviceSpec spec; // spec.kind is the kind it shows now
     Stage stage = Stage::Idle;
     std::string pendingSystemVersion; // shown after the reset that ends SystemWritten
-    int64_t availableAtMs = 0;    // rebooting until then (wall clock, ms since 1970)
-    bool lost = false;            // gone until plugged in again
+    int64_t availableAtMs = 0;        // rebooting until then (wall clock, ms since 1970)
+    bool lost = false;                // gone until plugged in again
     int eraseCount = 0;
 
     // Connected and answering now.
@@ -69,7 +69,7 @@ int64_t WallClockMs();
 std::string LocalTimeStamp();
 
 class Bench {
-public:
+  public:
     explicit Bench(std::filesystem::path folder);
 
     const std::filesystem::path &Folder() const { return folder_; }
@@ -103,7 +103,7 @@ public:
     void Log(const std::string &event) const;
     std::string ReadLog() const;
 
-private:
+  private:
     std::filesystem::path folder_;
 };
 

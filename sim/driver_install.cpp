@@ -40,8 +40,7 @@ int RunDriverSetup(const std::vector<std::string> &args, Bench &bench, std::ostr
     }
     if (settings.Has(Fault::DriverSetupExit)) {
         const int code = settings.Value(Fault::DriverSetupExit);
-        bench.Log("DriverSetup exits with " + std::to_string(code) +
-                  " (fault driver-setup-exit)");
+        bench.Log("DriverSetup exits with " + std::to_string(code) + " (fault driver-setup-exit)");
         return code;
     }
     std::string why;

@@ -121,8 +121,8 @@ int ExtractLoaderFile(const char *image, const char *loaderFile) {
 int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11, const char *loaderFile) {
     return Guarded(0, [=](auto &lib) { return lib.QV_EraseIDB(device, count, usb11, loaderFile); });
 }
-int QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t imageSizeLow16,
-               uint32_t partition, const char *loaderFile, int mode, int reserved) {
+int QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t imageSizeLow16, uint32_t partition,
+               const char *loaderFile, int mode, int reserved) {
     return Guarded(-1, [=](auto &lib) {
         return lib.QV_Upgrade(device, imageSize, imageSizeLow16, partition, loaderFile, mode,
                               reserved);

@@ -12,7 +12,8 @@ namespace qvsim {
 FilePtr OpenFile(const fs::path &path, const char *mode) {
 #ifdef _WIN32
     wchar_t wideMode[8] = {};
-    for (size_t i = 0; mode[i] && i < 7; ++i) wideMode[i] = static_cast<wchar_t>(mode[i]);
+    for (size_t i = 0; mode[i] && i < 7; ++i)
+        wideMode[i] = static_cast<wchar_t>(mode[i]);
     return FilePtr(_wfopen(path.c_str(), wideMode));
 #else
     return FilePtr(std::fopen(path.c_str(), mode));
@@ -33,13 +34,11 @@ bool ReadSmallFile(const fs::path &path, std::string &text, size_t limit) {
 }
 
 fs::path TemporarySibling(const fs::path &path) {
-    static thread_local std::mt19937_64 random{std::random_device{}() ^
-                                               uint64_t(std::chrono::steady_clock::now()
-                                                            .time_since_epoch()
-                                                            .count())};
+    static thread_local std::mt19937_64 random{
+        std::random_device{}() ^
+        uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp",
-                  static_cast<unsigned long long>(random()));
+    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
     fs::path temp = path;
     temp += suffix;
     return temp;

@@ -21,8 +21,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 FilePtr OpenFile(const std::filesystem::path &path, const char *mode);
 
 // Whole small text files; false when missing, unreadable or over the limit.
-bool ReadSmallFile(const std::filesystem::path &path, std::string &text,
-                   size_t limit = 1 << 20);
+bool ReadSmallFile(const std::filesystem::path &path, std::string &text, size_t limit = 1 << 20);
 
 // Writes a temporary file beside the target and renames it over the target,
 // so a reader sees the old or the new file, never half of one. Retries the

@@ -23,7 +23,8 @@ std::filesystem::path ExecutableFolder() {
 }
 
 void WaitForever() {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 } // namespace qvsim

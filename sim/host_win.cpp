@@ -34,7 +34,8 @@ std::vector<std::string> ToolArguments(int, char **) {
     int count = 0;
     wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return args;
-    for (int i = 1; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    for (int i = 1; i < count; ++i)
+        args.push_back(ToUtf8(wide[i]));
     LocalFree(wide);
     return args;
 }
@@ -64,7 +65,8 @@ std::filesystem::path ExecutableFolder() {
 }
 
 void WaitForever() {
-    for (;;) Sleep(INFINITE);
+    for (;;)
+        Sleep(INFINITE);
 }
 
 } // namespace qvsim

@@ -22,18 +22,23 @@ void Put16(unsigned char *p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 void Put32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 void Put64(unsigned char *p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
-uint16_t Get16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t Get16(const unsigned char *p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t Get32(const unsigned char *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 uint64_t Get64(const unsigned char *p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
     return v;
 }
 
@@ -67,15 +72,24 @@ bool LoaderHeaderMatches(const unsigned char *p, const ImageHeader &header) {
 
 const char *ImageErrorText(ImageError error) {
     switch (error) {
-    case ImageError::None: return "image is sound";
-    case ImageError::Unreadable: return "image cannot be read";
-    case ImageError::BadMagic: return "not a QV70 firmware image (bad magic)";
-    case ImageError::UnsupportedFormat: return "unsupported image format version";
-    case ImageError::BadLayout: return "image sections are laid out wrongly";
-    case ImageError::Truncated: return "image is truncated";
-    case ImageError::BadLoader: return "loader section is damaged";
-    case ImageError::BadChecksum: return "image checksum does not match";
-    case ImageError::Stopped: return "stopped";
+    case ImageError::None:
+        return "image is sound";
+    case ImageError::Unreadable:
+        return "image cannot be read";
+    case ImageError::BadMagic:
+        return "not a QV70 firmware image (bad magic)";
+    case ImageError::UnsupportedFormat:
+        return "unsupported image format version";
+    case ImageError::BadLayout:
+        return "image sections are laid out wrongly";
+    case ImageError::Truncated:
+        return "image is truncated";
+    case ImageError::BadLoader:
+        return "loader section is damaged";
+    case ImageError::BadChecksum:
+        return "image checksum does not match";
+    case ImageError::Stopped:
+        return "stopped";
     }
     return "unknown image error";
 }
@@ -200,10 +214,9 @@ ImageError ScanImage(const fs::path &path, ImageHeader &header, const ImageSinks
                 !LoaderHeaderMatches(loaderStart.data(), header))
                 return ImageError::BadLoader;
         }
-        if (sinks && (!Feed(sinks->loader, header.loaderOffset, header.loaderLength, at, buffer,
-                            read) ||
-                      !Feed(sinks->system, header.systemOffset, header.systemLength, at, buffer,
-                            read)))
+        if (sinks &&
+            (!Feed(sinks->loader, header.loaderOffset, header.loaderLength, at, buffer, read) ||
+             !Feed(sinks->system, header.systemOffset, header.systemLength, at, buffer, read)))
             return ImageError::Stopped;
         at += read;
     }

@@ -34,14 +34,14 @@ struct ImageHeader {
 
 enum class ImageError {
     None,
-    Unreadable,      // missing, no access, read error
+    Unreadable, // missing, no access, read error
     BadMagic,
     UnsupportedFormat,
-    BadLayout,       // sections overlap, lie before the header or leave trailing bytes
-    Truncated,       // the file ends before its last section
-    BadLoader,       // the loader section is not a loader of the header's version
+    BadLayout, // sections overlap, lie before the header or leave trailing bytes
+    Truncated, // the file ends before its last section
+    BadLoader, // the loader section is not a loader of the header's version
     BadChecksum,
-    Stopped,         // the caller's sink asked to stop
+    Stopped, // the caller's sink asked to stop
 };
 const char *ImageErrorText(ImageError error);
 

@@ -35,8 +35,10 @@ std::string FormatKeyValues(const KeyValues &values, const std::string &heading)
     std::string text;
     std::istringstream lines(heading);
     std::string line;
-    while (std::getline(lines, line)) text += "# " + line + "\n";
-    for (const auto &[key, value] : values) text += key + "=" + value + "\n";
+    while (std::getline(lines, line))
+        text += "# " + line + "\n";
+    for (const auto &[key, value] : values)
+        text += key + "=" + value + "\n";
     return text;
 }
 

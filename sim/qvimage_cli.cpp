@@ -14,13 +14,12 @@ namespace qvsim {
 
 namespace {
 
-const char kUsage[] =
-    "usage: qvimage create <image> [loader=2.05] [system=1.0.0] [size=<bytes>]\n"
-    "                      [payload=<file>] [loader-size=<bytes>] [seed=N]\n"
-    "         size: system payload of made-up bytes (K, M, G allowed), or\n"
-    "         payload: the system payload taken from a file\n"
-    "       qvimage inspect <image>\n"
-    "       qvimage extract-loader <image> <loader file>\n";
+const char kUsage[] = "usage: qvimage create <image> [loader=2.05] [system=1.0.0] [size=<bytes>]\n"
+                      "                      [payload=<file>] [loader-size=<bytes>] [seed=N]\n"
+                      "         size: system payload of made-up bytes (K, M, G allowed), or\n"
+                      "         payload: the system payload taken from a file\n"
+                      "       qvimage inspect <image>\n"
+                      "       qvimage extract-loader <image> <loader file>\n";
 
 int Usage(std::ostream &err) {
     err << kUsage;
@@ -37,14 +36,21 @@ int Create(const std::vector<std::string> &args, std::ostream &out, std::ostream
         const std::string key = args[i].substr(0, equals), value = args[i].substr(equals + 1);
         int64_t seed = 0;
         bool ok = true;
-        if (key == "loader") ok = ParseLoaderVersion(value, spec.loaderVersion);
-        else if (key == "system") ok = ParseSystemVersion(value, spec.systemVersion);
-        else if (key == "size") ok = ParseByteCount(value, spec.systemLength);
+        if (key == "loader")
+            ok = ParseLoaderVersion(value, spec.loaderVersion);
+        else if (key == "system")
+            ok = ParseSystemVersion(value, spec.systemVersion);
+        else if (key == "size")
+            ok = ParseByteCount(value, spec.systemLength);
         else if (key == "loader-size")
-            ok = ParseByteCount(value, loaderSize) && loaderSize <= kMaxLoaderLength - kLoaderHeaderSize;
-        else if (key == "payload") payload = fs::u8path(value);
-        else if (key == "seed") ok = ParseInt(value, seed), spec.patternSeed = uint64_t(seed);
-        else ok = false;
+            ok = ParseByteCount(value, loaderSize) &&
+                 loaderSize <= kMaxLoaderLength - kLoaderHeaderSize;
+        else if (key == "payload")
+            payload = fs::u8path(value);
+        else if (key == "seed")
+            ok = ParseInt(value, seed), spec.patternSeed = uint64_t(seed);
+        else
+            ok = false;
         if (!ok) {
             err << "qvimage: bad value \"" << args[i] << "\"\n";
             return 2;
@@ -88,8 +94,8 @@ int Inspect(const fs::path &image, std::ostream &out, std::ostream &err) {
         headerError == ImageError::Truncated) {
         out << "file            " << image.u8string() << " (" << size << " bytes)\n"
             << "format version  " << layout.formatVersion << "\n"
-            << "loader version  " << LoaderVersionText(layout.loaderVersion) << " (0x"
-            << std::hex << std::setw(4) << std::setfill('0') << layout.loaderVersion << ")\n"
+            << "loader version  " << LoaderVersionText(layout.loaderVersion) << " (0x" << std::hex
+            << std::setw(4) << std::setfill('0') << layout.loaderVersion << ")\n"
             << "system version  " << SystemVersionText(layout.systemVersion) << " (0x"
             << std::setw(8) << layout.systemVersion << ")\n"
             << std::dec << std::setfill(' ') << "loader          offset " << layout.loaderOffset

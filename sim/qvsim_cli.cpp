@@ -46,7 +46,9 @@ bool ParseId(const std::string &text, int32_t &id) {
     return true;
 }
 
-bool ValidVersionText(const std::string &text) { return text.size() < 512; }
+bool ValidVersionText(const std::string &text) {
+    return text.size() < 512;
+}
 
 // Applies "kind=", "loader=", "system=", "serial=", "id=" to a spec.
 bool ApplyDeviceArgs(const std::vector<std::string> &args, size_t from, DeviceSpec &spec,
@@ -88,10 +90,12 @@ void PrintBench(const Bench &bench, std::ostream &out) {
         << "\n";
     out << "questions";
     if (s.questions.empty()) out << " none";
-    for (int kind : s.questions) out << " " << kind;
+    for (int kind : s.questions)
+        out << " " << kind;
     out << "\nfaults";
     if (s.faults.empty()) out << " none";
-    for (const auto &[fault, value] : s.faults) out << " " << FaultName(fault) << "=" << value;
+    for (const auto &[fault, value] : s.faults)
+        out << " " << FaultName(fault) << "=" << value;
     out << "\n";
     const int64_t now = WallClockMs();
     const auto devices = bench.Devices();
@@ -100,8 +104,10 @@ void PrintBench(const Bench &bench, std::ostream &out) {
         out << "device " << d.spec.id << ": kind " << d.spec.kind << ", loader "
             << d.spec.loaderVersion << ", system " << d.spec.systemVersion << ", serial "
             << d.spec.serial;
-        if (d.lost) out << ", gone";
-        else if (!d.PresentAt(now)) out << ", back in " << (d.availableAtMs - now) << " ms";
+        if (d.lost)
+            out << ", gone";
+        else if (!d.PresentAt(now))
+            out << ", back in " << (d.availableAtMs - now) << " ms";
         if (d.stage == Stage::LoaderWritten) out << ", loader written";
         if (d.stage == Stage::SystemWritten)
             out << ", system " << d.pendingSystemVersion << " written";
@@ -176,13 +182,14 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
     }
     if (command == "driver" && args.size() == 2 &&
         (args[1] == "installed" || args[1] == "missing")) {
-        return bench.SetDriverInstalled(args[1] == "installed") ? 0
-                                                                : Failed(err, "cannot write");
+        return bench.SetDriverInstalled(args[1] == "installed") ? 0 : Failed(err, "cannot write");
     }
     if (command == "delay" && args.size() >= 2) {
         const std::map<std::string, int BenchSettings::*> fields = {
-            {"switch", &BenchSettings::switchDelayMs}, {"reset", &BenchSettings::resetDelayMs},
-            {"wait", &BenchSettings::waitIntervalMs},  {"upgrade", &BenchSettings::upgradeMs},
+            {"switch", &BenchSettings::switchDelayMs},
+            {"reset", &BenchSettings::resetDelayMs},
+            {"wait", &BenchSettings::waitIntervalMs},
+            {"upgrade", &BenchSettings::upgradeMs},
             {"erase", &BenchSettings::eraseMs}};
         std::vector<std::pair<int BenchSettings::*, int>> changes;
         for (size_t i = 1; i < args.size(); ++i) {
@@ -195,8 +202,11 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
             changes.emplace_back(fields.at(key), int(ms));
         }
         return bench.UpdateSettings([&](BenchSettings &s) {
-            for (const auto &[field, ms] : changes) s.*field = ms;
-        }) ? 0 : Failed(err, "cannot write");
+            for (const auto &[field, ms] : changes)
+                s.*field = ms;
+        })
+                   ? 0
+                   : Failed(err, "cannot write");
     }
     if (command == "speed" && args.size() == 2) {
         uint64_t speed = 0;
@@ -232,14 +242,17 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
             Fault fault;
             int64_t number = 0;
             if (!FaultFromName(name, fault)) return Failed(err, "no fault named " + name);
-            if (!value.empty() && (!ParseInt(value, number) || number < INT32_MIN ||
-                                   number > INT32_MAX))
+            if (!value.empty() &&
+                (!ParseInt(value, number) || number < INT32_MIN || number > INT32_MAX))
                 return Usage(err);
             faults[fault] = value.empty() ? FaultDefaultValue(fault) : int(number);
         }
         return bench.UpdateSettings([&](BenchSettings &s) {
-            for (const auto &[fault, value] : faults) s.faults[fault] = value;
-        }) ? 0 : Failed(err, "cannot write");
+            for (const auto &[fault, value] : faults)
+                s.faults[fault] = value;
+        })
+                   ? 0
+                   : Failed(err, "cannot write");
     }
     if (command == "clear-fault" && args.size() == 2) {
         if (args[1] == "all") return bench.ClearFaults() ? 0 : Failed(err, "cannot write");

@@ -23,7 +23,9 @@ constexpr uint64_t kFourGiB = 0x100000000ull;
 constexpr size_t kThrottlePiece = 256 << 10;
 constexpr int64_t kPresenceCheckMs = 200;
 
-std::string Quoted(const char *text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+std::string Quoted(const char *text) {
+    return text ? "\"" + std::string(text) + "\"" : "null";
+}
 
 std::string Id(const DEVICE_INFO *device) {
     return device ? std::to_string(device->identity) : std::string("null");
@@ -45,7 +47,8 @@ bool ReadLoaderFile(const fs::path &path, uint16_t &version) {
 // Shown by the search: answering, and a VeskUsb-mode device only with its
 // driver on the host.
 bool Visible(const DeviceRecord &device, const BenchSettings &settings, int64_t now) {
-    return device.PresentAt(now) && (device.spec.kind != QV_DEVICE_VESKUSB || settings.driverInstalled);
+    return device.PresentAt(now) &&
+           (device.spec.kind != QV_DEVICE_VESKUSB || settings.driverInstalled);
 }
 
 } // namespace
@@ -53,7 +56,7 @@ bool Visible(const DeviceRecord &device, const BenchSettings &settings, int64_t 
 // Counts a call that may run for a while, so that DllDeInitialize can wait
 // for it to end; refuses to start once the library is released.
 class SimLibrary::Operation {
-public:
+  public:
     explicit Operation(SimLibrary &library) : library_(library) {
         std::lock_guard<std::mutex> lock(library_.mutex_);
         ++library_.operations_;
@@ -66,7 +69,7 @@ public:
     Operation(const Operation &) = delete;
     Operation &operator=(const Operation &) = delete;
 
-private:
+  private:
     SimLibrary &library_;
 };
 
@@ -82,9 +85,13 @@ SimLibrary::~SimLibrary() {
     changed_.wait(lock, [this] { return operations_ == 0; });
 }
 
-Bench SimLibrary::CurrentBench() const { return Bench(host_.benchFolder()); }
+Bench SimLibrary::CurrentBench() const {
+    return Bench(host_.benchFolder());
+}
 
-fs::path SimLibrary::PathOf(const char *text) const { return host_.pathFromAnsi(text); }
+fs::path SimLibrary::PathOf(const char *text) const {
+    return host_.pathFromAnsi(text);
+}
 
 void SimLibrary::Log(const std::string &line) {
     fs::path folder;
@@ -122,7 +129,8 @@ bool SimLibrary::Ask(Bench &bench, int kind, const std::string &why) {
     return goOn && !Released();
 }
 
-std::optional<DeviceRecord> SimLibrary::Target(const Bench &bench, const DEVICE_INFO *device) const {
+std::optional<DeviceRecord> SimLibrary::Target(const Bench &bench,
+                                               const DEVICE_INFO *device) const {
     if (!device || device->identity <= 0) return std::nullopt;
     std::optional<DeviceRecord> found = bench.Device(device->identity);
     if (!found || !Visible(*found, bench.Settings(), WallClockMs())) return std::nullopt;
@@ -211,8 +219,8 @@ int SimLibrary::SetMainWindowHwnd(HWND window) {
     return 1;
 }
 
-int SimLibrary::SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid,
-                          uint16_t mscPid, uint16_t adbVid, uint16_t adbPid) {
+int SimLibrary::SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid, uint16_t mscPid,
+                          uint16_t adbVid, uint16_t adbPid) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         deviceVid_ = deviceVid;
@@ -221,8 +229,8 @@ int SimLibrary::SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVi
         mscPid_ = mscPid;
     }
     char line[128];
-    std::snprintf(line, sizeof line, "SetVidPid(%04x:%04x, %04x:%04x, %04x:%04x) = 1",
-                  deviceVid, devicePid, mscVid, mscPid, adbVid, adbPid);
+    std::snprintf(line, sizeof line, "SetVidPid(%04x:%04x, %04x:%04x, %04x:%04x) = 1", deviceVid,
+                  devicePid, mscVid, mscPid, adbVid, adbPid);
     Log(line);
     return 1;
 }
@@ -249,9 +257,9 @@ int SimLibrary::QV_FindDevice(DEVICE_INFO *device, int usb11) {
     }
     if (changed)
         Log("QV_FindDevice(" + std::to_string(usb11) + ") = " + std::to_string(result) +
-            (result == 1 ? " (device " + Id(device) + ", kind " +
-                               std::to_string(device->deviceType) + ")"
-                         : ""));
+            (result == 1
+                 ? " (device " + Id(device) + ", kind " + std::to_string(device->deviceType) + ")"
+                 : ""));
     return result;
 }
 
@@ -352,8 +360,8 @@ int SimLibrary::ExtractLoaderFile(const char *image, const char *loaderFile) {
     const ImageError error = ScanImage(PathOf(image), header, &sinks);
     // Written only once the whole image has proved sound.
     const bool ok = error == ImageError::None && WriteFileAtomically(PathOf(loaderFile), loader);
-    Log("ExtractLoaderFile(" + Quoted(image) + ", " + Quoted(loaderFile) + ") = " +
-        (ok ? "1" : "0") + " (" +
+    Log("ExtractLoaderFile(" + Quoted(image) + ", " + Quoted(loaderFile) +
+        ") = " + (ok ? "1" : "0") + " (" +
         (error == ImageError::None ? (ok ? "loader written" : "cannot write the loader file")
                                    : ImageErrorText(error)) +
         ")");
@@ -401,9 +409,9 @@ int SimLibrary::QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
 
 int SimLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t imageSizeLow16,
                            uint32_t partition, const char *loaderFile, int mode, int reserved) {
-    const std::string call = "QV_Upgrade(device " + Id(device) + ", " +
-                             std::to_string(imageSize) + ", " + std::to_string(imageSizeLow16) +
-                             ", " + std::to_string(partition) + ", " + Quoted(loaderFile) + ", " +
+    const std::string call = "QV_Upgrade(device " + Id(device) + ", " + std::to_string(imageSize) +
+                             ", " + std::to_string(imageSizeLow16) + ", " +
+                             std::to_string(partition) + ", " + Quoted(loaderFile) + ", " +
                              std::to_string(mode) + ", " + std::to_string(reserved) + ") = ";
     auto fail = [&](int code, const std::string &why) {
         Log(call + std::to_string(code) + " (" + why + ")");
@@ -429,8 +437,9 @@ int SimLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t ima
     const bool older = ParseLoaderVersion(target->spec.loaderVersion, deviceLoader) &&
                        loaderVersion < deviceLoader;
     if ((older || settings.questions.count(0)) &&
-        !Ask(bench, 0, "loader " + LoaderVersionText(loaderVersion) + " replaces " +
-                           target->spec.loaderVersion))
+        !Ask(bench, 0,
+             "loader " + LoaderVersionText(loaderVersion) + " replaces " +
+                 target->spec.loaderVersion))
         return fail(-4, "question 0 answered no");
     if (settings.questions.count(1) && !Ask(bench, 1, "write the loader"))
         return fail(-4, "question 1 answered no");
@@ -528,8 +537,8 @@ int SimLibrary::Download(Bench &bench, const DeviceRecord &device, const fs::pat
         }
         written += length;
         if (settings.downloadBytesPerSecond) {
-            const auto due = started + std::chrono::microseconds(
-                                           written * 1000000 / settings.downloadBytesPerSecond);
+            const auto due = started + std::chrono::microseconds(written * 1000000 /
+                                                                 settings.downloadBytesPerSecond);
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
                 due - std::chrono::steady_clock::now());
             if (wait.count() > 0 && !Pause(wait.count())) {
@@ -559,10 +568,11 @@ int SimLibrary::Download(Bench &bench, const DeviceRecord &device, const fs::pat
                 if (!current || !current->PresentAt(WallClockMs()))
                     return stopReason = "device pulled out", false;
             }
-            size_t piece = settings.downloadBytesPerSecond ? std::min(length, kThrottlePiece) : length;
+            size_t piece =
+                settings.downloadBytesPerSecond ? std::min(length, kThrottlePiece) : length;
             // The fault points fall on the half-way mark exactly.
-            if (written < half && (settings.Has(Fault::DownloadFails) ||
-                                   settings.Has(Fault::UnplugDuringDownload)))
+            if (written < half &&
+                (settings.Has(Fault::DownloadFails) || settings.Has(Fault::UnplugDuringDownload)))
                 piece = static_cast<size_t>(std::min<uint64_t>(piece, half - written));
             if (!writePiece(data, piece)) return false;
             data += piece;
@@ -602,7 +612,8 @@ int SimLibrary::Download(Bench &bench, const DeviceRecord &device, const fs::pat
 }
 
 int SimLibrary::QV_DownloadImage(DEVICE_INFO *device, const char *image) {
-    const std::string call = "QV_DownloadImage(device " + Id(device) + ", " + Quoted(image) + ") = ";
+    const std::string call =
+        "QV_DownloadImage(device " + Id(device) + ", " + Quoted(image) + ") = ";
     if (Released()) return Log(call + "0 (released)"), 0;
     Operation operation(*this);
     Bench bench = CurrentBench();
@@ -642,9 +653,9 @@ int SimLibrary::QV_SwitchVeskUsb(DEVICE_INFO *device) {
         return switched = true;
     });
     if (!switched) return Log(call + "0 (device gone)"), 0;
-    bench.Log("device " + Id(device) + (settings.Has(Fault::NoVeskDevice)
-                                            ? ": switched and vanished (fault no-vesk-device)"
-                                            : ": switched to VeskUsb mode"));
+    bench.Log("device " + Id(device) +
+              (settings.Has(Fault::NoVeskDevice) ? ": switched and vanished (fault no-vesk-device)"
+                                                 : ": switched to VeskUsb mode"));
     Log(call + "1");
     return 1;
 }

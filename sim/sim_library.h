@@ -37,7 +37,7 @@ struct LibraryHost {
 };
 
 class SimLibrary : public IDeviceLibrary {
-public:
+  public:
     explicit SimLibrary(LibraryHost host);
     ~SimLibrary() override;
 
@@ -66,7 +66,7 @@ public:
     int QVIsVeskUsbPlug() override;
     int QVInstallDriver(const char *infFile) override;
 
-private:
+  private:
     class Operation;
 
     Bench CurrentBench() const;

@@ -79,10 +79,20 @@ bool ParseByteCount(const std::string &text, uint64_t &bytes) {
     uint64_t unit = 1;
     std::string digits = text;
     switch (text.back()) {
-    case 'k': case 'K': unit = 1ull << 10; break;
-    case 'm': case 'M': unit = 1ull << 20; break;
-    case 'g': case 'G': unit = 1ull << 30; break;
-    default: break;
+    case 'k':
+    case 'K':
+        unit = 1ull << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = 1ull << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = 1ull << 30;
+        break;
+    default:
+        break;
     }
     if (unit != 1) digits.pop_back();
     uint64_t value = 0;

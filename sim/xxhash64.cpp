@@ -10,7 +10,9 @@ constexpr uint64_t kPrime3 = 0x165667B19E3779F9ULL;
 constexpr uint64_t kPrime4 = 0x85EBCA77C2B2AE63ULL;
 constexpr uint64_t kPrime5 = 0x27D4EB2F165667C5ULL;
 
-inline uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+inline uint64_t Rotl(uint64_t x, int r) {
+    return (x << r) | (x >> (64 - r));
+}
 
 // Reads through memcpy: no alignment assumptions, and the compiler turns them
 // into plain loads. Every target of this program is little-endian, which the
@@ -86,7 +88,8 @@ uint64_t XxHash64::Digest() const {
     uint64_t h;
     if (totalLength_ >= 32) {
         h = Rotl(acc_[0], 1) + Rotl(acc_[1], 7) + Rotl(acc_[2], 12) + Rotl(acc_[3], 18);
-        for (uint64_t lane : acc_) h = MergeRound(h, lane);
+        for (uint64_t lane : acc_)
+            h = MergeRound(h, lane);
     } else {
         h = kPrime5; // seed 0
     }

@@ -7,14 +7,14 @@
 #include <cstdint>
 
 class XxHash64 {
-public:
+  public:
     XxHash64();
     void Update(const void *data, size_t length);
     uint64_t Digest() const;
 
     static uint64_t Of(const void *data, size_t length);
 
-private:
+  private:
     uint64_t acc_[4];
     uint64_t totalLength_ = 0;
     unsigned char pending_[32];

@@ -83,6 +83,7 @@ int main(int argc, char **argv) {
     std::printf("image %llu MiB\n", static_cast<unsigned long long>(megabytes));
     std::printf("plain copy      %.3f s  %.0f MiB/s\n", bestCopy, mib / bestCopy);
     std::printf("device download %.3f s  %.0f MiB/s\n", bestDownload, mib / bestDownload);
-    std::printf("ratio (download speed / copy speed) %.2f (goal >= 0.8)\n", bestCopy / bestDownload);
+    std::printf("ratio (download speed / copy speed) %.2f (goal >= 0.8)\n",
+                bestCopy / bestDownload);
     return 0;
 }

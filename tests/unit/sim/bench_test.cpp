@@ -104,12 +104,13 @@ TEST(Bench, ConcurrentUpdatesAreNotLost) {
                     return true;
                 });
         });
-    for (auto &t : threads) t.join();
+    for (auto &t : threads)
+        t.join();
     EXPECT_EQ(bench.Device(id)->eraseCount, 100);
 }
 
 class QvsimTool : public ::testing::Test {
-protected:
+  protected:
     TempFolder folder;
     Bench bench{folder.Path()};
     std::string out, err;

@@ -56,7 +56,7 @@ TEST(Versions, TextsAndWords) {
         bool ok;
         uint16_t word;
     } loaders[] = {{"2.05", true, 0x0205}, {"1.41", true, 0x0129}, {"2.5", true, 0x0205},
-                   {"1.300", false, 0},    {"2", false, 0},         {"a.b", false, 0},
+                   {"1.300", false, 0},    {"2", false, 0},        {"a.b", false, 0},
                    {"", false, 0},         {"-1.2", false, 0}};
     for (const auto &c : loaders) {
         uint16_t word = 0;
@@ -69,9 +69,12 @@ TEST(Versions, TextsAndWords) {
         const char *text;
         bool ok;
         uint32_t word;
-    } systems[] = {{"1.2.3", true, 0x01020003},     {"a.b.10", true, 0x0A0B0010},
-                   {"0x01020003", true, 0x01020003}, {"100.0.0", false, 0},
-                   {"1.2", false, 0},                {"1.2.10000", false, 0}};
+    } systems[] = {{"1.2.3", true, 0x01020003},
+                   {"a.b.10", true, 0x0A0B0010},
+                   {"0x01020003", true, 0x01020003},
+                   {"100.0.0", false, 0},
+                   {"1.2", false, 0},
+                   {"1.2.10000", false, 0}};
     for (const auto &c : systems) {
         uint32_t word = 0;
         EXPECT_EQ(ParseSystemVersion(c.text, word), c.ok) << c.text;
@@ -86,7 +89,7 @@ TEST(Versions, TextsAndWords) {
 }
 
 class ImageTest : public ::testing::Test {
-public: // the damage table below works on the fixture
+  public: // the damage table below works on the fixture
     TempFolder folder;
     std::filesystem::path image = folder / "a.img";
     static constexpr uint64_t kPayload = 100000;
@@ -109,7 +112,8 @@ public: // the damage table below works on the fixture
         std::string data = qvsim_test::ReadAll(image);
         std::memset(&data[kChecksumOffset], 0, 8);
         const uint64_t sum = XxHash64::Of(data.data(), data.size());
-        for (int i = 0; i < 8; ++i) data[kChecksumOffset + i] = char(sum >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            data[kChecksumOffset + i] = char(sum >> (8 * i));
         ASSERT_TRUE(WriteFileAtomically(image, data));
     }
 };
@@ -146,8 +150,7 @@ TEST_F(ImageTest, DamagedImagesAreRefused) {
         {"bad magic", [](ImageTest &t) { t.Patch(0, "XV70", 4); }, ImageError::BadMagic},
         {"payload byte flipped", [size](ImageTest &t) { t.Flip(size - 10); },
          ImageError::BadChecksum},
-        {"header byte flipped", [](ImageTest &t) { t.Flip(17); },
-         ImageError::BadChecksum},
+        {"header byte flipped", [](ImageTest &t) { t.Flip(17); }, ImageError::BadChecksum},
         {"checksum itself changed", [](ImageTest &t) { t.Flip(kChecksumOffset); },
          ImageError::BadChecksum},
         {"last byte missing",

@@ -15,7 +15,7 @@ using qvsim_test::TempFolder;
 namespace {
 
 class SlowDownload : public ::testing::Test {
-protected:
+  protected:
     TempFolder folder;
     Bench bench{folder / "bench"};
     SimLibrary library{LibraryHost{[this] { return bench.Folder(); }, nullptr, nullptr}};
@@ -80,8 +80,8 @@ TEST(HotPlug, SearchesSeeWholeDevicesWhilePlugsComeAndGo) {
             DEVICE_INFO found{};
             const int count = library.QV_FindDevice(&found, 0);
             if (count < 0 || count > 2) ++bad;
-            if (count == 1 && (found.identity < 1 || found.identity > 2 ||
-                               found.deviceType != QV_DEVICE_MSC))
+            if (count == 1 &&
+                (found.identity < 1 || found.identity > 2 || found.deviceType != QV_DEVICE_MSC))
                 ++bad;
             ++searches;
         }

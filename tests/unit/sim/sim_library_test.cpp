@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t kPayload = 300000;
 
 class SimLibraryTest : public ::testing::Test {
-public: // the fault table below works on the fixture
+  public: // the fault table below works on the fixture
     TempFolder folder;
     Bench bench{folder / "bench"};
     std::vector<int> asked;
@@ -170,16 +170,19 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
         std::function<void(SimLibraryTest &)> check;
     };
     const Case cases[] = {
-        {Fault::SwitchRefused, 1, [](SimLibraryTest &t) {
+        {Fault::SwitchRefused, 1,
+         [](SimLibraryTest &t) {
              EXPECT_EQ(t.library.QV_SwitchVeskUsb(&t.device), 0);
              EXPECT_EQ(t.bench.Device(t.device.identity)->spec.kind, QV_DEVICE_MSC);
          }},
-        {Fault::NoVeskDevice, 1, [](SimLibraryTest &t) {
+        {Fault::NoVeskDevice, 1,
+         [](SimLibraryTest &t) {
              EXPECT_EQ(t.library.QV_SwitchVeskUsb(&t.device), 1);
              EXPECT_EQ(t.library.QV_WaitDevice(&t.device, QV_DEVICE_VESKUSB, 2, 0), 0);
              EXPECT_EQ(t.library.QVIsVeskUsbPlug(), 0);
          }},
-        {Fault::VersionUnreadable, 1, [](SimLibraryTest &t) {
+        {Fault::VersionUnreadable, 1,
+         [](SimLibraryTest &t) {
              ANDROID_VERSION version{};
              EXPECT_EQ(t.library.QV_GetDeviceVersion(&t.device, &version), 0);
          }},
@@ -276,9 +279,7 @@ TEST_F(SimLibraryTest, InspectionReadsTheImage) {
 
 TEST_F(SimLibraryTest, ImagesOfFourGiBOrMoreHaveNoSize) {
     const auto huge = folder / "huge.img";
-    {
-        std::ofstream create(huge, std::ios::binary);
-    }
+    { std::ofstream create(huge, std::ios::binary); }
     std::error_code ec;
     std::filesystem::resize_file(huge, 0x100000000ull, ec); // sparse: no disk used
     if (ec) GTEST_SKIP() << "no sparse files here";

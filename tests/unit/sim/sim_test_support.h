@@ -16,7 +16,7 @@ namespace qvsim_test {
 
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         static std::atomic<int> counter{0};
         std::mt19937_64 random{std::random_device{}()};
@@ -34,7 +34,7 @@ public:
     const std::filesystem::path &Path() const { return path_; }
     std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -60,8 +60,7 @@ inline qvsim::DeviceSpec Spec(int kind, const std::string &loader = "2.05", int3
 }
 
 inline std::filesystem::path MakeImage(const std::filesystem::path &path, uint16_t loader,
-                                       uint32_t system, uint64_t payloadBytes,
-                                       uint64_t seed = 3) {
+                                       uint32_t system, uint64_t payloadBytes, uint64_t seed = 3) {
     qvsim::ImageSpec spec;
     spec.loaderVersion = loader;
     spec.systemVersion = system;

@@ -10,7 +10,9 @@ using qvsim_win_test::ProgramFolder;
 
 namespace {
 
-std::wstring FolderOf(const TempFolder &folder) { return folder.Path().wstring() + L"\\"; }
+std::wstring FolderOf(const TempFolder &folder) {
+    return folder.Path().wstring() + L"\\";
+}
 
 TEST(DeviceLibraryLoader, ResolvesEveryExportOfTheBuiltLibrary) {
     std::wstring error;

@@ -33,7 +33,7 @@ IDeviceLibrary &Library() {
 // The main window's stand-in: a real window on a thread of its own that
 // answers WM_DEVICE_PROMPT with a fixed answer and notes what it was asked.
 class PromptWindow {
-public:
+  public:
     explicit PromptWindow(int32_t answer) : answer_(answer) {
         std::promise<HWND> created;
         auto handle = created.get_future();
@@ -51,7 +51,7 @@ public:
     }
     bool AnsweredOnItsOwnThread() const { return answeredElsewhere_ == 0 && threadId_ != 0; }
 
-private:
+  private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto *self = reinterpret_cast<PromptWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (message == WM_DEVICE_PROMPT && self) {
@@ -72,12 +72,13 @@ private:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"QvsimPromptWindow";
         RegisterClassW(&windowClass); // fails harmlessly when already registered
-        HWND window = CreateWindowW(L"QvsimPromptWindow", L"prompt", WS_OVERLAPPEDWINDOW, 0, 0,
-                                    100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        HWND window = CreateWindowW(L"QvsimPromptWindow", L"prompt", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                                    100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         created.set_value(window);
         MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
     }
 
     int32_t answer_;
@@ -90,7 +91,7 @@ private:
 };
 
 class SimDll : public ::testing::Test {
-public:
+  public:
     TempFolder folder;
     Bench bench{folder / "bench"};
     qvsim_win_test::BenchEnvironment environment{bench.Folder()};
@@ -175,10 +176,17 @@ TEST_F(SimDll, SearchesFollowDevicesPluggedInAndOutMeanwhile) {
         while (!done) {
             DEVICE_INFO found{};
             switch (library.QV_FindDevice(&found, 0)) {
-            case 0: ++nones; break;
-            case 1: found.identity >= 1 && found.identity <= 2 ? ++ones : ++bad; break;
-            case 2: ++twos; break;
-            default: ++bad;
+            case 0:
+                ++nones;
+                break;
+            case 1:
+                found.identity >= 1 && found.identity <= 2 ? ++ones : ++bad;
+                break;
+            case 2:
+                ++twos;
+                break;
+            default:
+                ++bad;
             }
             Sleep(1);
         }
@@ -250,7 +258,9 @@ TEST_F(SimDll, EachFaultFailsItsStep) {
              EXPECT_EQ(t.library.QV_FindDevice(&t.device, 0), 0);
          }},
         {"erase-fails", qvsim_test::Spec(QV_DEVICE_LOADER),
-         [](SimDll &t) { EXPECT_EQ(t.library.QV_EraseIDB(&t.device, 20, 0, t.loader.c_str()), 0); }},
+         [](SimDll &t) {
+             EXPECT_EQ(t.library.QV_EraseIDB(&t.device, 20, 0, t.loader.c_str()), 0);
+         }},
         {"version-unreadable", DeviceSpec(),
          [](SimDll &t) {
              ANDROID_VERSION version{};
@@ -329,15 +339,17 @@ DWORD RunBeside(const std::wstring &arguments, DWORD waitMs, bool &ended,
     }
     ended = WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0;
     DWORD code = 0;
-    if (!ended) TerminateProcess(process.hProcess, 0);
-    else GetExitCodeProcess(process.hProcess, &code);
+    if (!ended)
+        TerminateProcess(process.hProcess, 0);
+    else
+        GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
 }
 
 class DriverSetupProgram : public SimDll {
-public:
+  public:
     DWORD Run(DWORD waitMs, bool &ended) {
         return RunBeside(L"-i qv70 \"" + qvsim_win_test::ProgramFolder() +
                              L"Driver\\amd64\\win7\\qv70usb.inf\"",
@@ -380,9 +392,9 @@ TEST_F(SimDll, TheToolsWorkOnTheSameBench) {
     EXPECT_EQ(library.QV_FindDevice(&device, 0), 1);
 
     const std::wstring made = (folder / "tool.img").wstring();
-    EXPECT_EQ(RunBeside(L"create \"" + made + L"\" loader=2.07 size=64K", 20000, ended,
-                        L"qvimage.exe"),
-              0u);
+    EXPECT_EQ(
+        RunBeside(L"create \"" + made + L"\" loader=2.07 size=64K", 20000, ended, L"qvimage.exe"),
+        0u);
     uint16_t version = 0;
     ASSERT_EQ(library.QV_GetLoaderVersion((folder / "tool.img").string().c_str(), &version), 1);
     EXPECT_EQ(version, 0x0207);

@@ -21,7 +21,7 @@ inline std::wstring ProgramFolder() {
 // Points the library (and the programs started from here) at a bench of the
 // test's own, and back at nothing afterwards.
 class BenchEnvironment {
-public:
+  public:
     explicit BenchEnvironment(const std::filesystem::path &folder) {
         SetEnvironmentVariableW(L"QVSIM_BENCH", folder.wstring().c_str());
     }
