@@ -6,9 +6,8 @@
 
 #include "app/platform_win.h"
 
-// <windows.h> turns the names DeleteFile and CreateDirectory into macros, so
-// in this file the interface's members carry the W names too; the API is
-// called with :: to reach the functions rather than the members.
+// The interface's members are named RemoveFile and MakeDirectory because
+// <windows.h> turns DeleteFile and CreateDirectory into macros.
 
 bool FileSystemWin::OpenForAppend(const std::wstring &path) {
     FILE *file = _wfopen(path.c_str(), L"a+");
@@ -25,11 +24,11 @@ bool FileSystemWin::HasAttributes(const std::wstring &path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool FileSystemWin::DeleteFile(const std::wstring &path) {
+bool FileSystemWin::RemoveFile(const std::wstring &path) {
     return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
-bool FileSystemWin::CreateDirectory(const std::wstring &path) {
+bool FileSystemWin::MakeDirectory(const std::wstring &path) {
     return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }
 

@@ -34,8 +34,8 @@ public:
     virtual bool OpenForAppend(const std::wstring &path) = 0;
     virtual bool PathExists(const std::wstring &path) = 0;     // PathFileExistsW
     virtual bool HasAttributes(const std::wstring &path) = 0;  // GetFileAttributesW succeeds
-    virtual bool DeleteFile(const std::wstring &path) = 0;
-    virtual bool CreateDirectory(const std::wstring &path) = 0;
+    virtual bool RemoveFile(const std::wstring &path) = 0;
+    virtual bool MakeDirectory(const std::wstring &path) = 0;
     // The matches of a pattern such as L"C:\\dir\\*.ini" in the order the
     // platform's search returns them ("." and ".." included, as it does).
     virtual std::vector<FileEntry> FindFiles(const std::wstring &pattern) = 0;

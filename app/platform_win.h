@@ -1,9 +1,5 @@
 // The platform interfaces of app/platform.h on the Win32 API.
 //
-// <windows.h> comes first on purpose: it turns DeleteFile and CreateDirectory
-// into macros, and the interface's members must carry the same (W) names in
-// every file that declares, defines or calls them. A Win32 file therefore
-// includes this header (or <windows.h>) before any header of the logic.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +20,8 @@ class FileSystemWin : public IFileSystem {
     bool OpenForAppend(const std::wstring &path) override;   // _wfopen "a+"
     bool PathExists(const std::wstring &path) override;      // PathFileExistsW
     bool HasAttributes(const std::wstring &path) override;   // GetFileAttributesW
-    bool DeleteFile(const std::wstring &path) override;      // DeleteFileW
-    bool CreateDirectory(const std::wstring &path) override; // CreateDirectoryW
+    bool RemoveFile(const std::wstring &path) override;      // DeleteFileW
+    bool MakeDirectory(const std::wstring &path) override; // CreateDirectoryW
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
 };
 

@@ -30,7 +30,7 @@ void SetUpLibraryLog(ProcessState &state, const Platform &platform, IDeviceLibra
     state.g_libraryInitialized = 1;
     const std::wstring logFolder = state.programFolder + L"Log";
     // A folder that cannot be made is the library's problem when it logs.
-    if (!platform.files.PathExists(logFolder)) platform.files.CreateDirectory(logFolder);
+    if (!platform.files.PathExists(logFolder)) platform.files.MakeDirectory(logFolder);
     library.DllInitialize();
     AnsiBuffer ansi;
     if (WideToAnsi(platform.codec, logFolder, ansi)) library.SetLogPath(ansi.data());

@@ -14,7 +14,7 @@ bool RunExitProcedure(CommandContext &ctx) {
     ctx.view.StopBusy();
 
     if (!state.g_loaderFilePath.empty() && ctx.files.PathExists(state.g_loaderFilePath))
-        ctx.files.DeleteFile(state.g_loaderFilePath);
+        ctx.files.RemoveFile(state.g_loaderFilePath);
 
     // A step still blocked inside the library must not have it released
     // under it; the end of the process reclaims it instead.

@@ -351,8 +351,8 @@ bool FakeFileSystem::HasAttributes(const std::wstring &path) {
     return Exists(path);
 }
 
-bool FakeFileSystem::DeleteFile(const std::wstring &path) {
-    calls.push_back(L"DeleteFile " + path);
+bool FakeFileSystem::RemoveFile(const std::wstring &path) {
+    calls.push_back(L"RemoveFile " + path);
     const std::wstring wanted = AsciiLower(path);
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (!it->isFolder && AsciiLower(it->path) == wanted) {
@@ -363,8 +363,8 @@ bool FakeFileSystem::DeleteFile(const std::wstring &path) {
     return false;
 }
 
-bool FakeFileSystem::CreateDirectory(const std::wstring &path) {
-    calls.push_back(L"CreateDirectory " + path);
+bool FakeFileSystem::MakeDirectory(const std::wstring &path) {
+    calls.push_back(L"MakeDirectory " + path);
     if (refuseCreate.count(path) != 0 || Exists(path)) return false;
     m_entries.push_back(Entry{WithoutTrailingSlash(path), true, {}});
     return true;

@@ -68,20 +68,20 @@ class FakeFileSystem : public IFileSystem {
     bool HasFolder(const std::wstring &path) const;
     const std::string *Content(const std::wstring &path) const;
 
-    // Paths that OpenForAppend, or CreateDirectory, refuses (a read-only folder).
+    // Paths that OpenForAppend, or MakeDirectory, refuses (a read-only folder).
     std::set<std::wstring> refuseOpen;
     std::set<std::wstring> refuseCreate;
 
     bool OpenForAppend(const std::wstring &path) override;
     bool PathExists(const std::wstring &path) override;
     bool HasAttributes(const std::wstring &path) override;
-    bool DeleteFile(const std::wstring &path) override;
-    bool CreateDirectory(const std::wstring &path) override;
+    bool RemoveFile(const std::wstring &path) override;
+    bool MakeDirectory(const std::wstring &path) override;
     // Supports "<folder>\*" and "<folder>\*.<ext>"; returns ".", ".." and the
     // folder's entries in the order they were added.
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
 
-    std::vector<std::wstring> calls; // "OpenForAppend <path>", "CreateDirectory <path>", ...
+    std::vector<std::wstring> calls; // "OpenForAppend <path>", "MakeDirectory <path>", ...
 
   private:
     struct Entry {

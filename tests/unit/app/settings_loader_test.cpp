@@ -136,7 +136,7 @@ TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     files.AddFolder(L"C:\\QV\\Log");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     for (const std::wstring &call : files.calls)
-        EXPECT_EQ(call.find(L"CreateDirectory"), std::wstring::npos) << Narrow(call);
+        EXPECT_EQ(call.find(L"MakeDirectory"), std::wstring::npos) << Narrow(call);
     EXPECT_EQ(library.calls[1], "SetLogPath C:\\QV\\Log");
 }
 

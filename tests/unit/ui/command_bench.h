@@ -89,11 +89,11 @@ class FakeFiles : public IFileSystem {
     bool OpenForAppend(const std::wstring &) override { return true; }
     bool PathExists(const std::wstring &path) override { return existing.count(path) != 0; }
     bool HasAttributes(const std::wstring &path) override { return PathExists(path); }
-    bool DeleteFile(const std::wstring &path) override {
+    bool RemoveFile(const std::wstring &path) override {
         deleted.push_back(path);
         return existing.erase(path) != 0;
     }
-    bool CreateDirectory(const std::wstring &) override { return true; }
+    bool MakeDirectory(const std::wstring &) override { return true; }
     std::vector<FileEntry> FindFiles(const std::wstring &) override { return {}; }
 
     std::set<std::wstring> existing;

@@ -82,13 +82,13 @@ TEST(FileSystemWin, FoldersExistHaveAttributesAndAreListedAsFolders) {
     FileSystemWin files;
     const std::wstring sub = folder.Path() + L"Log";
     EXPECT_FALSE(files.PathExists(sub));
-    EXPECT_TRUE(files.CreateDirectory(sub));
-    EXPECT_FALSE(files.CreateDirectory(sub));
+    EXPECT_TRUE(files.MakeDirectory(sub));
+    EXPECT_FALSE(files.MakeDirectory(sub));
     EXPECT_TRUE(files.PathExists(sub));
     EXPECT_TRUE(files.HasAttributes(sub));
     EXPECT_FALSE(files.HasAttributes(folder.Path() + L"gone.img"));
 
-    ASSERT_TRUE(files.CreateDirectory(folder.Path() + L"dir.ini"));
+    ASSERT_TRUE(files.MakeDirectory(folder.Path() + L"dir.ini"));
     ASSERT_TRUE(TempFolder::WriteBytes(folder.Path() + L"a.ini", ""));
     ASSERT_TRUE(TempFolder::WriteBytes(folder.Path() + L"b.txt", ""));
     std::vector<std::wstring> listed;
@@ -98,9 +98,9 @@ TEST(FileSystemWin, FoldersExistHaveAttributesAndAreListedAsFolders) {
     EXPECT_EQ(listed, (std::vector<std::wstring>{L"a.ini", L"dir.ini/"}));
     EXPECT_TRUE(files.FindFiles(folder.Path() + L"none\\*.ini").empty());
 
-    EXPECT_TRUE(files.DeleteFile(folder.Path() + L"a.ini"));
+    EXPECT_TRUE(files.RemoveFile(folder.Path() + L"a.ini"));
     EXPECT_FALSE(files.PathExists(folder.Path() + L"a.ini"));
-    EXPECT_FALSE(files.DeleteFile(folder.Path() + L"a.ini"));
+    EXPECT_FALSE(files.RemoveFile(folder.Path() + L"a.ini"));
 }
 
 // A path the device library gets must be exact: a character outside the code

@@ -1,0 +1,164 @@
+#include "device/device_watcher.h"
+
+#include <cstring>
+
+#include "app/ansi_text.h"
+#include "app/text_format.h"
+#include "device/device_record.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr const wchar_t *kNotAvailable = L"N/A";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// One number as the C library's "%hu" reads it: blanks, a sign, decimal
+// digits; the value wraps to 16 bits. Only its low byte matters here, so
+// reducing as we go gives the same answer without overflow.
+bool ReadNumber(const char *&p, uint16_t &value) {
+    while (IsBlank(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    if (*p < '0' || *p > '9') return false;
+    uint32_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        v = (v * 10 + static_cast<uint32_t>(*p - '0')) & 0xFFFF;
+    if (negative) v = (0x10000 - v) & 0xFFFF;
+    value = static_cast<uint16_t>(v);
+    return true;
+}
+
+// The library fills 512-byte texts; a text without its terminating zero is
+// cut at the last byte rather than read past.
+void TerminatedCopy(const char (&source)[512], char (&target)[512]) {
+    std::memcpy(target, source, sizeof target);
+    target[sizeof target - 1] = '\0';
+}
+
+void ForgetDeviceVersions(DeviceContext &context) {
+    context.state.g_deviceVersionRead = 0;
+    context.model.m_deviceLoaderVersion = kNoLoaderVersion;
+}
+
+void ReadDeviceVersions(DeviceContext &context) {
+    // The library writes into a local record, so a failed read leaves the
+    // versions held by the window untouched.
+    ANDROID_VERSION version{};
+    if (context.library.QV_GetDeviceVersion(&context.state.g_deviceInfo, &version) == 0) return;
+    ANDROID_VERSION &held = context.model.m_deviceVersion;
+    TerminatedCopy(version.loaderVersion, held.loaderVersion);
+    TerminatedCopy(version.systemVersion, held.systemVersion);
+
+    ITextCodec &codec = context.platform.codec;
+    context.view.SetItemText(IDC_DEVICE_SW_VERSION, AnsiToWide(codec, held.systemVersion));
+    context.view.SetItemText(IDC_DEVICE_LOADER_VERSION, AnsiToWide(codec, held.loaderVersion));
+    context.model.m_deviceLoaderVersion = ParseDeviceLoaderVersion(held.loaderVersion);
+    context.state.g_deviceVersionRead = 1;
+}
+
+void ShowSeveralDevices(DeviceContext &context) {
+    IMainView &view = context.view;
+    ILanguageTexts &texts = context.texts;
+    view.SetItemText(IDC_STATUS_LINE, texts.Text(L"IDS_28"));
+    view.SetItemText(IDC_DETAIL_LINE, texts.Text(L"IDS_29"));
+    view.SetItemText(IDC_DEVICE_NAME, L"");
+    view.EnableItem(IDC_UPGRADE, false);
+    view.EnableItem(IDC_REPAIR, false);
+    view.SetItemText(IDC_DEVICE_SW_VERSION, L"");
+    view.SetItemText(IDC_DEVICE_LOADER_VERSION, L"");
+    ForgetDeviceVersions(context);
+}
+
+void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
+    ProcessState &state = context.state;
+    IMainView &view = context.view;
+    CopyDeviceInfo(working, state.g_deviceInfo);
+    // The versions held belong to the previous device: without this a new
+    // device would inherit its loader version (a false loader question) or,
+    // after a job, never have its own versions read.
+    ForgetDeviceVersions(context);
+
+    const std::wstring name = DeviceNameForKind(state.settings, state.g_deviceInfo.deviceType);
+    view.SetItemText(IDC_DEVICE_NAME, name);
+    view.SetItemText(IDC_STATUS_LINE, FormatLangText(context.texts.Text(L"IDS_30"), name));
+    view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(L"IDS_31"));
+    view.EnableItem(IDC_BROWSE, true);
+    view.EnableItem(IDC_UPGRADE, true);
+    view.EnableItem(IDC_REPAIR, true);
+    view.SetItemText(IDC_DEVICE_SW_VERSION, kNotAvailable);
+    view.SetItemText(IDC_DEVICE_LOADER_VERSION, kNotAvailable);
+    if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC) ReadDeviceVersions(context);
+    view.SetItemText(IDC_DETAIL_LINE, L"");
+}
+
+void ShowNoDevice(DeviceContext &context) {
+    ProcessState &state = context.state;
+    IMainView &view = context.view;
+    view.SetItemText(IDC_STATUS_LINE, context.texts.Text(L"IDS_38"));
+    if (state.g_deviceInfo.identity == 0) return;
+    ClearDeviceInfo(state.g_deviceInfo);
+    view.SetItemText(IDC_DETAIL_LINE, L"");
+    view.SetItemText(IDC_DEVICE_NAME, L"");
+    view.EnableItem(IDC_UPGRADE, false);
+    view.EnableItem(IDC_REPAIR, false);
+    view.SetItemText(IDC_DEVICE_SW_VERSION, L"");
+    view.SetItemText(IDC_DEVICE_LOADER_VERSION, L"");
+    ForgetDeviceVersions(context);
+}
+
+} // namespace
+
+std::wstring DeviceNameForKind(const Settings &settings, int32_t deviceType) {
+    if (deviceType == QV_DEVICE_MSC) return settings.MSC_ID_NAME;
+    if (deviceType == QV_DEVICE_LOADER) return settings.DEVICE_ID_NAME;
+    return kMaskRomName;
+}
+
+uint16_t ParseDeviceLoaderVersion(const char *text) {
+    if (text == nullptr) return kNoLoaderVersion;
+    const char *p = text;
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    if (!ReadNumber(p, major) || *p++ != '.' || !ReadNumber(p, minor)) return kNoLoaderVersion;
+    return static_cast<uint16_t>((major % 256) * 256 + minor % 256);
+}
+
+void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
+    ProcessState &state = context.state;
+    const int found = context.library.QV_FindDevice(&working, state.g_supportUsb11);
+    state.g_findResult = found;
+
+    if (found >= 2) {
+        ShowSeveralDevices(context);
+    } else if (found == 1) {
+        if (working.identity != state.g_deviceInfo.identity) {
+            AnnounceNewDevice(context, working);
+        } else if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC &&
+                   state.g_deviceVersionRead == 0) {
+            ReadDeviceVersions(context);
+        }
+    } else {
+        ShowNoDevice(context);
+    }
+}
+
+void DeviceWatchThread(DeviceContext &context) {
+    // Nothing may unwind out of a thread; a cycle that throws (out of memory)
+    // is given up and the next one tried.
+    DEVICE_INFO working{};
+    WorkerGate &gate = context.gate;
+    while (!gate.IsClosed()) {
+        if (gate.BeginWatchCycle(context.state.g_jobActive)) {
+            try {
+                RunWatchCycle(context, working);
+            } catch (...) {
+            }
+            gate.EndWatchCycle();
+        }
+        context.platform.clock.SleepMs(kWatchPeriodMs);
+    }
+}

@@ -1,0 +1,89 @@
+#include "device/firmware_inspection.h"
+
+#include <cstdio>
+
+#include "app/ansi_text.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr const wchar_t *kNotAvailable = L"N/A";
+
+std::wstring Widen(const char *ascii) {
+    std::wstring out;
+    for (; *ascii != '\0'; ++ascii)
+        out += static_cast<wchar_t>(*ascii);
+    return out;
+}
+
+bool Refuse(DeviceContext &context, const wchar_t *key) {
+    context.view.ShowMessage(context.texts.Text(key), context.state.settings.APPTITLE,
+                             mb::kOk | mb::kIconError);
+    return false;
+}
+
+} // namespace
+
+std::wstring FormatLoaderVersion(uint16_t version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%02u", static_cast<unsigned>(version / 256),
+                  static_cast<unsigned>(version % 256));
+    return Widen(text);
+}
+
+std::wstring FormatSystemVersion(uint32_t version) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%x.%x.%x", static_cast<unsigned>(version >> 24),
+                  static_cast<unsigned>((version >> 16) & 0xFF),
+                  static_cast<unsigned>(version & 0xFFFF));
+    return Widen(text);
+}
+
+bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
+    ProcessState &state = context.state;
+    IDeviceLibrary &library = context.library;
+    IMainView &view = context.view;
+
+    state.g_loaderFilePath.clear();
+
+    AnsiBuffer image;
+    if (!WideToAnsi(context.platform.codec, imagePath, image)) return Refuse(context, L"IDS_103");
+
+    uint16_t loaderVersion = 0;
+    if (library.QV_GetLoaderVersion(image.data(), &loaderVersion) == 0) {
+        Refuse(context, L"IDS_104");
+        view.SetItemText(IDC_IMAGE_LOADER_VERSION, kNotAvailable);
+        return false;
+    }
+    view.SetItemText(IDC_IMAGE_LOADER_VERSION, FormatLoaderVersion(loaderVersion));
+    context.model.m_imageLoaderVersion = loaderVersion;
+
+    uint32_t systemVersion = 0;
+    if (library.QV_GetSystemVersion(image.data(), &systemVersion) != 0)
+        view.SetItemText(IDC_IMAGE_SW_VERSION, FormatSystemVersion(systemVersion));
+    else
+        view.SetItemText(IDC_IMAGE_SW_VERSION, kNotAvailable);
+
+    // Read into a local: a refused image leaves the last accepted size alone.
+    uint32_t imageSize = 0;
+    if (library.QV_GetImageSize(image.data(), &imageSize) == 0) return Refuse(context, L"IDS_106");
+    state.g_imageSize = imageSize;
+
+    // A loader left by an earlier image must not survive a failed extraction
+    // and pass for this image's loader.
+    const std::wstring loaderPath = state.tempFolder + kLoaderFileName;
+    IFileSystem &files = context.platform.files;
+    if (files.PathExists(loaderPath)) files.RemoveFile(loaderPath);
+    state.g_loaderFilePath = loaderPath;
+
+    AnsiBuffer loader;
+    if (!WideToAnsi(context.platform.codec, loaderPath, loader)) {
+        state.g_loaderFilePath.clear();
+        return Refuse(context, L"IDS_107");
+    }
+    if (library.ExtractLoaderFile(image.data(), loader.data()) == 0) {
+        state.g_loaderFilePath.clear();
+        return Refuse(context, L"IDS_108");
+    }
+    return true;
+}

@@ -1,0 +1,153 @@
+#include "device/upgrade_job.h"
+
+#include "app/ansi_text.h"
+#include "app/ini_file.h"
+#include "device/gated_step.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr uint16_t kWaitCount = 20;
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// What a job step found, when the gate let it run.
+enum class Step { Done, Failed, Stopped };
+
+template <class Body> Step Gated(DeviceContext &context, Body &&body) {
+    bool ok = false;
+    if (!RunGated(context.gate, [&] { ok = body(); })) return Step::Stopped;
+    return ok ? Step::Done : Step::Failed;
+}
+
+void ShowPhase(DeviceContext &context, const wchar_t *key) {
+    context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(key));
+}
+
+} // namespace
+
+uint32_t ParsePartitionNumber(const std::wstring &partition) {
+    const std::wstring number = partition.substr(0, partition.find(L':'));
+    size_t i = 0;
+    while (i < number.size() && IsBlank(number[i]))
+        ++i;
+    bool negative = false;
+    if (i < number.size() && (number[i] == L'+' || number[i] == L'-'))
+        negative = number[i++] == L'-';
+    // Reduced digit by digit: any length of digits, no overflow.
+    uint32_t value = 0;
+    for (; i < number.size() && number[i] >= L'0' && number[i] <= L'9'; ++i)
+        value = (value * 10 + static_cast<uint32_t>(number[i] - L'0')) % 65536;
+    if (negative) value = (65536 - value) % 65536;
+    return value;
+}
+
+int UpgradeFailureCode(int upgradeResult) {
+    switch (upgradeResult) {
+    case -1:
+        return -4;
+    case -2:
+        return -5;
+    case -3:
+        return -6;
+    case -4:
+        return -3;
+    default:
+        return -7;
+    }
+}
+
+bool RepairErasesIdb(DeviceContext &context) {
+    CIniFile settings(context.platform.files, context.platform.profile);
+    if (!settings.SetFile(context.state.programFolder + L"setting.ini")) return false;
+    return settings.GetInt(L"SYSTEM", L"ERASE_IDB") == 1;
+}
+
+int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode,
+                  const DriverInstallTimes &times) {
+    ProcessState &state = context.state;
+    IDeviceLibrary &library = context.library;
+
+    // A failed conversion leaves an empty text: the library then refuses the
+    // step that needs it.
+    AnsiBuffer loader{};
+    AnsiBuffer image{};
+    uint32_t partition = 0;
+    uint32_t imageSize = 0;
+    int32_t deviceType = 0;
+    if (!RunGated(context.gate, [&] {
+            WideToAnsi(context.platform.codec, state.g_loaderFilePath, loader);
+            WideToAnsi(context.platform.codec, state.settings.FIRMWARE, image);
+            partition = ParsePartitionNumber(state.settings.PARTITION);
+            imageSize = state.g_imageSize;
+            deviceType = state.g_deviceInfo.deviceType;
+        }))
+        return kStoppedAtExit;
+
+    if (deviceType == QV_DEVICE_MSC) {
+        const int code = EnterVeskUsbMode(context, runner, system, times);
+        if (code != 0) return code;
+    }
+
+    if (mode != 0) { // repair
+        const Step erase = Gated(context, [&] {
+            if (!RepairErasesIdb(context)) return true;
+            return library.QV_EraseIDB(&state.g_deviceInfo, kWaitCount, state.g_supportUsb11,
+                                       loader.data()) != 0;
+        });
+        if (erase == Step::Stopped) return kStoppedAtExit;
+        if (erase == Step::Failed) return -14;
+    }
+
+    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_89"); })) return kStoppedAtExit;
+    int upgraded = 0;
+    if (!RunGated(context.gate, [&] {
+            upgraded = library.QV_Upgrade(&state.g_deviceInfo, imageSize, imageSize % 65536,
+                                          partition, loader.data(), mode, 0);
+        }))
+        return kStoppedAtExit;
+    if (upgraded != 0) return UpgradeFailureCode(upgraded);
+
+    if (!RunGated(context.gate, [&] { library.QV_ResetDevice(&state.g_deviceInfo); }))
+        return kStoppedAtExit;
+    context.platform.clock.SleepMs(kSettleAfterResetMs);
+
+    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_90"); })) return kStoppedAtExit;
+    const Step back = Gated(context, [&] {
+        return library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_LOADER, kWaitCount,
+                                     state.g_supportUsb11) != 0;
+    });
+    if (back == Step::Stopped) return kStoppedAtExit;
+    if (back == Step::Failed) return -8;
+
+    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_91"); })) return kStoppedAtExit;
+    const Step download = Gated(
+        context, [&] { return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0; });
+    if (download == Step::Stopped) return kStoppedAtExit;
+    if (download == Step::Failed) return -9;
+
+    if (!RunGated(context.gate, [&] {
+            ShowPhase(context, L"IDS_92");
+            library.QV_ResetDevice(&state.g_deviceInfo);
+        }))
+        return kStoppedAtExit;
+    return 0;
+}
+
+void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode) {
+    int code;
+    try {
+        code = RunUpgradeJob(context, runner, system, mode);
+    } catch (...) {
+        // Out of memory on the way: the window still needs its one result to
+        // leave the running state; -7 is the job's "any other failure".
+        code = -7;
+    }
+    if (code == kStoppedAtExit) return;
+    try {
+        RunGated(context.gate, [&] { context.view.PostUpgradeResult(mode, code); });
+    } catch (...) {
+    }
+}

@@ -1,0 +1,297 @@
+#include "device/upgrade_job.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "res/resource.h"
+#include "tests/unit/device/device_fakes.h"
+#include "tests/unit/device/driver_fakes.h"
+
+namespace {
+
+constexpr int kModeUpgrade = 0;
+constexpr int kModeRepair = 1;
+
+using fakes::Bench;
+using fakes::FakeProcessRunner;
+using fakes::FakeSystemInfo;
+using fakes::MakeDevice;
+using Calls = std::vector<std::string>;
+using Script = std::vector<std::wstring>;
+using Event = fakes::RecordingView::Event;
+
+struct Job {
+    Bench b;
+    FakeProcessRunner runner;
+    FakeSystemInfo system;
+
+    explicit Job(int kind = QV_DEVICE_LOADER) {
+        b.state.g_deviceInfo = MakeDevice(42, kind);
+        b.state.g_loaderFilePath = L"C:\\Temp\\QVBOOT.BIN";
+        b.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        b.state.g_imageSize = 0x12345;
+        b.state.g_jobActive = 1;
+    }
+    // Runs the thread body; returns the one posted result.
+    int Run(int mode) {
+        UpgradeThread(b.context, runner, system, mode);
+        const std::vector<Event> posts = b.view.Of(Event::Post);
+        EXPECT_EQ(posts.size(), 1u);
+        if (posts.empty()) return 1;
+        EXPECT_EQ(posts[0].id, mode);
+        EXPECT_EQ(b.view.Events().back().kind, Event::Post); // posting is the last act
+        return posts[0].value;
+    }
+};
+
+TEST(PartitionNumber, DecimalBeforeTheFirstColonModulo65536) {
+    struct Case {
+        const wchar_t *text;
+        uint32_t number;
+    } cases[] = {
+        {L"12:34", 12},
+        {L"7", 7},
+        {L"", 0},
+        {L"  +9:1", 9},
+        {L"\t3", 3},
+        {L" 12abc:5", 12},
+        {L"abc", 0},
+        {L":5", 0},
+        {L"-1", 65535},
+        {L"-65536", 0},
+        {L"65536", 0},
+        {L"196613:1", 5},
+        {L"123456789012345678901", 27701},
+        {L"98765432109876543210:7", 32490},
+        {L"- 5", 0},
+        {L"0x10", 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ParsePartitionNumber(c.text), c.number) << c.text;
+}
+
+TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
+    Job j;
+    j.b.state.g_supportUsb11 = 1;
+    j.b.state.settings.PARTITION = L"12:34";
+
+    EXPECT_EQ(j.Run(kModeUpgrade), 0);
+    EXPECT_EQ(j.b.library.Calls(),
+              (Calls{"QV_Upgrade", "QV_ResetDevice", "QV_WaitDevice kind=2 count=20 usb11=1",
+                     "QV_DownloadImage", "QV_ResetDevice"}));
+    EXPECT_EQ(j.b.view.Script(),
+              (Script{L"text 1009 <IDS_89>", L"text 1009 <IDS_90>", L"text 1009 <IDS_91>",
+                      L"text 1009 <IDS_92>", L"post 0 0"}));
+    EXPECT_EQ(j.b.clock.Sleeps(), std::vector<uint32_t>{1000});
+    EXPECT_EQ(j.b.library.upgradeSize, 0x12345u);
+    EXPECT_EQ(j.b.library.upgradeSizeLow, 0x2345u);
+    EXPECT_EQ(j.b.library.upgradePartition, 12u);
+    EXPECT_EQ(j.b.library.upgradeLoader, "C:\\Temp\\QVBOOT.BIN");
+    EXPECT_EQ(j.b.library.upgradeMode, 0);
+    EXPECT_EQ(j.b.library.upgradeReserved, 0);
+    EXPECT_EQ(j.b.library.downloadImage, "C:\\Images\\update.img");
+    EXPECT_TRUE(j.b.files.log.empty()); // an upgrade never looks at ERASE_IDB
+}
+
+TEST(UpgradeJob, MassStorageDeviceIsSwitchedFirst) {
+    Job j(QV_DEVICE_MSC);
+    EXPECT_EQ(j.Run(kModeUpgrade), 0);
+    const Calls calls = j.b.library.Calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "QV_SwitchVeskUsb");
+    EXPECT_EQ(calls[1], "QV_WaitDevice kind=3 count=20 usb11=0");
+    EXPECT_EQ(calls[2], "QV_Upgrade");
+    EXPECT_EQ(j.b.view.Script().front(), L"text 1009 <IDS_6:QV70 Loader>");
+    EXPECT_EQ(j.b.clock.Sleeps(), (std::vector<uint32_t>{2000, 1000}));
+}
+
+TEST(UpgradeJob, ImageSizeMultipleOf65536GivesZeroLowBits) {
+    Job j;
+    j.b.state.g_imageSize = 3 * 65536;
+    j.Run(kModeUpgrade);
+    EXPECT_EQ(j.b.library.upgradeSize, 3u * 65536u);
+    EXPECT_EQ(j.b.library.upgradeSizeLow, 0u);
+}
+
+// Every code the job and the driver installation produce, each with what must
+// not have happened after the failing step.
+TEST(UpgradeJob, EveryResultCode) {
+    struct Case {
+        const char *name;
+        int kind;
+        int mode;
+        std::function<void(Job &)> arrange;
+        int code;
+        const char *neverCalled; // no library write after the failure
+    } cases[] = {
+        {"switch refused", 4, 0, [](Job &j) { j.b.library.switchResult = 0; }, -1, "QV_Upgrade"},
+        {"not back, not plugged", 4, 0,
+         [](Job &j) {
+             j.b.library.waitResults = {0};
+             j.b.library.veskUsbPlugResult = 0;
+         },
+         -2, "QV_Upgrade"},
+        {"upgrade -4", 2, 0, [](Job &j) { j.b.library.upgradeResult = -4; }, -3, "QV_ResetDevice"},
+        {"upgrade -1", 2, 0, [](Job &j) { j.b.library.upgradeResult = -1; }, -4, "QV_ResetDevice"},
+        {"upgrade -2", 2, 1, [](Job &j) { j.b.library.upgradeResult = -2; }, -5, "QV_ResetDevice"},
+        {"upgrade -3", 2, 0, [](Job &j) { j.b.library.upgradeResult = -3; }, -6, "QV_ResetDevice"},
+        {"upgrade 5", 2, 0, [](Job &j) { j.b.library.upgradeResult = 5; }, -7, "QV_ResetDevice"},
+        {"upgrade -5", 2, 0, [](Job &j) { j.b.library.upgradeResult = -5; }, -7, "QV_ResetDevice"},
+        {"not back as kind 2", 2, 0, [](Job &j) { j.b.library.waitResult = 0; }, -8,
+         "QV_DownloadImage"},
+        {"download fails", 2, 0, [](Job &j) { j.b.library.downloadResult = 0; }, -9, nullptr},
+        {"no driver file", 4, 0, [](Job &j) { j.b.library.waitResults = {0}; }, -11, "QV_Upgrade"},
+        {"driver path not convertible", 4, 0,
+         [](Job &j) {
+             j.system.process64 = false;
+             j.b.state.programFolder = L"C:\\\x00FC\\";
+             j.b.files.existing.insert(L"C:\\\x00FC\\Driver\\x86\\win7\\qv70usb.inf");
+             j.b.library.waitResults = {0};
+         },
+         -12, "QV_Upgrade"},
+        {"installer exits 2", 4, 0,
+         [](Job &j) {
+             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.library.waitResults = {0};
+             j.runner.exitCodes = {{true, 2}};
+         },
+         -13, "QV_Upgrade"},
+        {"erase fails", 2, 1,
+         [](Job &j) {
+             j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
+             j.b.library.eraseResult = 0;
+         },
+         -14, "QV_Upgrade"},
+        {"installer not started", 4, 0,
+         [](Job &j) {
+             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.library.waitResults = {0};
+             j.runner.startFails = true;
+         },
+         -15, "QV_Upgrade"},
+        {"installer exit code unreadable", 4, 0,
+         [](Job &j) {
+             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.library.waitResults = {0};
+             j.runner.exitCodes = {{false, 0}};
+         },
+         -16, "QV_Upgrade"},
+        {"installer never ends", 4, 1,
+         [](Job &j) {
+             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.library.waitResults = {0};
+             j.runner.exitCodes = {{true, 259}};
+         },
+         -17, "QV_Upgrade"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Job j(c.kind);
+        c.arrange(j);
+        EXPECT_EQ(j.Run(c.mode), c.code);
+        if (c.neverCalled) {
+            EXPECT_FALSE(j.b.library.Called(c.neverCalled));
+        }
+        if (c.code <= -3 && c.code >= -9) { // failed after the upgrade began: no final phase
+            EXPECT_NE(j.b.view.Shown(IDC_DETAIL_LINE), L"<IDS_92>");
+        }
+    }
+}
+
+TEST(UpgradeJob, NotBackAfterTheResetWaitsOneSecondFirst) {
+    Job j;
+    j.b.library.waitResult = 0;
+    EXPECT_EQ(j.Run(kModeUpgrade), -8);
+    EXPECT_EQ(j.b.clock.Sleeps(), std::vector<uint32_t>{1000});
+    EXPECT_EQ(j.b.view.Shown(IDC_DETAIL_LINE), L"<IDS_90>");
+}
+
+TEST(UpgradeJob, DevicePulledOutDuringTheDownloadIsAFailure) {
+    Job j;
+    j.b.library.onDownload = [&] { return 0; }; // the device went away mid-transfer
+    EXPECT_EQ(j.Run(kModeUpgrade), -9);
+    EXPECT_EQ(j.b.library.Calls().back(), "QV_DownloadImage"); // no reset after a failure
+    EXPECT_EQ(j.b.view.Shown(IDC_DETAIL_LINE), L"<IDS_91>");
+}
+
+TEST(UpgradeJob, RepairErasesOnlyWhenEraseIdbIsOne) {
+    struct Case {
+        int mode;
+        bool fileOpens;
+        int eraseIdb; // -1: missing
+        bool erases;
+    } cases[] = {{kModeUpgrade, true, 1, false}, {kModeRepair, true, 1, true},
+                 {kModeRepair, true, 0, false},  {kModeRepair, true, 2, false},
+                 {kModeRepair, true, -1, false}, {kModeRepair, false, 1, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb);
+        Job j;
+        j.b.state.g_supportUsb11 = 1;
+        j.b.files.appendOpens = c.fileOpens;
+        if (c.eraseIdb >= 0) j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = c.eraseIdb;
+        EXPECT_EQ(j.Run(c.mode), 0);
+        EXPECT_EQ(j.b.library.Called("QV_EraseIDB count=20 usb11=1"), c.erases);
+        if (c.erases) {
+            EXPECT_EQ(j.b.library.Calls().front(), "QV_EraseIDB count=20 usb11=1");
+            EXPECT_EQ(j.b.library.eraseLoader, "C:\\Temp\\QVBOOT.BIN");
+        }
+        EXPECT_EQ(j.b.library.upgradeMode, c.mode);
+    }
+}
+
+TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
+    Job j;
+    j.Run(kModeRepair);
+    EXPECT_FALSE(j.b.library.Called("QV_EraseIDB"));
+    EXPECT_EQ(j.b.files.log, std::vector<std::wstring>{L"open C:\\QV\\setting.ini"});
+    EXPECT_EQ(j.b.profile.reads,
+              std::vector<std::wstring>{L"C:\\QV\\setting.ini|SYSTEM|ERASE_IDB"});
+
+    j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1; // edited between the two repairs
+    j.b.view.Clear();
+    j.Run(kModeRepair);
+    EXPECT_TRUE(j.b.library.Called("QV_EraseIDB"));
+}
+
+TEST(UpgradeJob, UnconvertiblePathsReachTheLibraryEmpty) {
+    Job j;
+    j.b.state.settings.FIRMWARE = L"C:\\\x00E9.img";
+    j.b.state.g_loaderFilePath.clear();
+    j.b.library.downloadResult = 0; // the library refuses an empty image path
+    EXPECT_EQ(j.Run(kModeUpgrade), -9);
+    EXPECT_EQ(j.b.library.upgradeLoader, "");
+    EXPECT_EQ(j.b.library.downloadImage, "");
+}
+
+TEST(UpgradeJob, ExitDuringTheJobStopsItWithoutPostingOrTouchingAnything) {
+    Job j;
+    j.b.library.onUpgrade = [&] {
+        j.b.gate.Close([](uint32_t) {}, 0); // the exit procedure, while the library works
+        return 0;
+    };
+    UpgradeThread(j.b.context, j.runner, j.system, kModeUpgrade);
+    EXPECT_EQ(j.b.library.Calls(), Calls{"QV_Upgrade"});
+    EXPECT_EQ(j.b.view.Script(), Script{L"text 1009 <IDS_89>"});
+    EXPECT_TRUE(j.b.clock.Sleeps().empty());
+}
+
+TEST(UpgradeJob, ExitBeforeTheResultIsPostedPostsNothing) {
+    Job j;
+    j.b.clock.onSleep = [&](uint32_t) {}; // nothing
+    j.b.library.onDownload = [&] {
+        j.b.gate.Close([](uint32_t) {}, 0);
+        return 1;
+    };
+    UpgradeThread(j.b.context, j.runner, j.system, kModeUpgrade);
+    EXPECT_TRUE(j.b.view.Of(Event::Post).empty());
+    EXPECT_EQ(j.b.library.Calls().back(), "QV_DownloadImage");
+}
+
+TEST(UpgradeJob, AnExceptionInsideStillPostsOneFailure) {
+    Job j;
+    j.b.library.onUpgrade = []() -> int { throw std::bad_alloc(); };
+    EXPECT_EQ(j.Run(kModeRepair), -7);
+}
+
+} // namespace

@@ -1,0 +1,275 @@
+// The Win32 services of the device operations on the real system: the
+// installer process, the Windows version and bitness, and the UI thread's
+// wait that keeps handling sent messages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "device/driver_install.h"
+#include "device/message_pump_win.h"
+#include "device/process_runner_win.h"
+#include "device/system_info_win.h"
+#include "tests/unit/device/device_fakes.h"
+#include "tests/unit/device/driver_fakes.h"
+
+namespace {
+
+std::wstring ModuleFolder() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+// A program folder of its own with the helper in it as DriverSetup.Exe.
+class ProgramFolder {
+  public:
+    explicit ProgramFolder(bool withInstaller) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"qv device test " + std::to_wstring(GetCurrentProcessId()) +
+                  L"-" + std::to_wstring(++counter_) + L"\\";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        if (withInstaller)
+            CopyFileW((ModuleFolder() + L"device_installer_helper.exe").c_str(),
+                      Installer().c_str(), FALSE);
+    }
+    ~ProgramFolder() {
+        DeleteFileW(Installer().c_str());
+        DeleteFileW(Report().c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    const std::wstring &Path() const { return folder_; }
+    std::wstring Installer() const { return folder_ + L"DriverSetup.Exe"; }
+    std::wstring Report() const { return folder_ + L"report.txt"; }
+
+    // The helper's process id and command line, as it wrote them.
+    bool ReadReport(DWORD &pid, std::wstring &commandLine) const {
+        HANDLE file = CreateFileW(Report().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        char bytes[4096];
+        DWORD read = 0;
+        ReadFile(file, bytes, sizeof bytes, &read, nullptr);
+        CloseHandle(file);
+        wchar_t text[4096];
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(read), text, 4096);
+        const std::wstring all(text, static_cast<size_t>(length));
+        const size_t newline = all.find(L'\n');
+        if (newline == std::wstring::npos) return false;
+        pid = std::wcstoul(all.c_str(), nullptr, 10);
+        commandLine = all.substr(newline + 1);
+        return true;
+    }
+
+  private:
+    static inline int counter_ = 0;
+    std::wstring folder_;
+};
+
+void SetHelper(const wchar_t *mode, const std::wstring &report) {
+    SetEnvironmentVariableW(L"QV_HELPER_MODE", mode);
+    SetEnvironmentVariableW(L"QV_HELPER_REPORT", report.c_str());
+}
+
+TEST(ProcessRunnerWin, ExitCodeOfAFinishedProgram) {
+    ProgramFolder folder(true);
+    SetHelper(L"exit:7", folder.Report());
+    ProcessRunnerWin runner;
+    auto process = runner.StartHidden(L"\"" + folder.Installer() + L"\" -i qv70 \"x y.inf\"");
+    ASSERT_NE(process, nullptr);
+    EXPECT_TRUE(process->Wait(10000));
+    uint32_t code = 0;
+    EXPECT_TRUE(process->GetExitCode(code));
+    EXPECT_EQ(code, 7u);
+    process->Close();
+    EXPECT_FALSE(process->GetExitCode(code)); // no handle any more
+}
+
+TEST(ProcessRunnerWin, ProgramThatCannotBeStarted) {
+    ProcessRunnerWin runner;
+    EXPECT_EQ(runner.StartHidden(L"\"C:\\no such folder\\DriverSetup.Exe\" -i qv70"), nullptr);
+}
+
+TEST(ProcessRunnerWin, ProgramThatNeverEndsIsStillActiveUntilEnded) {
+    ProgramFolder folder(true);
+    SetHelper(L"hang", folder.Report());
+    ProcessRunnerWin runner;
+    auto process = runner.StartHidden(L"\"" + folder.Installer() + L"\"");
+    ASSERT_NE(process, nullptr);
+    EXPECT_FALSE(process->Wait(100));
+    uint32_t code = 0;
+    EXPECT_TRUE(process->GetExitCode(code));
+    EXPECT_EQ(code, kStillActive);
+    EXPECT_TRUE(process->Terminate(0));
+    EXPECT_TRUE(process->Wait(10000));
+    EXPECT_TRUE(process->GetExitCode(code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(SystemInfoWin, VersionAndBitnessOfThisSystem) {
+    SystemInfoWin system;
+    uint32_t major = 0, minor = 0;
+    ASSERT_TRUE(system.GetWindowsVersion(major, minor));
+    EXPECT_GE(major, 5u);
+    // The program is built for 64-bit Windows only, where WOW64 says no.
+    EXPECT_TRUE(system.ProcessIs64Bit());
+    EXPECT_FALSE(system.IsWow64());
+    const DriverFolder driver = GetDriverFolder(system);
+    EXPECT_TRUE(driver.windows64);
+    EXPECT_EQ(driver.folder.rfind(L"Driver\\amd64\\", 0), 0u) << driver.folder.c_str();
+}
+
+// The whole installation through the real process runner, against the fake
+// library: the installer paths of the job.
+struct Installation {
+    fakes::Bench b;
+    fakes::FakeSystemInfo system; // 64-bit Windows 7: the installer program
+    ProgramFolder folder;
+    std::wstring inf;
+
+    explicit Installation(bool withInstaller) : folder(withInstaller) {
+        b.state.programFolder = folder.Path();
+        inf = folder.Path() + L"Driver\\amd64\\win7\\qv70usb.inf";
+        b.files.existing.insert(inf);
+        b.library.waitResults = {0}; // not back after the switch: needs its driver
+    }
+    int Run(IProcessRunner &runner, uint32_t installerWaitMs = 30000) {
+        DriverInstallTimes times;
+        times.installerWaitMs = installerWaitMs;
+        return EnterVeskUsbMode(b.context, runner, system, times);
+    }
+};
+
+TEST(DriverInstallationWin, InstallerSucceedsWithTheExactCommandLine) {
+    for (const wchar_t *mode : {L"exit:0", L"exit:1"}) {
+        Installation install(true);
+        SetHelper(mode, install.folder.Report());
+        ProcessRunnerWin runner;
+        EXPECT_EQ(install.Run(runner), 0);
+        DWORD pid = 0;
+        std::wstring commandLine;
+        ASSERT_TRUE(install.folder.ReadReport(pid, commandLine));
+        EXPECT_EQ(commandLine,
+                  L"\"" + install.folder.Installer() + L"\" -i qv70 \"" + install.inf + L"\"");
+    }
+}
+
+TEST(DriverInstallationWin, InstallerReportsFailure) {
+    Installation install(true);
+    SetHelper(L"exit:2", install.folder.Report());
+    ProcessRunnerWin runner;
+    EXPECT_EQ(install.Run(runner), -13);
+}
+
+TEST(DriverInstallationWin, InstallerMissing) {
+    Installation install(false);
+    ProcessRunnerWin runner;
+    EXPECT_EQ(install.Run(runner), -15);
+}
+
+// The exit code of a process whose handle went bad cannot be read.
+class LostHandleRunner : public IProcessRunner {
+  public:
+    std::unique_ptr<IRunningProcess> StartHidden(const std::wstring &commandLine) override {
+        auto process = real_.StartHidden(commandLine);
+        if (process) process->Wait(10000);
+        if (process) process->Close();
+        return process;
+    }
+
+  private:
+    ProcessRunnerWin real_;
+};
+
+TEST(DriverInstallationWin, ExitCodeUnreadable) {
+    Installation install(true);
+    SetHelper(L"exit:0", install.folder.Report());
+    LostHandleRunner runner;
+    EXPECT_EQ(install.Run(runner), -16);
+}
+
+TEST(DriverInstallationWin, InstallerThatNeverEndsIsEnded) {
+    Installation install(true);
+    SetHelper(L"hang", install.folder.Report());
+    ProcessRunnerWin runner;
+    EXPECT_EQ(install.Run(runner, 300), -17);
+    EXPECT_EQ(install.b.clock.Sleeps().size(), 11u); // 2000 before the switch, ten reads
+
+    DWORD pid = 0;
+    std::wstring commandLine;
+    ASSERT_TRUE(install.folder.ReadReport(pid, commandLine));
+    HANDLE helper = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (helper != nullptr) { // gone already is just as good
+        EXPECT_EQ(WaitForSingleObject(helper, 10000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(helper, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(helper);
+    }
+}
+
+// A worker writes into a window of the UI thread with a sent message while
+// the UI thread waits for its watch cycle: the wait must deliver the message
+// (a plain wait would deadlock) and leave posted messages queued.
+LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP + 1) {
+        auto *count =
+            reinterpret_cast<std::atomic<int> *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        ++*count;
+        return 1;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(PumpSentMessages, WaitForTheWatcherHandlesItsSentWrites) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = CountingProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"QvPumpTest";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"QvPumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    std::atomic<int> handled{0};
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&handled));
+    PostMessageW(window, WM_APP + 2, 0, 0);
+
+    WorkerGate gate;
+    std::atomic<int32_t> jobActive{0};
+    std::atomic<bool> inCycle{false};
+    LRESULT sendResult = 0;
+    std::thread watcher([&] {
+        ASSERT_TRUE(gate.BeginWatchCycle(jobActive));
+        inCycle = true;
+        for (int i = 0; i < 3; ++i)
+            sendResult += SendMessageW(window, WM_APP + 1, 0, 0);
+        gate.EndWatchCycle();
+    });
+    while (!inCycle)
+        Sleep(1);
+    jobActive = 1;
+    gate.WaitForWatchIdle(PumpSentMessages);
+    watcher.join();
+
+    EXPECT_EQ(handled, 3);
+    EXPECT_EQ(sendResult, 3);
+    MSG message;
+    EXPECT_TRUE(PeekMessageW(&message, window, WM_APP + 2, WM_APP + 2, PM_REMOVE));
+    DestroyWindow(window);
+}
+
+TEST(PumpSentMessages, ReturnsAfterItsTimeWhenNothingIsSent) {
+    const DWORD start = GetTickCount();
+    PumpSentMessages(50);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 30u);
+    EXPECT_LT(elapsed, 2000u);
+}
+
+} // namespace
