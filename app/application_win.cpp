@@ -9,7 +9,7 @@
 #include "app/process_state.h"
 #include "device/worker_gate.h"
 #include "ui/main_dialog_win.h"
-#include "ui/pending_win.h"
+#include "device/device_library_win.h"
 
 int CDeviceManagerApp::InitInstance() {
     m_instanceGuard = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
@@ -25,7 +25,13 @@ int CDeviceManagerApp::InitInstance() {
     // destroyed under them. The objects are never deleted; the caller ends
     // the process.
     auto *state = new ProcessState;
-    auto *library = new pending::NullLibrary;
+    std::wstring error;
+    std::unique_ptr<LoadedDeviceLibrary> loaded = LoadedDeviceLibrary::Load(ProgramFolder(), error);
+    if (!loaded) {
+        MessageBoxW(nullptr, error.c_str(), ApplicationName().c_str(), MB_OK | MB_ICONERROR);
+        return 2;
+    }
+    IDeviceLibrary *library = loaded.release();
     auto *platform = new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin,
                                   *new ClockWin};
     auto *gate = new WorkerGate;

@@ -11,6 +11,10 @@
 #include "app/settings_loader.h"
 #include "app/text_format.h"
 #include "res/resource.h"
+#include "device/device_watcher.h"
+#include "device/firmware_inspection.h"
+#include "device/message_pump_win.h"
+#include "device/upgrade_job.h"
 #include "ui/about_dialog_win.h"
 #include "ui/elapsed_time.h"
 #include "ui/exit_procedure.h"
@@ -40,20 +44,6 @@ std::wstring ModulePath() {
     return path;
 }
 
-// Waits up to the given time while handling the messages that worker
-// threads send to our windows, so that they can finish what they began.
-void PumpSent(uint32_t milliseconds) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE)) {
-        }
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= milliseconds) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_SENDMESSAGE);
-    }
-}
-
 } // namespace
 
 std::wstring ApplicationName() {
@@ -76,6 +66,8 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile),
+      m_device{m_state,  m_model,           m_services.library,  *this,
+               m_texts,  m_services.platform, m_services.gate},
       m_ctx{m_state,
             m_model,
             *this,
@@ -83,15 +75,21 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
             m_services.platform.clock,
             m_services.platform.files,
             m_services.gate,
-            PumpSent,
-            nullptr,
-            nullptr,
-            nullptr,
+            PumpSentMessages,
+            [this](int mode) {
+                return m_workers.Start(
+                    [this, mode] { UpgradeThread(m_device, m_processRunner, m_systemInfo, mode); });
+            },
+            [this](const std::wstring &path) { return InspectFirmware(m_device, path); },
+            [this] { return m_workers.Start([this] { DeviceWatchThread(m_device); }); },
             [this] { m_services.library.DllDeInitialize(); }} {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
 CDeviceManagerDlg::~CDeviceManagerDlg() {
+    // The program ends its process before this runs. Elsewhere (a test) the
+    // workers use this object until they have seen the closed gate.
+    if (m_services.gate.IsClosed()) m_workers.WaitAll(kExitWaitMs + 2000);
     CDeviceManagerDlg *self = this;
     g_mainDlg.compare_exchange_strong(self, nullptr);
     if (m_titlePicture) DeleteObject(m_titlePicture);

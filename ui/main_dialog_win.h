@@ -19,12 +19,16 @@
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
 #include "controls/hyperlink_win.h"
+#include "device/device_context.h"
 #include "device/device_library.h"
+#include "device/process_runner_win.h"
+#include "device/system_info_win.h"
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
 #include "ui/dialog_win.h"
 #include "ui/main_view.h"
 #include "ui/main_window_model.h"
+#include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
 using MessageBoxFunction = std::function<int(HWND owner, const std::wstring &text,
@@ -109,7 +113,11 @@ private:
     CBusyProgressCtrl m_busyBar{10, 0};
     HICON m_icon = nullptr;
     LanguageFileTexts m_texts;
+    ProcessRunnerWin m_processRunner;
+    SystemInfoWin m_systemInfo;
+    DeviceContext m_device;
     CommandContext m_ctx;
+    WorkerThreads m_workers;
 
     // The window handle as the worker threads see it: set before any worker
     // starts, cleared by the exit procedure before anything is released.

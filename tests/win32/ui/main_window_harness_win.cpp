@@ -10,6 +10,7 @@ constexpr DWORD kCloseTimeoutMs = 5000;
 
 const wchar_t *const kTestStrings = L"IDS_39=About %s...\r\n"
                                     L"IDS_40=Checking the firmware\r\n"
+                                    L"IDS_38=No device\r\n"
                                     L"IDS_41=Connect a device\r\n"
                                     L"IDS_49=A job runs. Exit anyway?\r\n"
                                     L"IDS_50=Exit the program?\r\n"

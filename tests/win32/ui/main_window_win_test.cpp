@@ -105,8 +105,10 @@ TEST(MainWindow, TakesItsTextsFromTheLanguageFile) {
         // never takes a text from the file.
         EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_DEVICE_LOADER_CAPTION)), L"Loader:");
         EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH)), L"");
-        // The start tick has run.
-        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_STATUS_LINE)), L"Connect a device");
+        // The start tick has started the watcher, which finds no device.
+        HWND status = GetDlgItem(dialog, IDC_STATUS_LINE);
+        for (int i = 0; i < 100 && TextOf(status) != L"No device"; ++i) PumpMessages(20);
+        EXPECT_EQ(TextOf(status), L"No device");
         // Upgrade and Repair wait for a device.
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REPAIR)));
