@@ -116,6 +116,69 @@ TEST(MainWindow, TakesItsTextsFromTheLanguageFile) {
     }});
 }
 
+// The colour labels answer the dialog's control-colour question, the link
+// takes the home page and mouse input, and the busy bar draws 12 blocks.
+TEST(MainWindow, CustomControlsAreBound) {
+    MainWindowHarness harness;
+    harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n"
+                          L"HOMEPAGE=https://example.com/qv\r\n");
+    COLORREF status = 0, detail = 0, device = 0;
+    DWORD linkStyle = 0;
+    std::wstring linkText;
+    int blocks = 0;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        HDC dc = CreateCompatibleDC(nullptr);
+        auto colourOf = [&](int id) {
+            SetTextColor(dc, RGB(1, 2, 3));
+            SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+            return GetTextColor(dc);
+        };
+        status = colourOf(IDC_STATUS_LINE);
+        detail = colourOf(IDC_DETAIL_LINE);
+        device = colourOf(IDC_DEVICE_NAME);
+        DeleteDC(dc);
+
+        HWND link = GetDlgItem(dialog, IDC_HOMEPAGE_LINK);
+        linkStyle = static_cast<DWORD>(GetWindowLongW(link, GWL_STYLE));
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        // The link draws its own text: some pixel of its left part is not
+        // the dialog's background.
+        HDC linkDc = GetDC(link);
+        const COLORREF background = GetSysColor(COLOR_BTNFACE);
+        for (int x = 0; x < 60 && linkText.empty(); ++x)
+            for (int y = 0; y < 12; ++y)
+                if (GetPixel(linkDc, x, y) != background) {
+                    linkText = L"drawn";
+                    break;
+                }
+        ReleaseDC(link, linkDc);
+
+        // Count the blocks along the middle of the bar: runs of the block
+        // fill colours between the borders.
+        HWND bar = GetDlgItem(dialog, IDC_BUSY_BAR);
+        RECT client;
+        GetClientRect(bar, &client);
+        HDC barDc = GetDC(bar);
+        bool inBlock = false;
+        for (int x = 0; x < client.right; ++x) {
+            const COLORREF c = GetPixel(barDc, x, client.bottom / 2);
+            const bool fill =
+                c == CBusyProgressCtrl::kBlockFill || c == CBusyProgressCtrl::kActiveFill;
+            if (fill && !inBlock) ++blocks;
+            inBlock = fill;
+        }
+        ReleaseDC(bar, barDc);
+    }});
+    EXPECT_EQ(status, RGB(0, 0, 255));
+    EXPECT_EQ(detail, RGB(0, 0, 255));
+    EXPECT_EQ(device, RGB(0, 127, 0));
+    EXPECT_NE(linkStyle & SS_NOTIFY, 0u);
+    EXPECT_EQ(linkText, L"drawn");
+    EXPECT_EQ(blocks, 12);
+}
+
 TEST(MainWindow, TitleRules) {
     struct {
         const wchar_t *settings;

@@ -130,18 +130,33 @@ TEST(Splash, ClosesAfterTwoSecondsWhateverTheKeysSay) {
     EXPECT_EQ(afterEscape, RGB(10, 120, 200));
 }
 
-TEST(Splash, ShowsTheBuiltInPictureWithoutAFile) {
+// Without a picture file the built-in picture shows, and the version line
+// lies over it all the same: a child window of id 0 at (0, 190), 353 x 30.
+TEST(Splash, ShowsTheBuiltInPictureAndTheVersionLine) {
     TempFolder folder;
     InFolder inFolder(folder.Path());
     bool builtInShown = false;
+    RECT overlay{};
+    bool overlayFound = false;
     StageRunner stages({[&] {
         HWND splash = SplashWindow();
         ASSERT_NE(splash, nullptr);
         builtInShown = IsWindowVisible(GetDlgItem(splash, IDC_SPLASH_PICTURE)) != FALSE;
+        HWND line = GetDlgItem(splash, 0);
+        overlayFound = line != nullptr && IsWindowVisible(line);
+        if (line) {
+            GetWindowRect(line, &overlay);
+            MapWindowPoints(HWND_DESKTOP, splash, reinterpret_cast<POINT *>(&overlay), 2);
+        }
     }});
     CSplashDlg dialog(nullptr);
     dialog.DoModal();
     EXPECT_TRUE(builtInShown);
+    ASSERT_TRUE(overlayFound);
+    EXPECT_EQ(overlay.left, 0);
+    EXPECT_EQ(overlay.top, 190);
+    EXPECT_EQ(overlay.right - overlay.left, 353);
+    EXPECT_EQ(overlay.bottom - overlay.top, 30);
 }
 
 TEST(AboutBox, TextsAndPicture) {
