@@ -224,7 +224,7 @@ void ProgramRun::SetSystemSetting(const std::wstring &key, const std::wstring &v
                                            (folder_ + L"setting.ini").c_str()));
 }
 
-bool ProgramRun::Start() {
+bool ProgramRun::Start(bool waitForWindow) {
     LeaveProgramWindowsUnmanaged();
     const std::wstring savedBench = Environment(L"QVSIM_BENCH");
     const std::wstring savedTemp = Environment(L"TEMP");
@@ -247,6 +247,7 @@ bool ProgramRun::Start() {
         return false;
     }
     robot_ = std::make_unique<UiRobot>(process_.dwProcessId);
+    if (!waitForWindow) return true;
     if (!robot_->WaitForMainWindow(IDC_EXIT, milliseconds(30000))) {
         ADD_FAILURE() << scenario_ << ": no main window";
         return false;
@@ -311,6 +312,17 @@ bool ProgramRun::WaitForDevice(milliseconds timeout, bool withVersions) {
             if (!withVersions) return true;
             const std::wstring version = robot.Text(IDC_DEVICE_SW_VERSION);
             return !version.empty() && version != L"N/A";
+        },
+        timeout);
+}
+
+bool ProgramRun::WaitForNoDevice(milliseconds timeout) {
+    UiRobot &robot = Robot();
+    const std::wstring none = Text(L"IDS_38");
+    return UiRobot::WaitUntil(
+        [&] {
+            return robot.Text(IDC_STATUS_LINE) == none && !robot.Enabled(IDC_UPGRADE) &&
+                   robot.Text(IDC_DEVICE_NAME).empty();
         },
         timeout);
 }

@@ -59,8 +59,9 @@ public:
     std::wstring SampleImage() const { return folder_ + L"QV70-sample.img"; }
     void SetSystemSetting(const std::wstring &key, const std::wstring &value);
 
-    // Starts the program and waits for its main window. False on failure.
-    bool Start();
+    // Starts the program and, unless told otherwise, waits for its main
+    // window. False on failure.
+    bool Start(bool waitForWindow = true);
     UiRobot &Robot() { return *robot_; }
     HANDLE Process() const { return process_.hProcess; }
     bool Running() const;
@@ -79,6 +80,9 @@ public:
     // Waits until the watcher shows a device: Upgrade enabled, a name shown
     // and, when versions are expected, the device's software version read.
     bool WaitForDevice(milliseconds timeout, bool withVersions = true);
+
+    // Waits until the watcher shows that no device is connected.
+    bool WaitForNoDevice(milliseconds timeout);
 
     // Waits for a box and checks its text, caption, icon and buttons; takes a
     // screenshot named shot. False (with a test failure) when no box came.
