@@ -340,7 +340,7 @@ void CDeviceManagerDlg::OnBrowse() {
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
+    dialog.Flags = OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing changes
     OnFirmwareChosen(m_ctx, file);
 }
