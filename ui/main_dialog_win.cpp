@@ -11,7 +11,7 @@
 #include "app/settings_loader.h"
 #include "app/text_format.h"
 #include "device/device_watcher.h"
-#include "device/firmware_inspection.h"
+#include "device/firmware_check.h"
 #include "device/message_pump_win.h"
 #include "device/upgrade_job.h"
 #include "res/resource.h"
