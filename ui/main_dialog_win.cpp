@@ -1,10 +1,7 @@
 #include "ui/main_dialog_win.h"
 
 #include <commdlg.h>
-#include <shlwapi.h>
 
-#include <cstdio>
-#include <ctime>
 #include <utility>
 
 #include "app/dialog_texts_win.h"
