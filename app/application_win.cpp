@@ -7,9 +7,9 @@
 #include "app/platform_win.h"
 
 #include "app/process_state.h"
+#include "device/device_library_win.h"
 #include "device/worker_gate.h"
 #include "ui/main_dialog_win.h"
-#include "device/device_library_win.h"
 
 int CDeviceManagerApp::InitInstance() {
     m_instanceGuard = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
@@ -32,8 +32,8 @@ int CDeviceManagerApp::InitInstance() {
         return 2;
     }
     IDeviceLibrary *library = loaded.release();
-    auto *platform = new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin,
-                                  *new ClockWin};
+    auto *platform =
+        new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin, *new ClockWin};
     auto *gate = new WorkerGate;
 
     auto *window = new CDeviceManagerDlg(MainDialogServices(*state, *library, *platform, *gate));

@@ -177,10 +177,10 @@ BenchSettings ParseSettings(const std::string &text) {
 
 std::string FormatDevice(const DeviceRecord &d) {
     KeyValues values;
-    values["kind"] = std::to_string(d.spec.kind);
-    values["loader"] = d.spec.loaderVersion;
-    values["system"] = d.spec.systemVersion;
-    values["serial"] = d.spec.serial;
+    values["kind"] = std::to_string(d.setup.kind);
+    values["loader"] = d.setup.loaderVersion;
+    values["system"] = d.setup.systemVersion;
+    values["serial"] = d.setup.serial;
     values["stage"] = StageName(d.stage);
     values["pending_system"] = d.pendingSystemVersion;
     values["available_at"] = std::to_string(d.availableAtMs);
@@ -192,12 +192,12 @@ std::string FormatDevice(const DeviceRecord &d) {
 std::optional<DeviceRecord> ParseDevice(int32_t id, const std::string &text) {
     const KeyValues values = ParseKeyValues(text);
     DeviceRecord d;
-    d.spec.id = id;
-    d.spec.kind = ToInt(values, "kind", 0, 1, 4);
-    if (d.spec.kind == 0) return std::nullopt; // not a device file we can use
-    d.spec.loaderVersion = Text(values, "loader", d.spec.loaderVersion);
-    d.spec.systemVersion = Text(values, "system", d.spec.systemVersion);
-    d.spec.serial = Text(values, "serial", "");
+    d.setup.id = id;
+    d.setup.kind = ToInt(values, "kind", 0, 1, 4);
+    if (d.setup.kind == 0) return std::nullopt; // not a device file we can use
+    d.setup.loaderVersion = Text(values, "loader", d.setup.loaderVersion);
+    d.setup.systemVersion = Text(values, "system", d.setup.systemVersion);
+    d.setup.serial = Text(values, "serial", "");
     d.stage = StageFromName(Text(values, "stage", "idle"));
     d.pendingSystemVersion = Text(values, "pending_system", "");
     int64_t at = 0;
@@ -257,27 +257,27 @@ bool Bench::SetDriverInstalled(bool installed) {
     return UpdateSettings([&](BenchSettings &s) { s.driverInstalled = installed; });
 }
 
-int32_t Bench::Plug(const DeviceSpec &spec) {
-    if (spec.kind < 1 || spec.kind > 4 || spec.id < 0) return 0;
+int32_t Bench::Plug(const DeviceSetup &setup) {
+    if (setup.kind < 1 || setup.kind > 4 || setup.id < 0) return 0;
     BenchLock lock(folder_);
     DeviceRecord record;
-    record.spec = spec;
-    if (record.spec.id == 0) {
+    record.setup = setup;
+    if (record.setup.id == 0) {
         int32_t highest = 0;
         for (const DeviceRecord &d : Devices())
-            highest = std::max(highest, d.spec.id);
-        record.spec.id = highest + 1;
+            highest = std::max(highest, d.setup.id);
+        record.setup.id = highest + 1;
     }
-    if (record.spec.serial.empty()) {
+    if (record.setup.serial.empty()) {
         char serial[20];
-        std::snprintf(serial, sizeof serial, "QV70SIM%06d", int(record.spec.id % 1000000));
-        record.spec.serial = serial;
+        std::snprintf(serial, sizeof serial, "QV70SIM%06d", int(record.setup.id % 1000000));
+        record.setup.serial = serial;
     }
-    if (!WriteFileAtomically(DevicePath(record.spec.id), FormatDevice(record))) return 0;
-    Log("device " + std::to_string(record.spec.id) + " plugged in as kind " +
-        std::to_string(record.spec.kind) + ", loader " + record.spec.loaderVersion + ", system " +
-        record.spec.systemVersion);
-    return record.spec.id;
+    if (!WriteFileAtomically(DevicePath(record.setup.id), FormatDevice(record))) return 0;
+    Log("device " + std::to_string(record.setup.id) + " plugged in as kind " +
+        std::to_string(record.setup.kind) + ", loader " + record.setup.loaderVersion + ", system " +
+        record.setup.systemVersion);
+    return record.setup.id;
 }
 
 bool Bench::Unplug(int32_t id) {
@@ -291,7 +291,7 @@ bool Bench::Unplug(int32_t id) {
 bool Bench::UnplugAll() {
     bool all = true;
     for (const DeviceRecord &d : Devices())
-        all = Unplug(d.spec.id) && all;
+        all = Unplug(d.setup.id) && all;
     return all;
 }
 
@@ -311,7 +311,7 @@ std::vector<DeviceRecord> Bench::Devices() const {
         if (auto device = Device(id)) devices.push_back(*device);
     }
     std::sort(devices.begin(), devices.end(),
-              [](const DeviceRecord &a, const DeviceRecord &b) { return a.spec.id < b.spec.id; });
+              [](const DeviceRecord &a, const DeviceRecord &b) { return a.setup.id < b.setup.id; });
     return devices;
 }
 

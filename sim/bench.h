@@ -38,7 +38,7 @@ struct BenchSettings {
 
 // What a test or the tool chooses when plugging a device in. Version texts are
 // kept as given, so odd texts reach the program as they would from a device.
-struct DeviceSpec {
+struct DeviceSetup {
     int32_t id = 0; // 0: the next free number
     int kind = 4;   // 1 mask-ROM, 2 loader, 3 VeskUsb, 4 mass storage
     std::string loaderVersion = "2.05";
@@ -53,7 +53,7 @@ enum class Stage {
 };
 
 struct DeviceRecord {
-    DeviceSpec spec; // spec.kind is the kind it shows now
+    DeviceSetup setup; // setup.kind is the kind it shows now
     Stage stage = Stage::Idle;
     std::string pendingSystemVersion; // shown after the reset that ends SystemWritten
     int64_t availableAtMs = 0;        // rebooting until then (wall clock, ms since 1970)
@@ -90,7 +90,7 @@ class Bench {
 
     // Devices. Plug returns the id, 0 on failure; plugging an id that is in
     // use replaces that device.
-    int32_t Plug(const DeviceSpec &spec);
+    int32_t Plug(const DeviceSetup &setup);
     bool Unplug(int32_t id);
     bool UnplugAll();
     std::optional<DeviceRecord> Device(int32_t id) const;

@@ -246,15 +246,15 @@ void PatternBytes(uint64_t seed, uint64_t offset, unsigned char *buffer, size_t 
     }
 }
 
-bool WriteImage(const fs::path &path, const ImageSpec &spec, std::string &error) {
+bool WriteImage(const fs::path &path, const ImageContents &setup, std::string &error) {
     ImageHeader header;
-    header.loaderVersion = spec.loaderVersion;
-    header.systemVersion = spec.systemVersion;
-    const std::vector<unsigned char> loader = EncodeLoader(spec.loaderVersion, spec.loaderBody);
+    header.loaderVersion = setup.loaderVersion;
+    header.systemVersion = setup.systemVersion;
+    const std::vector<unsigned char> loader = EncodeLoader(setup.loaderVersion, setup.loaderBody);
     header.loaderOffset = kImageHeaderSize;
     header.loaderLength = loader.size();
     header.systemOffset = header.loaderOffset + header.loaderLength;
-    header.systemLength = spec.systemLength;
+    header.systemLength = setup.systemLength;
 
     FilePtr file = OpenFile(path, "wb");
     if (!file) {
@@ -269,16 +269,16 @@ bool WriteImage(const fs::path &path, const ImageSpec &spec, std::string &error)
     auto bytes = EncodeHeader(header);
     bool ok = put(bytes.data(), bytes.size()) && put(loader.data(), loader.size());
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
-    for (uint64_t done = 0; ok && done < spec.systemLength;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, spec.systemLength - done));
-        if (spec.systemSource) {
-            if (!spec.systemSource(done, buffer.get(), n)) {
+    for (uint64_t done = 0; ok && done < setup.systemLength;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, setup.systemLength - done));
+        if (setup.systemSource) {
+            if (!setup.systemSource(done, buffer.get(), n)) {
                 error = "cannot read the system payload";
                 ok = false;
                 break;
             }
         } else {
-            PatternBytes(spec.patternSeed, done, buffer.get(), n);
+            PatternBytes(setup.patternSeed, done, buffer.get(), n);
         }
         ok = put(buffer.get(), n);
         done += n;

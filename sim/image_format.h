@@ -70,7 +70,7 @@ ImageError ScanImage(const std::filesystem::path &path, ImageHeader &header,
 ImageError ReadImageHeader(const std::filesystem::path &path, ImageHeader &header,
                            uint64_t &fileSize);
 
-struct ImageSpec {
+struct ImageContents {
     uint16_t loaderVersion = 0x0205;
     uint32_t systemVersion = 0x01000000;
     std::vector<unsigned char> loaderBody;
@@ -80,7 +80,7 @@ struct ImageSpec {
     std::function<bool(uint64_t offset, unsigned char *buffer, size_t length)> systemSource;
     uint64_t patternSeed = 1;
 };
-bool WriteImage(const std::filesystem::path &path, const ImageSpec &spec, std::string &error);
+bool WriteImage(const std::filesystem::path &path, const ImageContents &setup, std::string &error);
 
 // Deterministic filler for made-up payloads: the same seed and offset give
 // the same bytes, so a test can tell exactly what a device should hold.

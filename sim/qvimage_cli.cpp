@@ -27,7 +27,7 @@ int Usage(std::ostream &err) {
 }
 
 int Create(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-    ImageSpec spec;
+    ImageContents setup;
     uint64_t loaderSize = 4096;
     fs::path payload;
     for (size_t i = 2; i < args.size(); ++i) {
@@ -37,18 +37,18 @@ int Create(const std::vector<std::string> &args, std::ostream &out, std::ostream
         int64_t seed = 0;
         bool ok = true;
         if (key == "loader")
-            ok = ParseLoaderVersion(value, spec.loaderVersion);
+            ok = ParseLoaderVersion(value, setup.loaderVersion);
         else if (key == "system")
-            ok = ParseSystemVersion(value, spec.systemVersion);
+            ok = ParseSystemVersion(value, setup.systemVersion);
         else if (key == "size")
-            ok = ParseByteCount(value, spec.systemLength);
+            ok = ParseByteCount(value, setup.systemLength);
         else if (key == "loader-size")
             ok = ParseByteCount(value, loaderSize) &&
                  loaderSize <= kMaxLoaderLength - kLoaderHeaderSize;
         else if (key == "payload")
             payload = fs::u8path(value);
         else if (key == "seed")
-            ok = ParseInt(value, seed), spec.patternSeed = uint64_t(seed);
+            ok = ParseInt(value, seed), setup.patternSeed = uint64_t(seed);
         else
             ok = false;
         if (!ok) {
@@ -56,30 +56,30 @@ int Create(const std::vector<std::string> &args, std::ostream &out, std::ostream
             return 2;
         }
     }
-    spec.loaderBody.resize(size_t(loaderSize));
-    PatternBytes(spec.patternSeed ^ 0x10ADE4, 0, spec.loaderBody.data(), spec.loaderBody.size());
+    setup.loaderBody.resize(size_t(loaderSize));
+    PatternBytes(setup.patternSeed ^ 0x10ADE4, 0, setup.loaderBody.data(), setup.loaderBody.size());
 
     FilePtr source;
     if (!payload.empty()) {
         std::error_code ec;
-        spec.systemLength = fs::file_size(payload, ec);
+        setup.systemLength = fs::file_size(payload, ec);
         source = OpenFile(payload, "rb");
         if (ec || !source) {
             err << "qvimage: cannot read " << payload.u8string() << "\n";
             return 1;
         }
-        spec.systemSource = [&](uint64_t, unsigned char *buffer, size_t length) {
+        setup.systemSource = [&](uint64_t, unsigned char *buffer, size_t length) {
             return std::fread(buffer, 1, length, source.get()) == length;
         };
     }
     std::string error;
     const fs::path image = fs::u8path(args[1]);
-    if (!WriteImage(image, spec, error)) {
+    if (!WriteImage(image, setup, error)) {
         err << "qvimage: " << error << "\n";
         return 1;
     }
-    out << "created " << image.u8string() << ": loader " << LoaderVersionText(spec.loaderVersion)
-        << ", system " << SystemVersionText(spec.systemVersion) << ", " << spec.systemLength
+    out << "created " << image.u8string() << ": loader " << LoaderVersionText(setup.loaderVersion)
+        << ", system " << SystemVersionText(setup.systemVersion) << ", " << setup.systemLength
         << " bytes of system payload\n";
     return 0;
 }

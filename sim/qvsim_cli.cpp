@@ -50,8 +50,8 @@ bool ValidVersionText(const std::string &text) {
     return text.size() < 512;
 }
 
-// Applies "kind=", "loader=", "system=", "serial=", "id=" to a spec.
-bool ApplyDeviceArgs(const std::vector<std::string> &args, size_t from, DeviceSpec &spec,
+// Applies "kind=", "loader=", "system=", "serial=", "id=" to a setup.
+bool ApplyDeviceArgs(const std::vector<std::string> &args, size_t from, DeviceSetup &setup,
                      bool allowId, std::ostream &err) {
     for (size_t i = from; i < args.size(); ++i) {
         std::string key, value;
@@ -61,14 +61,14 @@ bool ApplyDeviceArgs(const std::vector<std::string> &args, size_t from, DeviceSp
             return false;
         }
         if (key == "kind" && ParseInt(value, number) && number >= 1 && number <= 4) {
-            spec.kind = int(number);
+            setup.kind = int(number);
         } else if (key == "loader" && ValidVersionText(value)) {
-            spec.loaderVersion = value;
+            setup.loaderVersion = value;
         } else if (key == "system" && ValidVersionText(value)) {
-            spec.systemVersion = value;
+            setup.systemVersion = value;
         } else if (key == "serial" && value.size() < 20) {
-            spec.serial = value;
-        } else if (key == "id" && allowId && ParseId(value, spec.id)) {
+            setup.serial = value;
+        } else if (key == "id" && allowId && ParseId(value, setup.id)) {
         } else {
             err << "qvsim: bad value \"" << args[i] << "\"\n";
             return false;
@@ -101,9 +101,9 @@ void PrintBench(const Bench &bench, std::ostream &out) {
     const auto devices = bench.Devices();
     if (devices.empty()) out << "no device plugged in\n";
     for (const DeviceRecord &d : devices) {
-        out << "device " << d.spec.id << ": kind " << d.spec.kind << ", loader "
-            << d.spec.loaderVersion << ", system " << d.spec.systemVersion << ", serial "
-            << d.spec.serial;
+        out << "device " << d.setup.id << ": kind " << d.setup.kind << ", loader "
+            << d.setup.loaderVersion << ", system " << d.setup.systemVersion << ", serial "
+            << d.setup.serial;
         if (d.lost)
             out << ", gone";
         else if (!d.PresentAt(now))
@@ -112,7 +112,7 @@ void PrintBench(const Bench &bench, std::ostream &out) {
         if (d.stage == Stage::SystemWritten)
             out << ", system " << d.pendingSystemVersion << " written";
         std::error_code ec;
-        const auto size = fs::file_size(bench.StoragePath(d.spec.id), ec);
+        const auto size = fs::file_size(bench.StoragePath(d.setup.id), ec);
         if (!ec) out << ", storage " << size << " bytes";
         if (d.eraseCount) out << ", erased " << d.eraseCount << "x";
         out << "\n";
@@ -152,9 +152,9 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
         return 0;
     }
     if (command == "plug") {
-        DeviceSpec spec;
-        if (!ApplyDeviceArgs(args, 1, spec, true, err)) return 2;
-        const int32_t id = bench.Plug(spec);
+        DeviceSetup setup;
+        if (!ApplyDeviceArgs(args, 1, setup, true, err)) return 2;
+        const int32_t id = bench.Plug(setup);
         if (!id) return Failed(err, "cannot write the bench at " + folder.u8string());
         out << id << "\n";
         return 0;
@@ -170,10 +170,10 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
         if (!ParseId(args[1], id)) return Usage(err);
         auto device = bench.Device(id);
         if (!device) return Failed(err, "no device " + args[1]);
-        DeviceSpec spec = device->spec;
-        if (!ApplyDeviceArgs(args, 2, spec, false, err)) return 2;
+        DeviceSetup setup = device->setup;
+        if (!ApplyDeviceArgs(args, 2, setup, false, err)) return 2;
         const bool ok = bench.UpdateDevice(id, [&](DeviceRecord &d) {
-            d.spec = spec;
+            d.setup = setup;
             d.availableAtMs = 0;
             d.lost = false;
             return true;

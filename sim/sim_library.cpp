@@ -48,7 +48,7 @@ bool ReadLoaderFile(const fs::path &path, uint16_t &version) {
 // driver on the host.
 bool Visible(const DeviceRecord &device, const BenchSettings &settings, int64_t now) {
     return device.PresentAt(now) &&
-           (device.spec.kind != QV_DEVICE_VESKUSB || settings.driverInstalled);
+           (device.setup.kind != QV_DEVICE_VESKUSB || settings.driverInstalled);
 }
 
 } // namespace
@@ -141,7 +141,7 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
     uint16_t vid, pid;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const bool storage = device.spec.kind == QV_DEVICE_MSC;
+        const bool storage = device.setup.kind == QV_DEVICE_MSC;
         vid = storage ? mscVid_ : deviceVid_;
         pid = storage ? mscPid_ : devicePid_;
     }
@@ -150,13 +150,13 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
     record->usbPid = pid;
     char path[128];
     std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#%s#qvsim", unsigned(vid),
-                  unsigned(pid), device.spec.serial.c_str());
+                  unsigned(pid), device.setup.serial.c_str());
     CopyText(record->devicePath, sizeof record->devicePath, path);
-    CopyText(record->serialNumber, sizeof record->serialNumber, device.spec.serial);
-    record->identity = device.spec.id;
-    record->deviceType = device.spec.kind;
+    CopyText(record->serialNumber, sizeof record->serialNumber, device.setup.serial);
+    record->identity = device.setup.id;
+    record->deviceType = device.setup.kind;
     record->busFlags = usb11 ? 1 : 2;
-    record->location = device.spec.id;
+    record->location = device.setup.id;
 }
 
 int SimLibrary::DllInitialize() {
@@ -268,13 +268,13 @@ int SimLibrary::QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *versio
     if (device && version && !Released()) {
         const Bench bench = CurrentBench();
         const auto target = Target(bench, device);
-        if (target && target->spec.kind == QV_DEVICE_MSC &&
+        if (target && target->setup.kind == QV_DEVICE_MSC &&
             !bench.Settings().Has(Fault::VersionUnreadable)) {
             std::memset(version, 0, sizeof *version);
             CopyText(version->loaderVersion, sizeof version->loaderVersion,
-                     target->spec.loaderVersion);
+                     target->setup.loaderVersion);
             CopyText(version->systemVersion, sizeof version->systemVersion,
-                     target->spec.systemVersion);
+                     target->setup.systemVersion);
             result = 1;
         }
     }
@@ -378,7 +378,7 @@ int SimLibrary::QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
     const auto target = Target(bench, device);
     uint16_t loaderVersion = 0;
     const char *failure = nullptr;
-    if (!target || target->spec.kind == QV_DEVICE_MSC)
+    if (!target || target->setup.kind == QV_DEVICE_MSC)
         failure = "no device in a mode that can be erased";
     else if (!loaderFile || !ReadLoaderFile(PathOf(loaderFile), loaderVersion))
         failure = "loader file missing or damaged";
@@ -387,7 +387,7 @@ int SimLibrary::QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
     else if (!Pause(bench.Settings().eraseMs))
         failure = "released";
     if (!failure) {
-        const int32_t id = target->spec.id;
+        const int32_t id = target->setup.id;
         bool erased = false;
         bench.UpdateDevice(id, [&](DeviceRecord &d) {
             if (!d.PresentAt(WallClockMs())) return false;
@@ -422,7 +422,7 @@ int SimLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t ima
     Bench bench = CurrentBench();
     const BenchSettings settings = bench.Settings();
     const auto target = Target(bench, device);
-    if (!target || target->spec.kind == QV_DEVICE_MSC)
+    if (!target || target->setup.kind == QV_DEVICE_MSC)
         return fail(-1, "no device in a mode that takes a loader");
     uint16_t loaderVersion = 0;
     if (!loaderFile || !ReadLoaderFile(PathOf(loaderFile), loaderVersion))
@@ -434,20 +434,20 @@ int SimLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t ima
         return fail(settings.Value(Fault::UpgradeResult), "fault upgrade-result");
     }
     uint16_t deviceLoader = 0;
-    const bool older = ParseLoaderVersion(target->spec.loaderVersion, deviceLoader) &&
+    const bool older = ParseLoaderVersion(target->setup.loaderVersion, deviceLoader) &&
                        loaderVersion < deviceLoader;
     if ((older || settings.questions.count(0)) &&
         !Ask(bench, 0,
              "loader " + LoaderVersionText(loaderVersion) + " replaces " +
-                 target->spec.loaderVersion))
+                 target->setup.loaderVersion))
         return fail(-4, "question 0 answered no");
     if (settings.questions.count(1) && !Ask(bench, 1, "write the loader"))
         return fail(-4, "question 1 answered no");
     if (!Pause(settings.upgradeMs)) return fail(-1, "released");
     bool written = false;
-    bench.UpdateDevice(target->spec.id, [&](DeviceRecord &d) {
+    bench.UpdateDevice(target->setup.id, [&](DeviceRecord &d) {
         if (!d.PresentAt(WallClockMs())) return false;
-        d.spec.loaderVersion = LoaderVersionText(loaderVersion);
+        d.setup.loaderVersion = LoaderVersionText(loaderVersion);
         d.stage = Stage::LoaderWritten;
         return written = true;
     });
@@ -466,19 +466,19 @@ int SimLibrary::QV_ResetDevice(DEVICE_INFO *device) {
     const auto target = Target(bench, device);
     if (!target) return Log(call + "0 (no such device)"), 0;
     std::string event;
-    bench.UpdateDevice(target->spec.id, [&](DeviceRecord &d) {
+    bench.UpdateDevice(target->setup.id, [&](DeviceRecord &d) {
         if (d.stage == Stage::LoaderWritten) {
-            d.spec.kind = QV_DEVICE_LOADER;
+            d.setup.kind = QV_DEVICE_LOADER;
             if (settings.Has(Fault::NoLoaderDevice)) d.lost = true;
         } else if (d.stage == Stage::SystemWritten) {
-            d.spec.kind = QV_DEVICE_MSC;
-            d.spec.systemVersion = d.pendingSystemVersion;
+            d.setup.kind = QV_DEVICE_MSC;
+            d.setup.systemVersion = d.pendingSystemVersion;
             d.pendingSystemVersion.clear();
             d.stage = Stage::Idle;
         }
         d.availableAtMs = WallClockMs() + settings.resetDelayMs;
         event = d.lost ? "resets and does not come back (fault no-loader-device)"
-                       : "resets; back as kind " + std::to_string(d.spec.kind) + " in " +
+                       : "resets; back as kind " + std::to_string(d.setup.kind) + " in " +
                              std::to_string(settings.resetDelayMs) + " ms";
         return true;
     });
@@ -499,7 +499,7 @@ int SimLibrary::QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int
         const int64_t now = WallClockMs();
         for (const DeviceRecord &d : bench.Devices()) {
             // A cleared record waits for any device of that kind.
-            if ((wanted == 0 || d.spec.id == wanted) && d.spec.kind == kind &&
+            if ((wanted == 0 || d.setup.id == wanted) && d.setup.kind == kind &&
                 Visible(d, settings, now)) {
                 FillRecord(d, device, usb11);
                 Log(call + "1");
@@ -514,7 +514,7 @@ int SimLibrary::QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int
 
 int SimLibrary::Download(Bench &bench, const DeviceRecord &device, const fs::path &image) {
     const BenchSettings settings = bench.Settings();
-    const int32_t id = device.spec.id;
+    const int32_t id = device.setup.id;
     const fs::path storage = bench.StoragePath(id);
     const fs::path temp = TemporarySibling(storage);
     FilePtr out = OpenFile(temp, "wb");
@@ -618,7 +618,7 @@ int SimLibrary::QV_DownloadImage(DEVICE_INFO *device, const char *image) {
     Operation operation(*this);
     Bench bench = CurrentBench();
     const auto target = Target(bench, device);
-    if (!target || target->spec.kind != QV_DEVICE_LOADER)
+    if (!target || target->setup.kind != QV_DEVICE_LOADER)
         return Log(call + "0 (no device in loader mode)"), 0;
     if (!image || !*image) return Log(call + "0 (no image)"), 0;
     const fs::path path = PathOf(image);
@@ -639,15 +639,15 @@ int SimLibrary::QV_SwitchVeskUsb(DEVICE_INFO *device) {
     Bench bench = CurrentBench();
     const BenchSettings settings = bench.Settings();
     const auto target = Target(bench, device);
-    if (!target || target->spec.kind != QV_DEVICE_MSC)
+    if (!target || target->setup.kind != QV_DEVICE_MSC)
         return Log(call + "0 (no mass-storage device)"), 0;
     if (settings.Has(Fault::SwitchRefused)) {
         bench.Log("device " + Id(device) + ": switch refused (fault switch-refused)");
         return Log(call + "0 (fault switch-refused)"), 0;
     }
     bool switched = false;
-    bench.UpdateDevice(target->spec.id, [&](DeviceRecord &d) {
-        d.spec.kind = QV_DEVICE_VESKUSB;
+    bench.UpdateDevice(target->setup.id, [&](DeviceRecord &d) {
+        d.setup.kind = QV_DEVICE_VESKUSB;
         d.availableAtMs = WallClockMs() + settings.switchDelayMs;
         d.lost = settings.Has(Fault::NoVeskDevice);
         return switched = true;
@@ -665,7 +665,7 @@ int SimLibrary::QVIsVeskUsbPlug() {
     if (!Released()) {
         const int64_t now = WallClockMs();
         for (const DeviceRecord &d : CurrentBench().Devices())
-            if (d.spec.kind == QV_DEVICE_VESKUSB && d.PresentAt(now)) result = 1;
+            if (d.setup.kind == QV_DEVICE_VESKUSB && d.PresentAt(now)) result = 1;
     }
     Log("QVIsVeskUsbPlug() = " + std::to_string(result));
     return result;

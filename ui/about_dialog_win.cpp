@@ -37,4 +37,6 @@ bool CAboutDlg::OnPaint() {
 }
 
 // Each opening loads the file anew; the picture goes with the box.
-void CAboutDlg::OnDestroy() { m_picture.Release(); }
+void CAboutDlg::OnDestroy() {
+    m_picture.Release();
+}

@@ -7,17 +7,17 @@
 #include "ui/picture_win.h"
 
 class CAboutDlg : public CDialog {
-public:
+  public:
     // aboutTitle: the IDS_83 text; versionLabel: the IDS_84 text.
     CAboutDlg(HWND owner, std::wstring appTitle, std::wstring aboutTitle,
               std::wstring versionLabel);
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     bool OnPaint() override;
     void OnDestroy() override;
 
-private:
+  private:
     std::wstring m_appTitle;
     std::wstring m_aboutTitle;
     std::wstring m_versionLabel;

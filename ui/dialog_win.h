@@ -7,7 +7,7 @@
 #include <windows.h>
 
 class CDialog {
-public:
+  public:
     // owner may be null: the dialog is then a top-level window of its own.
     CDialog(int templateId, HWND owner);
     virtual ~CDialog();
@@ -26,7 +26,7 @@ public:
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hwnd, id); }
     int TemplateId() const { return m_templateId; }
 
-protected:
+  protected:
     // Runs inside WM_INITDIALOG. TRUE lets the system set the focus. When
     // the window has not been moved meanwhile, it is centred afterwards over
     // its owner (or the screen while the owner is hidden).
@@ -50,7 +50,7 @@ protected:
 
     HWND m_hwnd = nullptr;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result);
     void CenterOverOwner();

@@ -1,28 +1,25 @@
 #include "ui/main_dialog_win.h"
 
 #include <commdlg.h>
-#include <shlwapi.h>
 
-#include <cstdio>
-#include <ctime>
 #include <utility>
 
 #include "app/dialog_texts_win.h"
 #include "app/settings_loader.h"
 #include "app/text_format.h"
-#include "res/resource.h"
 #include "device/device_watcher.h"
-#include "device/firmware_inspection.h"
+#include "device/firmware_check.h"
 #include "device/message_pump_win.h"
 #include "device/upgrade_job.h"
+#include "res/resource.h"
 #include "ui/about_dialog_win.h"
 #include "ui/elapsed_time.h"
 #include "ui/exit_procedure.h"
 #include "ui/firmware_selection.h"
 #include "ui/job_commands.h"
-#include "ui/start_tick.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
+#include "ui/start_tick.h"
 
 std::atomic<CDeviceManagerDlg *> g_mainDlg{nullptr};
 
@@ -66,8 +63,8 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile),
-      m_device{m_state,  m_model,           m_services.library,  *this,
-               m_texts,  m_services.platform, m_services.gate},
+      m_device{m_state,        m_model, m_services.library, *this, m_texts, m_services.platform,
+               m_services.gate},
       m_ctx{m_state,
             m_model,
             *this,
@@ -119,8 +116,12 @@ int CDeviceManagerDlg::ShowMessage(const std::wstring &text,
 
 // The busy bar is driven from the UI thread only (the commands and the
 // verdict), so its C++ object may be used here.
-void CDeviceManagerDlg::StartBusy() { m_busyBar.StartAnimation(); }
-void CDeviceManagerDlg::StopBusy() { m_busyBar.StopAnimation(); }
+void CDeviceManagerDlg::StartBusy() {
+    m_busyBar.StartAnimation();
+}
+void CDeviceManagerDlg::StopBusy() {
+    m_busyBar.StopAnimation();
+}
 
 void CDeviceManagerDlg::ResetBusy() {
     m_busyBar.SetPos(0);
@@ -340,7 +341,7 @@ void CDeviceManagerDlg::OnBrowse() {
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
+    dialog.Flags = OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing changes
     OnFirmwareChosen(m_ctx, file);
 }

@@ -56,7 +56,7 @@ struct MainDialogServices {
 };
 
 class CDeviceManagerDlg : public CDialog, public IMainView {
-public:
+  public:
     explicit CDeviceManagerDlg(MainDialogServices services);
     ~CDeviceManagerDlg() override;
 
@@ -76,7 +76,7 @@ public:
     // The exit procedure: Exit button, WM_CLOSE.
     void OnExit();
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode, HWND control) override;
     // Neither Enter (IDOK) nor a stray IDCANCEL closes the window: the only
@@ -89,7 +89,7 @@ protected:
     bool PreTranslateMessage(MSG &message) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
-private:
+  private:
     void DoDataExchange();
     void OnSysCommand(WPARAM command);
     void OnUpgradeResult(WPARAM mode, LPARAM resultCode);

@@ -6,7 +6,7 @@
 // Owns one bitmap loaded from a file (LR_LOADFROMFILE, the file's own size);
 // null when the file is missing or not a bitmap.
 class CPicture {
-public:
+  public:
     CPicture() = default;
     ~CPicture() { Release(); }
     CPicture(const CPicture &) = delete;
@@ -18,7 +18,7 @@ public:
     HBITMAP Handle() const { return m_bitmap; }
     explicit operator bool() const { return m_bitmap != nullptr; }
 
-private:
+  private:
     HBITMAP m_bitmap = nullptr;
 };
 

@@ -15,7 +15,9 @@ void IgnoreClick(int) {}
 
 CSplashDlg::CSplashDlg(HWND owner) : CDialog(IDD_SPLASH, owner) {}
 
-CSplashDlg::~CSplashDlg() { m_overlay.Destroy(); }
+CSplashDlg::~CSplashDlg() {
+    m_overlay.Destroy();
+}
 
 BOOL CSplashDlg::OnInitDialog() {
     if (!m_picture.LoadFromFile(L"Startup.BMP"))

@@ -7,13 +7,13 @@
 #include "ui/picture_win.h"
 
 class CSplashDlg : public CDialog {
-public:
+  public:
     explicit CSplashDlg(HWND owner);
     ~CSplashDlg() override;
 
     static constexpr UINT kShowMs = 2000;
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     void OnOK() override {} // Enter does not close the splash
     void OnCancel() override;
@@ -21,7 +21,7 @@ protected:
     bool OnPaint() override;
     void OnDestroy() override;
 
-private:
+  private:
     CTextOverlay m_overlay; // the version line, drawn over the picture
     CPicture m_picture;
 };

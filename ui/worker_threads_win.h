@@ -13,7 +13,7 @@
 #include <vector>
 
 class WorkerThreads {
-public:
+  public:
     WorkerThreads() = default;
     ~WorkerThreads();
     WorkerThreads(const WorkerThreads &) = delete;
@@ -26,7 +26,7 @@ public:
     // that did; the others are detached. True when all ended.
     bool WaitAll(uint32_t timeoutMs);
 
-private:
+  private:
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -28,10 +28,17 @@ qv_wine_env() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEARCH=win64
+  # Wine's desktop stays bound to the display it started on: a server left
+  # from a run on another display is ended first.
+  local marker="$WINEPREFIX/.qv-display"
+  if [ -f "$marker" ] && [ "$(cat "$marker")" != "${DISPLAY:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  printf '%s' "${DISPLAY:-}" >"$marker"
   wineserver -p >/dev/null 2>&1 || true
   # Wine's own services start with the first program and keep its output
   # pipes open; start them here, on no pipe, so that ctest does not wait for
@@ -46,7 +53,7 @@ qv_display() {
     return 0
   fi
   local n
-  for n in $(seq 90 120); do
+  for n in $(seq 90 250); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     QV_XVFB_PID=$!

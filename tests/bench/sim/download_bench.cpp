@@ -53,7 +53,7 @@ int main(int argc, char **argv) {
     Bench bench(folder / "bench");
     qvsim_test::MakeFastBench(bench);
     SimLibrary library{LibraryHost{[&] { return bench.Folder(); }, nullptr, nullptr}};
-    const int32_t id = bench.Plug(qvsim_test::Spec(QV_DEVICE_LOADER));
+    const int32_t id = bench.Plug(qvsim_test::Setup(QV_DEVICE_LOADER));
     DEVICE_INFO device{};
     if (library.QV_FindDevice(&device, 0) != 1) return 1;
     const std::string imagePath = image.string();

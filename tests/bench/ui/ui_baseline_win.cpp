@@ -4,8 +4,8 @@
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    HWND window = CreateWindowExW(0, L"STATIC", L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                  0, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND window = CreateWindowExW(0, L"STATIC", L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     MSG message;
     while (IsWindow(window) && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_CLOSE || (message.hwnd == window && message.message == WM_CLOSE))

@@ -75,8 +75,8 @@ size_t BaselineWorkingSetKiB() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring commandLine = path;
-    commandLine = L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) +
-                  L"ui_baseline.exe\"";
+    commandLine =
+        L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) + L"ui_baseline.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -114,8 +114,8 @@ int wmain(int argc, wchar_t **argv) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     const auto start = Clock::now();
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        dist.c_str(), &startup, &process)) {
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, dist.c_str(),
+                        &startup, &process)) {
         Report(L"FAILED: DeviceManager.exe did not start (error " +
                std::to_wstring(GetLastError()) + L")");
         return 1;
@@ -142,8 +142,8 @@ int wmain(int argc, wchar_t **argv) {
     if (!main) fail(L"no main window");
 
     Report(L"process start to splash shown:      " + std::to_wstring(splashShownMs) + L" ms");
-    Report(L"splash shown for:                   " +
-           std::to_wstring(splashGoneMs - splashShownMs) + L" ms");
+    Report(L"splash shown for:                   " + std::to_wstring(splashGoneMs - splashShownMs) +
+           L" ms");
     Report(L"process start to main window shown: " + std::to_wstring(mainShownMs) + L" ms");
     Report(L"  without the splash:               " +
            std::to_wstring(mainShownMs - (splashGoneMs - splashShownMs)) + L" ms");

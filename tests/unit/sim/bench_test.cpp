@@ -49,7 +49,7 @@ TEST(BenchFiles, HandEditedSettingsKeepDefaultsForWhatTheyGetWrong) {
 
 TEST(BenchFiles, DeviceSurvivesItsTextForm) {
     DeviceRecord d;
-    d.spec = {7, 2, "1.300", "a.b.10", "SERIAL7"};
+    d.setup = {7, 2, "1.300", "a.b.10", "SERIAL7"};
     d.stage = Stage::SystemWritten;
     d.pendingSystemVersion = "1.2.3";
     d.availableAtMs = 1234567890123;
@@ -66,16 +66,16 @@ TEST(Bench, PlugNumbersDevicesAndUnplugRemovesThem) {
     Bench bench(folder / "new-bench"); // made on first write
     EXPECT_TRUE(bench.Devices().empty());
     const int32_t first = bench.Plug({});
-    const int32_t second = bench.Plug(DeviceSpec{0, 2, "1.00", "1.0.0", "MINE"});
+    const int32_t second = bench.Plug(DeviceSetup{0, 2, "1.00", "1.0.0", "MINE"});
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 2);
-    EXPECT_EQ(bench.Device(1)->spec.serial, "QV70SIM000001");
-    EXPECT_EQ(bench.Device(2)->spec.serial, "MINE");
-    EXPECT_EQ(bench.Plug(qvsim_test::Spec(5)), 0) << "no kind 5";
+    EXPECT_EQ(bench.Device(1)->setup.serial, "QV70SIM000001");
+    EXPECT_EQ(bench.Device(2)->setup.serial, "MINE");
+    EXPECT_EQ(bench.Plug(qvsim_test::Setup(5)), 0) << "no kind 5";
     EXPECT_TRUE(bench.Unplug(1));
     EXPECT_FALSE(bench.Unplug(1));
     ASSERT_EQ(bench.Devices().size(), 1u);
-    EXPECT_EQ(bench.Devices()[0].spec.id, 2);
+    EXPECT_EQ(bench.Devices()[0].setup.id, 2);
     EXPECT_NE(bench.ReadLog().find("device 1 unplugged"), std::string::npos);
 }
 
@@ -136,9 +136,9 @@ TEST_F(QvsimTool, ChangesTheBenchAsDocumented) {
 
     const auto device = bench.Device(1);
     ASSERT_TRUE(device);
-    EXPECT_EQ(device->spec.kind, 4);
-    EXPECT_EQ(device->spec.loaderVersion, "1.300");
-    EXPECT_EQ(device->spec.systemVersion, "a.b.10");
+    EXPECT_EQ(device->setup.kind, 4);
+    EXPECT_EQ(device->setup.loaderVersion, "1.300");
+    EXPECT_EQ(device->setup.systemVersion, "a.b.10");
     const BenchSettings s = bench.Settings();
     EXPECT_TRUE(s.driverInstalled);
     EXPECT_EQ(s.switchDelayMs, 1);

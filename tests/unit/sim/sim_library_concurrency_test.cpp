@@ -28,7 +28,7 @@ class SlowDownload : public ::testing::Test {
         // Two seconds of download at this speed.
         bench.UpdateSettings([](BenchSettings &s) { s.downloadBytesPerSecond = 1 << 20; });
         ASSERT_FALSE(qvsim_test::MakeImage(image, 0x0205, 0x01020003, 2 << 20).empty());
-        id = bench.Plug(qvsim_test::Spec(QV_DEVICE_LOADER));
+        id = bench.Plug(qvsim_test::Setup(QV_DEVICE_LOADER));
         ASSERT_TRUE(WriteFileAtomically(bench.StoragePath(id), "old"));
         ASSERT_EQ(library.QV_FindDevice(&device, 0), 1);
     }
@@ -87,10 +87,10 @@ TEST(HotPlug, SearchesSeeWholeDevicesWhilePlugsComeAndGo) {
         }
     });
     for (int round = 0; round < 30; ++round) {
-        bench.Plug(qvsim_test::Spec(4, "2.05", 1));
-        if (round % 3 == 0) bench.Plug(qvsim_test::Spec(4, "2.05", 2));
+        bench.Plug(qvsim_test::Setup(4, "2.05", 1));
+        if (round % 3 == 0) bench.Plug(qvsim_test::Setup(4, "2.05", 2));
         bench.UpdateDevice(1, [](DeviceRecord &d) {
-            d.spec.systemVersion = "2.0.0";
+            d.setup.systemVersion = "2.0.0";
             return true;
         });
         bench.UnplugAll();
@@ -112,7 +112,7 @@ TEST(HotPlug, AWaitEndsWhenTheDeviceIsPluggedIn) {
     auto wait = std::async(std::launch::async,
                            [&] { return library.QV_WaitDevice(&device, QV_DEVICE_LOADER, 20, 0); });
     std::this_thread::sleep_for(100ms);
-    bench.Plug(qvsim_test::Spec(QV_DEVICE_LOADER, "2.05", 5));
+    bench.Plug(qvsim_test::Setup(QV_DEVICE_LOADER, "2.05", 5));
     EXPECT_EQ(wait.get(), 1);
     EXPECT_EQ(device.deviceType, QV_DEVICE_LOADER);
 }

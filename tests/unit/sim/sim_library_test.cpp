@@ -35,8 +35,8 @@ class SimLibraryTest : public ::testing::Test {
         ASSERT_EQ(library.ExtractLoaderFile(image.c_str(), loader.c_str()), 1);
     }
 
-    int32_t PlugAndFind(DeviceSpec spec = {}) {
-        const int32_t id = bench.Plug(spec);
+    int32_t PlugAndFind(DeviceSetup setup = {}) {
+        const int32_t id = bench.Plug(setup);
         EXPECT_EQ(library.QV_FindDevice(&device, 0), 1);
         return id;
     }
@@ -100,7 +100,7 @@ TEST_F(SimLibraryTest, WithoutTheDriverTheSwitchedDeviceIsPluggedButNotFound) {
 }
 
 TEST_F(SimLibraryTest, RepairOfALoaderModeDeviceNeedsNoSwitch) {
-    const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     ASSERT_EQ(library.QV_EraseIDB(&device, 20, 0, loader.c_str()), 1);
     RunJobFromVeskUsb();
     EXPECT_EQ(bench.Device(id)->eraseCount, 1);
@@ -112,7 +112,7 @@ TEST_F(SimLibraryTest, DelaysKeepTheDeviceAwayUntilTheyHavePassed) {
         s.resetDelayMs = 150;
         s.waitIntervalMs = 20;
     });
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     ASSERT_EQ(Upgrade(), 0);
     library.QV_ResetDevice(&device);
     DEVICE_INFO found{};
@@ -124,19 +124,19 @@ TEST_F(SimLibraryTest, DelaysKeepTheDeviceAwayUntilTheyHavePassed) {
 }
 
 TEST_F(SimLibraryTest, AnOlderLoaderIsWrittenOnlyAfterAYes) {
-    const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB, "3.00"));
+    const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB, "3.00"));
     answer = 0;
     EXPECT_EQ(Upgrade(), -4);
     EXPECT_EQ(asked, std::vector<int>{0});
-    EXPECT_EQ(bench.Device(id)->spec.loaderVersion, "3.00");
+    EXPECT_EQ(bench.Device(id)->setup.loaderVersion, "3.00");
     answer = 1;
     EXPECT_EQ(Upgrade(), 0);
-    EXPECT_EQ(bench.Device(id)->spec.loaderVersion, "2.06");
+    EXPECT_EQ(bench.Device(id)->setup.loaderVersion, "2.06");
 }
 
 TEST_F(SimLibraryTest, TheBenchDecidesWhichOtherQuestionsAreAsked) {
     bench.UpdateSettings([](BenchSettings &s) { s.questions = {0, 1, 2}; });
-    const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     RunJobFromVeskUsb();
     EXPECT_EQ(asked, (std::vector<int>{0, 1, 2}));
 
@@ -144,7 +144,7 @@ TEST_F(SimLibraryTest, TheBenchDecidesWhichOtherQuestionsAreAsked) {
     asked.clear();
     bench.UpdateSettings([](BenchSettings &s) { s.questions = {2}; });
     ASSERT_TRUE(bench.UpdateDevice(id, [](DeviceRecord &d) {
-        d.spec.kind = QV_DEVICE_LOADER;
+        d.setup.kind = QV_DEVICE_LOADER;
         return true;
     }));
     ASSERT_TRUE(WriteFileAtomically(bench.StoragePath(id), "old"));
@@ -156,7 +156,7 @@ TEST_F(SimLibraryTest, TheBenchDecidesWhichOtherQuestionsAreAsked) {
 
 TEST_F(SimLibraryTest, WithoutAWindowEveryQuestionIsANo) {
     SimLibrary silent{LibraryHost{[this] { return bench.Folder(); }, nullptr, nullptr}};
-    bench.Plug(qvsim_test::Spec(QV_DEVICE_VESKUSB, "3.00"));
+    bench.Plug(qvsim_test::Setup(QV_DEVICE_VESKUSB, "3.00"));
     ASSERT_EQ(silent.QV_FindDevice(&device, 0), 1);
     const uint32_t size = uint32_t(std::filesystem::file_size(image));
     EXPECT_EQ(silent.QV_Upgrade(&device, size, size % 65536, 0, loader.c_str(), 0, 0), -4);
@@ -173,7 +173,7 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
         {Fault::SwitchRefused, 1,
          [](SimLibraryTest &t) {
              EXPECT_EQ(t.library.QV_SwitchVeskUsb(&t.device), 0);
-             EXPECT_EQ(t.bench.Device(t.device.identity)->spec.kind, QV_DEVICE_MSC);
+             EXPECT_EQ(t.bench.Device(t.device.identity)->setup.kind, QV_DEVICE_MSC);
          }},
         {Fault::NoVeskDevice, 1,
          [](SimLibraryTest &t) {
@@ -200,7 +200,7 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
     for (int value : {-1, -2, -3, -4, 5}) {
         bench.UnplugAll();
         bench.ClearFaults();
-        const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+        const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
         bench.SetFault(Fault::UpgradeResult, value);
         EXPECT_EQ(Upgrade(), value);
         EXPECT_EQ(bench.Device(id)->stage, Stage::Idle) << "no loader written";
@@ -208,7 +208,7 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
 
     bench.UnplugAll();
     bench.ClearFaults();
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     bench.SetFault(Fault::NoLoaderDevice);
     ASSERT_EQ(Upgrade(), 0);
     library.QV_ResetDevice(&device);
@@ -216,7 +216,7 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
 
     bench.ClearFaults();
     bench.UnplugAll();
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     bench.SetFault(Fault::EraseFails);
     EXPECT_EQ(library.QV_EraseIDB(&device, 20, 0, loader.c_str()), 0);
     EXPECT_NE(bench.ReadLog().find("IDB erase failed"), std::string::npos);
@@ -227,7 +227,7 @@ TEST_F(SimLibraryTest, AFailedDownloadNeverLeavesAWrittenDevice) {
         SCOPED_TRACE(FaultName(fault));
         bench.UnplugAll();
         bench.ClearFaults();
-        const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+        const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
         ASSERT_TRUE(WriteFileAtomically(bench.StoragePath(id), "old"));
         bench.SetFault(fault);
         EXPECT_EQ(library.QV_DownloadImage(&device, image.c_str()), 0);
@@ -260,7 +260,7 @@ TEST_F(SimLibraryTest, DamagedImagesAreNeitherInspectedNorWritten) {
     EXPECT_EQ(library.ExtractLoaderFile(path.c_str(), extracted.string().c_str()), 0);
     EXPECT_FALSE(std::filesystem::exists(extracted));
 
-    const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     EXPECT_EQ(library.QV_DownloadImage(&device, path.c_str()), 0);
     EXPECT_FALSE(std::filesystem::exists(bench.StoragePath(id)));
     EXPECT_EQ(bench.Device(id)->stage, Stage::Idle);
@@ -313,17 +313,17 @@ TEST_F(SimLibraryTest, NullArgumentsAreFailuresNotCrashes) {
     EXPECT_NE(library.QVInstallDriver(nullptr), 1);
     EXPECT_EQ(library.SetLogPath(nullptr), 0);
 
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     EXPECT_EQ(library.QV_Upgrade(&device, 1, 1, 0, nullptr, 0, 0), -2);
     EXPECT_EQ(library.QV_DownloadImage(&device, nullptr), 0);
     EXPECT_EQ(library.QV_EraseIDB(&device, 20, 0, nullptr), 0);
 }
 
 TEST_F(SimLibraryTest, UpgradeResultsForWrongArguments) {
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_MSC));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_MSC));
     EXPECT_EQ(Upgrade(), -1) << "a mass-storage device must be switched first";
     bench.UnplugAll();
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     EXPECT_EQ(library.QV_Upgrade(&device, 70000, 70000, 0, loader.c_str(), 0, 0), -3);
     EXPECT_EQ(library.QV_Upgrade(&device, 0, 0, 0, loader.c_str(), 0, 0), -3);
     EXPECT_EQ(library.QV_Upgrade(&device, 70000, 70000 % 65536, 0, image.c_str(), 0, 0), -2)
@@ -350,7 +350,7 @@ TEST_F(SimLibraryTest, TheLogIsWrittenOnlyAfterInitialisationAndALogPath) {
     const auto logFolder = folder / "Log";
     const auto log = logFolder / "QVAndroidDLL.log";
     ASSERT_EQ(library.SetLogPath(logFolder.string().c_str()), 1);
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     EXPECT_FALSE(std::filesystem::exists(log)) << "not initialised";
 
     ASSERT_EQ(library.DllInitialize(), 1);
@@ -366,7 +366,7 @@ TEST_F(SimLibraryTest, TheLogIsWrittenOnlyAfterInitialisationAndALogPath) {
 }
 
 TEST_F(SimLibraryTest, AfterReleaseEveryOperationFailsUntilInitialisedAgain) {
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     library.DllInitialize();
     library.DllDeInitialize();
     EXPECT_EQ(library.QV_DownloadImage(&device, image.c_str()), 0);

@@ -51,24 +51,24 @@ inline void MakeFastBench(qvsim::Bench &bench, bool driverInstalled = true) {
     });
 }
 
-inline qvsim::DeviceSpec Spec(int kind, const std::string &loader = "2.05", int32_t id = 0) {
-    qvsim::DeviceSpec spec;
-    spec.kind = kind;
-    spec.loaderVersion = loader;
-    spec.id = id;
-    return spec;
+inline qvsim::DeviceSetup Setup(int kind, const std::string &loader = "2.05", int32_t id = 0) {
+    qvsim::DeviceSetup setup;
+    setup.kind = kind;
+    setup.loaderVersion = loader;
+    setup.id = id;
+    return setup;
 }
 
 inline std::filesystem::path MakeImage(const std::filesystem::path &path, uint16_t loader,
                                        uint32_t system, uint64_t payloadBytes, uint64_t seed = 3) {
-    qvsim::ImageSpec spec;
-    spec.loaderVersion = loader;
-    spec.systemVersion = system;
-    spec.loaderBody.assign(1000, 0x5A);
-    spec.systemLength = payloadBytes;
-    spec.patternSeed = seed;
+    qvsim::ImageContents setup;
+    setup.loaderVersion = loader;
+    setup.systemVersion = system;
+    setup.loaderBody.assign(1000, 0x5A);
+    setup.systemLength = payloadBytes;
+    setup.patternSeed = seed;
     std::string error;
-    if (!qvsim::WriteImage(path, spec, error)) return std::filesystem::path();
+    if (!qvsim::WriteImage(path, setup, error)) return std::filesystem::path();
     return path;
 }
 

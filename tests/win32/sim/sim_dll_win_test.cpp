@@ -108,8 +108,8 @@ class SimDll : public ::testing::Test {
         ASSERT_EQ(library.ExtractLoaderFile(image.c_str(), loader.c_str()), 1);
     }
 
-    int32_t PlugAndFind(const DeviceSpec &spec = DeviceSpec()) {
-        const int32_t id = bench.Plug(spec);
+    int32_t PlugAndFind(const DeviceSetup &setup = DeviceSetup()) {
+        const int32_t id = bench.Plug(setup);
         EXPECT_EQ(library.QV_FindDevice(&device, 0), 1);
         return id;
     }
@@ -145,20 +145,20 @@ TEST_F(SimDll, QuestionsAreAnsweredByTheWindowOnItsOwnThread) {
     for (int32_t answer : {0, 1}) {
         SCOPED_TRACE(answer);
         bench.UnplugAll();
-        const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB, "3.00"));
+        const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB, "3.00"));
         PromptWindow window(answer);
         library.SetMainWindowHwnd(window.Handle());
         EXPECT_EQ(Upgrade(), answer ? 0 : -4);
         EXPECT_EQ(window.Kinds(), std::vector<int>{0});
         EXPECT_TRUE(window.AnsweredOnItsOwnThread());
-        EXPECT_EQ(bench.Device(id)->spec.loaderVersion, answer ? "2.06" : "3.00");
+        EXPECT_EQ(bench.Device(id)->setup.loaderVersion, answer ? "2.06" : "3.00");
         library.SetMainWindowHwnd(nullptr);
     }
 }
 
 TEST_F(SimDll, TheBenchCanAskEveryKindOfQuestion) {
     bench.UpdateSettings([](BenchSettings &s) { s.questions = {0, 1, 2}; });
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_VESKUSB));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
     PromptWindow window(1);
     library.SetMainWindowHwnd(window.Handle());
     ASSERT_EQ(Upgrade(), 0);
@@ -192,9 +192,9 @@ TEST_F(SimDll, SearchesFollowDevicesPluggedInAndOutMeanwhile) {
         }
     });
     for (int round = 0; round < 10; ++round) {
-        bench.Plug(qvsim_test::Spec(QV_DEVICE_MSC, "2.05", 1));
+        bench.Plug(qvsim_test::Setup(QV_DEVICE_MSC, "2.05", 1));
         Sleep(20);
-        bench.Plug(qvsim_test::Spec(QV_DEVICE_LOADER, "2.05", 2));
+        bench.Plug(qvsim_test::Setup(QV_DEVICE_LOADER, "2.05", 2));
         Sleep(20);
         bench.Unplug(1);
         Sleep(20);
@@ -210,70 +210,70 @@ TEST_F(SimDll, SearchesFollowDevicesPluggedInAndOutMeanwhile) {
 }
 
 TEST_F(SimDll, TwoDevicesAreCountedAsSuch) {
-    bench.Plug(DeviceSpec());
-    bench.Plug(DeviceSpec());
+    bench.Plug(DeviceSetup());
+    bench.Plug(DeviceSetup());
     EXPECT_EQ(library.QV_FindDevice(&device, 0), 2);
 }
 
 TEST_F(SimDll, EachFaultFailsItsStep) {
     struct Case {
         const char *name;
-        DeviceSpec device;
+        DeviceSetup device;
         std::function<void(SimDll &)> check;
     };
     const Case cases[] = {
-        {"switch-refused", DeviceSpec(),
+        {"switch-refused", DeviceSetup(),
          [](SimDll &t) { EXPECT_EQ(t.library.QV_SwitchVeskUsb(&t.device), 0); }},
-        {"no-vesk-device", DeviceSpec(),
+        {"no-vesk-device", DeviceSetup(),
          [](SimDll &t) {
              EXPECT_EQ(t.library.QV_SwitchVeskUsb(&t.device), 1);
              EXPECT_EQ(t.library.QV_WaitDevice(&t.device, QV_DEVICE_VESKUSB, 20, 0), 0);
              EXPECT_EQ(t.library.QVIsVeskUsbPlug(), 0);
          }},
-        {"upgrade-result=-1", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"upgrade-result=-1", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) { EXPECT_EQ(t.Upgrade(), -1); }},
-        {"upgrade-result=-2", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"upgrade-result=-2", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) { EXPECT_EQ(t.Upgrade(), -2); }},
-        {"upgrade-result=-3", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"upgrade-result=-3", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) { EXPECT_EQ(t.Upgrade(), -3); }},
-        {"upgrade-result=-4", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"upgrade-result=-4", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) { EXPECT_EQ(t.Upgrade(), -4); }},
-        {"upgrade-result=7", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"upgrade-result=7", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) { EXPECT_EQ(t.Upgrade(), 7); }},
-        {"no-loader-device", qvsim_test::Spec(QV_DEVICE_VESKUSB),
+        {"no-loader-device", qvsim_test::Setup(QV_DEVICE_VESKUSB),
          [](SimDll &t) {
              ASSERT_EQ(t.Upgrade(), 0);
              t.library.QV_ResetDevice(&t.device);
              EXPECT_EQ(t.library.QV_WaitDevice(&t.device, QV_DEVICE_LOADER, 20, 0), 0);
          }},
-        {"download-fails", qvsim_test::Spec(QV_DEVICE_LOADER),
+        {"download-fails", qvsim_test::Setup(QV_DEVICE_LOADER),
          [](SimDll &t) {
              EXPECT_EQ(t.library.QV_DownloadImage(&t.device, t.image.c_str()), 0);
              EXPECT_FALSE(std::filesystem::exists(t.bench.StoragePath(t.device.identity)));
          }},
-        {"unplug-during-download", qvsim_test::Spec(QV_DEVICE_LOADER),
+        {"unplug-during-download", qvsim_test::Setup(QV_DEVICE_LOADER),
          [](SimDll &t) {
              EXPECT_EQ(t.library.QV_DownloadImage(&t.device, t.image.c_str()), 0);
              EXPECT_FALSE(std::filesystem::exists(t.bench.StoragePath(t.device.identity)));
              EXPECT_EQ(t.library.QV_FindDevice(&t.device, 0), 0);
          }},
-        {"erase-fails", qvsim_test::Spec(QV_DEVICE_LOADER),
+        {"erase-fails", qvsim_test::Setup(QV_DEVICE_LOADER),
          [](SimDll &t) {
              EXPECT_EQ(t.library.QV_EraseIDB(&t.device, 20, 0, t.loader.c_str()), 0);
          }},
-        {"version-unreadable", DeviceSpec(),
+        {"version-unreadable", DeviceSetup(),
          [](SimDll &t) {
              ANDROID_VERSION version{};
              EXPECT_EQ(t.library.QV_GetDeviceVersion(&t.device, &version), 0);
          }},
-        {"install-driver-result=2", DeviceSpec(),
+        {"install-driver-result=2", DeviceSetup(),
          [](SimDll &t) {
              t.bench.SetDriverInstalled(false);
              const auto inf = qvsim_win_test::ProgramFolder() + L"Driver\\x86\\win7\\qv70usb.inf";
              EXPECT_EQ(t.library.QVInstallDriver(std::string(inf.begin(), inf.end()).c_str()), 2);
              EXPECT_FALSE(t.bench.Settings().driverInstalled);
          }},
-        {"driver-ineffective", DeviceSpec(),
+        {"driver-ineffective", DeviceSetup(),
          [](SimDll &t) {
              t.bench.SetDriverInstalled(false);
              const auto inf = qvsim_win_test::ProgramFolder() + L"Driver\\x86\\win7\\qv70usb.inf";
@@ -301,7 +301,7 @@ TEST_F(SimDll, EachFaultFailsItsStep) {
 TEST_F(SimDll, TheLogFolderGetsTheCallsAndTheBenchLogTheErase) {
     const auto logFolder = folder / "Log";
     ASSERT_EQ(library.SetLogPath(logFolder.string().c_str()), 1);
-    PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     ASSERT_EQ(library.QV_EraseIDB(&device, 20, 0, loader.c_str()), 1);
     const std::string log = qvsim_test::ReadAll(logFolder / "QVAndroidDLL.log");
     EXPECT_NE(log.find("QV_EraseIDB(device 1, 20, 0"), std::string::npos) << log;
@@ -310,7 +310,7 @@ TEST_F(SimDll, TheLogFolderGetsTheCallsAndTheBenchLogTheErase) {
 
 TEST_F(SimDll, ReleaseDuringADownloadFailsItWithoutWritingTheDevice) {
     bench.UpdateSettings([](BenchSettings &s) { s.downloadBytesPerSecond = 1 << 20; });
-    const int32_t id = PlugAndFind(qvsim_test::Spec(QV_DEVICE_LOADER));
+    const int32_t id = PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));
     auto download = std::async(std::launch::async,
                                [&] { return library.QV_DownloadImage(&device, image.c_str()); });
     Sleep(300);
@@ -388,7 +388,7 @@ TEST_F(SimDll, TheToolsWorkOnTheSameBench) {
     bool ended = false;
     EXPECT_EQ(RunBeside(L"plug kind=2 loader=1.300", 20000, ended, L"qvsim.exe"), 0u);
     ASSERT_EQ(bench.Devices().size(), 1u);
-    EXPECT_EQ(bench.Devices()[0].spec.loaderVersion, "1.300");
+    EXPECT_EQ(bench.Devices()[0].setup.loaderVersion, "1.300");
     EXPECT_EQ(library.QV_FindDevice(&device, 0), 1);
 
     const std::wstring made = (folder / "tool.img").wstring();

@@ -45,7 +45,9 @@ void MainWindowHarness::Run(std::vector<Stage> stages) {
     services.programFolder = folder.Path();
     services.runSplash = runSplash;
     services.messageBox = [this](HWND owner, const std::wstring &text, const std::wstring &caption,
-                                 unsigned style) { return boxes.Show(owner, text, caption, style); };
+                                 unsigned style) {
+        return boxes.Show(owner, text, caption, style);
+    };
     services.endProcess = [this](int code) { endProcessCode = code; };
     CDeviceManagerDlg window(services);
     window_ = &window;

@@ -16,7 +16,7 @@
 #include "ui_test_support_win.h"
 
 class MainWindowHarness {
-public:
+  public:
     using Stage = std::function<void(CDeviceManagerDlg &window)>;
 
     MainWindowHarness();
@@ -46,7 +46,7 @@ public:
     // Whether the window must end through its exit procedure.
     bool expectExitProcedure = true;
 
-private:
+  private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
     void Step();
 

@@ -107,7 +107,8 @@ TEST(MainWindow, TakesItsTextsFromTheLanguageFile) {
         EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH)), L"");
         // The start tick has started the watcher, which finds no device.
         HWND status = GetDlgItem(dialog, IDC_STATUS_LINE);
-        for (int i = 0; i < 100 && TextOf(status) != L"No device"; ++i) PumpMessages(20);
+        for (int i = 0; i < 100 && TextOf(status) != L"No device"; ++i)
+            PumpMessages(20);
         EXPECT_EQ(TextOf(status), L"No device");
         // Upgrade and Repair wait for a device.
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)));
@@ -274,8 +275,8 @@ TEST(MainWindow, EscapeEnterAndStrayCommandsDoNotClose) {
             SetFocus(exitButton);
             PostMessageW(exitButton, WM_KEYDOWN, VK_ESCAPE, 0);
             PostMessageW(exitButton, WM_KEYUP, VK_ESCAPE, 0);
-            PostMessageW(GetDlgItem(window.GetSafeHwnd(), IDC_FIRMWARE_PATH), WM_KEYDOWN,
-                         VK_RETURN, 0);
+            PostMessageW(GetDlgItem(window.GetSafeHwnd(), IDC_FIRMWARE_PATH), WM_KEYDOWN, VK_RETURN,
+                         0);
             PostMessageW(window.GetSafeHwnd(), WM_COMMAND, IDOK, 0);
             PostMessageW(window.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
         },
@@ -374,8 +375,8 @@ TEST(MainWindow, LoggingOffLeavesTheLibraryAlone) {
 TEST(MainWindow, HandsTheIdentitiesAndItsHandleToTheLibrary) {
     MainWindowHarness harness;
     harness.WriteSettings(L"LANGUAGE=Test\r\n", L"[DEVICE_ID]\r\nVID=0x1A2B\r\nPID=3C4D\r\n"
-                                                  L"[MSC_ID]\r\nVID=0x0005\r\nPID=0x0006\r\n"
-                                                  L"[ADB_ID]\r\nVID=7\r\nPID=0x8G\r\n");
+                                                L"[MSC_ID]\r\nVID=0x0005\r\nPID=0x0006\r\n"
+                                                L"[ADB_ID]\r\nVID=7\r\nPID=0x8G\r\n");
     HWND shown = nullptr;
     harness.Run({[&](CDeviceManagerDlg &window) { shown = window.GetSafeHwnd(); }});
     EXPECT_EQ(harness.library.mainWindow, shown);
@@ -410,7 +411,8 @@ TEST(MainWindow, ExitWhileAWorkerWritesEndsCleanly) {
                 Sleep(5);
             }
         });
-        while (writes < 3) PumpMessages(10);
+        while (writes < 3)
+            PumpMessages(10);
     }});
     stop = true;
     worker.join();
@@ -432,7 +434,7 @@ TEST(MainWindow, TitlePictureFromTheCurrentDirectory) {
         pictureControlShown = IsWindowVisible(GetDlgItem(dialog, IDC_TITLE_PICTURE)) != FALSE;
         RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         HDC dc = GetDC(dialog);
-        inside = GetPixel(dc, 20 + 149, 10 + 53); // the last pixel of the 150 x 54 block
+        inside = GetPixel(dc, 20 + 149, 10 + 53);  // the last pixel of the 150 x 54 block
         outside = GetPixel(dc, 20 + 150, 10 + 20); // cut: not drawn
         ReleaseDC(dialog, dc);
     }});

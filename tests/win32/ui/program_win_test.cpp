@@ -21,7 +21,7 @@ bool CopyInto(const std::wstring &from, const std::wstring &to) {
 // A program folder: the program and the device library of this build,
 // setting.ini and a language file; the bench of virtual devices inside it.
 class ProgramFolder {
-public:
+  public:
     explicit ProgramFolder(bool withLibrary = true, const std::wstring &systemKeys = L"") {
         const std::wstring bin = FolderOfThisProgram();
         CopyInto(bin + L"DeviceManager.exe", folder.Path() + L"DeviceManager.exe");
@@ -104,8 +104,7 @@ TEST(Program, ASecondCopyEndsAtOnceAndShowsNothing) {
     UiRobot secondRobot(again.dwProcessId);
     EXPECT_EQ(WaitForExit(again, 10000), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(5000));
-    EXPECT_EQ(GetFileAttributesW((second.folder.Path() + L"Log").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((second.folder.Path() + L"Log").c_str()), INVALID_FILE_ATTRIBUTES);
 
     LeaveThroughExit(robot);
     EXPECT_EQ(WaitForExit(running, 15000), 0u);
@@ -123,7 +122,8 @@ TEST(Program, ExitWhileTheWatcherAndAJobRunEndsCleanly) {
     PROCESS_INFORMATION running = program.Start();
     UiRobot robot(running.dwProcessId);
     ASSERT_NE(robot.WaitForMainWindow(IDC_EXIT, milliseconds(20000)), nullptr);
-    ASSERT_TRUE(UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE); }, milliseconds(10000)));
+    ASSERT_TRUE(
+        UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE); }, milliseconds(10000)));
 
     robot.Click(IDC_UPGRADE);
     MessageBoxInfo confirm;

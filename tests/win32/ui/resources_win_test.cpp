@@ -24,8 +24,8 @@ struct ExpectedItem {
     DWORD exStyle;
 };
 
-void ExpectTemplate(int templateId, DWORD style, DWORD exStyle, short cx, short cy,
-                    int fontSize, const std::vector<ExpectedItem> &expected) {
+void ExpectTemplate(int templateId, DWORD style, DWORD exStyle, short cx, short cy, int fontSize,
+                    const std::vector<ExpectedItem> &expected) {
     SCOPED_TRACE("template " + std::to_string(templateId));
     DialogTemplate t;
     ASSERT_TRUE(ReadDialogTemplate(templateId, t));
@@ -80,8 +80,7 @@ TEST(Resources, MainWindowTemplate) {
             {IDC_IMAGE_GROUP, L"Button", 11, 45, 177, 45, kShown | BS_GROUPBOX, 0},
             {IDC_IMAGE_SW_VERSION, L"Static", 61, 74, 29, 10, kVersionField, WS_EX_STATICEDGE},
             {IDC_IMAGE_LOADER_CAPTION, L"Static", 104, 75, 30, 8, kShown | WS_GROUP, 0},
-            {IDC_IMAGE_LOADER_VERSION, L"Static", 139, 74, 29, 10, kVersionField,
-             WS_EX_STATICEDGE},
+            {IDC_IMAGE_LOADER_VERSION, L"Static", 139, 74, 29, 10, kVersionField, WS_EX_STATICEDGE},
             {IDC_DEVICE_SW_CAPTION, L"Static", 20, 108, 36, 8, kShown | WS_GROUP | SS_RIGHT, 0},
             {IDC_DEVICE_GROUP, L"Button", 11, 93, 177, 30, kShown | BS_GROUPBOX, 0},
             {IDC_DEVICE_SW_VERSION, L"Static", 61, 107, 29, 10, kVersionField, WS_EX_STATICEDGE},
@@ -111,18 +110,18 @@ TEST(Resources, MainWindowTemplateHoldsTheHiddenControls) {
 }
 
 TEST(Resources, AboutBoxTemplate) {
-    ExpectTemplate(IDD_ABOUTBOX, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT,
-                   0, 242, 149, 8,
-                   {
-                       {IDC_ABOUT_PICTURE, L"Static", 0, 0, 200, 73, kChild | SS_BITMAP, 0},
-                       {IDC_ABOUT_TITLE, L"Static", 20, 79, 131, 8,
-                        kShown | WS_GROUP | SS_NOPREFIX, 0},
-                       {IDC_ABOUT_VERSION, L"Static", 20, 94, 142, 8, kShown | WS_GROUP, 0},
-                       {-1, L"Static", 20, 108, 170, 8, kShown | WS_GROUP, 0},
-                       {-1, L"Static", 0, 123, 235, 1, kShown, WS_EX_STATICEDGE},
-                       {IDOK, L"Button", 140, 129, 50, 15,
-                        kShown | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-                   });
+    ExpectTemplate(
+        IDD_ABOUTBOX, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 242, 149,
+        8,
+        {
+            {IDC_ABOUT_PICTURE, L"Static", 0, 0, 200, 73, kChild | SS_BITMAP, 0},
+            {IDC_ABOUT_TITLE, L"Static", 20, 79, 131, 8, kShown | WS_GROUP | SS_NOPREFIX, 0},
+            {IDC_ABOUT_VERSION, L"Static", 20, 94, 142, 8, kShown | WS_GROUP, 0},
+            {-1, L"Static", 20, 108, 170, 8, kShown | WS_GROUP, 0},
+            {-1, L"Static", 0, 123, 235, 1, kShown, WS_EX_STATICEDGE},
+            {IDOK, L"Button", 140, 129, 50, 15, kShown | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON,
+             0},
+        });
 }
 
 TEST(Resources, SplashTemplate) {
@@ -156,8 +155,8 @@ TEST(Resources, BitmapsAre24BitPicturesOfTheirSize) {
     for (const auto &c : cases) {
         HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(c.id), RT_BITMAP);
         ASSERT_NE(found, nullptr) << c.id;
-        const auto *info = static_cast<const BITMAPINFOHEADER *>(
-            LockResource(LoadResource(nullptr, found)));
+        const auto *info =
+            static_cast<const BITMAPINFOHEADER *>(LockResource(LoadResource(nullptr, found)));
         ASSERT_NE(info, nullptr);
         EXPECT_EQ(info->biWidth, c.width) << c.id;
         EXPECT_EQ(info->biHeight, c.height) << c.id;

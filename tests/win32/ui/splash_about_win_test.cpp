@@ -17,7 +17,7 @@ namespace {
 // Runs stages, one per timer tick, inside the modal loop of whatever dialog
 // runs meanwhile on this thread.
 class StageRunner {
-public:
+  public:
     explicit StageRunner(std::vector<std::function<void()>> stages) : stages_(std::move(stages)) {
         current_ = this;
         timer_ = SetTimer(nullptr, 0, 100, Tick);
@@ -28,7 +28,7 @@ public:
     }
     bool Done() const { return next_ >= stages_.size(); }
 
-private:
+  private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         if (current_ && !current_->Done()) current_->stages_[current_->next_++]();
     }
@@ -41,25 +41,25 @@ StageRunner *StageRunner::current_ = nullptr;
 
 // The current directory for one test, set back afterwards.
 class InFolder {
-public:
+  public:
     explicit InFolder(const std::wstring &folder) {
         GetCurrentDirectoryW(MAX_PATH, previous_);
         SetCurrentDirectoryW(folder.c_str());
     }
     ~InFolder() { SetCurrentDirectoryW(previous_); }
 
-private:
+  private:
     wchar_t previous_[MAX_PATH];
 };
 
 // Notes when the splash's own timer ends it (the window then takes a while
 // to go under a display without a window manager).
 class TimedSplash : public CSplashDlg {
-public:
+  public:
     TimedSplash() : CSplashDlg(nullptr) {}
     DWORD endedAt = 0;
 
-protected:
+  protected:
     bool OnTimer(UINT_PTR timerId) override {
         const bool handled = CSplashDlg::OnTimer(timerId);
         if (handled && !endedAt) endedAt = GetTickCount();

@@ -42,13 +42,20 @@ const WORD *AlignDword(const WORD *p) {
 
 std::wstring ClassOfOrdinal(int ordinal) {
     switch (ordinal) {
-    case 0x80: return L"Button";
-    case 0x81: return L"Edit";
-    case 0x82: return L"Static";
-    case 0x83: return L"ListBox";
-    case 0x84: return L"ScrollBar";
-    case 0x85: return L"ComboBox";
-    default: return L"?";
+    case 0x80:
+        return L"Button";
+    case 0x81:
+        return L"Edit";
+    case 0x82:
+        return L"Static";
+    case 0x83:
+        return L"ListBox";
+    case 0x84:
+        return L"ScrollBar";
+    case 0x85:
+        return L"ComboBox";
+    default:
+        return L"?";
     }
 }
 
@@ -65,7 +72,9 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
 
 void WriteUtf16File(const std::wstring &path, const std::wstring &text) {
     FILE *file = _wfopen(path.c_str(), L"wb");

@@ -15,7 +15,7 @@
 
 // A fresh folder under the temporary folder, removed with its files.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder &) = delete;
@@ -23,7 +23,7 @@ public:
     // Ends in a backslash.
     const std::wstring &Path() const { return path_; }
 
-private:
+  private:
     std::wstring path_;
 };
 
@@ -35,7 +35,7 @@ std::wstring FolderOfThisProgram();
 
 // Records the calls the window makes; finds no device.
 class RecordingLibrary : public IDeviceLibrary {
-public:
+  public:
     int DllInitialize() override { return ++initCalls, 1; }
     int DllDeInitialize() override { return ++deinitCalls, 1; }
     int SetLogPath(const char *) override { return 1; }
@@ -45,8 +45,7 @@ public:
         mainWindow = window;
         return 1;
     }
-    int SetVidPid(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t e,
-                  uint16_t f) override {
+    int SetVidPid(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t e, uint16_t f) override {
         vidPid = {a, b, c, d, e, f};
         return 1;
     }
@@ -82,7 +81,7 @@ struct ShownBox {
     HWND owner = nullptr;
 };
 class ScriptedBoxes {
-public:
+  public:
     int Show(HWND owner, const std::wstring &text, const std::wstring &caption, unsigned style);
     std::deque<int> answers;
     std::vector<ShownBox> shown;
@@ -96,7 +95,7 @@ struct TemplateItem {
     int id = 0;
     std::wstring className; // "Button", "Edit", "Static", ... or the name given
     std::wstring title;
-    int titleOrdinal = -1;  // a resource id given as the title (pictures)
+    int titleOrdinal = -1; // a resource id given as the title (pictures)
 };
 struct DialogTemplate {
     DWORD style = 0;

@@ -1,4 +1,4 @@
-#include "device/firmware_inspection.h"
+#include "device/firmware_check.h"
 
 #include <cstdio>
 
