@@ -12,12 +12,12 @@ namespace {
 
 using namespace e2e;
 
-qvsim::DeviceSpec Device(int id, int kind, const char *loader = "2.05") {
-    qvsim::DeviceSpec spec;
-    spec.id = id;
-    spec.kind = kind;
-    spec.loaderVersion = loader;
-    return spec;
+qvsim::DeviceSetup Device(int id, int kind, const char *loader = "2.05") {
+    qvsim::DeviceSetup setup;
+    setup.id = id;
+    setup.kind = kind;
+    setup.loaderVersion = loader;
+    return setup;
 }
 
 // Refusals are boxes under the program's title with the exclamation icon.

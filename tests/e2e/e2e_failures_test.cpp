@@ -32,13 +32,13 @@ void SetFault(ProgramRun &run, Fault fault, int value = 0) {
 // plugged device of the kind given.
 void RunCases(ProgramRun &run, int kind, const std::vector<FailureCase> &cases) {
     UiRobot &robot = run.Robot();
-    qvsim::DeviceSpec spec;
-    spec.id = 7;
-    spec.kind = kind;
+    qvsim::DeviceSetup setup;
+    setup.id = 7;
+    setup.kind = kind;
     for (const FailureCase &c : cases) {
         SCOPED_TRACE(c.name);
         run.Bench().ClearFaults();
-        ASSERT_NE(run.Bench().Plug(spec), 0); // replaces whatever the last job left
+        ASSERT_NE(run.Bench().Plug(setup), 0); // replaces whatever the last job left
         ASSERT_TRUE(run.WaitForDevice(milliseconds(5000), kind == 4)) << c.name;
         c.arrange(run);
         ASSERT_TRUE(run.StartJob(c.button, std::string(c.name) + "-question"));
@@ -122,9 +122,9 @@ TEST(EndToEndFailures, SwitchAndDriverInstallationReportTheirOwnVerdicts) {
     // Without the driver and with nothing in the way, the installer puts it
     // in place and the upgrade goes through.
     ASSERT_TRUE(run.Bench().SetDriverInstalled(false));
-    qvsim::DeviceSpec spec;
-    spec.id = 7;
-    ASSERT_NE(run.Bench().Plug(spec), 0);
+    qvsim::DeviceSetup setup;
+    setup.id = 7;
+    ASSERT_NE(run.Bench().Plug(setup), 0);
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
     ASSERT_TRUE(run.StartJob(IDC_UPGRADE, "driver-installed-question"));
     run.ExpectSuccess(IDC_UPGRADE, "driver-installed-verdict");

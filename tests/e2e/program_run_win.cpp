@@ -166,6 +166,8 @@ std::wstring DecodeEscapes(const std::wstring &text) {
 
 ProgramRun::ProgramRun(const std::string &scenario, const ProgramSetup &setup)
     : scenario_(scenario), folder_(FreshFolder()) {
+    // Screenshots of an earlier run of the scenario would mix with this one's.
+    RemoveTree((ScreenshotRoot() / scenario_).lexically_normal().wstring() + L"\\");
     EXPECT_TRUE(CopyTree(DistFolder().wstring() + L"\\", folder_))
         << "copying the distribution folder " << DistFolder().string();
     benchFolder_ = folder_ + L"Bench";
