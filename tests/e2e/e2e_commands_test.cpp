@@ -163,6 +163,17 @@ TEST(EndToEndCommands, LoaderQuestionAndTheLibrarysQuestions) {
     EXPECT_TRUE(robot.Enabled(IDC_BROWSE));
     EXPECT_EQ(robot.Text(IDC_STATUS_LINE), statusBefore);
 
+    // No to the final question leaves every control as it was.
+    robot.Click(IDC_UPGRADE);
+    ExpectQuestion(run, L"IDS_128", IDYES, "loader-question-before-no");
+    run.ExpectAndAnswer(run.Text(L"IDS_88"), run.AppTitle(), Icon::Exclamation, true, IDNO,
+                        "upgrade-question-no");
+    EXPECT_TRUE(robot.NoMessageBoxFor(milliseconds(500)));
+    EXPECT_TRUE(robot.Enabled(IDC_UPGRADE));
+    EXPECT_TRUE(robot.Enabled(IDC_REPAIR));
+    EXPECT_EQ(robot.Text(IDC_STATUS_LINE), statusBefore);
+    EXPECT_EQ(robot.Text(IDC_ELAPSED_TIME), L"");
+
     // Yes: the library's own loader question is answered without a box, so
     // the next box is the verdict.
     robot.Click(IDC_UPGRADE);
@@ -228,6 +239,8 @@ TEST(EndToEndCommands, ExitDuringAJob) {
     EXPECT_TRUE(run.Running());
 
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    // Long enough that the job is still writing the loader when Yes comes.
+    run.Bench().UpdateSettings([](qvsim::BenchSettings &s) { s.upgradeMs = 3000; });
     ASSERT_TRUE(run.StartJob(IDC_REPAIR, "repair-question"));
     ASSERT_TRUE(UiRobot::WaitUntil(
         [&] { return robot.Text(IDC_DETAIL_LINE) == run.Text(L"IDS_89"); }, milliseconds(5000)));
