@@ -195,13 +195,17 @@ TEST(EndToEndCommands, LoaderQuestionAndTheLibrarysQuestions) {
     ExpectQuestion(run, L"IDS_128", IDYES, "library-loader-question");
     run.ExpectSuccess(IDC_UPGRADE, "library-loader-verdict");
 
-    // The library's other questions, both answered Yes.
+    // The library's other questions, both answered Yes. The click comes
+    // twice, as from an impatient user: one question, one job.
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
     bench.UpdateSettings([](qvsim::BenchSettings &s) { s.questions = {1, 2}; });
+    robot.Click(IDC_REPAIR);
     ASSERT_TRUE(run.StartJob(IDC_REPAIR, "repair-question"));
     ExpectQuestion(run, L"IDS_129", IDYES, "question-1");
     ExpectQuestion(run, L"IDS_130", IDYES, "question-2");
     run.ExpectSuccess(IDC_REPAIR, "questions-verdict");
+    EXPECT_TRUE(robot.NoMessageBoxFor(milliseconds(500)));
+    EXPECT_EQ(CountOf(bench.ReadLog(), "question 1 (write the loader) answered"), 1);
 
     // No to the loader-writing question: the device refused (-3, no suffix).
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
