@@ -1,5 +1,6 @@
 #include "tests/e2e/ui_robot_win.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -7,6 +8,9 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr int kMessageBoxTextId = 0xFFFF;
+// The Open dialog's file name field: edt1, or the combo box cmb13.
+constexpr int kFileNameEdit = 0x480;
+constexpr int kFileNameCombo = 0x47C;
 
 struct Search {
     DWORD processId;
@@ -51,6 +55,70 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
+// Pixels of a screen area, top row first, as 0x00RRGGBB.
+std::vector<DWORD> ScreenPixels(const RECT &area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    if (pixels.empty()) return pixels;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// An icon drawn as the box draws it: at the given size, on the background.
+std::vector<DWORD> RenderedIcon(HICON icon, int width, int height, DWORD background) {
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height), background);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    if (!bitmap || !bits) return pixels;
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    std::copy(pixels.begin(), pixels.end(), static_cast<DWORD *>(bits));
+    DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    std::copy(static_cast<DWORD *>(bits), static_cast<DWORD *>(bits) + pixels.size(), pixels.begin());
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return pixels;
+}
+
+bool Close(DWORD a, DWORD b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (d > 24 || d < -24) return false;
+    }
+    return true;
+}
+
+// The icon a box of another process shows. Icon handles do not compare
+// across processes, so the robot compares what the screen shows with the
+// system's icons drawn the same way.
 MessageBoxInfo::Icon IconOf(HWND box) {
     struct Known {
         LPCWSTR id;
@@ -60,12 +128,40 @@ MessageBoxInfo::Icon IconOf(HWND box) {
                            {IDI_EXCLAMATION, MessageBoxInfo::Icon::Exclamation},
                            {IDI_ASTERISK, MessageBoxInfo::Icon::Information},
                            {IDI_QUESTION, MessageBoxInfo::Icon::Question}};
+    HWND control = nullptr;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
-        const HICON shown = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-        for (const Known &k : known)
-            if (shown != nullptr && shown == LoadIconW(nullptr, k.id)) return k.icon;
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
+            control = child;
+            break;
+        }
     }
+    if (control == nullptr) return MessageBoxInfo::Icon::None;
+    RECT area;
+    GetWindowRect(control, &area);
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return MessageBoxInfo::Icon::None;
+
+    // The box may still be painting when it is first seen.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    do {
+        const std::vector<DWORD> shown = ScreenPixels(area);
+        MessageBoxInfo::Icon best = MessageBoxInfo::Icon::None;
+        size_t bestMisses = shown.size() / 20 + 1; // at most 5 % of the pixels may differ
+        for (const Known &k : known) {
+            const std::vector<DWORD> drawn =
+                RenderedIcon(LoadIconW(nullptr, k.id), width, height, shown[0]);
+            size_t misses = 0;
+            for (size_t i = 0; i < shown.size(); ++i)
+                if (!Close(shown[i] & 0xFFFFFF, drawn[i] & 0xFFFFFF)) ++misses;
+            if (misses < bestMisses) {
+                bestMisses = misses;
+                best = k.icon;
+            }
+        }
+        if (best != MessageBoxInfo::Icon::None) return best;
+        std::this_thread::sleep_for(kPollInterval);
+    } while (std::chrono::steady_clock::now() < deadline);
     return MessageBoxInfo::Icon::None;
 }
 
@@ -104,7 +200,8 @@ bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds t
     const bool shown = WaitUntil(
         [&] {
             found = FindTopLevel(processId_, main_, [](HWND w) {
-                return IsDialog(w) && GetDlgItem(w, kMessageBoxTextId) != nullptr;
+                return IsDialog(w) && GetDlgItem(w, kMessageBoxTextId) != nullptr &&
+                       !GetDlgItem(w, kFileNameEdit) && !GetDlgItem(w, kFileNameCombo);
             });
             return found != nullptr;
         },
@@ -130,6 +227,61 @@ void UiRobot::Answer(const MessageBoxInfo &box, int buttonId) const {
               std::chrono::seconds(5));
 }
 
+RECT UiRobot::WindowsArea() const {
+    struct Collect {
+        DWORD processId;
+        RECT area;
+    } collect{processId_, {0, 0, 0, 0}};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto *c = reinterpret_cast<Collect *>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            RECT rect;
+            if (owner == c->processId && IsWindowVisible(window) && GetWindowRect(window, &rect))
+                UnionRect(&c->area, &c->area, &rect);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&collect));
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&collect.area, &collect.area, &screen);
+    return collect.area;
+}
+
+HWND UiRobot::WaitForOpenDialog(std::chrono::milliseconds timeout) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindTopLevel(processId_, main_, [](HWND w) {
+                return IsDialog(w) && (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
+            });
+            return found != nullptr;
+        },
+        timeout);
+    return found;
+}
+
+void UiRobot::ChooseFile(HWND openDialog, const std::wstring &path) {
+    HWND field = GetDlgItem(openDialog, kFileNameCombo);
+    if (field) {
+        // The explorer-style combo box holds the edit the dialog reads.
+        HWND edit = FindWindowExW(field, nullptr, L"Edit", nullptr);
+        if (edit) field = edit;
+    } else {
+        field = GetDlgItem(openDialog, kFileNameEdit);
+    }
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(openDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(openDialog, IDOK)));
+}
+
+void UiRobot::CancelDialog(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+    WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); },
+              std::chrono::seconds(5));
+}
+
 bool UiRobot::WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -140,13 +292,19 @@ bool UiRobot::WaitUntil(const std::function<bool()> &condition, std::chrono::mil
 }
 
 bool UiRobot::SaveScreenshot(const std::wstring &bmpPath) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return SaveScreenshot(bmpPath, screen);
+}
+
+bool UiRobot::SaveScreenshot(const std::wstring &bmpPath, const RECT &area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     SelectObject(memory, previous);
 
     BITMAPINFOHEADER info{};

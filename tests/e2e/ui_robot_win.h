@@ -46,6 +46,19 @@ public:
 
     // The whole screen as a 24-bit BMP file.
     static bool SaveScreenshot(const std::wstring &bmpPath);
+    // Only the given area of the screen.
+    static bool SaveScreenshot(const std::wstring &bmpPath, const RECT &area);
+    // The smallest rectangle around every visible top-level window of the
+    // process; empty when none shows.
+    RECT WindowsArea() const;
+
+    // The Open dialog of the process, once it shows: a dialog with a file
+    // name field (the explorer-style edit 1152 or the combo box 1148).
+    HWND WaitForOpenDialog(std::chrono::milliseconds timeout) const;
+    // Types the path into the Open dialog and presses Open.
+    static void ChooseFile(HWND openDialog, const std::wstring &path);
+    // Presses Cancel in a dialog and waits until it has gone.
+    static void CancelDialog(HWND dialog);
 
 private:
     DWORD processId_;
