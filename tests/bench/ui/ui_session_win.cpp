@@ -3,9 +3,12 @@
 //     and the same without the splash's own two seconds;
 //   - the working set of the idle program;
 // and, with --screenshots FOLDER, saves splash.bmp, main.bmp and about.bmp.
+// With --upgrade it then upgrades the connected device with the configured
+// image as a user would (Upgrade, Yes to the questions), saves job.bmp,
+// verdict.bmp and after.bmp, and reports the verdict.
 // It ends the program as a user would: WM_CLOSE, then Yes to the question.
 //
-//   ui_session.exe DIST_FOLDER [--screenshots FOLDER] [--report FILE]
+//   ui_session.exe DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]
 #include <windows.h>
 
 #include <psapi.h>
@@ -63,6 +66,47 @@ HWND WaitForWindowWith(DWORD processId, int controlId, milliseconds timeout) {
     return found;
 }
 
+// Upgrade, answering every question Yes, until the verdict box shows; the
+// verdict is reported and closed. False when no verdict came or it was not
+// the success box.
+bool RunUpgrade(const UiRobot &robot, const std::wstring &shots) {
+    if (!UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE); }, milliseconds(10000))) {
+        Report(L"upgrade: no device ready (Upgrade stays disabled)");
+        return false;
+    }
+    robot.Click(IDC_UPGRADE);
+    bool jobShot = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    while (Clock::now() < deadline) {
+        MessageBoxInfo box;
+        if (robot.WaitForMessageBox(box, milliseconds(100))) {
+            if (box.hasYesNo) {
+                Report(L"upgrade: question \"" + box.text + L"\" answered Yes");
+                robot.Answer(box, IDYES);
+                continue;
+            }
+            if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"verdict.bmp");
+            Report(L"upgrade: verdict \"" + box.text + L"\" (" + box.caption + L")");
+            const bool success = box.icon == MessageBoxInfo::Icon::Information;
+            robot.Answer(box, IDOK);
+            // The watcher announces the device again, with its new version.
+            UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE); }, milliseconds(5000));
+            Sleep(300);
+            if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"after.bmp");
+            Report(L"upgrade: device software version afterwards: " +
+                   robot.Text(IDC_DEVICE_SW_VERSION));
+            return success;
+        }
+        if (!jobShot && !robot.Text(IDC_DETAIL_LINE).empty() && !robot.Enabled(IDC_BROWSE)) {
+            Sleep(200);
+            if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"job.bmp");
+            jobShot = true;
+        }
+    }
+    Report(L"upgrade: no verdict within two minutes");
+    return false;
+}
+
 size_t WorkingSetKiB(HANDLE process) {
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
@@ -96,16 +140,18 @@ size_t BaselineWorkingSetKiB() {
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) {
-        fwprintf(stderr, L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE]\n");
+        fwprintf(stderr, L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]\n");
         return 2;
     }
     std::wstring dist = argv[1];
     if (dist.back() != L'\\') dist += L'\\';
     std::wstring shots, reportFile;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    bool upgrade = false;
+    for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
-        if (option == L"--screenshots") shots = argv[i + 1];
-        if (option == L"--report") reportFile = argv[i + 1];
+        if (option == L"--upgrade") upgrade = true;
+        if (i + 1 < argc && option == L"--screenshots") shots = argv[++i];
+        else if (i + 1 < argc && option == L"--report") reportFile = argv[++i];
     }
     if (!shots.empty() && shots.back() != L'\\') shots += L'\\';
 
@@ -177,6 +223,8 @@ int wmain(int argc, wchar_t **argv) {
             PostMessageW(about, WM_COMMAND, IDOK, 0);
             UiRobot::WaitUntil([&] { return !IsWindow(about); }, milliseconds(5000));
         }
+
+        if (upgrade && !RunUpgrade(robot, shots)) fail(L"the upgrade did not succeed");
 
         robot.Close();
         MessageBoxInfo box;
