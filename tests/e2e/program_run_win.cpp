@@ -119,21 +119,32 @@ void MakeFolders(const std::wstring &folder) {
 }
 
 // Wine on a display without a window manager waits two seconds for every
-// closing window of a managed top-level window to be acknowledged by the
-// manager that is not there: each message box would cost two seconds. The
-// program's windows are left unmanaged instead; on Windows there is nothing
-// to do.
-void LeaveProgramWindowsUnmanaged() {
+// closing managed top-level window to be acknowledged by the manager that is
+// not there: each message box would cost two seconds. The program's windows
+// are left unmanaged while it starts (Wine reads the setting then), and the
+// setting is taken away again so that the program run by a user on a real
+// desktop from the same Wine prefix is managed as usual. On Windows there is
+// nothing to do.
+const wchar_t kWineProgramKey[] = L"Software\\Wine\\AppDefaults\\DeviceManager.exe";
+
+bool UnderWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) return;
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+void LeaveProgramWindowsUnmanaged() {
+    if (!UnderWine()) return;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER,
-                        L"Software\\Wine\\AppDefaults\\DeviceManager.exe\\X11 Driver", 0,
-                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineProgramKey) + L"\\X11 Driver").c_str(),
+                        0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     const wchar_t no[] = L"N";
     RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>(no), sizeof no);
     RegCloseKey(key);
+}
+
+void ManageProgramWindowsAgain() {
+    if (UnderWine()) RegDeleteTreeW(HKEY_CURRENT_USER, kWineProgramKey);
 }
 
 } // namespace
@@ -198,6 +209,7 @@ ProgramRun::ProgramRun(const std::string &scenario, const ProgramSetup &setup)
 }
 
 ProgramRun::~ProgramRun() {
+    ManageProgramWindowsAgain();
     if (process_.hProcess) {
         if (Running()) {
             ADD_FAILURE() << scenario_ << ": the program was still running at the end; terminated";
@@ -250,11 +262,10 @@ bool ProgramRun::Start(bool waitForWindow) {
     }
     robot_ = std::make_unique<UiRobot>(process_.dwProcessId);
     if (!waitForWindow) return true;
-    if (!robot_->WaitForMainWindow(IDC_EXIT, milliseconds(30000))) {
-        ADD_FAILURE() << scenario_ << ": no main window";
-        return false;
-    }
-    return true;
+    const bool shown = robot_->WaitForMainWindow(IDC_EXIT, milliseconds(30000)) != nullptr;
+    ManageProgramWindowsAgain();
+    if (!shown) ADD_FAILURE() << scenario_ << ": no main window";
+    return shown;
 }
 
 bool ProgramRun::Running() const {
