@@ -26,9 +26,10 @@ using std::chrono::milliseconds;
 using Icon = MessageBoxInfo::Icon;
 
 // The distribution folder the build made, and where screenshots go: both
-// found from this program's own folder (bin\ beside dist\ in the build
-// folder), the screenshots in e2e-screenshots\ beside the build folder unless
-// QV_E2E_SCREENSHOTS names another.
+// found from this program's own folder (bin\ beside dist\ in the Windows
+// build folder), the screenshots in e2e-screenshots\ beside the Windows build
+// folder, one folder per scenario, unless QV_E2E_SCREENSHOTS names another.
+// QV_E2E_KEEP=1 keeps each run's program folder with its bench and logs.
 std::filesystem::path DistFolder();
 std::filesystem::path ScreenshotRoot();
 
