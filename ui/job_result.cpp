@@ -1,17 +1,7 @@
-#include <cstring>
-
+#include "device/device_record.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
 #include "ui/job_verdict.h"
-
-namespace {
-
-// Every field zero, so identity is 0: the window holds no device.
-void ClearHeldDevice(DEVICE_INFO &device) {
-    std::memset(&device, 0, sizeof device);
-}
-
-} // namespace
 
 void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
     IMainView &view = ctx.view;
@@ -32,7 +22,7 @@ void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
 
     // The record is cleared before the watcher may run again, so a device
     // still connected counts as new and is announced afresh.
-    ClearHeldDevice(ctx.state.g_deviceInfo);
+    ClearDeviceInfo(ctx.state.g_deviceInfo);
     ctx.state.g_jobActive = 0;
     ctx.state.g_upgradeRunning = 0;
     ctx.state.g_repairRunning = 0;
