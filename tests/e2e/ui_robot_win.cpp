@@ -300,13 +300,19 @@ bool UiRobot::SaveScreenshot(const std::wstring &bmpPath, const RECT &area) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    SelectObject(memory, previous);
-
+    // A 24-bit file stores its rows bottom-up, each padded to 4 bytes.
+    const std::vector<DWORD> shown = ScreenPixels(area);
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        BYTE *row = &pixels[static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y)];
+        for (int x = 0; x < width; ++x) {
+            const DWORD rgb = shown[static_cast<size_t>(y) * static_cast<size_t>(width) + x];
+            row[3 * x] = static_cast<BYTE>(rgb);            // blue
+            row[3 * x + 1] = static_cast<BYTE>(rgb >> 8);   // green
+            row[3 * x + 2] = static_cast<BYTE>(rgb >> 16);  // red
+        }
+    }
     BITMAPINFOHEADER info{};
     info.biSize = sizeof(info);
     info.biWidth = width;
@@ -314,13 +320,6 @@ bool UiRobot::SaveScreenshot(const std::wstring &bmpPath, const RECT &area) {
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
-    std::vector<BYTE> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-              reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
 
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42; // "BM"
