@@ -60,17 +60,22 @@ void ReadDeviceVersions(DeviceContext &context) {
     context.state.g_deviceVersionRead = 1;
 }
 
-void ShowSeveralDevices(DeviceContext &context) {
+// The window shows no device: its name and versions go, and so do the job
+// buttons (Browse stays).
+void ClearShownDevice(DeviceContext &context) {
     IMainView &view = context.view;
-    ILanguageTexts &texts = context.texts;
-    view.SetItemText(IDC_STATUS_LINE, texts.Text(L"IDS_28"));
-    view.SetItemText(IDC_DETAIL_LINE, texts.Text(L"IDS_29"));
     view.SetItemText(IDC_DEVICE_NAME, L"");
     view.EnableItem(IDC_UPGRADE, false);
     view.EnableItem(IDC_REPAIR, false);
     view.SetItemText(IDC_DEVICE_SW_VERSION, L"");
     view.SetItemText(IDC_DEVICE_LOADER_VERSION, L"");
     ForgetDeviceVersions(context);
+}
+
+void ShowSeveralDevices(DeviceContext &context) {
+    context.view.SetItemText(IDC_STATUS_LINE, context.texts.Text(L"IDS_28"));
+    context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(L"IDS_29"));
+    ClearShownDevice(context);
 }
 
 void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
@@ -102,12 +107,7 @@ void ShowNoDevice(DeviceContext &context) {
     if (state.g_deviceInfo.identity == 0) return;
     ClearDeviceInfo(state.g_deviceInfo);
     view.SetItemText(IDC_DETAIL_LINE, L"");
-    view.SetItemText(IDC_DEVICE_NAME, L"");
-    view.EnableItem(IDC_UPGRADE, false);
-    view.EnableItem(IDC_REPAIR, false);
-    view.SetItemText(IDC_DEVICE_SW_VERSION, L"");
-    view.SetItemText(IDC_DEVICE_LOADER_VERSION, L"");
-    ForgetDeviceVersions(context);
+    ClearShownDevice(context);
 }
 
 } // namespace
