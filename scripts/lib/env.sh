@@ -6,12 +6,20 @@ QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
 QV_JOBS=${QV_JOBS:-$(nproc)}
 
+# A compiler cache keyed on paths relative to the checkout, so that a fresh
+# clone or a second checkout rebuilds from the cache.
+QV_LAUNCHER=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$QV_ROOT" CCACHE_NOHASHDIR=1
+  QV_LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # Configures and builds one configuration: qv_build DIR [cmake args...]
 qv_build() {
   local dir=$1
   shift
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$QV_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || return 1
+    cmake -S "$QV_ROOT" -B "$dir" -G Ninja "${QV_LAUNCHER[@]}" "$@" >/dev/null || return 1
   fi
   cmake --build "$dir" -j "$QV_JOBS"
 }
