@@ -72,24 +72,33 @@ std::vector<std::string> CsvFields(const JobRecordFields &f) {
 }
 
 bool IsAbsolute(const std::wstring &path) {
-    if (path.size() >= 2 && path[1] == L':') return true;            // C:\ or C:
+    if (path.size() >= 2 && path[1] == L':') return true;          // C:\ or C:
     return !path.empty() && (path[0] == L'\\' || path[0] == L'/'); // \\server\share, \dir
 }
 
 } // namespace
 
 const std::vector<const char *> &JobRecordColumns() {
-    static const std::vector<const char *> columns = {
-        "start",          "end",
-        "duration_s",     "computer",
-        "program_version", "mode",
-        "device_kind",    "device_name",
-        "device_serial",  "device_software_before",
-        "device_loader_before", "image_file",
-        "image_software", "image_loader",
-        "image_size",     "image_sha256",
-        "result_code",    "verdict_key",
-        "verdict_text",   "device_software_after"};
+    static const std::vector<const char *> columns = {"start",
+                                                      "end",
+                                                      "duration_s",
+                                                      "computer",
+                                                      "program_version",
+                                                      "mode",
+                                                      "device_kind",
+                                                      "device_name",
+                                                      "device_serial",
+                                                      "device_software_before",
+                                                      "device_loader_before",
+                                                      "image_file",
+                                                      "image_software",
+                                                      "image_loader",
+                                                      "image_size",
+                                                      "image_sha256",
+                                                      "result_code",
+                                                      "verdict_key",
+                                                      "verdict_text",
+                                                      "device_software_after"};
     return columns;
 }
 
@@ -271,12 +280,13 @@ void JobRecorder::Begin(JobRecordFields fields) {
 }
 
 void JobRecorder::Finish(int32_t code, const std::wstring &verdictKey,
-                         const std::wstring &verdictText) {
+                         const std::wstring &verdictText, const std::wstring &declinedBy) {
     std::lock_guard<std::mutex> lock(m_guard);
     if (m_phase != Phase::Running) return;
     m_fields.resultCode = code;
     m_fields.verdictKey = verdictKey;
     m_fields.verdictText = verdictText;
+    m_fields.declinedBy = declinedBy;
     m_fields.endSeconds = m_clock.NowSeconds();
     const uint64_t now = m_clock.TickMs();
     m_fields.durationMs = now - m_startTick;
@@ -357,7 +367,8 @@ void JobRecorder::Write(JobRecordFields fields) {
     const std::wstring file = File();
     if (!file.empty()) {
         std::wstring reason;
-        const bool written = m_store.Append(file, JobRecordHeaderLine(), JobRecordLine(fields), reason);
+        const bool written =
+            m_store.Append(file, JobRecordHeaderLine(), JobRecordLine(fields), reason);
         bool report = false;
         {
             std::lock_guard<std::mutex> lock(m_guard);

@@ -44,6 +44,9 @@ struct JobRecordFields {
     std::wstring verdictKey; // "IDS_21"
     std::wstring verdictText;
     std::wstring deviceSoftwareAfter; // empty when the device did not come back in time
+    // Not a column: the station's flag that would have said Yes to a question
+    // answered No during the job (its JSON carries it).
+    std::wstring declinedBy;
 };
 
 // The column names, in the order of every line.
@@ -107,7 +110,8 @@ class JobRecorder {
     void Begin(JobRecordFields fields);
     // The job's verdict: its end time is taken now, and the wait for the
     // device's return begins.
-    void Finish(int32_t code, const std::wstring &verdictKey, const std::wstring &verdictText);
+    void Finish(int32_t code, const std::wstring &verdictKey, const std::wstring &verdictText,
+                const std::wstring &declinedBy = L"");
     // The wait for the device's return starts again from now: the window
     // calls it when its verdict box has been closed and the watcher resumes.
     void StartReturnWait();

@@ -93,7 +93,8 @@ JobRecordFields JobStartFacts(DeviceContext &context, const JobRecordView &view,
     fields.deviceName = view.DeviceName();
     fields.deviceSerial = LibraryText(codec, state.g_deviceInfo.serialNumber);
     if (state.g_deviceVersionRead.load() != 0) {
-        fields.deviceSoftwareBefore = LibraryText(codec, context.model.m_deviceVersion.systemVersion);
+        fields.deviceSoftwareBefore =
+            LibraryText(codec, context.model.m_deviceVersion.systemVersion);
         fields.deviceLoaderBefore = LibraryText(codec, context.model.m_deviceVersion.loaderVersion);
     }
     fields.imageFile = state.settings.FIRMWARE;

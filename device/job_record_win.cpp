@@ -53,8 +53,8 @@ bool Sha256OfFile(HANDLE file, std::wstring &hex) {
     if (!BCRYPT_SUCCESS(
             BCryptOpenAlgorithmProvider(&handles.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         return false;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(handles.algorithm, &handles.hash, nullptr, 0, nullptr, 0,
-                                         0)))
+    if (!BCRYPT_SUCCESS(
+            BCryptCreateHash(handles.algorithm, &handles.hash, nullptr, 0, nullptr, 0, 0)))
         return false;
     std::vector<unsigned char> buffer(1 << 20);
     for (;;) {

@@ -143,11 +143,26 @@ TEST(JobRecordFormat, OneLineHoldsEveryColumnInOrder) {
     const std::string line = JobRecordLine(SampleFields());
     EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
     const std::vector<std::string> fields = ParseCsvLine(line);
-    EXPECT_EQ(fields, (std::vector<std::string>{
-                          "2026-12-08T12:03:23Z", "2026-12-08T12:04:20Z", "57.250", "BENCH-PC",
-                          "1.2.0.3", "upgrade", "4", "QV70 Tablet", "SN0001", "1.0.0", "2.05",
-                          "C:\\Images\\update, final.img", "1.2.3", "1.41", "131072", "ab12", "-3",
-                          "IDS_113", "The device said \"no\".\nTry again.", ""}));
+    EXPECT_EQ(fields, (std::vector<std::string>{"2026-12-08T12:03:23Z",
+                                                "2026-12-08T12:04:20Z",
+                                                "57.250",
+                                                "BENCH-PC",
+                                                "1.2.0.3",
+                                                "upgrade",
+                                                "4",
+                                                "QV70 Tablet",
+                                                "SN0001",
+                                                "1.0.0",
+                                                "2.05",
+                                                "C:\\Images\\update, final.img",
+                                                "1.2.3",
+                                                "1.41",
+                                                "131072",
+                                                "ab12",
+                                                "-3",
+                                                "IDS_113",
+                                                "The device said \"no\".\nTry again.",
+                                                ""}));
 }
 
 TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
