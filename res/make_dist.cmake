@@ -5,6 +5,10 @@
 file(REMOVE_RECURSE "${DIST}")
 file(MAKE_DIRECTORY "${DIST}/Language")
 file(COPY "${BIN}/DeviceManager.exe" DESTINATION "${DIST}")
+# The station program shares the window's folder, settings and languages.
+if(EXISTS "${BIN}/qvstation.exe")
+  file(COPY "${BIN}/qvstation.exe" DESTINATION "${DIST}")
+endif()
 if(EXISTS "${BIN}/QVAndroidDLL.dll")
   file(COPY "${BIN}/QVAndroidDLL.dll" DESTINATION "${DIST}")
 endif()

@@ -159,6 +159,11 @@ int Run(int argc, wchar_t **argv) {
         return station_exit::kSuccess;
     }
 
+    // The record names the image by its full path, wherever it was started.
+    wchar_t fullImage[MAX_PATH] = L"";
+    const DWORD fullLength = GetFullPathNameW(options.image.c_str(), MAX_PATH, fullImage, nullptr);
+    if (fullLength > 0 && fullLength < MAX_PATH) options.image = fullImage;
+
     const std::wstring programFolder = ProgramFolderOfModule();
     // The window's guard: one program on the device library at a time.
     CreateMutexW(nullptr, FALSE, kInstanceMutexName);

@@ -17,6 +17,7 @@
 #include "ui/exit_procedure.h"
 #include "ui/firmware_selection.h"
 #include "ui/job_commands.h"
+#include "ui/job_verdict.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
 #include "ui/start_tick.h"
@@ -63,17 +64,20 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile),
-      m_device{m_state,        m_model, m_services.library, *this, m_texts, m_services.platform,
-               m_services.gate},
+      m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
+      m_device{m_state,      m_model,   m_services.library, m_recordView,
+               m_texts,      m_services.platform, m_services.gate},
       m_ctx{m_state,
             m_model,
-            *this,
+            m_recordView,
             m_texts,
             m_services.platform.clock,
             m_services.platform.files,
             m_services.gate,
             PumpSentMessages,
             [this](int mode) {
+                m_recorder.Begin(
+                    JobStartFacts(m_device, m_recordView, mode, m_recordStore.ComputerName()));
                 return m_workers.Start(
                     [this, mode] { UpgradeThread(m_device, m_processRunner, m_systemInfo, mode); });
             },
@@ -81,6 +85,10 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
             [this] { return m_workers.Start([this] { DeviceWatchThread(m_device); }); },
             [this] { m_services.library.DllDeInitialize(); }} {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    // Reported once, where the user looks during and after a job.
+    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
+        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(kRecordFailedTextKey), reason));
+    };
 }
 
 CDeviceManagerDlg::~CDeviceManagerDlg() {
@@ -170,6 +178,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
+    m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.programFolder));
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -323,7 +332,15 @@ void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
 }
 
 void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
-    ::OnUpgradeResult(m_ctx, static_cast<unsigned>(mode), static_cast<int32_t>(resultCode));
+    const unsigned jobMode = static_cast<unsigned>(mode);
+    const int32_t code = static_cast<int32_t>(resultCode);
+    m_recorder.Finish(code, VerdictKeyFor(jobMode, code).key,
+                      VerdictFor(m_texts, m_state.settings.APPTITLE, jobMode, code).text);
+    ::OnUpgradeResult(m_ctx, jobMode, code);
+    // The device's return counts from now, when the watcher runs again; the
+    // record is written beside the window, which waits for nothing.
+    m_recorder.StartReturnWait();
+    if (!m_workers.Start([this] { m_recorder.WaitAndWrite(); })) m_recorder.Flush();
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
@@ -351,6 +368,8 @@ void CDeviceManagerDlg::OnBrowse() {
 
 void CDeviceManagerDlg::OnExit() {
     if (!RunExitProcedure(m_ctx)) return;
+    // A record still waiting for its device is written as it stands.
+    m_recorder.Flush();
     // No worker reaches the window any more: the gate is closed, and what
     // slipped past it now writes to no window.
     g_mainDlg = nullptr;
