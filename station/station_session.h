@@ -92,8 +92,8 @@ class StationSession : public IStationActions {
     JobStart StartJob() override;
     void Notify(StationNotice notice) override;
 
-    // The record's waits take the clock's time; tests read what was printed.
-    JobRecorder &Recorder() { return m_recorder; }
+    // What the watcher works on (tests run its cycles one by one).
+    DeviceContext &Device() { return m_device; }
 
   private:
     StationObservation Observe(uint64_t nowMs, bool stopRequested);
