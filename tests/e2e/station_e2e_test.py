@@ -19,6 +19,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -291,6 +292,46 @@ class StationEndToEnd(unittest.TestCase):
             err.join()
         self.assertEqual(exit_code(process.returncode), 7)
         self.assertIn(s.text("IDS_204").replace("%s", "4"), " ".join(err.snapshot()))
+
+    def test_ctrl_c_between_jobs_ends_at_once_and_during_a_job_after_its_verdict(self):
+        s = StationFolder(self)
+        # Wine turns SIGINT into the console's Ctrl+C.
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        self.assertEqual(exit_code(process.returncode), 0)
+        self.assertTrue(out.snapshot()[-1].endswith(s.text("IDS_203")), out.snapshot())
+
+        # A download slow enough to be interrupted half-way.
+        s.qvsim("speed", "64K")
+        s.plug("STOP1")
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_91")) >= 1, JOB_TIMEOUT_S, "the download")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=JOB_TIMEOUT_S)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        lines = out.snapshot()
+        self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
+        finishing = [i for i, line in enumerate(lines) if line.endswith(s.text("IDS_202"))]
+        verdict = [i for i, line in enumerate(lines) if line.endswith(s.verdict(0) + " [0]")]
+        self.assertEqual(len(finishing), 1, lines)
+        self.assertEqual(len(verdict), 1, lines)
+        self.assertLess(finishing[0], verdict[0])
+        self.assertEqual([r["result_code"] for r in s.records()], ["0"])
+        self.assertFalse(any(line.endswith(s.text("IDS_201")) for line in lines),
+                         "no wait for the next device")
 
     def test_bad_arguments_and_a_refused_image_have_their_own_codes(self):
         s = StationFolder(self)
