@@ -341,7 +341,14 @@ void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
     // The device's return counts from now, when the watcher runs again; the
     // record is written beside the window, which waits for nothing.
     m_recorder.StartReturnWait();
-    if (!m_workers.Start([this] { m_recorder.WaitAndWrite(); })) m_recorder.Flush();
+    // The image's digest is taken while the device restarts (and remembered
+    // for the next job), not on this thread.
+    const bool waiting = m_workers.Start([this, image = m_state.settings.FIRMWARE] {
+        std::wstring digest;
+        m_recordStore.FileSha256(image, digest);
+        m_recorder.WaitAndWrite();
+    });
+    if (!waiting) m_recorder.Flush();
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "device/device_record.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
@@ -343,6 +345,20 @@ TEST(JobRecorder, NoFileNoLineButTheRecordIsStillCompleted) {
     r.recorder.Flush();
     EXPECT_TRUE(r.store.lines.empty());
     EXPECT_EQ(completed, 1);
+}
+
+// The window's waiter blocks in WaitAndWrite while the watcher, on its own
+// thread, reports the device back.
+TEST(JobRecorder, TheWaiterWakesWhenTheWatcherSeesTheDeviceBack) {
+    Recorded r;
+    r.recorder.Begin(JobRecordFields{});
+    r.JobEnded(0);
+    std::thread waiter([&] { r.recorder.WaitAndWrite(); });
+    std::thread watcher([&] { r.recorder.DeviceVersionRead(L"1.2.3"); });
+    watcher.join();
+    waiter.join(); // the fake clock never reaches the deadline: only the wake ends it
+    ASSERT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(ParseCsvLine(r.store.lines[1]).back(), "1.2.3");
 }
 
 } // namespace
