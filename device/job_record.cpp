@@ -188,23 +188,33 @@ std::string JobRecordLine(const JobRecordFields &fields) {
 
 std::string JsonString(const std::wstring &text) {
     std::string out = "\"";
-    for (char c : EncodeUtf8Text(text)) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    for (wchar_t c : text) {
+        const uint32_t u = static_cast<uint32_t>(c);
+        if (c == L'"' || c == L'\\') {
             out += '\\';
-            out += c;
-        } else if (c == '\n') {
+            out += static_cast<char>(c);
+        } else if (c == L'\n') {
             out += "\\n";
-        } else if (c == '\r') {
+        } else if (c == L'\r') {
             out += "\\r";
-        } else if (c == '\t') {
+        } else if (c == L'\t') {
             out += "\\t";
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
+        } else if (u < 0x20 || u >= 0x7F) {
+            // UTF-16 units as they stand (a pair stays a pair): the object is
+            // plain ASCII, whatever stream or code page carries it.
+            auto unit = [&out](uint32_t value) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(value));
+                out += escaped;
+            };
+            if (u > 0xFFFF) {
+                unit(0xD800 + ((u - 0x10000) >> 10));
+                unit(0xDC00 + ((u - 0x10000) & 0x3FF));
+            } else {
+                unit(u);
+            }
         } else {
-            out += c;
+            out += static_cast<char>(c);
         }
     }
     return out + "\"";

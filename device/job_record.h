@@ -70,7 +70,8 @@ std::string JobRecordHeaderLine();
 std::string JobRecordLine(const JobRecordFields &fields);
 
 // The same fields as one JSON object on one line (no line end), with the
-// extra members given (already JSON values) after them.
+// extra members given (already JSON values) after them. Plain ASCII: any
+// other character is written as a \u escape.
 std::string JobRecordJson(const JobRecordFields &fields,
                           const std::vector<std::pair<std::string, std::string>> &extra = {});
 std::string JsonString(const std::wstring &text);

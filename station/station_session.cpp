@@ -209,7 +209,10 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 }
 
 void StationSession::Shutdown() {
-    if (m_options.run == StationOptions::Run::OneJob)
+    // A one-job run waits for its device's return only when a record or a
+    // JSON object is to carry the version read after the job.
+    const bool recordWanted = !m_recorder.File().empty() || m_options.json;
+    if (m_options.run == StationOptions::Run::OneJob && recordWanted)
         m_recorder.WaitAndWrite();
     else
         m_recorder.Flush();

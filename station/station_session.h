@@ -85,8 +85,6 @@ class StationSession : public IStationActions {
 
     // A text of the language file in use.
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
-    // Reports a text on the error stream.
-    void Error(const std::wstring &text) { m_view.ErrorLine(text); }
 
     // IStationActions
     JobStart StartJob() override;

@@ -177,6 +177,7 @@ TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
               std::string::npos);
     EXPECT_NE(json.find(",\"declined\":\"--yes-anyway\"}"), std::string::npos);
     EXPECT_EQ(json.find('\n'), std::string::npos);
+    EXPECT_EQ(JsonString(L"\x5347\x7EA7\x01"), "\"\\u5347\\u7ea7\\u0001\"");
 }
 
 TEST(JobRecordPath, RelativeToTheProgramFolderAbsoluteAsItIs) {
