@@ -2,9 +2,10 @@
 
 #include <cstdint>
 
-#include "app/ansi_text.h"
-#include "app/language.h"
-#include "app/text_format.h"
+#include "base/ansi_text.h"
+#include "base/language.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageT
                              IMainView &view) {
     std::wstring &firmware = state.settings.FIRMWARE;
     if (firmware.empty() || files.HasAttributes(firmware)) return;
-    view.ShowMessage(FormatLangText(texts.Text(L"IDS_52"), firmware), state.settings.APPTITLE,
+    view.ShowMessage(FormatLangText(texts.Text(ids::kConfiguredFirmwareMissing), firmware), state.settings.APPTITLE,
                      mb::kOk | mb::kIconExclamation);
     firmware.clear();
 }

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "app/ini_file.h"
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/ini_file.h"
+#include "base/language_texts.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "device/device_library.h"
-#include "ui/main_view.h"
+#include "base/main_view.h"
 
 enum class LoadSettingsResult { Loaded, SettingsUnavailable };
 
@@ -18,6 +18,12 @@ enum class LoadSettingsResult { Loaded, SettingsUnavailable };
 // called, and the caller ends the process with exit code 1.
 LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platform &platform,
                                 IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts);
+
+// LoadSettings in the form the main window takes it: true when loaded.
+inline bool LoadWindowSettings(ProcessState &state, CIniFile &ini, const Platform &platform,
+                               IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts) {
+    return LoadSettings(state, ini, platform, library, view, texts) == LoadSettingsResult::Loaded;
+}
 
 // Warns (IDS_52) and drops FIRMWARE when the configured file cannot be found.
 // Only a failed attribute query counts, so a folder name passes.

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 using AnsiBuffer = std::array<char, 260>;
 

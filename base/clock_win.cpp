@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 void ClockWin::SleepMs(uint32_t milliseconds) {
     Sleep(milliseconds);

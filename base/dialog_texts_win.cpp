@@ -1,6 +1,6 @@
-#include "app/dialog_texts_win.h"
+#include "base/dialog_texts_win.h"
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 namespace {
 

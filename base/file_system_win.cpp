@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 // The interface's members are named RemoveFile and MakeDirectory because
 // <windows.h> turns DeleteFile and CreateDirectory into macros.

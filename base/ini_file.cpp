@@ -1,4 +1,4 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 CIniFile::CIniFile(IFileSystem &files, IProfileReader &profile)
     : m_files(files), m_profile(profile) {}

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 class CIniFile {
   public:

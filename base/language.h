@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/language_texts.h"
-#include "app/platform.h"
+#include "base/language_texts.h"
+#include "base/platform.h"
 
 struct LANGUAGE_INFO {
     wchar_t name[100]; // the declared language name

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 inline constexpr uint16_t kNoLoaderVersion = 0xFFFF;
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 // GetPrivateProfileStringW / GetPrivateProfileIntW, with the caller's buffer size.
 class ProfileReaderWin : public IProfileReader {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 struct Settings {
     // USB identities handed to SetVidPid, in this order.

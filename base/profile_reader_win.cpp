@@ -3,7 +3,7 @@
 #include <climits>
 #include <vector>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 std::wstring ProfileReaderWin::GetString(const std::wstring &file, const std::wstring &section,
                                          const std::wstring &key, size_t bufferChars) {

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 bool TextCodecWin::ToAnsi(const std::wstring &text, std::string &ansi) {
     ansi.clear();

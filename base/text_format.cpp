@@ -1,4 +1,4 @@
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 std::wstring FormatLangText(const std::wstring &format, const std::wstring &argument) {
     std::wstring out;

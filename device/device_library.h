@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 class IDeviceLibrary {
 public:

@@ -1,40 +1,69 @@
-#include "ui/job_verdict.h"
+#include "device/job_verdict.h"
 
-#include "ui/main_view.h"
+#include "base/main_view.h"
+#include "base/text_keys.h"
 
 namespace {
 
-// Failures -1 to -17, in order. There is no IDS_120: -7 shares IDS_101 with
-// the codes outside the table.
-constexpr VerdictKey kFailures[] = {
-    {L"IDS_111", true},  {L"IDS_112", true}, {L"IDS_113", false}, {L"IDS_114", true},
-    {L"IDS_115", true},  {L"IDS_116", true}, {L"IDS_101", true},  {L"IDS_117", true},
-    {L"IDS_118", true},  {L"IDS_119", true}, {L"IDS_121", false}, {L"IDS_122", false},
-    {L"IDS_123", false}, {L"IDS_124", true}, {L"IDS_125", false}, {L"IDS_126", false},
-    {L"IDS_127", false},
+struct FailureVerdict {
+    JobResult code;
+    VerdictKey verdict;
+};
+
+// Every failure, from -1 down. kJobUpgradeFailed has no text of its own: it
+// shares the unexpected failure's.
+constexpr FailureVerdict kFailures[] = {
+    {kJobSwitchFailed, {ids::kSwitchFailed, true}},
+    {kJobNoVeskUsbDevice, {ids::kNoDownloadModeDevice, true}},
+    {kJobImageRefused, {ids::kImageRefused, false}},
+    {kJobUpgradeNotStarted, {ids::kUpgradeNotStarted, true}},
+    {kJobStoppedResponding, {ids::kDeviceStoppedResponding, true}},
+    {kJobWritingFailed, {ids::kWritingFailed, true}},
+    {kJobUpgradeFailed, {ids::kUnknownFailure, true}},
+    {kJobNotBackAfterReset, {ids::kNotBackAfterReset, true}},
+    {kJobDownloadFailed, {ids::kDownloadFailed, true}},
+    {kJobNotCompleted, {ids::kUpgradeNotCompleted, true}},
+    {kJobDriverFilesMissing, {ids::kDriverFilesMissing, false}},
+    {kJobDriverPathNotConvertible, {ids::kDriverPathNotConvertible, false}},
+    {kJobDriverNotInstalled, {ids::kDriverNotInstalled, false}},
+    {kJobEraseIdbFailed, {ids::kEraseIdbFailed, true}},
+    {kJobInstallerNotStarted, {ids::kInstallerNotStarted, false}},
+    {kJobInstallerResultUnreadable, {ids::kInstallerResultUnreadable, false}},
+    {kJobInstallerTimedOut, {ids::kInstallerTimedOut, false}},
 };
 constexpr int32_t kFailureCount = static_cast<int32_t>(sizeof(kFailures) / sizeof(kFailures[0]));
-constexpr VerdictKey kUnexpected = {L"IDS_101", true};
+
+// Row n holds the code -(n + 1), and every failure code has its row.
+constexpr bool EveryFailureInItsRow() {
+    for (int32_t row = 0; row < kFailureCount; ++row)
+        if (kFailures[row].code != -(row + 1)) return false;
+    return kFailureCount == -kJobLastFailure;
+}
+static_assert(EveryFailureInItsRow(), "the verdict table must hold every failure code in order");
+
+constexpr VerdictKey kUnexpected = {ids::kUnknownFailure, true};
 
 } // namespace
 
-VerdictKey VerdictKeyFor(unsigned mode, int32_t code) {
-    if (code == 0) return {mode == 0 ? L"IDS_21" : L"IDS_20", false};
-    if (code < 0 && code >= -kFailureCount) return kFailures[-code - 1];
+VerdictKey VerdictKeyFor(JobMode mode, int32_t code) {
+    if (code == kJobFinished)
+        return {mode == kModeUpgrade ? ids::kUpgradeFinished : ids::kRepairFinished, false};
+    if (code < 0 && code >= kJobLastFailure) return kFailures[-code - 1].verdict;
     return kUnexpected;
 }
 
-Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, unsigned mode,
+Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode mode,
                    int32_t code) {
     const VerdictKey key = VerdictKeyFor(mode, code);
     Verdict verdict;
     verdict.text = texts.Text(key.key);
-    if (key.withSuffix) verdict.text += texts.Text(L"IDS_93");
-    if (code == 0) {
+    if (key.withSuffix) verdict.text += texts.Text(ids::kFailureSuffix);
+    if (code == kJobFinished) {
         verdict.caption = appTitle;
         verdict.style = mb::kOk | mb::kIconInformation;
     } else {
-        verdict.caption = texts.Text(mode == 0 ? L"IDS_53" : L"IDS_54");
+        verdict.caption = texts.Text(mode == kModeUpgrade ? ids::kUpgradeFailedCaption
+                                                          : ids::kRepairFailedCaption);
         verdict.style = mb::kOk | mb::kIconError;
     }
     return verdict;

@@ -1,11 +1,13 @@
-// The message box that reports a job's result.
+// The message box that reports a job's result: its text, caption and icon
+// for every result code, in the current language.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "app/language_texts.h"
+#include "base/language_texts.h"
+#include "device/job_codes.h"
 
 struct Verdict {
     std::wstring text;
@@ -14,15 +16,16 @@ struct Verdict {
 };
 
 // The key of the box text for a result code, and whether the failure suffix
-// IDS_93 follows it.
+// (ids::kFailureSuffix) follows it.
 struct VerdictKey {
     const wchar_t *key;
     bool withSuffix;
 };
-VerdictKey VerdictKeyFor(unsigned mode, int32_t code);
+VerdictKey VerdictKeyFor(JobMode mode, int32_t code);
 
 // The whole box: success under the application title with the information
-// icon, every failure under IDS_53 (upgrade) or IDS_54 (repair) with the
-// error icon.
-Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, unsigned mode,
+// icon, every failure under the upgrade's or the repair's failure caption
+// with the error icon. Any code without a verdict of its own reads as an
+// unexpected failure.
+Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode mode,
                    int32_t code);

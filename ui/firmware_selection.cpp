@@ -12,7 +12,7 @@ std::wstring BuildFirmwareFilter(const std::wstring &extension) {
 }
 
 void OnFirmwareChosen(CommandContext &ctx, const std::wstring &path) {
-    const bool usable = ctx.inspectFirmware && ctx.inspectFirmware(path);
+    const bool usable = ctx.host.InspectImage(path);
     if (usable) {
         ctx.view.SetItemText(IDC_FIRMWARE_PATH, path);
         ctx.state.settings.FIRMWARE = path;

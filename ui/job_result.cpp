@@ -1,9 +1,10 @@
+#include "base/text_keys.h"
 #include "device/device_record.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
-#include "ui/job_verdict.h"
+#include "device/job_verdict.h"
 
-void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
+void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;
     // The elapsed time and the busy bar freeze while the verdict is read.
     view.StopTimer(IDT_ELAPSED);
@@ -28,22 +29,22 @@ void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
     ctx.state.g_repairRunning = 0;
 }
 
-void OnDevicePrompt(CommandContext &ctx, unsigned kind, int32_t *answer) {
+void AnswerDevicePrompt(CommandContext &ctx, uint32_t kind, int32_t *answer) {
     if (answer == nullptr) return;
     const wchar_t *key = nullptr;
     switch (kind) {
-    case 0:
+    case kPromptOlderLoader:
         if (ctx.state.g_autoConfirmLoader.load() != 0) {
             *answer = 1; // the user said yes to this before the job
             return;
         }
-        key = L"IDS_128";
+        key = ids::kOlderLoaderQuestion;
         break;
-    case 1:
-        key = L"IDS_129";
+    case kPromptContinue:
+        key = ids::kDeviceAsksToContinue;
         break;
-    case 2:
-        key = L"IDS_130";
+    case kPromptMayNotComplete:
+        key = ids::kDeviceWarnsContinue;
         break;
     default:
         *answer = 0;

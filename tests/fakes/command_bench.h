@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/device_fakes.h"
 #include "ui/command_context.h"
 
 // Every call as one line: "text 1010 IDS_44", "enable 1002 0",
@@ -100,6 +101,30 @@ class FakeFiles : public IFileSystem {
     std::vector<std::wstring> deleted;
 };
 
+// The window's part in the commands, recorded.
+class FakeCommandHost : public ICommandHost {
+  public:
+    bool StartJob(JobMode mode) override {
+        jobsStarted.push_back(mode);
+        return jobStarts;
+    }
+    bool StartWatcher() override {
+        ++watchersStarted;
+        return watcherStarts;
+    }
+    bool InspectImage(const std::wstring &path) override {
+        inspected.push_back(path);
+        return imageUsable;
+    }
+
+    bool jobStarts = true;
+    std::vector<int> jobsStarted;
+    bool imageUsable = true;
+    std::vector<std::wstring> inspected;
+    bool watcherStarts = true;
+    int watchersStarted = 0;
+};
+
 // The context over the fakes, with a device shown, an image chosen and both
 // loader versions equal: a click that is confirmed starts a job.
 struct CommandBench {
@@ -113,41 +138,33 @@ struct CommandBench {
         model.m_imageLoaderVersion = 0x0102;
     }
 
+    // How often the exit procedure released the device library.
+    int LibraryReleases() {
+        int releases = 0;
+        for (const std::string &call : library.Calls())
+            releases += call == "DllDeInitialize" ? 1 : 0;
+        return releases;
+    }
+
     ProcessState state;
     MainWindowModel model;
     RecordingView view;
     KeyTexts texts;
     FakeClock clock;
     FakeFiles files;
+    fakes::FakeProfile profile;
+    fakes::FakeCodec codec;
+    fakes::FakeDeviceLibrary library;
     WorkerGate gate;
+    Platform platform{profile, files, codec, clock};
+    FakeCommandHost host;
+    // Host fields, by the names the tests use.
+    bool &jobStarts = host.jobStarts;
+    std::vector<int> &jobsStarted = host.jobsStarted;
+    bool &imageUsable = host.imageUsable;
+    std::vector<std::wstring> &inspected = host.inspected;
+    bool &watcherStarts = host.watcherStarts;
+    int &watchersStarted = host.watchersStarted;
 
-    bool jobStarts = true;
-    std::vector<int> jobsStarted;
-    bool imageUsable = true;
-    std::vector<std::wstring> inspected;
-    bool watcherStarts = true;
-    int watchersStarted = 0;
-    int libraryReleases = 0;
-
-    CommandContext ctx{state,
-                       model,
-                       view,
-                       texts,
-                       clock,
-                       files,
-                       gate,
-                       {},
-                       [this](int mode) {
-                           jobsStarted.push_back(mode);
-                           return jobStarts;
-                       },
-                       [this](const std::wstring &path) {
-                           inspected.push_back(path);
-                           return imageUsable;
-                       },
-                       [this] {
-                           ++watchersStarted;
-                           return watcherStarts;
-                       },
-                       [this] { ++libraryReleases; }};
+    CommandContext ctx{{state, model, library, view, texts, platform, gate}, host, {}};
 };

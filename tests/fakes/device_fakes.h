@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/language_texts.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
-#include "ui/main_view.h"
-#include "ui/main_window_model.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
 
 namespace fakes {
 

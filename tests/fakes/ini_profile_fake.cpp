@@ -1,4 +1,4 @@
-#include "tests/unit/app/ini_profile_fake.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 #include <filesystem>
 #include <fstream>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 // Decodes the bytes of a profile file: UTF-16LE after its byte-order mark,
 // UTF-8 with or without one, and otherwise (bytes that are not UTF-8) each

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/device_library.h"
-#include "ui/main_view.h"
+#include "base/main_view.h"
 
 // Records every call by name (with its text or flag argument where it has
 // one); every call succeeds (returns 1).

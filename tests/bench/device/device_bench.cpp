@@ -12,13 +12,11 @@
 
 #include "device/device_watcher.h"
 #include "device/upgrade_job.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
-constexpr int kModeUpgrade = 0;
-constexpr int kModeRepair = 1;
 
 // The window's calls cost a message each in the program; here nothing.
 class NullView : public IMainView {
@@ -94,7 +92,7 @@ template <class Setup> void MeasureCycles(const char *name, int cycles, Setup se
                 perCycleUs, perCycleUs / 200000.0 * 100.0);
 }
 
-void MeasureJob(const char *name, int jobs, int kind, int mode) {
+void MeasureJob(const char *name, int jobs, int kind, JobMode mode) {
     double totalMs = 0;
     uint64_t waitedMs = 0;
     for (int i = 0; i < jobs; ++i) {

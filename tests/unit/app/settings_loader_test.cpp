@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "app/language.h"
-#include "tests/unit/app/ini_profile_fake.h"
-#include "tests/unit/app/recording_fakes.h"
+#include "base/language.h"
+#include "tests/fakes/ini_profile_fake.h"
+#include "tests/fakes/recording_fakes.h"
 
 namespace {
 

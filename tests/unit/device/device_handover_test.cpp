@@ -15,12 +15,11 @@
 #include "device/device_watcher.h"
 #include "device/upgrade_job.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
-constexpr int kModeUpgrade = 0;
 
 using fakes::Bench;
 using fakes::MakeDevice;

@@ -4,7 +4,7 @@
 
 #include "device/device_record.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 

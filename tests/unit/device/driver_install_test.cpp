@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
@@ -218,7 +218,7 @@ TEST(EnterVeskUsbMode, StopsWithoutTouchingAnythingOnceTheGateIsClosed) {
     VeskUsb v;
     v.NeedsDriver();
     v.b.clock.onSleep = [&](uint32_t) { v.b.gate.Close([](uint32_t) {}, 0); };
-    EXPECT_EQ(v.Run(), kStoppedAtExit);
+    EXPECT_EQ(v.Run(), kJobStoppedAtExit);
     EXPECT_TRUE(v.b.library.Calls().empty());
     EXPECT_EQ(v.b.view.Script().size(), 1u); // the detail line written before the sleep
 }

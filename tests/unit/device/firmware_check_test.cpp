@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 

@@ -5,13 +5,11 @@
 #include <functional>
 
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
-constexpr int kModeUpgrade = 0;
-constexpr int kModeRepair = 1;
 
 using fakes::Bench;
 using fakes::FakeProcessRunner;
@@ -35,7 +33,7 @@ struct Job {
     }
     // Runs the thread body; returns the one posted result.
     int Run(int mode) {
-        UpgradeThread(b.context, runner, system, mode);
+        UpgradeThread(b.context, runner, system, static_cast<JobMode>(mode));
         const std::vector<Event> posts = b.view.Of(Event::Post);
         EXPECT_EQ(posts.size(), 1u);
         if (posts.empty()) return 1;

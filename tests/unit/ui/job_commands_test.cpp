@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 
 namespace {
 

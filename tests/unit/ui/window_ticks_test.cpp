@@ -2,7 +2,7 @@
 // exit procedure.
 #include <gtest/gtest.h>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 #include "ui/elapsed_time.h"
 #include "ui/exit_procedure.h"
 #include "ui/firmware_selection.h"
@@ -138,7 +138,7 @@ TEST(ExitProcedure, AsksAccordingToTheRunningJob) {
         // No: the window, the job, the loader file and the library stay.
         EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.second) + L" | Title | 52"});
         EXPECT_TRUE(bench.files.deleted.empty());
-        EXPECT_EQ(bench.libraryReleases, 0);
+        EXPECT_EQ(bench.LibraryReleases(), 0);
         EXPECT_FALSE(bench.gate.IsClosed());
         EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.first.first);
     }
@@ -152,7 +152,7 @@ TEST(ExitProcedure, YesStopsTheWorkersAndReleasesEverything) {
     EXPECT_TRUE(bench.gate.IsClosed());
     EXPECT_FALSE(bench.gate.Enter());
     EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
-    EXPECT_EQ(bench.libraryReleases, 1);
+    EXPECT_EQ(bench.LibraryReleases(), 1);
 }
 
 TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
@@ -162,7 +162,7 @@ TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
     bench.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(bench.ctx));
     EXPECT_TRUE(bench.files.deleted.empty());
-    EXPECT_EQ(bench.libraryReleases, 0);
+    EXPECT_EQ(bench.LibraryReleases(), 0);
 
     ExitBench noLoader;
     noLoader.state.g_loaderFilePath.clear();
@@ -181,7 +181,7 @@ TEST(ExitProcedure, KeepsTheLibraryForAStepStillInsideIt) {
     bench.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(bench.ctx));
     EXPECT_GT(pumped, 0);
-    EXPECT_EQ(bench.libraryReleases, 0);
+    EXPECT_EQ(bench.LibraryReleases(), 0);
     EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
     bench.gate.Leave();
 }

@@ -1,16 +1,16 @@
 // The settings loader on real files read by the platform's profile functions,
 // with the shipped language files.
 // First: see platform_win.h.
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "app/settings_loader.h"
-#include "tests/unit/app/recording_fakes.h"
+#include "tests/fakes/recording_fakes.h"
 #include "tests/win32/app/temp_folder_win.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 

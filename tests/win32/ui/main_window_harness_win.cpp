@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/settings_loader.h"
+
 namespace {
 MainWindowHarness *g_running = nullptr;
 constexpr UINT kStagePeriodMs = 60;
@@ -41,7 +43,7 @@ void MainWindowHarness::WriteLanguage(const std::wstring &strings) {
 }
 
 void MainWindowHarness::Run(std::vector<Stage> stages) {
-    MainDialogServices services(state, library, platform.platform, gate);
+    MainDialogServices services(state, library, platform.platform, gate, LoadWindowSettings);
     services.programFolder = folder.Path();
     services.runSplash = runSplash;
     services.messageBox = [this](HWND owner, const std::wstring &text, const std::wstring &caption,

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "device/worker_gate.h"
 #include "ui/main_dialog_win.h"
 #include "ui_test_support_win.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 #include "device/device_library.h"
 
 // A fresh folder under the temporary folder, removed with its files.
