@@ -1,6 +1,7 @@
-// Fakes for the device operations: a scripted device library, a recording
-// main view, a language table, files, profile, codec and a clock that takes
-// no real time. Used by the native tests and by the Win32 tests.
+// Fakes for the device operations: the one scripted device library, the one
+// text table, an ASCII-only codec, a profile of integers, and a bench that
+// puts them together with the recording view, the in-memory file system and
+// the clock. Used by the native tests and by the Win32 tests.
 #pragma once
 
 #include <cstring>
@@ -20,8 +21,14 @@
 #include "device/worker_gate.h"
 #include "base/main_view.h"
 #include "base/main_window_model.h"
+#include "tests/fakes/ini_profile_fake.h"
+#include "tests/fakes/recording_view.h"
 
 namespace fakes {
+
+// The platform fakes every test shares, by their names here too.
+using ::FakeClock;
+using ::FakeFileSystem;
 
 inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
     DEVICE_INFO device{};
@@ -90,9 +97,15 @@ class FakeDeviceLibrary : public IDeviceLibrary {
 
     int DllInitialize() override { return Log("DllInitialize", 1); }
     int DllDeInitialize() override { return Log("DllDeInitialize", 1); }
-    int SetLogPath(const char *) override { return Log("SetLogPath", 1); }
-    int SetLoaderRestoreFlag(int) override { return Log("SetLoaderRestoreFlag", 1); }
-    int SetEraseUserSection(int) override { return Log("SetEraseUserSection", 1); }
+    int SetLogPath(const char *folder) override {
+        return Log(std::string("SetLogPath ") + folder, 1);
+    }
+    int SetLoaderRestoreFlag(int flag) override {
+        return Log("SetLoaderRestoreFlag " + std::to_string(flag), 1);
+    }
+    int SetEraseUserSection(int flag) override {
+        return Log("SetEraseUserSection " + std::to_string(flag), 1);
+    }
     int SetMainWindowHwnd(HWND) override { return Log("SetMainWindowHwnd", 1); }
     int SetVidPid(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t) override {
         return Log("SetVidPid", 1);
@@ -196,116 +209,18 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     std::vector<std::string> calls_;
 };
 
-// Records every control write, message box and posted result, in order.
-class RecordingView : public IMainView {
-  public:
-    struct Event {
-        enum Kind { Text, Enable, Message, Post, Other } kind;
-        int id;            // control id; mode for Post
-        std::wstring text; // text; message text
-        int value;         // enable state; style; result code
-        std::wstring caption;
-        bool hasCaption;
-    };
-
-    int messageAnswer = mb::kIdOk;
-    std::function<void()> onWrite; // runs at every control write (synchronous sends)
-
-    void SetItemText(int id, const std::wstring &text) override {
-        if (onWrite) onWrite();
-        Add({Event::Text, id, text, 0, L"", false});
-    }
-    void EnableItem(int id, bool enable) override {
-        if (onWrite) onWrite();
-        Add({Event::Enable, id, L"", enable ? 1 : 0, L"", false});
-    }
-    int ShowMessage(const std::wstring &text, const std::optional<std::wstring> &caption,
-                    unsigned style) override {
-        Add({Event::Message, 0, text, static_cast<int>(style), caption.value_or(L""),
-             caption.has_value()});
-        return messageAnswer;
-    }
-    void StartBusy() override { Add({Event::Other, 0, L"StartBusy", 0, L"", false}); }
-    void StopBusy() override { Add({Event::Other, 0, L"StopBusy", 0, L"", false}); }
-    void ResetBusy() override { Add({Event::Other, 0, L"ResetBusy", 0, L"", false}); }
-    void StartTimer(int id, unsigned) override {
-        Add({Event::Other, id, L"StartTimer", 0, L"", false});
-    }
-    void StopTimer(int id) override { Add({Event::Other, id, L"StopTimer", 0, L"", false}); }
-    void PostUpgradeResult(int mode, int code) override {
-        Add({Event::Post, mode, L"", code, L"", false});
-    }
-
-    std::vector<Event> Events() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.clear();
-    }
-    // "text 1010 <IDS_38>", "enable 1002 1", "message <IDS_103>", "post 0 -9".
-    std::vector<std::wstring> Script() {
-        std::vector<std::wstring> out;
-        for (const Event &e : Events()) {
-            switch (e.kind) {
-            case Event::Text:
-                out.push_back(L"text " + std::to_wstring(e.id) + L" " + e.text);
-                break;
-            case Event::Enable:
-                out.push_back(L"enable " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value));
-                break;
-            case Event::Message:
-                out.push_back(L"message " + e.text);
-                break;
-            case Event::Post:
-                out.push_back(L"post " + std::to_wstring(e.id) + L" " + std::to_wstring(e.value));
-                break;
-            case Event::Other:
-                out.push_back(e.text);
-                break;
-            }
-        }
-        return out;
-    }
-    std::vector<Event> Of(Event::Kind kind) {
-        std::vector<Event> out;
-        for (const Event &e : Events())
-            if (e.kind == kind) out.push_back(e);
-        return out;
-    }
-    // The text a control shows after every write so far; "?" if never written.
-    std::wstring Shown(int id) {
-        std::wstring shown = L"?";
-        for (const Event &e : Events())
-            if (e.kind == Event::Text && e.id == id) shown = e.text;
-        return shown;
-    }
-    // -1 if never written.
-    int Enabled(int id) {
-        int enabled = -1;
-        for (const Event &e : Events())
-            if (e.kind == Event::Enable && e.id == id) enabled = e.value;
-        return enabled;
-    }
-
-  private:
-    void Add(Event e) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(e));
-    }
-    std::mutex mutex_;
-    std::vector<Event> events_;
-};
-
-// "<IDS_38>" for every key, unless the table says otherwise.
+// The one text table: "<IDS_38>" for every key unless the table says
+// otherwise, so a recorded call shows which text went where. Tests of the
+// commands take the bare key (open and close empty).
 class FakeTexts : public ILanguageTexts {
   public:
     std::map<std::wstring, std::wstring> table{{L"IDS_30", L"<IDS_30:%s>"},
                                                {L"IDS_6", L"<IDS_6:%s>"}};
+    std::wstring open = L"<";
+    std::wstring close = L">";
     std::wstring Text(const std::wstring &key) override {
         auto it = table.find(key);
-        return it != table.end() ? it->second : L"<" + key + L">";
+        return it != table.end() ? it->second : open + key + close;
     }
 };
 
@@ -329,29 +244,6 @@ class FakeCodec : public ITextCodec {
     }
 };
 
-class FakeFiles : public IFileSystem {
-  public:
-    std::set<std::wstring> existing;
-    bool appendOpens = true;
-    std::vector<std::wstring> log; // "open <path>", "exists <path>", "delete <path>"
-
-    bool OpenForAppend(const std::wstring &path) override {
-        log.push_back(L"open " + path);
-        return appendOpens;
-    }
-    bool PathExists(const std::wstring &path) override {
-        log.push_back(L"exists " + path);
-        return existing.count(path) != 0;
-    }
-    bool HasAttributes(const std::wstring &path) override { return existing.count(path) != 0; }
-    bool RemoveFile(const std::wstring &path) override {
-        log.push_back(L"delete " + path);
-        return existing.erase(path) != 0;
-    }
-    bool MakeDirectory(const std::wstring &) override { return true; }
-    std::vector<FileEntry> FindFiles(const std::wstring &) override { return {}; }
-};
-
 class FakeProfile : public IProfileReader {
   public:
     std::map<std::wstring, int> ints; // "section/key"
@@ -368,41 +260,13 @@ class FakeProfile : public IProfileReader {
     }
 };
 
-// Sleeps return at once and only advance the clock.
-class FakeClock : public IClock {
-  public:
-    std::function<void(uint32_t)> onSleep;
-    void SleepMs(uint32_t ms) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sleeps_.push_back(ms);
-            now_ += ms;
-        }
-        if (onSleep) onSleep(ms);
-    }
-    int64_t NowSeconds() override { return static_cast<int64_t>(TickMs() / 1000); }
-    uint64_t TickMs() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return now_;
-    }
-    std::vector<uint32_t> Sleeps() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return sleeps_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<uint32_t> sleeps_;
-    uint64_t now_ = 0;
-};
-
 // A whole world for one device operation.
 struct Bench {
     FakeDeviceLibrary library;
     RecordingView view;
     FakeTexts texts;
     FakeCodec codec;
-    FakeFiles files;
+    FakeFileSystem files;
     FakeProfile profile;
     FakeClock clock;
     ProcessState state;

@@ -414,3 +414,11 @@ std::wstring Latin1TextCodec::FromAnsi(const std::string &ansi) {
         text += static_cast<wchar_t>(static_cast<unsigned char>(b));
     return text;
 }
+
+std::vector<std::wstring> FakeFileSystem::CallsOf(const std::wstring &kind) const {
+    std::vector<std::wstring> paths;
+    const std::wstring prefix = kind + L" ";
+    for (const std::wstring &call : calls)
+        if (call.rfind(prefix, 0) == 0) paths.push_back(call.substr(prefix.size()));
+    return paths;
+}

@@ -1,13 +1,16 @@
-// Test doubles for the platform interfaces of app/platform.h, usable by any
-// native test:
+// Test doubles for the platform interfaces of base/platform.h, usable by any
+// test:
 //   IniProfileFake  - reads profile files as the platform's profile functions
 //                     do, from disk or from a FakeFileSystem;
 //   FakeFileSystem  - an in-memory file system with Windows-style paths;
 //   Latin1TextCodec - an "ANSI code page" holding only Latin-1;
-//   ManualClock     - time that moves only when told.
+//   FakeClock       - time that moves only when slept.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <map>
 #include <set>
 #include <string>
@@ -82,6 +85,10 @@ class FakeFileSystem : public IFileSystem {
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
 
     std::vector<std::wstring> calls; // "OpenForAppend <path>", "MakeDirectory <path>", ...
+    // The paths of the calls of one kind ("RemoveFile"), in order.
+    std::vector<std::wstring> CallsOf(const std::wstring &kind) const;
+    // Forgets every file and folder.
+    void Clear() { m_entries.clear(); }
 
   private:
     struct Entry {
@@ -102,11 +109,32 @@ class Latin1TextCodec : public ITextCodec {
     std::wstring FromAnsi(const std::string &ansi) override;
 };
 
-class ManualClock : public IClock {
+// The one clock: sleeps return at once and only advance it. NowSeconds is
+// epochSeconds plus the whole seconds slept.
+class FakeClock : public IClock {
   public:
-    void SleepMs(uint32_t milliseconds) override { tickMs += milliseconds; }
-    int64_t NowSeconds() override { return static_cast<int64_t>(tickMs / 1000) + epochSeconds; }
-    uint64_t TickMs() override { return tickMs; }
-    int64_t epochSeconds = 1700000000;
-    uint64_t tickMs = 0;
+    std::function<void(uint32_t)> onSleep;
+    void SleepMs(uint32_t ms) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_sleeps.push_back(ms);
+            m_now += ms;
+        }
+        if (onSleep) onSleep(ms);
+    }
+    int64_t NowSeconds() override { return epochSeconds + static_cast<int64_t>(TickMs() / 1000); }
+    uint64_t TickMs() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_now;
+    }
+    std::vector<uint32_t> Sleeps() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_sleeps;
+    }
+    std::atomic<int64_t> epochSeconds{0};
+
+  private:
+    std::mutex m_mutex;
+    std::vector<uint32_t> m_sleeps;
+    uint64_t m_now = 0;
 };

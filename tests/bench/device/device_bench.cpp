@@ -17,7 +17,6 @@
 
 namespace {
 
-
 // The window's calls cost a message each in the program; here nothing.
 class NullView : public IMainView {
   public:
@@ -63,7 +62,7 @@ struct World {
     NullView view;
     fakes::FakeTexts texts;
     fakes::FakeCodec codec;
-    fakes::FakeFiles files;
+    FakeFileSystem files;
     fakes::FakeProfile profile;
     fakes::FakeClock clock;
     ProcessState state;

@@ -6,7 +6,8 @@
 
 #include "base/language.h"
 #include "tests/fakes/ini_profile_fake.h"
-#include "tests/fakes/recording_fakes.h"
+#include "base/text_keys.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 
@@ -30,11 +31,11 @@ class LoadSettingsTest : public ::testing::Test {
     FakeFileSystem files;
     IniProfileFake profile{files};
     Latin1TextCodec codec;
-    ManualClock clock;
+    FakeClock clock;
     Platform platform{profile, files, codec, clock};
     CIniFile ini{files, profile};
-    RecordingLibrary library;
-    RecordingView view;
+    fakes::FakeDeviceLibrary library;
+    fakes::RecordingView view;
     LanguageFileTexts texts{profile, state.g_languageFile};
 };
 
@@ -52,19 +53,19 @@ TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
     EXPECT_EQ(state.g_libraryInitialized.load(), 0);
     EXPECT_EQ(state.g_supportUsb11.load(), 0);
     EXPECT_EQ(state.g_languageFile, L"");
-    EXPECT_EQ(library.calls, std::vector<std::string>{"SetEraseUserSection 0"});
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_EQ(library.Calls(), std::vector<std::string>{"SetEraseUserSection 0"});
+    EXPECT_TRUE(view.Boxes().empty());
 }
 
 TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
     files.refuseOpen.insert(SettingsPath());
     AddLanguage(L"English.ini", L"[Setting]\nLanguage=English\n");
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
                                            mb::kOk | mb::kIconError}));
-    EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
-    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(view.Boxes()[0].style, 0x10u); // MB_OK | MB_ICONHAND
+    EXPECT_TRUE(library.Calls().empty());
     EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
     EXPECT_EQ(state.g_languageFile, L"");
 }
@@ -119,7 +120,7 @@ TEST_P(SwitchTest, SwitchIsOnOnlyAtOne) {
     } else {
         expected = {"SetEraseUserSection 0"};
     }
-    EXPECT_EQ(library.calls, expected);
+    EXPECT_EQ(library.Calls(), expected);
     EXPECT_EQ(state.g_libraryInitialized.load(), on ? 1 : 0);
     EXPECT_EQ(state.g_supportUsb11.load(), on ? 1 : 0);
     EXPECT_EQ(files.HasFolder(L"C:\\QV\\Log"), on);
@@ -137,14 +138,14 @@ TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     for (const std::wstring &call : files.calls)
         EXPECT_EQ(call.find(L"MakeDirectory"), std::wstring::npos) << Narrow(call);
-    EXPECT_EQ(library.calls[1], "SetLogPath C:\\QV\\Log");
+    EXPECT_EQ(library.Calls()[1], "SetLogPath C:\\QV\\Log");
 }
 
 TEST_F(LoadSettingsTest, LogFolderThatCannotBeCreatedStillReachesTheLibrary) {
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     files.refuseCreate.insert(L"C:\\QV\\Log");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
+    EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
                                                        "SetEraseUserSection 0"}));
 }
 
@@ -154,7 +155,7 @@ TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
     state.programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
     EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
 }
@@ -163,7 +164,7 @@ TEST_F(LoadSettingsTest, LatinOneLogFolderIsHandedOverInTheCodePage) {
     state.programFolder = L"C:\\Caf\x00E9\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls[1], "SetLogPath C:\\Caf\xE9\\Log");
+    EXPECT_EQ(library.Calls()[1], "SetLogPath C:\\Caf\xE9\\Log");
 }
 
 TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
@@ -222,8 +223,8 @@ TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped)
                   L"AIS\nAPPTITLE=QV\n"
                   L"FIRMWARE=D:\\images\\gone.img\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
                                            std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
     EXPECT_EQ(state.settings.FIRMWARE, L"");
 }
@@ -236,22 +237,21 @@ TEST_F(LoadSettingsTest, ExistingFirmwareFileOrFolderIsKeptSilently) {
         ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
         EXPECT_EQ(state.settings.FIRMWARE, firmware);
     }
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_TRUE(view.Boxes().empty());
 }
 
 TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
-    class Texts : public ILanguageTexts {
-        std::wstring Text(const std::wstring &) override { return L"%d%n%x %s %s %%"; }
-    } texts;
+    fakes::FakeTexts texts;
+    texts.table[ids::kConfiguredFirmwareMissing] = L"%d%n%x %s %s %%";
     ProcessState state;
     state.settings.FIRMWARE = L"X:\\%s%n.img";
     state.settings.APPTITLE = L"";
     FakeFileSystem files;
-    RecordingView view;
+    fakes::RecordingView view;
     CheckConfiguredFirmware(state, files, texts, view);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].text, L"%d%n%x X:\\%s%n.img  %");
-    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L""));
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0].text, L"%d%n%x X:\\%s%n.img  %");
+    EXPECT_EQ(view.Boxes()[0].caption, std::optional<std::wstring>(L""));
 }
 
 TEST_F(LoadSettingsTest, EraseIdbIsReadAfreshAtEachRepair) {

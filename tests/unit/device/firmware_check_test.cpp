@@ -46,7 +46,7 @@ TEST(FirmwareInspection, AcceptedImageShowsVersionsAndExtractsTheLoader) {
 
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
 
-    EXPECT_EQ(b.view.Script(), (std::vector<std::wstring>{L"text 1013 1.05", L"text 1012 a.b.10"}));
+    EXPECT_EQ(b.view.Calls(), (std::vector<std::wstring>{L"text IDC_IMAGE_LOADER_VERSION 1.05", L"text IDC_IMAGE_SW_VERSION a.b.10"}));
     EXPECT_EQ(b.model.m_imageLoaderVersion, 0x0105);
     EXPECT_EQ(b.state.g_imageSize, 123456789u);
     EXPECT_EQ(b.state.g_loaderFilePath, kLoaderPath);
@@ -100,7 +100,7 @@ TEST(FirmwareInspection, RefusalsShowTheirMessageAndLeaveNoLoaderPath) {
         const std::vector<Event> messages = b.view.Of(Event::Message);
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text, c.message);
-        EXPECT_TRUE(messages[0].hasCaption);
+        EXPECT_TRUE(messages[0].caption.has_value());
         EXPECT_EQ(messages[0].caption, L"QV70 Device Manager");
         EXPECT_EQ(messages[0].value, static_cast<int>(mb::kOk | mb::kIconError));
         EXPECT_EQ(b.view.Shown(IDC_IMAGE_LOADER_VERSION), c.loaderShown);
@@ -120,20 +120,19 @@ TEST(FirmwareInspection, EmptyPathNeverReachesTheLibrary) {
 
 TEST(FirmwareInspection, StaleLoaderFileIsDeletedBeforeTheExtraction) {
     Bench b;
-    b.files.existing.insert(kLoaderPath);
+    b.files.AddFile(kLoaderPath);
     bool staleAtExtraction = true;
-    b.library.onExtract = [&] { staleAtExtraction = b.files.existing.count(kLoaderPath) != 0; };
+    b.library.onExtract = [&] { staleAtExtraction = b.files.HasFile(kLoaderPath); };
 
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
     EXPECT_FALSE(staleAtExtraction);
-    EXPECT_EQ(b.files.log.back(), L"delete " + kLoaderPath);
+    EXPECT_EQ(b.files.CallsOf(L"RemoveFile"), std::vector<std::wstring>{kLoaderPath});
 }
 
 TEST(FirmwareInspection, NoDeletionWhenNoLoaderFileIsThere) {
     Bench b;
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
-    for (const std::wstring &entry : b.files.log)
-        EXPECT_NE(entry.rfind(L"delete", 0), 0u);
+    EXPECT_TRUE(b.files.CallsOf(L"RemoveFile").empty());
 }
 
 } // namespace

@@ -136,7 +136,7 @@ struct Installation {
     explicit Installation(bool withInstaller) : folder(withInstaller) {
         b.state.programFolder = folder.Path();
         inf = folder.Path() + L"Driver\\amd64\\win7\\qv70usb.inf";
-        b.files.existing.insert(inf);
+        b.files.AddFile(inf);
         b.library.waitResults = {0}; // not back after the switch: needs its driver
     }
     int Run(IProcessRunner &runner, uint32_t installerWaitMs = 30000) {
