@@ -2,6 +2,7 @@
 
 #include "base/main_view.h"
 #include "base/text_keys.h"
+#include "device/device_record.h"
 
 namespace {
 
@@ -67,4 +68,11 @@ Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode 
         verdict.style = mb::kOk | mb::kIconError;
     }
     return verdict;
+}
+
+void EndJob(ProcessState &state) {
+    ClearDeviceInfo(state.g_deviceInfo);
+    state.g_jobActive = 0;
+    state.g_upgradeRunning = 0;
+    state.g_repairRunning = 0;
 }

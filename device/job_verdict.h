@@ -1,5 +1,6 @@
-// The message box that reports a job's result: its text, caption and icon
-// for every result code, in the current language.
+// A job's outcome, whoever reports it: the message box for its result code
+// (text, caption and icon, in the current language), and the end of the job
+// that hands the device back to the watcher.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "base/language_texts.h"
+#include "base/process_state.h"
 #include "device/job_codes.h"
 
 struct Verdict {
@@ -29,3 +31,8 @@ VerdictKey VerdictKeyFor(JobMode mode, int32_t code);
 // unexpected failure.
 Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode mode,
                    int32_t code);
+
+// Once the verdict has been shown: the held device record is cleared before
+// the watcher may run again, so a device still connected counts as new and
+// is announced afresh; then the job's flags drop, which resumes the watcher.
+void EndJob(ProcessState &state);

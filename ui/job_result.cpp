@@ -1,5 +1,4 @@
 #include "base/text_keys.h"
-#include "device/device_record.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
 #include "device/job_verdict.h"
@@ -21,12 +20,7 @@ void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     view.SetItemText(IDC_ELAPSED_TIME, L"");
     view.ResetBusy();
 
-    // The record is cleared before the watcher may run again, so a device
-    // still connected counts as new and is announced afresh.
-    ClearDeviceInfo(ctx.state.g_deviceInfo);
-    ctx.state.g_jobActive = 0;
-    ctx.state.g_upgradeRunning = 0;
-    ctx.state.g_repairRunning = 0;
+    EndJob(ctx.state);
 }
 
 void AnswerDevicePrompt(CommandContext &ctx, uint32_t kind, int32_t *answer) {
