@@ -13,7 +13,7 @@
 
 enum class LoadSettingsResult { Loaded, SettingsUnavailable };
 
-// Expects state.programFolder (ending in a backslash). On SettingsUnavailable
+// Expects state.g_programFolder (ending in a backslash). On SettingsUnavailable
 // the error box has been shown and dismissed, nothing else has been read or
 // called, and the caller ends the process with exit code 1.
 LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platform &platform,

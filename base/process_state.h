@@ -35,13 +35,13 @@ struct Settings {
 // Every process-wide value. One instance for the process (g_state); tests
 // make their own and reset it.
 struct ProcessState {
-    Settings settings;
+    Settings g_settings;
     std::atomic<int32_t> g_supportUsb11{0};
     std::atomic<int32_t> g_libraryInitialized{0};
     std::wstring g_languageFile;
 
-    std::wstring programFolder; // ends in a backslash
-    std::wstring tempFolder;    // ends in a backslash
+    std::wstring g_programFolder; // ends in a backslash
+    std::wstring g_tempFolder;    // ends in a backslash
 
     std::wstring g_loaderFilePath;
     std::atomic<uint32_t> g_imageSize{0};

@@ -88,7 +88,7 @@ void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
     // after a job, never have its own versions read.
     ForgetDeviceVersions(context);
 
-    const std::wstring name = DeviceNameForKind(state.settings, state.g_deviceInfo.deviceType);
+    const std::wstring name = DeviceNameForKind(state.g_settings, state.g_deviceInfo.deviceType);
     view.SetItemText(IDC_DEVICE_NAME, name);
     view.SetItemText(IDC_STATUS_LINE, FormatLangText(context.texts.Text(ids::kConnected), name));
     view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(ids::kReadingDeviceVersions));

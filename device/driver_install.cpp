@@ -92,7 +92,7 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
     if (!RunGated(context.gate, [&] {
             context.view.SetItemText(IDC_DETAIL_LINE,
                                      FormatLangText(context.texts.Text(ids::kSwitchingToDownloadMode),
-                                                    context.state.settings.DEVICE_ID_NAME));
+                                                    context.state.g_settings.DEVICE_ID_NAME));
         }))
         return kJobStoppedAtExit;
     context.platform.clock.SleepMs(times.beforeSwitchMs);
@@ -118,7 +118,7 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
     if (!RunGated(context.gate, [&] {
             plugged = context.library.QVIsVeskUsbPlug();
             if (plugged == 0) return;
-            infPath = context.state.programFolder + driver.folder + kDriverInfFileName;
+            infPath = context.state.g_programFolder + driver.folder + kDriverInfFileName;
             infExists = context.platform.files.PathExists(infPath);
         }))
         return kJobStoppedAtExit;
@@ -128,7 +128,7 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
     if (driver.windows64) {
         std::wstring commandLine;
         if (!RunGated(context.gate, [&] {
-                commandLine = DriverSetupCommandLine(context.state.programFolder, infPath);
+                commandLine = DriverSetupCommandLine(context.state.g_programFolder, infPath);
             }))
             return kJobStoppedAtExit;
         return RunInstallerProgram(context, runner, times, commandLine);

@@ -18,7 +18,7 @@ std::wstring Widen(const char *ascii) {
 }
 
 bool Refuse(DeviceContext &context, const wchar_t *key) {
-    context.view.ShowMessage(context.texts.Text(key), context.state.settings.APPTITLE,
+    context.view.ShowMessage(context.texts.Text(key), context.state.g_settings.APPTITLE,
                              mb::kOk | mb::kIconError);
     return false;
 }
@@ -72,7 +72,7 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
 
     // A loader left by an earlier image must not survive a failed extraction
     // and pass for this image's loader.
-    const std::wstring loaderPath = state.tempFolder + kLoaderFileName;
+    const std::wstring loaderPath = state.g_tempFolder + kLoaderFileName;
     IFileSystem &files = context.platform.files;
     if (files.PathExists(loaderPath)) files.RemoveFile(loaderPath);
     state.g_loaderFilePath = loaderPath;

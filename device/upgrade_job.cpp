@@ -62,7 +62,7 @@ JobResult UpgradeFailureCode(int upgradeResult) {
 
 bool RepairErasesIdb(DeviceContext &context) {
     CIniFile settings(context.platform.files, context.platform.profile);
-    if (!settings.SetFile(context.state.programFolder + L"setting.ini")) return false;
+    if (!settings.SetFile(context.state.g_programFolder + L"setting.ini")) return false;
     return settings.GetInt(L"SYSTEM", L"ERASE_IDB") == 1;
 }
 
@@ -80,8 +80,8 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
     int32_t deviceType = 0;
     if (!RunGated(context.gate, [&] {
             WideToAnsi(context.platform.codec, state.g_loaderFilePath, loader);
-            WideToAnsi(context.platform.codec, state.settings.FIRMWARE, image);
-            partition = ParsePartitionNumber(state.settings.PARTITION);
+            WideToAnsi(context.platform.codec, state.g_settings.FIRMWARE, image);
+            partition = ParsePartitionNumber(state.g_settings.PARTITION);
             imageSize = state.g_imageSize;
             deviceType = state.g_deviceInfo.deviceType;
         }))

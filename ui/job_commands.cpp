@@ -18,7 +18,7 @@ const JobKind kUpgrade = {kModeUpgrade, true, ids::kUpgradeQuestion, ids::kUpgra
 const JobKind kRepair = {kModeRepair, false, ids::kRepairQuestion, ids::kRepairing, &ProcessState::g_repairRunning};
 
 void Refuse(CommandContext &ctx, const wchar_t *key) {
-    ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.settings.APPTITLE,
+    ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.g_settings.APPTITLE,
                          mb::kOk | mb::kIconExclamation);
 }
 
@@ -41,7 +41,7 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         Refuse(ctx, ids::kNoDeviceRefused);
         return false;
     }
-    if (state.settings.FIRMWARE.empty()) {
+    if (state.g_settings.FIRMWARE.empty()) {
         Refuse(ctx, ids::kChooseFirmwareFirst);
         return false;
     }
@@ -62,7 +62,7 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         Refuse(ctx, ids::kMaskRomCannotUpgrade);
         return false;
     }
-    return AskYes(ctx, kind.confirmKey, state.settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
 }
 
 bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {

@@ -7,7 +7,7 @@ void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;
     // The elapsed time and the busy bar freeze while the verdict is read.
     view.StopTimer(IDT_ELAPSED);
-    const Verdict verdict = VerdictFor(ctx.texts, ctx.state.settings.APPTITLE, mode, code);
+    const Verdict verdict = VerdictFor(ctx.texts, ctx.state.g_settings.APPTITLE, mode, code);
     view.StopBusy();
     view.ShowMessage(verdict.text, verdict.caption, verdict.style);
 

@@ -139,7 +139,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     // Boxes of the settings loader are owned by this window already.
     m_viewWindow = m_hwnd;
 
-    m_state.programFolder =
+    m_state.g_programFolder =
         m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
     if (!m_services.loadSettings(m_state, m_settingsFile, m_services.platform,
                                  m_services.library, *this, m_texts)) {
@@ -177,12 +177,12 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    m_state.tempFolder = temp;
-    if (m_state.tempFolder.empty() || m_state.tempFolder.back() != L'\\')
-        m_state.tempFolder += L'\\';
+    m_state.g_tempFolder = temp;
+    if (m_state.g_tempFolder.empty() || m_state.g_tempFolder.back() != L'\\')
+        m_state.g_tempFolder += L'\\';
 
     SetWindowTitle();
-    const Settings &s = m_state.settings;
+    const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
 
@@ -201,14 +201,14 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 void CDeviceManagerDlg::AddAboutItem() {
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (!menu) return;
-    const std::wstring text = FormatLangText(Text(ids::kAboutMenuItem), m_state.settings.APPTITLE);
+    const std::wstring text = FormatLangText(Text(ids::kAboutMenuItem), m_state.g_settings.APPTITLE);
     if (text.empty()) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
 }
 
 void CDeviceManagerDlg::SetWindowTitle() {
-    SetWindowTextW(m_hwnd, (m_state.settings.APPTITLE + kVersionText).c_str());
+    SetWindowTextW(m_hwnd, (m_state.g_settings.APPTITLE + kVersionText).c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -299,7 +299,7 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
-    CAboutDlg about(m_hwnd, m_state.settings.APPTITLE, Text(ids::kAboutCaption), Text(ids::kAboutVersion));
+    CAboutDlg about(m_hwnd, m_state.g_settings.APPTITLE, Text(ids::kAboutCaption), Text(ids::kAboutVersion));
     about.DoModal();
 }
 
@@ -312,7 +312,7 @@ void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
 }
 
 void CDeviceManagerDlg::OnBrowse() {
-    const std::wstring filter = BuildFirmwareFilter(m_state.settings.IMAGE_EXT_NAME);
+    const std::wstring filter = BuildFirmwareFilter(m_state.g_settings.IMAGE_EXT_NAME);
     wchar_t file[MAX_PATH] = L"";
     OPENFILENAMEW dialog{};
     // The record's first layout, without the fields later systems added.

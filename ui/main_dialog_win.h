@@ -45,10 +45,10 @@ using SettingsLoader = bool (*)(ProcessState &state, CIniFile &settingsFile,
 // What the window works with; the program passes the real ones, tests their
 // own (a fake library, a test folder).
 struct MainDialogServices {
-    MainDialogServices(ProcessState &state_, IDeviceLibrary &library_, Platform &platform_,
-                       WorkerGate &gate_, SettingsLoader loadSettings_)
-        : state(state_), library(library_), platform(platform_), gate(gate_),
-          loadSettings(loadSettings_) {}
+    MainDialogServices(ProcessState &processState, IDeviceLibrary &deviceLibrary,
+                       Platform &services, WorkerGate &workerGate, SettingsLoader loader)
+        : state(processState), library(deviceLibrary), platform(services), gate(workerGate),
+          loadSettings(loader) {}
 
     ProcessState &state;
     IDeviceLibrary &library;

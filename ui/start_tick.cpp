@@ -7,7 +7,7 @@ bool OnStartTick(CommandContext &ctx) {
     ctx.view.StopTimer(IDT_START); // it runs once
     ctx.view.SetItemText(IDC_STATUS_LINE, ctx.texts.Text(ids::kCheckingFirmware));
 
-    std::wstring &firmware = ctx.state.settings.FIRMWARE;
+    std::wstring &firmware = ctx.state.g_settings.FIRMWARE;
     if (!firmware.empty()) {
         // A refused image keeps the versions the inspection may have written
         // (only Browse clears them); the path goes.

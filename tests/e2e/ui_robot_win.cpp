@@ -170,36 +170,36 @@ MessageBoxInfo::Icon IconOf(HWND box) {
 HWND UiRobot::WaitForMainWindow(int controlId, std::chrono::milliseconds timeout) {
     WaitUntil(
         [&] {
-            main_ = FindTopLevel(processId_, nullptr, [&](HWND w) {
+            m_main = FindTopLevel(m_processId, nullptr, [&](HWND w) {
                 return IsDialog(w) && GetDlgItem(w, controlId) != nullptr;
             });
-            return main_ != nullptr;
+            return m_main != nullptr;
         },
         timeout);
-    return main_;
+    return m_main;
 }
 
-std::wstring UiRobot::Text(int controlId) const { return WindowText(GetDlgItem(main_, controlId)); }
+std::wstring UiRobot::Text(int controlId) const { return WindowText(GetDlgItem(m_main, controlId)); }
 
 bool UiRobot::Enabled(int controlId) const {
-    HWND control = GetDlgItem(main_, controlId);
+    HWND control = GetDlgItem(m_main, controlId);
     return control != nullptr && IsWindowEnabled(control);
 }
 
-std::wstring UiRobot::Title() const { return WindowText(main_); }
+std::wstring UiRobot::Title() const { return WindowText(m_main); }
 
 void UiRobot::Click(int controlId) const {
-    PostMessageW(main_, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(main_, controlId)));
+    PostMessageW(m_main, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(m_main, controlId)));
 }
 
-void UiRobot::Close() const { PostMessageW(main_, WM_CLOSE, 0, 0); }
+void UiRobot::Close() const { PostMessageW(m_main, WM_CLOSE, 0, 0); }
 
 bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds timeout) const {
     HWND found = nullptr;
     const bool shown = WaitUntil(
         [&] {
-            found = FindTopLevel(processId_, main_, [](HWND w) {
+            found = FindTopLevel(m_processId, m_main, [](HWND w) {
                 return IsDialog(w) && GetDlgItem(w, kMessageBoxTextId) != nullptr &&
                        !GetDlgItem(w, kFileNameEdit) && !GetDlgItem(w, kFileNameCombo);
             });
@@ -231,7 +231,7 @@ RECT UiRobot::WindowsArea() const {
     struct Collect {
         DWORD processId;
         RECT area;
-    } collect{processId_, {0, 0, 0, 0}};
+    } collect{m_processId, {0, 0, 0, 0}};
     EnumWindows(
         [](HWND window, LPARAM param) -> BOOL {
             auto *c = reinterpret_cast<Collect *>(param);
@@ -252,7 +252,7 @@ HWND UiRobot::WaitForOpenDialog(std::chrono::milliseconds timeout) const {
     HWND found = nullptr;
     WaitUntil(
         [&] {
-            found = FindTopLevel(processId_, main_, [](HWND w) {
+            found = FindTopLevel(m_processId, m_main, [](HWND w) {
                 return IsDialog(w) && (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
             });
             return found != nullptr;

@@ -22,12 +22,12 @@ struct MessageBoxInfo {
 
 class UiRobot {
 public:
-    explicit UiRobot(DWORD processId) : processId_(processId) {}
+    explicit UiRobot(DWORD processId) : m_processId(processId) {}
 
     // The program's main window: a visible top-level dialog of the process
     // that holds the given control.
     HWND WaitForMainWindow(int controlId, std::chrono::milliseconds timeout);
-    HWND MainWindow() const { return main_; }
+    HWND MainWindow() const { return m_main; }
 
     std::wstring Text(int controlId) const;
     bool Enabled(int controlId) const;
@@ -61,6 +61,6 @@ public:
     static void CancelDialog(HWND dialog);
 
 private:
-    DWORD processId_;
-    HWND main_ = nullptr;
+    DWORD m_processId;
+    HWND m_main = nullptr;
 };

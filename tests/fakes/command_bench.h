@@ -47,8 +47,8 @@ struct CommandBench {
         texts.open.clear();
         texts.close.clear();
         clock.epochSeconds = 1000000;
-        state.settings.APPTITLE = L"Title";
-        state.settings.FIRMWARE = L"C:\\fw\\update.img";
+        state.g_settings.APPTITLE = L"Title";
+        state.g_settings.FIRMWARE = L"C:\\fw\\update.img";
         state.g_findResult = 1;
         state.g_deviceInfo.identity = 7;
         state.g_deviceInfo.deviceType = QV_DEVICE_MSC;

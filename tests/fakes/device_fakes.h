@@ -80,8 +80,8 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int installDriverResult = 0;
 
     std::vector<std::string> Calls() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
     }
     bool Called(const std::string &prefix) {
         for (const std::string &call : Calls())
@@ -115,7 +115,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         if (onFind) onFind();
         FindAnswer answer{0, DEVICE_INFO{}};
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(m_mutex);
             if (!finds.empty()) {
                 answer = finds.front();
                 if (finds.size() > 1) finds.pop_front();
@@ -178,7 +178,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int QV_WaitDevice(DEVICE_INFO *, int kind, uint16_t count, int usb11) override {
         int result = waitResult;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(m_mutex);
             if (!waitResults.empty()) {
                 result = waitResults.front();
                 waitResults.pop_front();
@@ -201,12 +201,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
 
   private:
     int Log(const std::string &call, int result) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back(call);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(call);
         return result;
     }
-    std::mutex mutex_;
-    std::vector<std::string> calls_;
+    std::mutex m_mutex;
+    std::vector<std::string> m_calls;
 };
 
 // The one text table: "<IDS_38>" for every key unless the table says
@@ -276,11 +276,11 @@ struct Bench {
     DeviceContext context{state, model, library, view, texts, platform, gate};
 
     Bench() {
-        state.programFolder = L"C:\\QV\\";
-        state.tempFolder = L"C:\\Temp\\";
-        state.settings.APPTITLE = L"QV70 Device Manager";
-        state.settings.DEVICE_ID_NAME = L"QV70 Loader";
-        state.settings.MSC_ID_NAME = L"QV70 Tablet";
+        state.g_programFolder = L"C:\\QV\\";
+        state.g_tempFolder = L"C:\\Temp\\";
+        state.g_settings.APPTITLE = L"QV70 Device Manager";
+        state.g_settings.DEVICE_ID_NAME = L"QV70 Loader";
+        state.g_settings.MSC_ID_NAME = L"QV70 Tablet";
     }
 };
 

@@ -36,27 +36,27 @@ class FakeProcessRunner : public IProcessRunner {
   private:
     class Process : public IRunningProcess {
       public:
-        explicit Process(FakeProcessRunner &runner) : runner_(runner) {}
+        explicit Process(FakeProcessRunner &runner) : m_runner(runner) {}
         ~Process() override { Close(); }
         bool Wait(uint32_t timeoutMs) override {
-            runner_.record.waits.push_back(timeoutMs);
-            return runner_.exitCodes.front().second != kStillActive;
+            m_runner.record.waits.push_back(timeoutMs);
+            return m_runner.exitCodes.front().second != kStillActive;
         }
         bool GetExitCode(uint32_t &code) override {
-            ++runner_.record.exitReads;
-            const auto read = runner_.exitCodes.front();
-            if (runner_.exitCodes.size() > 1) runner_.exitCodes.pop_front();
+            ++m_runner.record.exitReads;
+            const auto read = m_runner.exitCodes.front();
+            if (m_runner.exitCodes.size() > 1) m_runner.exitCodes.pop_front();
             if (read.first) code = read.second;
             return read.first;
         }
         bool Terminate(uint32_t code) override {
-            runner_.record.terminatedWith = static_cast<int>(code);
+            m_runner.record.terminatedWith = static_cast<int>(code);
             return true;
         }
-        void Close() override { runner_.record.closed = true; }
+        void Close() override { m_runner.record.closed = true; }
 
       private:
-        FakeProcessRunner &runner_;
+        FakeProcessRunner &m_runner;
     };
 };
 

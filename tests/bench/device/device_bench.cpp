@@ -97,9 +97,9 @@ void MeasureJob(const char *name, int jobs, int kind, JobMode mode) {
     for (int i = 0; i < jobs; ++i) {
         World world;
         world.state.g_deviceInfo = fakes::MakeDevice(42, kind);
-        world.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        world.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
         world.state.g_loaderFilePath = L"C:\\Temp\\QVBOOT.BIN";
-        world.state.programFolder = L"C:\\QV\\";
+        world.state.g_programFolder = L"C:\\QV\\";
         world.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
         fakes::FakeProcessRunner runner;
         fakes::FakeSystemInfo system;

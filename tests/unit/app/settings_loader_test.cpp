@@ -17,13 +17,13 @@ std::string Narrow(const std::wstring &text) {
 
 class LoadSettingsTest : public ::testing::Test {
   protected:
-    LoadSettingsTest() { state.programFolder = L"C:\\QV\\"; }
+    LoadSettingsTest() { state.g_programFolder = L"C:\\QV\\"; }
 
-    std::wstring SettingsPath() const { return state.programFolder + L"setting.ini"; }
+    std::wstring SettingsPath() const { return state.g_programFolder + L"setting.ini"; }
     void WriteSettings(const std::wstring &text) { files.AddTextFile(SettingsPath(), text); }
     void AddLanguage(const std::wstring &fileName, const std::wstring &text) {
-        files.AddFolder(state.programFolder + L"Language");
-        files.AddTextFile(state.programFolder + L"Language\\" + fileName, text);
+        files.AddFolder(state.g_programFolder + L"Language");
+        files.AddTextFile(state.g_programFolder + L"Language\\" + fileName, text);
     }
     LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
 
@@ -43,7 +43,7 @@ TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_TRUE(files.HasFile(SettingsPath()));
     EXPECT_EQ(files.Content(SettingsPath())->size(), 0u);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.DEVICE_ID_VID + s.DEVICE_ID_PID + s.MSC_ID_VID + s.MSC_ID_PID + s.ADB_ID_VID +
                   s.ADB_ID_PID,
               0);
@@ -75,7 +75,7 @@ TEST_F(LoadSettingsTest, IdentitiesTakeTheLowSixteenBitsOfEachHexValue) {
                   L"[MSC_ID]\nVID=2G7\nPID=\n"
                   L"[ADB_ID]\nVID=12345678901234567890\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.DEVICE_ID_VID, 31);
     EXPECT_EQ(s.DEVICE_ID_PID, 31);
     EXPECT_EQ(s.MSC_ID_VID, 2);
@@ -87,7 +87,7 @@ TEST_F(LoadSettingsTest, IdentitiesTakeTheLowSixteenBitsOfEachHexValue) {
 TEST_F(LoadSettingsTest, EachIdentityComesFromItsOwnSectionAndKey) {
     WriteSettings(L"[adb_id]\npid=6\nvid=5\n[MSC_ID]\nPID=4\nVID=3\n[DEVICE_ID]\nPID=2\nVID=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ((std::vector<int>{s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                 s.ADB_ID_VID, s.ADB_ID_PID}),
               (std::vector<int>{1, 2, 3, 4, 5, 6}));
@@ -152,16 +152,16 @@ TEST_F(LoadSettingsTest, LogFolderThatCannotBeCreatedStillReachesTheLibrary) {
 // A folder name outside the ANSI code page would reach the library as '?'
 // characters: the library is initialised but gets no log folder.
 TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
-    state.programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
+    state.g_programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
-    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+    EXPECT_EQ(state.g_settings.APPTITLE, L"Flasher");
 }
 
 TEST_F(LoadSettingsTest, LatinOneLogFolderIsHandedOverInTheCodePage) {
-    state.programFolder = L"C:\\Caf\x00E9\\";
+    state.g_programFolder = L"C:\\Caf\x00E9\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(library.Calls()[1], "SetLogPath C:\\Caf\xE9\\Log");
@@ -172,7 +172,7 @@ TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
                   L"IMAGE_EXT_NAME=\nAPPTITLE=QV Flasher\n"
                   L"[DEVICE_ID]\nNAME=QV70 Loader\n[MSC_ID]\nNAME=QV70 Disk\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.FIRMWARE, L"");
     EXPECT_EQ(s.PARTITION, L"12:34");
     EXPECT_EQ(s.HOMEPAGE, L"http://example.com/qv");
@@ -185,8 +185,8 @@ TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
 TEST_F(LoadSettingsTest, TextValuesHoldAtMost259Characters) {
     WriteSettings(L"[SYSTEM]\nIMAGE_EXT_NAME=bin\nAPPTITLE=" + std::wstring(400, L'T') + L"\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(state.settings.IMAGE_EXT_NAME, L"bin");
-    EXPECT_EQ(state.settings.APPTITLE, std::wstring(259, L'T'));
+    EXPECT_EQ(state.g_settings.IMAGE_EXT_NAME, L"bin");
+    EXPECT_EQ(state.g_settings.APPTITLE, std::wstring(259, L'T'));
 }
 
 TEST_F(LoadSettingsTest, LanguageMatchesWithoutRegardToCase) {
@@ -226,16 +226,16 @@ TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped)
     ASSERT_EQ(view.Boxes().size(), 1u);
     EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
                                            std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
-    EXPECT_EQ(state.settings.FIRMWARE, L"");
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
 }
 
 TEST_F(LoadSettingsTest, ExistingFirmwareFileOrFolderIsKeptSilently) {
     for (const std::wstring firmware : {L"D:\\images\\fw.img", L"D:\\images"}) {
         files.AddFile(L"D:\\images\\fw.img");
-        state.settings.FIRMWARE.clear();
+        state.g_settings.FIRMWARE.clear();
         WriteSettings(L"[SYSTEM]\nFIRMWARE=" + firmware + L"\n");
         ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-        EXPECT_EQ(state.settings.FIRMWARE, firmware);
+        EXPECT_EQ(state.g_settings.FIRMWARE, firmware);
     }
     EXPECT_TRUE(view.Boxes().empty());
 }
@@ -244,8 +244,8 @@ TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
     fakes::FakeTexts texts;
     texts.table[ids::kConfiguredFirmwareMissing] = L"%d%n%x %s %s %%";
     ProcessState state;
-    state.settings.FIRMWARE = L"X:\\%s%n.img";
-    state.settings.APPTITLE = L"";
+    state.g_settings.FIRMWARE = L"X:\\%s%n.img";
+    state.g_settings.APPTITLE = L"";
     FakeFileSystem files;
     fakes::RecordingView view;
     CheckConfiguredFirmware(state, files, texts, view);
@@ -257,13 +257,13 @@ TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
 TEST_F(LoadSettingsTest, EraseIdbIsReadAfreshAtEachRepair) {
     WriteSettings(L"[SYSTEM]\nERASE_IDB=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+    EXPECT_EQ(ReadEraseIdb(ini, state.g_programFolder), 1);
     WriteSettings(L"[SYSTEM]\nERASE_IDB=2\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+    EXPECT_EQ(ReadEraseIdb(ini, state.g_programFolder), 0);
     WriteSettings(L"[system]\nerase_idb = 1\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+    EXPECT_EQ(ReadEraseIdb(ini, state.g_programFolder), 1);
     files.refuseOpen.insert(SettingsPath());
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+    EXPECT_EQ(ReadEraseIdb(ini, state.g_programFolder), 0);
 }
 
 } // namespace

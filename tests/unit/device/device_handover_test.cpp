@@ -36,16 +36,16 @@ class SentMessages {
         std::promise<void> handled;
         std::future<void> done = handled.get_future();
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            pending_.push_back(std::move(handled));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_pending.push_back(std::move(handled));
         }
         done.wait();
     }
     void Pump(uint32_t ms) {
         std::vector<std::promise<void>> taken;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            taken.swap(pending_);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            taken.swap(m_pending);
         }
         for (auto &message : taken)
             message.set_value();
@@ -53,13 +53,13 @@ class SentMessages {
     }
     // The worker is blocked in a send (a plain wait here would deadlock).
     bool AnyPending() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return !pending_.empty();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return !m_pending.empty();
     }
 
   private:
-    std::mutex mutex_;
-    std::vector<std::promise<void>> pending_;
+    std::mutex m_mutex;
+    std::vector<std::promise<void>> m_pending;
 };
 
 // Sleeps for real, but shortly, so the threads interleave.

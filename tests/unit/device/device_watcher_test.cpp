@@ -105,7 +105,7 @@ TEST(DeviceWatcher, OtherKindsAreNamedAndNotAskedForVersions) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.kind);
         Watcher w;
-        w.b.state.settings.DEVICE_ID_NAME = c.loaderName;
+        w.b.state.g_settings.DEVICE_ID_NAME = c.loaderName;
         w.Finds(1, MakeDevice(9, c.kind));
         w.Cycle();
         w.Cycle();

@@ -197,7 +197,7 @@ TEST(EnterVeskUsbMode, LibraryInstallerOn32BitWindows) {
 TEST(EnterVeskUsbMode, DriverPathOutsideTheCodePageIsRefusedOn32BitWindows) {
     VeskUsb v;
     v.system.process64 = false;
-    v.b.state.programFolder = L"C:\\\x041F\x0440\x043E\\";
+    v.b.state.g_programFolder = L"C:\\\x041F\x0440\x043E\\";
     v.b.files.AddFile(L"C:\\\x041F\x0440\x043E\\Driver\\x86\\win7\\qv70usb.inf");
     v.b.library.waitResults = {0};
     EXPECT_EQ(v.Run(), -12);

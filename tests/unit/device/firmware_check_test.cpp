@@ -83,7 +83,7 @@ TEST(FirmwareInspection, RefusalsShowTheirMessageAndLeaveNoLoaderPath) {
         {"size unreadable", kImage, [](Bench &b) { b.library.imageSizeResult = 0; }, L"<IDS_106>",
          L"1.41", L"1.2.3", true},
         {"temporary folder outside the code page", kImage,
-         [](Bench &b) { b.state.tempFolder = L"C:\\\x00C9t\x00E9\\"; }, L"<IDS_107>", L"1.41",
+         [](Bench &b) { b.state.g_tempFolder = L"C:\\\x00C9t\x00E9\\"; }, L"<IDS_107>", L"1.41",
          L"1.2.3", false},
         {"extraction fails (read-only temporary folder)", kImage,
          [](Bench &b) { b.library.extractResult = 0; }, L"<IDS_108>", L"1.41", L"1.2.3", false},

@@ -27,7 +27,7 @@ struct Job {
     explicit Job(int kind = QV_DEVICE_LOADER) {
         b.state.g_deviceInfo = MakeDevice(42, kind);
         b.state.g_loaderFilePath = L"C:\\Temp\\QVBOOT.BIN";
-        b.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        b.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
         b.state.g_imageSize = 0x12345;
         b.state.g_jobActive = 1;
     }
@@ -72,7 +72,7 @@ TEST(PartitionNumber, DecimalBeforeTheFirstColonModulo65536) {
 TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
     Job j;
     j.b.state.g_supportUsb11 = 1;
-    j.b.state.settings.PARTITION = L"12:34";
+    j.b.state.g_settings.PARTITION = L"12:34";
 
     EXPECT_EQ(j.Run(kModeUpgrade), 0);
     EXPECT_EQ(j.b.library.Calls(),
@@ -143,7 +143,7 @@ TEST(UpgradeJob, EveryResultCode) {
         {"driver path not convertible", 4, 0,
          [](Job &j) {
              j.system.process64 = false;
-             j.b.state.programFolder = L"C:\\\x00FC\\";
+             j.b.state.g_programFolder = L"C:\\\x00FC\\";
              j.b.files.AddFile(L"C:\\\x00FC\\Driver\\x86\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
          },
@@ -254,7 +254,7 @@ TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
 
 TEST(UpgradeJob, UnconvertiblePathsReachTheLibraryEmpty) {
     Job j;
-    j.b.state.settings.FIRMWARE = L"C:\\\x00E9.img";
+    j.b.state.g_settings.FIRMWARE = L"C:\\\x00E9.img";
     j.b.state.g_loaderFilePath.clear();
     j.b.library.downloadResult = 0; // the library refuses an empty image path
     EXPECT_EQ(j.Run(kModeUpgrade), -9);

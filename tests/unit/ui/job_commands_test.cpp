@@ -49,7 +49,7 @@ void NoDevice(CommandBench &b) {
     b.state.g_deviceInfo.identity = 0;
 }
 void NoImage(CommandBench &b) {
-    b.state.settings.FIRMWARE.clear();
+    b.state.g_settings.FIRMWARE.clear();
 }
 void MaskRom(CommandBench &b) {
     b.state.g_deviceInfo.deviceType = QV_DEVICE_MASKROM;

@@ -79,7 +79,7 @@ TEST(JobResult, FreezesTheJobShowsTheVerdictThenClearsInOrder) {
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), 0);
     EXPECT_EQ(bench.state.g_repairRunning.load(), 0);
     EXPECT_EQ(bench.state.g_autoConfirmLoader.load(), 1); // only the next click decides it
-    EXPECT_EQ(bench.state.settings.FIRMWARE, L"C:\\fw\\update.img");
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"C:\\fw\\update.img");
 }
 
 struct PromptCase {

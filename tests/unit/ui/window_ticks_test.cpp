@@ -40,7 +40,7 @@ TEST(FirmwareChoice, UsableImageBecomesTheFirmware) {
     OnFirmwareChosen(bench.ctx, L"D:\\new.bin");
     EXPECT_EQ(bench.inspected, Lines{L"D:\\new.bin"});
     EXPECT_EQ(bench.view.Calls(), Lines{L"text IDC_FIRMWARE_PATH D:\\new.bin"});
-    EXPECT_EQ(bench.state.settings.FIRMWARE, L"D:\\new.bin");
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"D:\\new.bin");
 }
 
 TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
@@ -49,7 +49,7 @@ TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
     OnFirmwareChosen(bench.ctx, L"D:\\broken.img");
     EXPECT_EQ(bench.inspected, Lines{L"D:\\broken.img"});
     EXPECT_EQ(bench.view.Calls(), (Lines{L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ", L"text IDC_IMAGE_LOADER_VERSION "}));
-    EXPECT_TRUE(bench.state.settings.FIRMWARE.empty());
+    EXPECT_TRUE(bench.state.g_settings.FIRMWARE.empty());
 }
 
 struct StartCase {
@@ -65,13 +65,13 @@ class StartTick : public testing::TestWithParam<StartCase> {};
 TEST_P(StartTick, ChecksTheConfiguredImageThenStartsTheWatcher) {
     const StartCase &c = GetParam();
     CommandBench bench;
-    bench.state.settings.FIRMWARE = c.firmware;
+    bench.state.g_settings.FIRMWARE = c.firmware;
     bench.imageUsable = c.usable;
 
     EXPECT_TRUE(OnStartTick(bench.ctx));
 
     EXPECT_EQ(bench.view.Calls(), c.calls);
-    EXPECT_EQ(bench.state.settings.FIRMWARE, c.firmwareAfter);
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, c.firmwareAfter);
     EXPECT_EQ(bench.inspected.size(), *c.firmware != L'\0' ? 1u : 0u);
     EXPECT_EQ(bench.watchersStarted, 1);
 }

@@ -21,10 +21,10 @@ class TempFolder {
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
     // Ends in a backslash.
-    const std::wstring &Path() const { return path_; }
+    const std::wstring &Path() const { return m_path; }
 
   private:
-    std::wstring path_;
+    std::wstring m_path;
 };
 
 // Writes a text file as UTF-16 with a byte-order mark, as profile files may be.
