@@ -37,7 +37,8 @@ int CDeviceManagerApp::InitInstance() {
         new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin, *new ClockWin};
     auto *gate = new WorkerGate;
 
-    auto *window = new CDeviceManagerDlg(MainDialogServices(*state, *library, *platform, *gate, LoadWindowSettings));
+    auto *window = new CDeviceManagerDlg(
+        MainDialogServices(*state, *library, *platform, *gate, LoadWindowSettings));
     window->DoModal();
 
     if (m_instanceGuard) {

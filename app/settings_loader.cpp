@@ -99,8 +99,8 @@ void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageT
                              IMainView &view) {
     std::wstring &firmware = state.g_settings.FIRMWARE;
     if (firmware.empty() || files.HasAttributes(firmware)) return;
-    view.ShowMessage(FormatLangText(texts.Text(ids::kConfiguredFirmwareMissing), firmware), state.g_settings.APPTITLE,
-                     mb::kOk | mb::kIconExclamation);
+    view.ShowMessage(FormatLangText(texts.Text(ids::kConfiguredFirmwareMissing), firmware),
+                     state.g_settings.APPTITLE, mb::kOk | mb::kIconExclamation);
     firmware.clear();
 }
 

@@ -6,10 +6,10 @@
 
 #include "base/ini_file.h"
 #include "base/language_texts.h"
+#include "base/main_view.h"
 #include "base/platform.h"
 #include "base/process_state.h"
 #include "device/device_library.h"
-#include "base/main_view.h"
 
 enum class LoadSettingsResult { Loaded, SettingsUnavailable };
 

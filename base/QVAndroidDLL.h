@@ -50,12 +50,14 @@ typedef struct ANDROID_VERSION {
 #ifdef __cplusplus
 static_assert(sizeof(DEVICE_INFO) == 552, "DEVICE_INFO layout is fixed by the library");
 static_assert(offsetof(DEVICE_INFO, identity) == 536, "identity offset is fixed by the library");
-static_assert(offsetof(DEVICE_INFO, deviceType) == 540, "deviceType offset is fixed by the library");
+static_assert(offsetof(DEVICE_INFO, deviceType) == 540,
+              "deviceType offset is fixed by the library");
 static_assert(sizeof(ANDROID_VERSION) == 1024, "ANDROID_VERSION layout is fixed by the library");
 #else
 _Static_assert(sizeof(DEVICE_INFO) == 552, "DEVICE_INFO layout is fixed by the library");
 _Static_assert(offsetof(DEVICE_INFO, identity) == 536, "identity offset is fixed by the library");
-_Static_assert(offsetof(DEVICE_INFO, deviceType) == 540, "deviceType offset is fixed by the library");
+_Static_assert(offsetof(DEVICE_INFO, deviceType) == 540,
+               "deviceType offset is fixed by the library");
 #endif
 
 /* Sent synchronously by the library to the window given to SetMainWindowHwnd:

@@ -6,7 +6,7 @@
 #include <string>
 
 class ILanguageTexts {
-public:
+  public:
     virtual ~ILanguageTexts() = default;
     // The decoded text, empty when the key or the file is missing.
     virtual std::wstring Text(const std::wstring &key) = 0;

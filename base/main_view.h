@@ -20,7 +20,7 @@ constexpr int kIdNo = 7;
 } // namespace mb
 
 class IMainView {
-public:
+  public:
     virtual ~IMainView() = default;
 
     // Control texts and enable states; callable from any thread.

@@ -4,12 +4,12 @@
 #pragma once
 
 #include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
-#include "base/main_view.h"
-#include "base/main_window_model.h"
 
 struct DeviceContext {
     ProcessState &state;

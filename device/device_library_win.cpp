@@ -148,7 +148,7 @@ int LoadedDeviceLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize,
                                     uint32_t imageSizeLow16, uint32_t partition,
                                     const char *loaderFile, int mode, int reserved) {
     return m_exports.QV_Upgrade(device, imageSize, imageSizeLow16, partition, loaderFile, mode,
-                               reserved);
+                                reserved);
 }
 int LoadedDeviceLibrary::QV_ResetDevice(DEVICE_INFO *device) {
     return m_exports.QV_ResetDevice(device);

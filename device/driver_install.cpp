@@ -27,7 +27,7 @@ bool InstallerSucceeded(uint32_t code) {
 }
 
 JobResult RunInstallerProgram(DeviceContext &context, IProcessRunner &runner,
-                        const DriverInstallTimes &times, const std::wstring &commandLine) {
+                              const DriverInstallTimes &times, const std::wstring &commandLine) {
     std::unique_ptr<IRunningProcess> process = runner.StartHidden(commandLine);
     if (!process) return kJobInstallerNotStarted;
 
@@ -88,11 +88,11 @@ std::wstring DriverSetupCommandLine(const std::wstring &programFolder,
 }
 
 JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                     const DriverInstallTimes &times) {
+                           const DriverInstallTimes &times) {
     if (!RunGated(context.gate, [&] {
-            context.view.SetItemText(IDC_DETAIL_LINE,
-                                     FormatLangText(context.texts.Text(ids::kSwitchingToDownloadMode),
-                                                    context.state.g_settings.DEVICE_ID_NAME));
+            context.view.SetItemText(
+                IDC_DETAIL_LINE, FormatLangText(context.texts.Text(ids::kSwitchingToDownloadMode),
+                                                context.state.g_settings.DEVICE_ID_NAME));
         }))
         return kJobStoppedAtExit;
     context.platform.clock.SleepMs(times.beforeSwitchMs);

@@ -40,4 +40,4 @@ std::wstring DriverSetupCommandLine(const std::wstring &programFolder, const std
 // -15 to -17); kJobStoppedAtExit when the exit procedure closed the gate on
 // the way.
 JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                     const DriverInstallTimes &times = DriverInstallTimes());
+                           const DriverInstallTimes &times = DriverInstallTimes());

@@ -48,7 +48,8 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
     state.g_loaderFilePath.clear();
 
     AnsiBuffer image;
-    if (!WideToAnsi(context.platform.codec, imagePath, image)) return Refuse(context, ids::kImagePathNotConvertible);
+    if (!WideToAnsi(context.platform.codec, imagePath, image))
+        return Refuse(context, ids::kImagePathNotConvertible);
 
     uint16_t loaderVersion = 0;
     if (library.QV_GetLoaderVersion(image.data(), &loaderVersion) == 0) {
@@ -67,7 +68,8 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
 
     // Read into a local: a refused image leaves the last accepted size alone.
     uint32_t imageSize = 0;
-    if (library.QV_GetImageSize(image.data(), &imageSize) == 0) return Refuse(context, ids::kImageSizeUnreadable);
+    if (library.QV_GetImageSize(image.data(), &imageSize) == 0)
+        return Refuse(context, ids::kImageSizeUnreadable);
     state.g_imageSize = imageSize;
 
     // A loader left by an earlier image must not survive a failed extraction

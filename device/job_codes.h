@@ -48,7 +48,7 @@ inline constexpr JobResult kJobLastFailure = kJobInstallerTimedOut;
 // The questions the device library asks during a job (WM_DEVICE_PROMPT's
 // wParam).
 enum DevicePromptKind : uint32_t {
-    kPromptOlderLoader = 0,     // write an older loader over the device's newer one?
-    kPromptContinue = 1,        // the device asks to go on
-    kPromptMayNotComplete = 2,  // the device warns that the operation may not complete
+    kPromptOlderLoader = 0,    // write an older loader over the device's newer one?
+    kPromptContinue = 1,       // the device asks to go on
+    kPromptMayNotComplete = 2, // the device warns that the operation may not complete
 };

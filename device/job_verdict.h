@@ -29,8 +29,7 @@ VerdictKey VerdictKeyFor(JobMode mode, int32_t code);
 // icon, every failure under the upgrade's or the repair's failure caption
 // with the error icon. Any code without a verdict of its own reads as an
 // unexpected failure.
-Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode mode,
-                   int32_t code);
+Verdict VerdictFor(ILanguageTexts &texts, const std::wstring &appTitle, JobMode mode, int32_t code);
 
 // Once the verdict has been shown: the held device record is cleared before
 // the watcher may run again, so a device still connected counts as new and

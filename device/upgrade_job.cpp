@@ -102,7 +102,8 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
         if (erase == Step::Failed) return kJobEraseIdbFailed;
     }
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kWritingFirmware); })) return kJobStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kWritingFirmware); }))
+        return kJobStoppedAtExit;
     int upgraded = 0;
     if (!RunGated(context.gate, [&] {
             upgraded = library.QV_Upgrade(&state.g_deviceInfo, imageSize, imageSize % 65536,
@@ -115,7 +116,8 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
         return kJobStoppedAtExit;
     context.platform.clock.SleepMs(kSettleAfterResetMs);
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kRestartingDevice); })) return kJobStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kRestartingDevice); }))
+        return kJobStoppedAtExit;
     const Step back = Gated(context, [&] {
         return library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_LOADER, kWaitCount,
                                      state.g_supportUsb11) != 0;
@@ -123,7 +125,8 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
     if (back == Step::Stopped) return kJobStoppedAtExit;
     if (back == Step::Failed) return kJobNotBackAfterReset;
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kDownloadingImage); })) return kJobStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kDownloadingImage); }))
+        return kJobStoppedAtExit;
     const Step download = Gated(
         context, [&] { return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0; });
     if (download == Step::Stopped) return kJobStoppedAtExit;

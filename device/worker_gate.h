@@ -19,7 +19,7 @@
 #include <mutex>
 
 class WorkerGate {
-public:
+  public:
     // Handles sent messages (or just waits) for at most the given time.
     using Pump = std::function<void(uint32_t milliseconds)>;
 
@@ -40,7 +40,7 @@ public:
     bool Close(const Pump &pump, uint32_t timeoutMs);
     bool IsClosed() const { return m_closed.load(); }
 
-private:
+  private:
     std::mutex m_mutex; // guards the counters below and the check-then-begin
     bool m_watchCycleRunning = false;
     int m_sectionsInside = 0;
@@ -49,7 +49,7 @@ private:
 
 // RAII for WorkerGate::Enter / Leave.
 class GateSection {
-public:
+  public:
     explicit GateSection(WorkerGate &gate) : m_gate(gate), m_entered(gate.Enter()) {}
     ~GateSection() {
         if (m_entered) m_gate.Leave();
@@ -58,7 +58,7 @@ public:
     GateSection &operator=(const GateSection &) = delete;
     explicit operator bool() const { return m_entered; }
 
-private:
+  private:
     WorkerGate &m_gate;
     bool m_entered;
 };

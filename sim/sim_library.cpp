@@ -111,7 +111,7 @@ void SimLibrary::Log(const std::string &line) {
 bool SimLibrary::Pause(int64_t milliseconds) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(0, milliseconds)),
-                      [this] { return m_released.load(); });
+                       [this] { return m_released.load(); });
     return !m_released;
 }
 

@@ -4,9 +4,9 @@
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
     const bool jobRunning = state.g_upgradeRunning.load() != 0 || state.g_repairRunning.load() != 0;
-    const int chosen =
-        ctx.view.ShowMessage(ctx.texts.Text(jobRunning ? ids::kExitWhileJobRuns : ids::kExitQuestion),
-                             state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    const int chosen = ctx.view.ShowMessage(
+        ctx.texts.Text(jobRunning ? ids::kExitWhileJobRuns : ids::kExitQuestion),
+        state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
     if (chosen == mb::kIdNo) return false;
 
     // From here on no watcher cycle or job step starts; those under way get a

@@ -15,7 +15,8 @@ struct JobKind {
 
 const JobKind kUpgrade = {kModeUpgrade, true, ids::kUpgradeQuestion, ids::kUpgrading,
                           &ProcessState::g_upgradeRunning};
-const JobKind kRepair = {kModeRepair, false, ids::kRepairQuestion, ids::kRepairing, &ProcessState::g_repairRunning};
+const JobKind kRepair = {kModeRepair, false, ids::kRepairQuestion, ids::kRepairing,
+                         &ProcessState::g_repairRunning};
 
 void Refuse(CommandContext &ctx, const wchar_t *key) {
     ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.g_settings.APPTITLE,
@@ -54,7 +55,9 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         state.g_autoConfirmLoader = 0;
     } else if (deviceLoader > imageLoader) {
         // No caption: this is the library's question, asked ahead of time.
-        if (!AskYes(ctx, ids::kOlderLoaderQuestion, std::nullopt, mb::kYesNo | mb::kIconInformation)) return false;
+        if (!AskYes(ctx, ids::kOlderLoaderQuestion, std::nullopt,
+                    mb::kYesNo | mb::kIconInformation))
+            return false;
         state.g_autoConfirmLoader = 1;
     }
 
@@ -62,7 +65,8 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         Refuse(ctx, ids::kMaskRomCannotUpgrade);
         return false;
     }
-    return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE,
+                  mb::kYesNo | mb::kIconExclamation);
 }
 
 bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {

@@ -1,7 +1,7 @@
 #include "base/text_keys.h"
+#include "device/job_verdict.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
-#include "device/job_verdict.h"
 
 void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;

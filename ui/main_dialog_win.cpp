@@ -40,8 +40,7 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_texts(m_services.platform.profile, m_state.g_languageFile),
-      m_ctx(MakeCommandContext()) {
+      m_texts(m_services.platform.profile, m_state.g_languageFile), m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -53,8 +52,8 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
 }
 
 CommandContext CDeviceManagerDlg::MakeCommandContext() {
-    DeviceContext device{m_state, m_model,           m_services.library, *this,
-                         m_texts, m_services.platform, m_services.gate};
+    DeviceContext device{
+        m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
     return CommandContext{device, *this, PumpSentMessages};
 }
 
@@ -141,8 +140,8 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     m_state.g_programFolder =
         m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
-    if (!m_services.loadSettings(m_state, m_settingsFile, m_services.platform,
-                                 m_services.library, *this, m_texts)) {
+    if (!m_services.loadSettings(m_state, m_settingsFile, m_services.platform, m_services.library,
+                                 *this, m_texts)) {
         // The box has been shown; nothing of the program may run on.
         if (m_services.endProcess)
             m_services.endProcess(1);
@@ -201,7 +200,8 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 void CDeviceManagerDlg::AddAboutItem() {
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (!menu) return;
-    const std::wstring text = FormatLangText(Text(ids::kAboutMenuItem), m_state.g_settings.APPTITLE);
+    const std::wstring text =
+        FormatLangText(Text(ids::kAboutMenuItem), m_state.g_settings.APPTITLE);
     if (text.empty()) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
@@ -299,7 +299,8 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
-    CAboutDlg about(m_hwnd, m_state.g_settings.APPTITLE, Text(ids::kAboutCaption), Text(ids::kAboutVersion));
+    CAboutDlg about(m_hwnd, m_state.g_settings.APPTITLE, Text(ids::kAboutCaption),
+                    Text(ids::kAboutVersion));
     about.DoModal();
 }
 

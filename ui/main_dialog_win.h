@@ -14,6 +14,8 @@
 #include "base/ini_file.h"
 #include "base/language.h"
 #include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
 #include "controls/busy_progress_win.h"
@@ -26,8 +28,6 @@
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
 #include "ui/dialog_win.h"
-#include "base/main_view.h"
-#include "base/main_window_model.h"
 #include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
@@ -39,8 +39,8 @@ using MessageBoxFunction = std::function<int(HWND owner, const std::wstring &tex
 // box has been shown and nothing of the program may run on. The start-up
 // passes its settings loader; the window itself stands below it.
 using SettingsLoader = bool (*)(ProcessState &state, CIniFile &settingsFile,
-                                const Platform &platform, IDeviceLibrary &library,
-                                IMainView &view, ILanguageTexts &texts);
+                                const Platform &platform, IDeviceLibrary &library, IMainView &view,
+                                ILanguageTexts &texts);
 
 // What the window works with; the program passes the real ones, tests their
 // own (a fake library, a test folder).

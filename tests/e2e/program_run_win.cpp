@@ -135,8 +135,9 @@ bool UnderWine() {
 void LeaveProgramWindowsUnmanaged() {
     if (!UnderWine()) return;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineProgramKey) + L"\\X11 Driver").c_str(),
-                        0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER,
+                        (std::wstring(kWineProgramKey) + L"\\X11 Driver").c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     const wchar_t no[] = L"N";
     RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>(no), sizeof no);
@@ -149,7 +150,9 @@ void ManageProgramWindowsAgain() {
 
 } // namespace
 
-fs::path DistFolder() { return fs::path(ThisProgramFolder()) / L".." / L"dist"; }
+fs::path DistFolder() {
+    return fs::path(ThisProgramFolder()) / L".." / L"dist";
+}
 
 fs::path ScreenshotRoot() {
     const std::wstring chosen = Environment(L"QV_E2E_SCREENSHOTS");
@@ -286,11 +289,11 @@ std::wstring ProgramRun::FailureText(int code) const {
         bool suffix;
     };
     static const std::map<int, Row> table = {
-        {-1, {L"IDS_111", true}},  {-2, {L"IDS_112", true}},  {-3, {L"IDS_113", false}},
-        {-4, {L"IDS_114", true}},  {-5, {L"IDS_115", true}},  {-6, {L"IDS_116", true}},
-        {-7, {L"IDS_101", true}},  {-8, {L"IDS_117", true}},  {-9, {L"IDS_118", true}},
-        {-10, {L"IDS_119", true}}, {-11, {L"IDS_121", false}}, {-12, {L"IDS_122", false}},
-        {-13, {L"IDS_123", false}}, {-14, {L"IDS_124", true}}, {-15, {L"IDS_125", false}},
+        {-1, {L"IDS_111", true}},   {-2, {L"IDS_112", true}},   {-3, {L"IDS_113", false}},
+        {-4, {L"IDS_114", true}},   {-5, {L"IDS_115", true}},   {-6, {L"IDS_116", true}},
+        {-7, {L"IDS_101", true}},   {-8, {L"IDS_117", true}},   {-9, {L"IDS_118", true}},
+        {-10, {L"IDS_119", true}},  {-11, {L"IDS_121", false}}, {-12, {L"IDS_122", false}},
+        {-13, {L"IDS_123", false}}, {-14, {L"IDS_124", true}},  {-15, {L"IDS_125", false}},
         {-16, {L"IDS_126", false}}, {-17, {L"IDS_127", false}}};
     const auto found = table.find(code);
     const Row row = found != table.end() ? found->second : Row{L"IDS_101", true};
@@ -376,9 +379,8 @@ bool ProgramRun::StartJob(int button, const std::string &shot) {
 
 bool ProgramRun::ExpectFailure(int button, int code, const std::string &shot,
                                milliseconds timeout) {
-    return ExpectAndAnswer(FailureText(code),
-                           Text(button == IDC_UPGRADE ? L"IDS_53" : L"IDS_54"), Icon::Error,
-                           false, IDOK, shot, timeout);
+    return ExpectAndAnswer(FailureText(code), Text(button == IDC_UPGRADE ? L"IDS_53" : L"IDS_54"),
+                           Icon::Error, false, IDOK, shot, timeout);
 }
 
 bool ProgramRun::ExpectSuccess(int button, const std::string &shot, milliseconds timeout) {
@@ -420,9 +422,9 @@ std::vector<unsigned char> SystemPayload(const std::wstring &imagePath) {
         return {};
     const std::vector<unsigned char> whole = ReadAll(fs::path(imagePath));
     if (whole.size() < header.systemOffset + header.systemLength) return {};
-    return std::vector<unsigned char>(whole.begin() + static_cast<long>(header.systemOffset),
-                                      whole.begin() +
-                                          static_cast<long>(header.systemOffset + header.systemLength));
+    return std::vector<unsigned char>(
+        whole.begin() + static_cast<long>(header.systemOffset),
+        whole.begin() + static_cast<long>(header.systemOffset + header.systemLength));
 }
 
 int CountOf(const std::string &text, const std::string &part) {

@@ -47,7 +47,7 @@ struct ProgramSetup {
 };
 
 class ProgramRun {
-public:
+  public:
     ProgramRun(const std::string &scenario, const ProgramSetup &setup = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun &) = delete;
@@ -109,7 +109,7 @@ public:
     // the test. Returns the exit code.
     DWORD WaitForEnd(milliseconds timeout);
 
-private:
+  private:
     std::string m_scenario;
     std::wstring m_folder;
     std::wstring m_benchFolder;

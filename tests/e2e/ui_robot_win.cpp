@@ -49,8 +49,8 @@ std::wstring WindowText(HWND window) {
     // WM_GETTEXT works across processes where GetWindowText would not.
     const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied =
-        SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(&text[0]));
+    const LRESULT copied = SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                        reinterpret_cast<LPARAM>(&text[0]));
     text.resize(static_cast<size_t>(copied));
     return text;
 }
@@ -101,7 +101,8 @@ std::vector<DWORD> RenderedIcon(HICON icon, int width, int height, DWORD backgro
     std::copy(pixels.begin(), pixels.end(), static_cast<DWORD *>(bits));
     DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
     GdiFlush();
-    std::copy(static_cast<DWORD *>(bits), static_cast<DWORD *>(bits) + pixels.size(), pixels.begin());
+    std::copy(static_cast<DWORD *>(bits), static_cast<DWORD *>(bits) + pixels.size(),
+              pixels.begin());
     SelectObject(memory, previous);
     DeleteDC(memory);
     DeleteObject(bitmap);
@@ -179,21 +180,27 @@ HWND UiRobot::WaitForMainWindow(int controlId, std::chrono::milliseconds timeout
     return m_main;
 }
 
-std::wstring UiRobot::Text(int controlId) const { return WindowText(GetDlgItem(m_main, controlId)); }
+std::wstring UiRobot::Text(int controlId) const {
+    return WindowText(GetDlgItem(m_main, controlId));
+}
 
 bool UiRobot::Enabled(int controlId) const {
     HWND control = GetDlgItem(m_main, controlId);
     return control != nullptr && IsWindowEnabled(control);
 }
 
-std::wstring UiRobot::Title() const { return WindowText(m_main); }
+std::wstring UiRobot::Title() const {
+    return WindowText(m_main);
+}
 
 void UiRobot::Click(int controlId) const {
     PostMessageW(m_main, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(m_main, controlId)));
 }
 
-void UiRobot::Close() const { PostMessageW(m_main, WM_CLOSE, 0, 0); }
+void UiRobot::Close() const {
+    PostMessageW(m_main, WM_CLOSE, 0, 0);
+}
 
 bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds timeout) const {
     HWND found = nullptr;
@@ -253,7 +260,8 @@ HWND UiRobot::WaitForOpenDialog(std::chrono::milliseconds timeout) const {
     WaitUntil(
         [&] {
             found = FindTopLevel(m_processId, m_main, [](HWND w) {
-                return IsDialog(w) && (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
+                return IsDialog(w) &&
+                       (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
             });
             return found != nullptr;
         },
@@ -308,9 +316,9 @@ bool UiRobot::SaveScreenshot(const std::wstring &bmpPath, const RECT &area) {
         BYTE *row = &pixels[static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y)];
         for (int x = 0; x < width; ++x) {
             const DWORD rgb = shown[static_cast<size_t>(y) * static_cast<size_t>(width) + x];
-            row[3 * x] = static_cast<BYTE>(rgb);            // blue
-            row[3 * x + 1] = static_cast<BYTE>(rgb >> 8);   // green
-            row[3 * x + 2] = static_cast<BYTE>(rgb >> 16);  // red
+            row[3 * x] = static_cast<BYTE>(rgb);           // blue
+            row[3 * x + 1] = static_cast<BYTE>(rgb >> 8);  // green
+            row[3 * x + 2] = static_cast<BYTE>(rgb >> 16); // red
         }
     }
     BITMAPINFOHEADER info{};

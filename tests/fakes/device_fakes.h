@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
-#include "base/main_view.h"
-#include "base/main_window_model.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/recording_view.h"
 

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>

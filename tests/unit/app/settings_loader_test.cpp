@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/language.h"
-#include "tests/fakes/ini_profile_fake.h"
 #include "base/text_keys.h"
 #include "tests/fakes/device_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 
@@ -62,8 +62,9 @@ TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
     AddLanguage(L"English.ini", L"[Setting]\nLanguage=English\n");
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
     ASSERT_EQ(view.Boxes().size(), 1u);
-    EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
-                                           mb::kOk | mb::kIconError}));
+    EXPECT_EQ(view.Boxes()[0],
+              (fakes::ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
+                                   mb::kOk | mb::kIconError}));
     EXPECT_EQ(view.Boxes()[0].style, 0x10u); // MB_OK | MB_ICONHAND
     EXPECT_TRUE(library.Calls().empty());
     EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
@@ -146,7 +147,7 @@ TEST_F(LoadSettingsTest, LogFolderThatCannotBeCreatedStillReachesTheLibrary) {
     files.refuseCreate.insert(L"C:\\QV\\Log");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
-                                                       "SetEraseUserSection 0"}));
+                                                         "SetEraseUserSection 0"}));
 }
 
 // A folder name outside the ANSI code page would reach the library as '?'
@@ -155,7 +156,8 @@ TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
     state.g_programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(),
+              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
     EXPECT_EQ(state.g_settings.APPTITLE, L"Flasher");
 }
@@ -224,8 +226,9 @@ TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped)
                   L"FIRMWARE=D:\\images\\gone.img\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     ASSERT_EQ(view.Boxes().size(), 1u);
-    EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
-                                           std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
+    EXPECT_EQ(view.Boxes()[0],
+              (fakes::ShownMessage{L"Introuvable :\nD:\\images\\gone.img", std::wstring(L"QV"),
+                                   mb::kOk | mb::kIconExclamation}));
     EXPECT_EQ(state.g_settings.FIRMWARE, L"");
 }
 

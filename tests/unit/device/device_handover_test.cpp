@@ -20,7 +20,6 @@
 
 namespace {
 
-
 using fakes::Bench;
 using fakes::MakeDevice;
 

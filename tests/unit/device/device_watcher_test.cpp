@@ -75,10 +75,13 @@ TEST(DeviceWatcher, NewMassStorageDeviceIsAnnouncedWithItsVersions) {
     const DEVICE_INFO device = MakeDevice(42, QV_DEVICE_MSC);
     w.Finds(1, device);
 
-    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_NAME QV70 Tablet", L"text IDC_STATUS_LINE <IDS_30:QV70 Tablet>",
-                                 L"text IDC_DETAIL_LINE <IDS_31>", L"enable IDC_BROWSE 1", L"enable IDC_UPGRADE 1",
-                                 L"enable IDC_REPAIR 1", L"text IDC_DEVICE_SW_VERSION N/A", L"text IDC_DEVICE_LOADER_VERSION N/A",
-                                 L"text IDC_DEVICE_SW_VERSION 4.4.2", L"text IDC_DEVICE_LOADER_VERSION 2.05", L"text IDC_DETAIL_LINE "}));
+    EXPECT_EQ(
+        w.Cycle(),
+        (Script{L"text IDC_DEVICE_NAME QV70 Tablet", L"text IDC_STATUS_LINE <IDS_30:QV70 Tablet>",
+                L"text IDC_DETAIL_LINE <IDS_31>", L"enable IDC_BROWSE 1", L"enable IDC_UPGRADE 1",
+                L"enable IDC_REPAIR 1", L"text IDC_DEVICE_SW_VERSION N/A",
+                L"text IDC_DEVICE_LOADER_VERSION N/A", L"text IDC_DEVICE_SW_VERSION 4.4.2",
+                L"text IDC_DEVICE_LOADER_VERSION 2.05", L"text IDC_DETAIL_LINE "}));
     EXPECT_EQ(w.b.state.g_findResult, 1);
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
     EXPECT_STREQ(w.b.state.g_deviceInfo.devicePath, device.devicePath);
@@ -135,7 +138,8 @@ TEST(DeviceWatcher, FailedVersionReadIsRetriedEveryCycleUntilItSucceeds) {
               '\0'); // the failed read's bytes are not kept
 
     EXPECT_EQ(w.Cycle(), Script{}); // second failure: nothing changes
-    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_SW_VERSION 4.4.2", L"text IDC_DEVICE_LOADER_VERSION 2.05"}));
+    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_SW_VERSION 4.4.2",
+                                 L"text IDC_DEVICE_LOADER_VERSION 2.05"}));
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0205);
     EXPECT_EQ(w.Cycle(), Script{});
@@ -158,8 +162,9 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
     w.Finds(3);
 
     EXPECT_EQ(w.Cycle(),
-              (Script{L"text IDC_STATUS_LINE <IDS_28>", L"text IDC_DETAIL_LINE <IDS_29>", L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0",
-                      L"enable IDC_REPAIR 0", L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
+              (Script{L"text IDC_STATUS_LINE <IDS_28>", L"text IDC_DETAIL_LINE <IDS_29>",
+                      L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                      L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
     EXPECT_EQ(w.b.state.g_findResult, 3);
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
@@ -168,7 +173,8 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
     // Back to the one device with the same identity: it is held already, and
     // only its versions are read again.
     w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_SW_VERSION 4.4.2", L"text IDC_DEVICE_LOADER_VERSION 2.05"}));
+    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_SW_VERSION 4.4.2",
+                                 L"text IDC_DEVICE_LOADER_VERSION 2.05"}));
 }
 
 TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
@@ -178,8 +184,9 @@ TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
     w.Finds(0);
 
     EXPECT_EQ(w.Cycle(),
-              (Script{L"text IDC_STATUS_LINE <IDS_38>", L"text IDC_DETAIL_LINE ", L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0",
-                      L"enable IDC_REPAIR 0", L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
+              (Script{L"text IDC_STATUS_LINE <IDS_38>", L"text IDC_DETAIL_LINE ",
+                      L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                      L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 0);
     EXPECT_EQ(w.b.state.g_deviceInfo.devicePath[0], '\0');
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);

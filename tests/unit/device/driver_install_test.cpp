@@ -74,7 +74,8 @@ struct VeskUsb {
 TEST(EnterVeskUsbMode, DeviceBackAfterTheSwitchNeedsNoDriver) {
     VeskUsb v;
     EXPECT_EQ(v.Run(), 0);
-    EXPECT_EQ(v.b.view.Calls(), std::vector<std::wstring>{L"text IDC_DETAIL_LINE <IDS_6:QV70 Loader>"});
+    EXPECT_EQ(v.b.view.Calls(),
+              std::vector<std::wstring>{L"text IDC_DETAIL_LINE <IDS_6:QV70 Loader>"});
     EXPECT_EQ(v.b.clock.Sleeps(), std::vector<uint32_t>{2000});
     EXPECT_EQ(v.b.library.Calls(),
               (Calls{"QV_SwitchVeskUsb", "QV_WaitDevice kind=3 count=20 usb11=1"}));

@@ -46,7 +46,8 @@ TEST(FirmwareInspection, AcceptedImageShowsVersionsAndExtractsTheLoader) {
 
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
 
-    EXPECT_EQ(b.view.Calls(), (std::vector<std::wstring>{L"text IDC_IMAGE_LOADER_VERSION 1.05", L"text IDC_IMAGE_SW_VERSION a.b.10"}));
+    EXPECT_EQ(b.view.Calls(), (std::vector<std::wstring>{L"text IDC_IMAGE_LOADER_VERSION 1.05",
+                                                         L"text IDC_IMAGE_SW_VERSION a.b.10"}));
     EXPECT_EQ(b.model.m_imageLoaderVersion, 0x0105);
     EXPECT_EQ(b.state.g_imageSize, 123456789u);
     EXPECT_EQ(b.state.g_loaderFilePath, kLoaderPath);

@@ -10,7 +10,6 @@
 
 namespace {
 
-
 using fakes::Bench;
 using fakes::FakeProcessRunner;
 using fakes::FakeSystemInfo;
@@ -78,9 +77,10 @@ TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
     EXPECT_EQ(j.b.library.Calls(),
               (Calls{"QV_Upgrade", "QV_ResetDevice", "QV_WaitDevice kind=2 count=20 usb11=1",
                      "QV_DownloadImage", "QV_ResetDevice"}));
-    EXPECT_EQ(j.b.view.Calls(),
-              (Script{L"text IDC_DETAIL_LINE <IDS_89>", L"text IDC_DETAIL_LINE <IDS_90>", L"text IDC_DETAIL_LINE <IDS_91>",
-                      L"text IDC_DETAIL_LINE <IDS_92>", L"post 0 0"}));
+    EXPECT_EQ(
+        j.b.view.Calls(),
+        (Script{L"text IDC_DETAIL_LINE <IDS_89>", L"text IDC_DETAIL_LINE <IDS_90>",
+                L"text IDC_DETAIL_LINE <IDS_91>", L"text IDC_DETAIL_LINE <IDS_92>", L"post 0 0"}));
     EXPECT_EQ(j.b.clock.Sleeps(), std::vector<uint32_t>{1000});
     EXPECT_EQ(j.b.library.upgradeSize, 0x12345u);
     EXPECT_EQ(j.b.library.upgradeSizeLow, 0x2345u);

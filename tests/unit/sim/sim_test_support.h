@@ -21,8 +21,8 @@ class TempFolder {
         static std::atomic<int> counter{0};
         std::mt19937_64 random{std::random_device{}()};
         m_path = std::filesystem::temp_directory_path() /
-                ("qvsim-test-" + std::to_string(random() % 1000000000) + "-" +
-                 std::to_string(counter++));
+                 ("qvsim-test-" + std::to_string(random() % 1000000000) + "-" +
+                  std::to_string(counter++));
         std::filesystem::create_directories(m_path);
     }
     ~TempFolder() {

@@ -178,10 +178,11 @@ TEST_P(JobStart, SwitchesIntoJobRunningAndStartsTheThread) {
 
     EXPECT_TRUE(c.command(bench.ctx));
 
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm,
-                                         L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0",
-                                         L"busy start", L"text IDC_STATUS_LINE " + std::wstring(c.statusKey),
-                                         L"text IDC_DETAIL_LINE ", L"timer start IDT_ELAPSED 200"}));
+    EXPECT_EQ(bench.view.Calls(),
+              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
+                     L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 1);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.mode == kModeUpgrade ? 1 : 0);
@@ -203,11 +204,14 @@ TEST_P(JobStart, ThreadThatCannotStartEndsAsAFailureVerdict) {
     EXPECT_EQ(bench.view.Calls(),
               (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
                      L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
-                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ", L"timer start IDT_ELAPSED 200",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200",
                      // the verdict and the clearing of a finished job
-                     L"timer stop IDT_ELAPSED", L"busy stop", L"box IDS_101IDS_93 | " + caption + L" | 16",
-                     L"text IDC_DEVICE_NAME ", L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ", L"enable IDC_BROWSE 1", L"text IDC_DEVICE_SW_VERSION ",
-                     L"text IDC_DEVICE_LOADER_VERSION ", L"text IDC_ELAPSED_TIME ", L"busy reset"}));
+                     L"timer stop IDT_ELAPSED", L"busy stop",
+                     L"box IDS_101IDS_93 | " + caption + L" | 16", L"text IDC_DEVICE_NAME ",
+                     L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ", L"enable IDC_BROWSE 1",
+                     L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION ",
+                     L"text IDC_ELAPSED_TIME ", L"busy reset"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), 0);

@@ -69,10 +69,12 @@ TEST(JobResult, FreezesTheJobShowsTheVerdictThenClearsInOrder) {
 
     ShowJobVerdict(bench.ctx, kModeUpgrade, 0);
 
-    EXPECT_EQ(bench.view.Calls(),
-              (Lines{L"timer stop IDT_ELAPSED", L"busy stop", L"box IDS_21 | Title | 64", L"text IDC_DEVICE_NAME ",
-                     L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ", L"enable IDC_BROWSE 1", L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION ",
-                     L"text IDC_ELAPSED_TIME ", L"busy reset"}));
+    EXPECT_EQ(
+        bench.view.Calls(),
+        (Lines{L"timer stop IDT_ELAPSED", L"busy stop", L"box IDS_21 | Title | 64",
+               L"text IDC_DEVICE_NAME ", L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ",
+               L"enable IDC_BROWSE 1", L"text IDC_DEVICE_SW_VERSION ",
+               L"text IDC_DEVICE_LOADER_VERSION ", L"text IDC_ELAPSED_TIME ", L"busy reset"}));
     const DEVICE_INFO zero{};
     EXPECT_EQ(std::memcmp(&bench.state.g_deviceInfo, &zero, sizeof zero), 0);
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);

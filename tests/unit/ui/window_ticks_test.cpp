@@ -48,7 +48,8 @@ TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
     bench.imageUsable = false;
     OnFirmwareChosen(bench.ctx, L"D:\\broken.img");
     EXPECT_EQ(bench.inspected, Lines{L"D:\\broken.img"});
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ", L"text IDC_IMAGE_LOADER_VERSION "}));
+    EXPECT_EQ(bench.view.Calls(), (Lines{L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ",
+                                         L"text IDC_IMAGE_LOADER_VERSION "}));
     EXPECT_TRUE(bench.state.g_settings.FIRMWARE.empty());
 }
 
@@ -78,20 +79,24 @@ TEST_P(StartTick, ChecksTheConfiguredImageThenStartsTheWatcher) {
 
 INSTANTIATE_TEST_SUITE_P(
     Firmware, StartTick,
-    testing::Values(
-        StartCase{
-            "None", L"", true, {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40", L"text IDC_STATUS_LINE IDS_41"}, L""},
-        StartCase{"Refused",
-                  L"C:\\a.img",
-                  false,
-                  {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40", L"text IDC_FIRMWARE_PATH ", L"text IDC_STATUS_LINE IDS_41"},
-                  L""},
-        StartCase{
-            "Usable",
-            L"C:\\a.img",
-            true,
-            {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40", L"text IDC_FIRMWARE_PATH C:\\a.img", L"text IDC_STATUS_LINE IDS_41"},
-            L"C:\\a.img"}),
+    testing::Values(StartCase{"None",
+                              L"",
+                              true,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_STATUS_LINE IDS_41"},
+                              L""},
+                    StartCase{"Refused",
+                              L"C:\\a.img",
+                              false,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_FIRMWARE_PATH ", L"text IDC_STATUS_LINE IDS_41"},
+                              L""},
+                    StartCase{"Usable",
+                              L"C:\\a.img",
+                              true,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_FIRMWARE_PATH C:\\a.img", L"text IDC_STATUS_LINE IDS_41"},
+                              L"C:\\a.img"}),
     [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
 
 TEST(StartTick, ReportsAWatcherThatCouldNotStart) {
@@ -115,7 +120,8 @@ TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
     OnElapsedTick(bench.ctx);
     bench.clock.epochSeconds -= 7200; // the clock was set back under the job
     OnElapsedTick(bench.ctx);
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"text IDC_ELAPSED_TIME 62:05", L"text IDC_ELAPSED_TIME 00:00"}));
+    EXPECT_EQ(bench.view.Calls(),
+              (Lines{L"text IDC_ELAPSED_TIME 62:05", L"text IDC_ELAPSED_TIME 00:00"}));
 }
 
 struct ExitBench : CommandBench {

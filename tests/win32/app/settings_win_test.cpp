@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "base/language.h"
 #include "app/settings_loader.h"
+#include "base/language.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/win32/app/temp_folder_win.h"
 
@@ -110,7 +110,8 @@ TEST_F(NonAnsiFolderTest, LogPathOutsideTheCodePageIsNotHandedOver) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(state.g_settings.APPTITLE, L"QV");
     EXPECT_NE(GetFileAttributesW((folder.Path() + L"Log").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(),
+              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
 }
 

@@ -31,8 +31,9 @@ class ProgramFolder {
     explicit ProgramFolder(bool withInstaller) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        m_folder = std::wstring(temp) + L"qv device test " + std::to_wstring(GetCurrentProcessId()) +
-                  L"-" + std::to_wstring(++m_counter) + L"\\";
+        m_folder = std::wstring(temp) + L"qv device test " +
+                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++m_counter) +
+                   L"\\";
         CreateDirectoryW(m_folder.c_str(), nullptr);
         if (withInstaller)
             CopyFileW((ModuleFolder() + L"device_installer_helper.exe").c_str(),

@@ -67,7 +67,7 @@ TempFolder::TempFolder() {
     static int counter = 0;
     for (;;) {
         m_path = std::wstring(temp) + L"qvui" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                std::to_wstring(++counter) + L"\\";
+                 std::to_wstring(++counter) + L"\\";
         if (CreateDirectoryW(m_path.c_str(), nullptr)) break;
     }
 }
