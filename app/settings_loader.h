@@ -25,8 +25,8 @@ inline bool LoadWindowSettings(ProcessState &state, CIniFile &ini, const Platfor
     return LoadSettings(state, ini, platform, library, view, texts) == LoadSettingsResult::Loaded;
 }
 
-// Warns (IDS_52) and drops FIRMWARE when the configured file cannot be found.
-// Only a failed attribute query counts, so a folder name passes.
+// Warns (ids::kConfiguredFirmwareMissing) and drops FIRMWARE when the configured file cannot be
+// found. Only a failed attribute query counts, so a folder name passes.
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view);
 

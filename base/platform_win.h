@@ -1,4 +1,4 @@
-// The platform interfaces of app/platform.h on the Win32 API.
+// The platform interfaces of base/platform.h on the Win32 API.
 //
 #pragma once
 
