@@ -2,7 +2,7 @@
 // and reads nothing but identity and deviceType.
 #pragma once
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 // Every field; the two texts as terminated strings (a text the library left
 // unterminated is cut at its last byte, never read past).

@@ -17,12 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ini_file.h"
-#include "app/platform.h"
-
-// The text reporting a record that could not be written; "%s" receives the
-// file and the reason.
-inline constexpr const wchar_t *kRecordFailedTextKey = L"IDS_207";
+#include "base/ini_file.h"
+#include "base/platform.h"
 
 // How long a finished job's record waits for the device to come back.
 inline constexpr uint32_t kRecordAfterWaitMs = 10000;

@@ -97,7 +97,7 @@ JobRecordFields JobStartFacts(DeviceContext &context, const JobRecordView &view,
             LibraryText(codec, context.model.m_deviceVersion.systemVersion);
         fields.deviceLoaderBefore = LibraryText(codec, context.model.m_deviceVersion.loaderVersion);
     }
-    fields.imageFile = state.settings.FIRMWARE;
+    fields.imageFile = state.g_settings.FIRMWARE;
     fields.imageSoftware = view.ImageSoftware();
     fields.imageLoader = view.ImageLoader();
     fields.imageSize = state.g_imageSize.load();

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/main_view.h"
 #include "device/device_context.h"
 #include "device/job_record.h"
-#include "ui/main_view.h"
 
 class JobRecordView : public IMainView {
   public:

@@ -44,7 +44,7 @@ void StationLoop::Enter(StationState state, const StationObservation &seen) {
 
 void StationLoop::TryJob(const StationObservation &seen) {
     m_announcementsSeen = seen.announcements;
-    switch (m_actions.StartJob()) {
+    switch (m_actions.CheckAndStartJob()) {
     case JobStart::Started:
         ++m_jobsRun;
         Enter(StationState::JobRunning, seen);

@@ -39,7 +39,7 @@ class IStationActions {
     virtual ~IStationActions() = default;
     // The checks of the Upgrade or Repair command and, when they pass, the
     // job thread. A refusal has been reported when this returns.
-    virtual JobStart StartJob() = 0;
+    virtual JobStart CheckAndStartJob() = 0;
     virtual void Notify(StationNotice notice) = 0;
 };
 

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/application_win.h"
-#include "app/language.h"
-#include "app/platform_win.h"
 #include "app/settings_loader.h"
+#include "base/language.h"
+#include "base/platform_win.h"
+#include "base/text_keys.h"
 #include "device/device_library_win.h"
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
@@ -22,7 +22,6 @@
 #include "res/resource.h"
 #include "station/station_codes.h"
 #include "station/station_session.h"
-#include "station/station_texts.h"
 
 namespace {
 
@@ -168,7 +167,7 @@ int Run(int argc, wchar_t **argv) {
     // The window's guard: one program on the device library at a time.
     CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        std::wstring text = TextBeforeSettings(programFolder, station_text::kAnotherCopy);
+        std::wstring text = TextBeforeSettings(programFolder, ids::kStationAnotherCopy);
         console.Err(text.empty() ? std::wstring(L"qvstation: ") + kInstanceMutexName : text);
         return station_exit::kAnotherCopy;
     }
@@ -183,8 +182,8 @@ int Run(int argc, wchar_t **argv) {
 
     // As in the window, what the workers share lives until the process ends.
     auto *state = new ProcessState;
-    state->programFolder = programFolder;
-    state->tempFolder = TempFolder();
+    state->g_programFolder = programFolder;
+    state->g_tempFolder = TempFolder();
     IDeviceLibrary *library = loaded.release();
     auto *platform =
         new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin, *new ClockWin};

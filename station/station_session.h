@@ -9,13 +9,15 @@
 #include <functional>
 #include <string>
 
-#include "app/ini_file.h"
-#include "app/language.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "base/main_window_model.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/driver_platform.h"
+#include "device/job_codes.h"
 #include "device/job_record.h"
 #include "device/job_record_view.h"
 #include "device/worker_gate.h"
@@ -23,10 +25,9 @@
 #include "station/station_options.h"
 #include "station/station_view.h"
 #include "ui/command_context.h"
-#include "ui/main_window_model.h"
 
 // What the session works with; the program passes the real ones, tests
-// fakes. state.programFolder and state.tempFolder are set.
+// fakes. state.g_programFolder and state.g_tempFolder are set.
 struct StationServices {
     ProcessState &state;
     IDeviceLibrary &library;
@@ -51,9 +52,10 @@ struct PromptAnswer {
     int32_t answer = 0;
     const wchar_t *flag = nullptr;
 };
-PromptAnswer AnswerDevicePrompt(unsigned kind, const StationOptions &options, bool loaderConfirmed);
+PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
+                                 bool loaderConfirmed);
 
-class StationSession : public IStationActions {
+class StationSession : public IStationActions, private ICommandHost {
   public:
     StationSession(StationServices services, const StationOptions &options);
 
@@ -87,15 +89,18 @@ class StationSession : public IStationActions {
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
 
     // IStationActions
-    JobStart StartJob() override;
+    JobStart CheckAndStartJob() override;
     void Notify(StationNotice notice) override;
 
     // What the watcher works on (tests run its cycles one by one).
-    DeviceContext &Device() { return m_device; }
+    DeviceContext &Device() { return m_ctx; }
 
   private:
     StationObservation Observe(uint64_t nowMs, bool stopRequested);
-    bool StartJobThread(int mode);
+    // ICommandHost: the station's threads and its image.
+    bool StartJob(JobMode mode) override;
+    bool StartWatcher() override;
+    bool InspectImage(const std::wstring &path) override;
 
     StationServices m_services;
     StationOptions m_options;
@@ -106,7 +111,6 @@ class StationSession : public IStationActions {
     StationView m_view;
     JobRecorder m_recorder;
     JobRecordView m_recordView;
-    DeviceContext m_device;
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "ui/main_view.h"
+#include "base/main_view.h"
 
 // The console: lines to the output or the error stream, and the local time
 // for their stamps.

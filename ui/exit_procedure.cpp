@@ -1,11 +1,12 @@
 #include "ui/exit_procedure.h"
+#include "base/text_keys.h"
 
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
     const bool jobRunning = state.g_upgradeRunning.load() != 0 || state.g_repairRunning.load() != 0;
-    const int chosen =
-        ctx.view.ShowMessage(ctx.texts.Text(jobRunning ? L"IDS_49" : L"IDS_50"),
-                             state.settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    const int chosen = ctx.view.ShowMessage(
+        ctx.texts.Text(jobRunning ? ids::kExitWhileJobRuns : ids::kExitQuestion),
+        state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
     if (chosen == mb::kIdNo) return false;
 
     // From here on no watcher cycle or job step starts; those under way get a
@@ -13,13 +14,13 @@ bool RunExitProcedure(CommandContext &ctx) {
     const bool workersOut = ctx.gate.Close(WaitPump(ctx), kExitWaitMs);
     ctx.view.StopBusy();
 
-    if (!state.g_loaderFilePath.empty() && ctx.files.PathExists(state.g_loaderFilePath))
-        ctx.files.RemoveFile(state.g_loaderFilePath);
+    if (!state.g_loaderFilePath.empty() && ctx.platform.files.PathExists(state.g_loaderFilePath))
+        ctx.platform.files.RemoveFile(state.g_loaderFilePath);
 
     // A step still blocked inside the library must not have it released
     // under it; the end of the process reclaims it instead.
     if (state.g_libraryInitialized.load() != 0 && workersOut) {
-        if (ctx.releaseLibrary) ctx.releaseLibrary();
+        ctx.library.DllDeInitialize();
         state.g_libraryInitialized = 0;
     }
     return true;

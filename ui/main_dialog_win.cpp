@@ -4,11 +4,13 @@
 
 #include <utility>
 
-#include "app/dialog_texts_win.h"
-#include "app/settings_loader.h"
-#include "app/text_format.h"
+#include "base/dialog_texts_win.h"
+#include "base/program_file_win.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
+#include "device/job_verdict.h"
 #include "device/message_pump_win.h"
 #include "device/upgrade_job.h"
 #include "res/resource.h"
@@ -17,12 +19,9 @@
 #include "ui/exit_procedure.h"
 #include "ui/firmware_selection.h"
 #include "ui/job_commands.h"
-#include "ui/job_verdict.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
 #include "ui/start_tick.h"
-
-std::atomic<CDeviceManagerDlg *> g_mainDlg{nullptr};
 
 namespace {
 
@@ -36,59 +35,19 @@ constexpr COLORREF kDarkGreen = RGB(0, 127, 0);
 constexpr int kBusyBlocks = 12;
 constexpr UINT kBusyPeriodMs = 100;
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
-
 } // namespace
-
-std::wstring ApplicationName() {
-    std::wstring name = ModulePath();
-    const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) name.erase(0, slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.erase(dot);
-    return name;
-}
-
-std::wstring ProgramFolder() {
-    std::wstring path = ModulePath();
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 
 CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile),
-      m_recorder(m_recordStore, m_services.platform.clock),
-      m_recordView(*this, m_recorder), m_device{m_state,        m_model, m_services.library,
-                                                m_recordView,   m_texts, m_services.platform,
-                                                m_services.gate},
-      m_ctx{m_state,
-            m_model,
-            m_recordView,
-            m_texts,
-            m_services.platform.clock,
-            m_services.platform.files,
-            m_services.gate,
-            PumpSentMessages,
-            [this](int mode) {
-                m_recorder.Begin(
-                    JobStartFacts(m_device, m_recordView, mode, m_recordStore.ComputerName()));
-                return m_workers.Start(
-                    [this, mode] { UpgradeThread(m_device, m_processRunner, m_systemInfo, mode); });
-            },
-            [this](const std::wstring &path) { return InspectFirmware(m_device, path); },
-            [this] { return m_workers.Start([this] { DeviceWatchThread(m_device); }); },
-            [this] { m_services.library.DllDeInitialize(); }} {
+      m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
+      m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
     // Reported once, where the user looks during and after a job.
     m_recorder.onWriteFailed = [this](const std::wstring &reason) {
-        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(kRecordFailedTextKey), reason));
+        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), reason));
     };
 }
 
@@ -96,9 +55,31 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
     // The program ends its process before this runs. Elsewhere (a test) the
     // workers use this object until they have seen the closed gate.
     if (m_services.gate.IsClosed()) m_workers.WaitAll(kExitWaitMs + 2000);
-    CDeviceManagerDlg *self = this;
-    g_mainDlg.compare_exchange_strong(self, nullptr);
     if (m_titlePicture) DeleteObject(m_titlePicture);
+}
+
+CommandContext CDeviceManagerDlg::MakeCommandContext() {
+    DeviceContext device{m_state,        m_model, m_services.library,
+                         m_recordView,   m_texts, m_services.platform,
+                         m_services.gate};
+    return CommandContext{device, *this, PumpSentMessages};
+}
+
+// ---------------------------------------------------------------------------
+// ICommandHost
+
+bool CDeviceManagerDlg::StartJob(JobMode mode) {
+    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_recordStore.ComputerName()));
+    return m_workers.Start(
+        [this, mode] { UpgradeThread(m_ctx, m_processRunner, m_systemInfo, mode); });
+}
+
+bool CDeviceManagerDlg::StartWatcher() {
+    return m_workers.Start([this] { DeviceWatchThread(m_ctx); });
+}
+
+bool CDeviceManagerDlg::InspectImage(const std::wstring &path) {
+    return InspectFirmware(m_ctx, path);
 }
 
 // ---------------------------------------------------------------------------
@@ -166,10 +147,10 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     // Boxes of the settings loader are owned by this window already.
     m_viewWindow = m_hwnd;
 
-    m_state.programFolder =
+    m_state.g_programFolder =
         m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
-    if (LoadSettings(m_state, m_settingsFile, m_services.platform, m_services.library, *this,
-                     m_texts) == LoadSettingsResult::SettingsUnavailable) {
+    if (!m_services.loadSettings(m_state, m_settingsFile, m_services.platform, m_services.library,
+                                 *this, m_texts)) {
         // The box has been shown; nothing of the program may run on.
         if (m_services.endProcess)
             m_services.endProcess(1);
@@ -179,7 +160,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
-    m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.programFolder));
+    m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -189,7 +170,6 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         splash.DoModal();
     }
 
-    g_mainDlg = this;
     EnableItem(IDC_UPGRADE, false);
     EnableItem(IDC_REPAIR, false);
 
@@ -206,12 +186,12 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    m_state.tempFolder = temp;
-    if (m_state.tempFolder.empty() || m_state.tempFolder.back() != L'\\')
-        m_state.tempFolder += L'\\';
+    m_state.g_tempFolder = temp;
+    if (m_state.g_tempFolder.empty() || m_state.g_tempFolder.back() != L'\\')
+        m_state.g_tempFolder += L'\\';
 
     SetWindowTitle();
-    const Settings &s = m_state.settings;
+    const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
 
@@ -230,14 +210,15 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 void CDeviceManagerDlg::AddAboutItem() {
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (!menu) return;
-    const std::wstring text = FormatLangText(Text(L"IDS_39"), m_state.settings.APPTITLE);
+    const std::wstring text =
+        FormatLangText(Text(ids::kAboutMenuItem), m_state.g_settings.APPTITLE);
     if (text.empty()) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
 }
 
 void CDeviceManagerDlg::SetWindowTitle() {
-    SetWindowTextW(m_hwnd, (m_state.settings.APPTITLE + kVersionText).c_str());
+    SetWindowTextW(m_hwnd, (m_state.g_settings.APPTITLE + kVersionText).c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -328,22 +309,23 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
-    CAboutDlg about(m_hwnd, m_state.settings.APPTITLE, Text(L"IDS_83"), Text(L"IDS_84"));
+    CAboutDlg about(m_hwnd, m_state.g_settings.APPTITLE, Text(ids::kAboutCaption),
+                    Text(ids::kAboutVersion));
     about.DoModal();
 }
 
 void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
-    const unsigned jobMode = static_cast<unsigned>(mode);
+    const JobMode jobMode = static_cast<JobMode>(mode);
     const int32_t code = static_cast<int32_t>(resultCode);
     m_recorder.Finish(code, VerdictKeyFor(jobMode, code).key,
-                      VerdictFor(m_texts, m_state.settings.APPTITLE, jobMode, code).text);
-    ::OnUpgradeResult(m_ctx, jobMode, code);
+                      VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
+    ShowJobVerdict(m_ctx, jobMode, code);
     // The device's return counts from now, when the watcher runs again; the
-    // record is written beside the window, which waits for nothing.
+    // record is written beside the window, which waits for nothing. The
+    // image's digest is taken while the device restarts (and remembered for
+    // the next job), not on this thread.
     m_recorder.StartReturnWait();
-    // The image's digest is taken while the device restarts (and remembered
-    // for the next job), not on this thread.
-    const bool waiting = m_workers.Start([this, image = m_state.settings.FIRMWARE] {
+    const bool waiting = m_workers.Start([this, image = m_state.g_settings.FIRMWARE] {
         std::wstring digest;
         m_recordStore.FileSha256(image, digest);
         m_recorder.WaitAndWrite();
@@ -352,11 +334,11 @@ void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
-    ::OnDevicePrompt(m_ctx, static_cast<unsigned>(kind), reinterpret_cast<int32_t *>(answer));
+    AnswerDevicePrompt(m_ctx, static_cast<uint32_t>(kind), reinterpret_cast<int32_t *>(answer));
 }
 
 void CDeviceManagerDlg::OnBrowse() {
-    const std::wstring filter = BuildFirmwareFilter(m_state.settings.IMAGE_EXT_NAME);
+    const std::wstring filter = BuildFirmwareFilter(m_state.g_settings.IMAGE_EXT_NAME);
     wchar_t file[MAX_PATH] = L"";
     OPENFILENAMEW dialog{};
     // The record's first layout, without the fields later systems added.
@@ -380,7 +362,6 @@ void CDeviceManagerDlg::OnExit() {
     m_recorder.Flush();
     // No worker reaches the window any more: the gate is closed, and what
     // slipped past it now writes to no window.
-    g_mainDlg = nullptr;
     m_viewWindow = nullptr;
     EndDialog(IDCANCEL);
 }

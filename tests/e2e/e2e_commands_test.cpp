@@ -65,7 +65,8 @@ std::wstring CorruptedCopy(ProgramRun &run) {
     std::vector<unsigned char> bytes = ReadAll(run.SampleImage());
     bytes[bytes.size() / 2] ^= 0x5A;
     std::ofstream out(std::filesystem::path(path), std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -108,7 +109,8 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
                         "damaged-image");
     EXPECT_TRUE(UiRobot::WaitUntil(
         [&] {
-            return robot.Text(IDC_FIRMWARE_PATH).empty() && robot.Text(IDC_IMAGE_SW_VERSION).empty() &&
+            return robot.Text(IDC_FIRMWARE_PATH).empty() &&
+                   robot.Text(IDC_IMAGE_SW_VERSION).empty() &&
                    robot.Text(IDC_IMAGE_LOADER_VERSION).empty();
         },
         milliseconds(3000)));
@@ -120,7 +122,10 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
     // Two devices: the window says so, and both commands refuse.
     ASSERT_NE(bench.Plug(Device(2, 4)), 0);
     ASSERT_TRUE(UiRobot::WaitUntil(
-        [&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_28") && !robot.Enabled(IDC_UPGRADE); },
+        [&] {
+            return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_28") &&
+                   !robot.Enabled(IDC_UPGRADE);
+        },
         milliseconds(5000)));
     run.Shot("two-devices");
     ExpectRefusal(run, IDC_UPGRADE, L"IDS_109", "two-devices-upgrade");

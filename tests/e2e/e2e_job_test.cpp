@@ -84,8 +84,8 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
 
     // The image named in setting.ini is shown; no device yet.
     EXPECT_EQ(robot.Title(), run.AppTitle() + L" v1.2 ");
-    ASSERT_TRUE(UiRobot::WaitUntil([&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_38"); },
-                                   milliseconds(5000)));
+    ASSERT_TRUE(UiRobot::WaitUntil(
+        [&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_38"); }, milliseconds(5000)));
     EXPECT_EQ(robot.Text(IDC_FIRMWARE_PATH), run.SampleImage());
     EXPECT_EQ(robot.Text(IDC_IMAGE_SW_VERSION), L"1.2.3");
     EXPECT_EQ(robot.Text(IDC_IMAGE_LOADER_VERSION), L"2.05");
@@ -98,9 +98,9 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     Clock::time_point plugged = Clock::now();
     const int32_t id = bench.Plug({});
     ASSERT_NE(id, 0);
-    ASSERT_TRUE(UiRobot::WaitUntil(
-        [&] { return robot.Enabled(IDC_UPGRADE) && robot.Enabled(IDC_REPAIR); },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE) && robot.Enabled(IDC_REPAIR); },
+                           milliseconds(5000)));
     const double readyMs = MsSince(plugged);
     std::printf("plug to Upgrade and Repair enabled: %.0f ms\n", readyMs);
     EXPECT_LT(readyMs, 200 + 400);
@@ -145,9 +145,10 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     EXPECT_EQ(robot.Text(IDC_STATUS_LINE), run.Text(L"IDS_44"));
     const std::vector<std::wstring> phases = RecordUntilBox(
         run, IDC_DETAIL_LINE, milliseconds(20000), run.Text(L"IDS_91"), "upgrade-downloading");
-    EXPECT_TRUE(InOrder(phases, {Formatted(run.Text(L"IDS_6"), SettingOf(run, L"DEVICE_ID", L"NAME")),
-                                 run.Text(L"IDS_89"), run.Text(L"IDS_90"), run.Text(L"IDS_91"),
-                                 run.Text(L"IDS_92")}))
+    EXPECT_TRUE(
+        InOrder(phases, {Formatted(run.Text(L"IDS_6"), SettingOf(run, L"DEVICE_ID", L"NAME")),
+                         run.Text(L"IDS_89"), run.Text(L"IDS_90"), run.Text(L"IDS_91"),
+                         run.Text(L"IDS_92")}))
         << Joined(phases);
     // While the verdict is read, the last phase stays and the clock stands.
     MessageBoxInfo verdict;

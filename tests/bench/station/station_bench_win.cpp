@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 #include "device/device_library_win.h"
 #include "device/device_watcher.h"
 #include "device/job_record_win.h"
@@ -186,10 +186,10 @@ TEST(StationBench, OverheadPerDevice) {
     TimedOutput output;
     WorkerGate gate;
     auto *state = new ProcessState; // the detached watcher outlives this test
-    state->programFolder = run.Folder();
+    state->g_programFolder = run.Folder();
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    state->tempFolder = temp;
+    state->g_tempFolder = temp;
 
     std::mutex resultsGuard;
     std::deque<std::pair<int, int>> results;

@@ -1,8 +1,8 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/unit/app/ini_profile_fake.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <regex>
 #include <set>
 
-#include "app/language.h"
-#include "tests/unit/app/ini_profile_fake.h"
+#include "base/language.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +21,12 @@ const fs::path kSourceDir = QV_SOURCE_DIR;
 
 // Every message and status key, including those the code builds from a
 // number (the failure texts of result codes).
-const std::set<int> kTextKeys = {
-    6,   20,  21,  28,  29,  30,  31,  38,  39,  40,  41,  44,  47,  49,  50,  52,  53,  54,  81,
-    82,  83,  84,  88,  89,  90,  91,  92,  93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111,
-    112, 113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130,
-    // The station's own lines.
-    200, 201, 202, 203, 204, 205, 206, 207};
+const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 47, 49, 50, 52, 53,
+                                 54, 81, 82, 83, 84, 88, 89, 90, 91, 92, 93, 101, 102, 103, 104,
+                                 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
+                                 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130,
+                                 // The station's own lines.
+                                 200, 201, 202, 203, 204, 205, 206, 207};
 
 // Texts used as formats: their one "%s" receives a name or a path.
 const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207};
@@ -39,7 +39,7 @@ std::set<int> KeysInSources() {
     std::set<int> keys;
     // Keys in string literals; comments may name keys that do not exist.
     const std::regex key("\"IDS_([0-9]+)\"");
-    for (const char *dir : {"app", "device", "ui", "controls", "station"}) {
+    for (const char *dir : {"base", "app", "device", "ui", "controls", "station"}) {
         const fs::path root = kSourceDir / dir;
         if (!fs::exists(root)) continue;
         for (const auto &entry : fs::recursive_directory_iterator(root)) {
@@ -95,7 +95,7 @@ TEST(LanguageFiles, TwoAreShipped) {
 
 TEST(LanguageFiles, EveryKeyTheCodeUsesIsKnown) {
     const std::set<int> used = KeysInSources();
-    EXPECT_EQ(used.count(52), 1u) << "the scan finds the settings loader's key";
+    EXPECT_EQ(used.count(52), 1u) << "the scan finds the text keys";
     for (int key : used)
         EXPECT_EQ(kTextKeys.count(key), 1u) << "IDS_" << key << " is used but not listed here";
 }

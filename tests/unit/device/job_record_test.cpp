@@ -13,7 +13,7 @@
 #include "device/firmware_check.h"
 #include "device/job_record_view.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 
@@ -199,11 +199,11 @@ struct Recorded {
 
     Recorded() {
         recorder.SetFile(L"C:\\QV\\Log\\jobs.csv");
-        b.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        b.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
     }
     // A device shown by the watcher, with the image inspected.
     void DeviceShown(int kind) {
-        EXPECT_TRUE(InspectFirmware(context, b.state.settings.FIRMWARE));
+        EXPECT_TRUE(InspectFirmware(context, b.state.g_settings.FIRMWARE));
         b.library.finds = {{1, MakeDevice(42, kind)}};
         RunWatchCycle(context, working);
     }

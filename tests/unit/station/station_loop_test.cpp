@@ -16,7 +16,7 @@ class FakeActions : public IStationActions {
     std::deque<JobStart> starts; // answers in turn; Started when none is left
     int startCalls = 0;
     std::vector<StationNotice> notices;
-    JobStart StartJob() override {
+    JobStart CheckAndStartJob() override {
         ++startCalls;
         if (starts.empty()) return JobStart::Started;
         const JobStart next = starts.front();

@@ -9,9 +9,9 @@
 
 #include "device/device_watcher.h"
 #include "station/station_codes.h"
-#include "tests/unit/app/ini_profile_fake.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 
@@ -96,8 +96,8 @@ struct Station {
 
     explicit Station(std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"}) {
         WriteProgramFolder(files);
-        state.programFolder = L"C:\\QV\\";
-        state.tempFolder = L"C:\\Temp\\";
+        state.g_programFolder = L"C:\\QV\\";
+        state.g_tempFolder = L"C:\\Temp\\";
         std::wstring error;
         EXPECT_TRUE(ParseStationArguments(args, options, error));
         library.imageLoaderVersion = 0x0205; // the same as the device's: no loader question

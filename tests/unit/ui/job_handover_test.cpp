@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 #include "ui/job_commands.h"
 
 namespace {
