@@ -8,7 +8,7 @@
 // Goal: under 0.5 s added per device. The real session runs in this process
 // on the simulated library loaded from a copy of the distribution folder.
 //
-//   station_bench [--devices N]
+//   QV_BENCH_DEVICES=N station_bench     (10 devices unless told)
 #include <windows.h>
 
 #include <gtest/gtest.h>
