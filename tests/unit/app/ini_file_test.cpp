@@ -52,6 +52,26 @@ TEST_F(IniFileTest, SetFileThatCannotOpenKeepsNothingNew) {
     EXPECT_EQ(profile.reads, 0);
 }
 
+TEST_F(IniFileTest, SetFileReadsAReadOnlyFileWithoutAppending) {
+    files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=1\n");
+    files.refuseOpen.insert(path);
+    ASSERT_TRUE(ini.SetFile(path));
+    EXPECT_EQ(ini.Path(), path);
+    EXPECT_EQ(ini.GetInt(L"SYSTEM", L"ERASE_IDB"), 1);
+    EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForRead " + path});
+}
+
+// A file that is there but cannot be read is not replaced by a new empty one.
+TEST_F(IniFileTest, SetFileRefusesAFileThatExistsButCannotBeRead) {
+    files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=1\n");
+    files.refuseRead.insert(path);
+    EXPECT_FALSE(ini.SetFile(path));
+    EXPECT_EQ(ini.Path(), L"");
+    EXPECT_EQ(*files.Content(path), "[SYSTEM]\nERASE_IDB=1\n");
+    for (const std::wstring &call : files.calls)
+        EXPECT_EQ(call.find(L"OpenForAppend"), std::wstring::npos);
+}
+
 TEST_F(IniFileTest, EveryReadGoesToTheFile) {
     files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=0\n");
     ASSERT_TRUE(ini.SetFile(path));

@@ -65,7 +65,9 @@ TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
                                            mb::kOk | mb::kIconError}));
     EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
     EXPECT_TRUE(library.calls.empty());
-    EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
+    EXPECT_EQ(files.calls, (std::vector<std::wstring>{L"OpenForRead " + SettingsPath(),
+                                                      L"HasAttributes " + SettingsPath(),
+                                                      L"OpenForAppend " + SettingsPath()}));
     EXPECT_EQ(state.g_languageFile, L"");
 }
 
@@ -254,16 +256,16 @@ TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
     EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L""));
 }
 
-TEST_F(LoadSettingsTest, EraseIdbIsReadAfreshAtEachRepair) {
-    WriteSettings(L"[SYSTEM]\nERASE_IDB=1\n");
-    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
-    WriteSettings(L"[SYSTEM]\nERASE_IDB=2\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
-    WriteSettings(L"[system]\nerase_idb = 1\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+// The program never writes the file: one it may not write is read all the same.
+TEST_F(LoadSettingsTest, ReadOnlyFileIsReadAsItStands) {
+    WriteSettings(L"[SYSTEM]\nAPPTITLE=Flasher\nSUPPORTUSB11=1\n");
     files.refuseOpen.insert(SettingsPath());
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+    EXPECT_EQ(state.g_supportUsb11.load(), 1);
+    EXPECT_TRUE(view.boxes.empty());
+    for (const std::wstring &call : files.calls)
+        EXPECT_EQ(call.find(L"OpenForAppend"), std::wstring::npos) << Narrow(call);
 }
 
 } // namespace

@@ -333,11 +333,15 @@ class FakeFiles : public IFileSystem {
   public:
     std::set<std::wstring> existing;
     bool appendOpens = true;
-    std::vector<std::wstring> log; // "open <path>", "exists <path>", "delete <path>"
+    std::vector<std::wstring> log; // "open <path>", "read <path>", "exists <path>", "delete <path>"
 
     bool OpenForAppend(const std::wstring &path) override {
         log.push_back(L"open " + path);
         return appendOpens;
+    }
+    bool OpenForRead(const std::wstring &path) override {
+        log.push_back(L"read " + path);
+        return existing.count(path) != 0;
     }
     bool PathExists(const std::wstring &path) override {
         log.push_back(L"exists " + path);

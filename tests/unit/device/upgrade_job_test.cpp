@@ -218,17 +218,20 @@ TEST(UpgradeJob, DevicePulledOutDuringTheDownloadIsAFailure) {
 TEST(UpgradeJob, RepairErasesOnlyWhenEraseIdbIsOne) {
     struct Case {
         int mode;
-        bool fileOpens;
-        int eraseIdb; // -1: missing
+        bool fileOpens; // for appending
+        int eraseIdb;   // -1: missing
         bool erases;
-    } cases[] = {{kModeUpgrade, true, 1, false}, {kModeRepair, true, 1, true},
-                 {kModeRepair, true, 0, false},  {kModeRepair, true, 2, false},
-                 {kModeRepair, true, -1, false}, {kModeRepair, false, 1, false}};
+        bool readOnlyFile = false; // there, readable, not writable
+    } cases[] = {{kModeUpgrade, true, 1, false},     {kModeRepair, true, 1, true},
+                 {kModeRepair, true, 0, false},      {kModeRepair, true, 2, false},
+                 {kModeRepair, true, -1, false},     {kModeRepair, false, 1, false},
+                 {kModeRepair, false, 1, true, true}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb);
+        SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb << c.readOnlyFile);
         Job j;
         j.b.state.g_supportUsb11 = 1;
         j.b.files.appendOpens = c.fileOpens;
+        if (c.readOnlyFile) j.b.files.existing.insert(L"C:\\QV\\setting.ini");
         if (c.eraseIdb >= 0) j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = c.eraseIdb;
         EXPECT_EQ(j.Run(c.mode), 0);
         EXPECT_EQ(j.b.library.Called("QV_EraseIDB count=20 usb11=1"), c.erases);
@@ -244,7 +247,8 @@ TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
     Job j;
     j.Run(kModeRepair);
     EXPECT_FALSE(j.b.library.Called("QV_EraseIDB"));
-    EXPECT_EQ(j.b.files.log, std::vector<std::wstring>{L"open C:\\QV\\setting.ini"});
+    EXPECT_EQ(j.b.files.log, (std::vector<std::wstring>{L"read C:\\QV\\setting.ini",
+                                                        L"open C:\\QV\\setting.ini"}));
     EXPECT_EQ(j.b.profile.reads,
               std::vector<std::wstring>{L"C:\\QV\\setting.ini|SYSTEM|ERASE_IDB"});
 

@@ -87,6 +87,7 @@ class FakeClock : public IClock {
 class FakeFiles : public IFileSystem {
   public:
     bool OpenForAppend(const std::wstring &) override { return true; }
+    bool OpenForRead(const std::wstring &path) override { return PathExists(path); }
     bool PathExists(const std::wstring &path) override { return existing.count(path) != 0; }
     bool HasAttributes(const std::wstring &path) override { return PathExists(path); }
     bool RemoveFile(const std::wstring &path) override {
