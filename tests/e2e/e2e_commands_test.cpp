@@ -65,7 +65,8 @@ std::wstring CorruptedCopy(ProgramRun &run) {
     std::vector<unsigned char> bytes = ReadAll(run.SampleImage());
     bytes[bytes.size() / 2] ^= 0x5A;
     std::ofstream out(std::filesystem::path(path), std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -108,7 +109,8 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
                         "damaged-image");
     EXPECT_TRUE(UiRobot::WaitUntil(
         [&] {
-            return robot.Text(IDC_FIRMWARE_PATH).empty() && robot.Text(IDC_IMAGE_SW_VERSION).empty() &&
+            return robot.Text(IDC_FIRMWARE_PATH).empty() &&
+                   robot.Text(IDC_IMAGE_SW_VERSION).empty() &&
                    robot.Text(IDC_IMAGE_LOADER_VERSION).empty();
         },
         milliseconds(3000)));
@@ -120,7 +122,10 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
     // Two devices: the window says so, and both commands refuse.
     ASSERT_NE(bench.Plug(Device(2, 4)), 0);
     ASSERT_TRUE(UiRobot::WaitUntil(
-        [&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_28") && !robot.Enabled(IDC_UPGRADE); },
+        [&] {
+            return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_28") &&
+                   !robot.Enabled(IDC_UPGRADE);
+        },
         milliseconds(5000)));
     run.Shot("two-devices");
     ExpectRefusal(run, IDC_UPGRADE, L"IDS_109", "two-devices-upgrade");
@@ -140,7 +145,18 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
     EXPECT_EQ(robot.Text(IDC_DEVICE_SW_VERSION), L"1.2.3");
     EXPECT_EQ(ReadAll(bench.StoragePath(3)), SystemPayload(run.SampleImage()));
+
+    // A damaged image refused after a good one leaves the good one's loader
+    // file in the temporary folder; the exit removes it all the same.
+    const std::wstring loaderFile = run.Temp() + L"QVBOOT.BIN";
+    EXPECT_NE(GetFileAttributesW(loaderFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(Browse(run, CorruptedCopy(run), "open-dialog-damaged-last"));
+    run.ExpectAndAnswer(run.Text(L"IDS_104"), run.AppTitle(), Icon::Error, false, IDOK,
+                        "damaged-image-last");
+    EXPECT_NE(GetFileAttributesW(loaderFile.c_str()), INVALID_FILE_ATTRIBUTES);
     run.ExitThroughButton();
+    EXPECT_EQ(GetFileAttributesW(loaderFile.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the loader file outlived the program";
 }
 
 // The loader question before a job, and the questions the library asks
@@ -207,15 +223,24 @@ TEST(EndToEndCommands, LoaderQuestionAndTheLibrarysQuestions) {
     EXPECT_TRUE(robot.NoMessageBoxFor(milliseconds(500)));
     EXPECT_EQ(CountOf(bench.ReadLog(), "question 1 (write the loader) answered"), 1);
 
-    // No to the loader-writing question: the device refused (-3, no suffix).
+    // No to the loader-writing question ends the job with -3 (no suffix), and
+    // No to the download question with -9: the verdict says that the answer
+    // stopped it, not that the device refused or the cable failed.
+    const auto saysItWasDeclined = [&](int code) {
+        const std::wstring text = run.FailureText(code);
+        EXPECT_NE(text.find(L"answered No"), std::wstring::npos) << code;
+        EXPECT_EQ(text.find(L"refused"), std::wstring::npos) << code;
+        EXPECT_EQ(text.find(L"\n\nCheck the USB cable"), std::wstring::npos) << code;
+    };
+    saysItWasDeclined(-3);
+    saysItWasDeclined(-9);
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
     bench.UpdateSettings([](qvsim::BenchSettings &s) { s.questions = {1}; });
     ASSERT_TRUE(run.StartJob(IDC_UPGRADE, "question-1-no-start"));
     ExpectQuestion(run, L"IDS_129", IDNO, "question-1-no");
     run.ExpectFailure(IDC_UPGRADE, -3, "question-1-no-verdict");
 
-    // No to the download question: the download failed (-9). The device was
-    // left in its VeskUsb mode, where no versions are read.
+    // The device was left in its VeskUsb mode, where no versions are read.
     ASSERT_TRUE(run.WaitForDevice(milliseconds(5000), false));
     bench.UpdateSettings([](qvsim::BenchSettings &s) { s.questions = {2}; });
     ASSERT_TRUE(run.StartJob(IDC_REPAIR, "question-2-no-start"));
