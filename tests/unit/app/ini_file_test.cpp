@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/ansi_text.h"
 #include "tests/unit/app/ini_profile_fake.h"
 
 namespace {
@@ -95,3 +96,34 @@ TEST_F(IniFileTest, GetStringCutsToTheBufferAndGetHexUsesSixtyFourCharacters) {
 }
 
 } // namespace
+
+// Texts for the device library: at most 259 bytes and their terminating zero
+// in a buffer of 260; anything else leaves the buffer all zero.
+TEST(WideToAnsi, FillsTheBufferOnlyWithAWholeText) {
+    Latin1TextCodec codec;
+    const auto allZero = [](const AnsiBuffer &buffer) {
+        for (char c : buffer)
+            if (c != '\0') return false;
+        return true;
+    };
+    AnsiBuffer buffer;
+    buffer.fill('x');
+    ASSERT_TRUE(WideToAnsi(codec, std::wstring(259, L'a'), buffer));
+    EXPECT_EQ(std::string(buffer.data()), std::string(259, 'a'));
+    EXPECT_EQ(buffer[259], '\0');
+
+    struct Case {
+        const char *what;
+        std::wstring text;
+    } refused[] = {
+        {"260 bytes", std::wstring(260, L'a')},
+        {"embedded zero", std::wstring(L"C:\\a\0b.img", 10)},
+        {"empty", L""},
+        {"outside the code page", L"C:\\\x0416.img"},
+    };
+    for (const Case &c : refused) {
+        buffer.fill('x');
+        EXPECT_FALSE(WideToAnsi(codec, c.text, buffer)) << c.what;
+        EXPECT_TRUE(allZero(buffer)) << c.what;
+    }
+}

@@ -133,6 +133,34 @@ INSTANTIATE_TEST_SUITE_P(Values, SwitchTest,
                                            SwitchCase{L"", false}, SwitchCase{nullptr, false},
                                            SwitchCase{L"  1  ", true}, SwitchCase{L"-1", false}));
 
+// Each switch alone, so that one read from another's key cannot pass.
+TEST_F(LoadSettingsTest, EachSwitchIsReadFromItsOwnKey) {
+    struct Case {
+        const wchar_t *line;
+        std::vector<std::string> calls;
+        int usb11;
+    } cases[] = {
+        {L"[SYSTEM]\nSUPPORTUSB11=1\n", {"SetEraseUserSection 0"}, 1},
+        {L"[SYSTEM]\nREPAIR_LOADER=1\n", {"SetLoaderRestoreFlag 1", "SetEraseUserSection 0"}, 0},
+        {L"[SYSTEM]\nERASEUSERSECTION=1\n", {"SetEraseUserSection 1"}, 0},
+        {L"[DEBUG]\nPRINT_LOG=1\n",
+         {"DllInitialize", "SetLogPath C:\\QV\\Log", "SetEraseUserSection 0"},
+         0},
+        // The same keys in the other section count for nothing.
+        {L"[DEBUG]\nSUPPORTUSB11=1\nREPAIR_LOADER=1\nERASEUSERSECTION=1\n[SYSTEM]\nPRINT_LOG=1\n",
+         {"SetEraseUserSection 0"},
+         0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.line));
+        library.calls.clear(); // every value below is set afresh by each load
+        WriteSettings(c.line);
+        ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+        EXPECT_EQ(library.calls, c.calls);
+        EXPECT_EQ(state.g_supportUsb11.load(), c.usb11);
+    }
+}
+
 TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     files.AddFolder(L"C:\\QV\\Log");
