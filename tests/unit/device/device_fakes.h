@@ -3,6 +3,7 @@
 // no real time. Used by the native tests and by the Win32 tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -138,8 +139,10 @@ class FakeDeviceLibrary : public IDeviceLibrary {
             deviceVersionResults.pop_front();
         }
         if (result != 0) {
-            std::strncpy(version->loaderVersion, deviceLoaderText.c_str(), 511);
-            std::strncpy(version->systemVersion, deviceSystemText.c_str(), 511);
+            // A text of 512 characters or more fills its field with no
+            // terminating zero, as a library may leave it.
+            FillVersionText(version->loaderVersion, deviceLoaderText);
+            FillVersionText(version->systemVersion, deviceSystemText);
         } else {
             std::memset(version, 'x', sizeof *version); // a failed read may leave anything
         }
@@ -218,6 +221,10 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
   private:
+    static void FillVersionText(char (&field)[512], const std::string &text) {
+        std::memset(field, 0, sizeof field);
+        std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
+    }
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);

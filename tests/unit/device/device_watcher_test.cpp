@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "device/device_record.h"
 #include "res/resource.h"
 #include "tests/unit/device/device_fakes.h"
@@ -150,6 +152,25 @@ TEST(DeviceWatcher, UnreadableLoaderVersionTextShowsButGivesNoVersion) {
     EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_LOADER_VERSION), L"unknown");
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 1); // not asked again
+}
+
+// Texts of 512 characters with no terminating zero: each is shown cut to 259
+// characters and parsed no further than its field's last byte but one.
+TEST(DeviceWatcher, VersionTextsWithoutTerminatingZeroAreCutAndParsedWithinBounds) {
+    Watcher w;
+    const std::string loader = "1." + std::string(509, '0') + "7"; // the 7 is byte 512
+    w.b.library.deviceLoaderText = loader;
+    w.b.library.deviceSystemText = std::string(512, '9');
+    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+    w.Cycle();
+    EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_LOADER_VERSION),
+              std::wstring(loader.begin(), loader.begin() + 259));
+    EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_SW_VERSION), std::wstring(259, L'9'));
+    EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0100);
+    const ANDROID_VERSION &held = w.b.model.m_deviceVersion;
+    EXPECT_EQ(strnlen(held.loaderVersion, sizeof held.loaderVersion), 511u);
+    EXPECT_EQ(strnlen(held.systemVersion, sizeof held.systemVersion), 511u);
+    EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
 }
 
 TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
