@@ -149,5 +149,7 @@ struct CommandBench {
                            ++watchersStarted;
                            return watcherStarts;
                        },
-                       [this] { ++libraryReleases; }};
+                       [this] { ++libraryReleases; },
+                       {},
+                       kWatchIdleWaitMs};
 };
