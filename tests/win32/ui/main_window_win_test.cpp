@@ -9,6 +9,7 @@
 
 #include "main_window_harness_win.h"
 #include "res/resource.h"
+#include "ui/worker_threads_win.h"
 
 namespace {
 
@@ -502,6 +503,27 @@ TEST(MainWindow, ClickDuringABlockedSearchNeverFreezesTheWindow) {
     EXPECT_LT(clickMs, kWatchIdleWaitMs + 2000);
     EXPECT_TRUE(painted) << "the window did not paint while the click waited";
     EXPECT_FALSE(secondClickLeftQueued) << "input waited in the queue";
+}
+
+// Each job runs on a thread of its own; a finished one must not keep its
+// thread object, and with it a handle, until the process ends.
+TEST(WorkerThreads, FiftyJobsHoldNoMoreThreadHandlesThanOne) {
+    WorkerThreads workers;
+    auto runJob = [&workers] {
+        std::atomic<bool> ended{false};
+        ASSERT_TRUE(workers.Start([&ended] { ended = true; }));
+        while (!ended)
+            Sleep(1);
+        Sleep(10); // past the body: the thread itself ends
+    };
+    runJob();
+    const long afterOne = ProcessHandleCount();
+    ASSERT_GT(afterOne, 0);
+    for (int job = 1; job < 50; ++job)
+        runJob();
+    const long afterFifty = ProcessHandleCount();
+    EXPECT_LE(afterFifty, afterOne);
+    EXPECT_TRUE(workers.WaitAll(2000));
 }
 
 TEST(MainWindow, TitlePictureFromTheCurrentDirectory) {

@@ -124,3 +124,7 @@ struct TestPlatform {
 // Handles the thread's messages for about the given time.
 void PumpMessages(DWORD milliseconds);
 
+// How many kernel handles this process holds; -1 when it cannot be told.
+// Wine answers GetProcessHandleCount with 0, so the system's handle list is
+// counted there instead.
+long ProcessHandleCount();
