@@ -20,6 +20,20 @@ qvsim::DeviceSetup Device(int id, int kind, const char *loader = "2.05") {
     return setup;
 }
 
+std::wstring Formatted(std::wstring text, const std::wstring &value) {
+    const size_t at = text.find(L"%s");
+    if (at != std::wstring::npos) text.replace(at, 2, value);
+    return text;
+}
+
+// The name the window gives a mass-storage device: [MSC_ID] NAME.
+std::wstring MassStorageName(ProgramRun &run) {
+    wchar_t text[260] = L"";
+    GetPrivateProfileStringW(L"MSC_ID", L"NAME", L"", text, 260,
+                             (run.Folder() + L"setting.ini").c_str());
+    return text;
+}
+
 // Refusals are boxes under the program's title with the exclamation icon.
 void ExpectRefusal(ProgramRun &run, int button, const wchar_t *key, const std::string &shot) {
     run.Robot().Click(button);
@@ -130,6 +144,26 @@ TEST(EndToEndCommands, RefusalsBrowseAndTheMaskRomDevice) {
     run.Shot("two-devices");
     ExpectRefusal(run, IDC_UPGRADE, L"IDS_109", "two-devices-upgrade");
     ExpectRefusal(run, IDC_REPAIR, L"IDS_109", "two-devices-repair");
+
+    // The second is pulled out: the first, which the window held before the
+    // two, is left and must be announced again as a device ready for a job.
+    ASSERT_TRUE(bench.Unplug(2));
+    EXPECT_TRUE(run.WaitForDevice(milliseconds(3000))) << "the device left is not announced";
+    // The detail line is emptied once the versions are read.
+    EXPECT_TRUE(UiRobot::WaitUntil([&] { return robot.Text(IDC_DETAIL_LINE).empty(); },
+                                   milliseconds(1000)));
+    run.Shot("one-device-left");
+    const std::wstring name = MassStorageName(run);
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(robot.Text(IDC_DEVICE_NAME), name);
+    EXPECT_EQ(robot.Text(IDC_STATUS_LINE), Formatted(run.Text(L"IDS_30"), name));
+    EXPECT_EQ(robot.Text(IDC_DEVICE_LOADER_VERSION), L"2.05");
+    EXPECT_TRUE(robot.Enabled(IDC_UPGRADE));
+    EXPECT_TRUE(robot.Enabled(IDC_REPAIR));
+    // And a click goes as far as the final question.
+    robot.Click(IDC_UPGRADE);
+    run.ExpectAndAnswer(run.Text(L"IDS_88"), run.AppTitle(), Icon::Exclamation, true, IDNO,
+                        "one-device-left-upgrade");
     ASSERT_TRUE(bench.UnplugAll());
     ASSERT_TRUE(run.WaitForNoDevice(milliseconds(5000)));
 

@@ -174,23 +174,60 @@ TEST(DeviceWatcher, VersionTextsWithoutTerminatingZeroAreCutAndParsedWithinBound
 }
 
 TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
-    Watcher w;
-    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-    w.Cycle();
-    w.Finds(3);
+    // Two is the smallest "several": a test with three alone would let a
+    // watcher that counts from three pass.
+    for (int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        Watcher w;
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        w.Cycle();
+        w.Finds(count);
 
-    EXPECT_EQ(w.Cycle(),
-              (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ", L"enable 1002 0",
-                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
-    EXPECT_EQ(w.b.state.g_findResult, 3);
-    EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
-    EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
-    EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
+        EXPECT_EQ(w.Cycle(),
+                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
+                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+        EXPECT_EQ(w.b.state.g_findResult, count);
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
+        EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
+        EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
+        // Still several: nothing new to say.
+        EXPECT_EQ(w.Cycle(),
+                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
+                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
 
-    // Back to the one device with the same identity: it is held already, and
-    // only its versions are read again.
-    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1014 4.4.2", L"text 1015 2.05"}));
+        // The others are pulled out and the device held before is the one
+        // left: the window shows no device, so it is announced as new, with
+        // its name, its versions and the buttons, within one cycle.
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        EXPECT_EQ(w.Cycle(), (Script{L"text 1011 QV70 Tablet", L"text 1010 <IDS_30:QV70 Tablet>",
+                                     L"text 1009 <IDS_31>", L"enable 1028 1", L"enable 1002 1",
+                                     L"enable 1006 1", L"text 1014 N/A", L"text 1015 N/A",
+                                     L"text 1014 4.4.2", L"text 1015 2.05", L"text 1009 "}));
+        EXPECT_EQ(w.b.state.g_findResult, 1);
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
+        EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
+        EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0205);
+        // From then on it is the held device again.
+        EXPECT_EQ(w.Cycle(), Script{});
+    }
+}
+
+// The device left over after several may be another than the one held.
+TEST(DeviceWatcher, SeveralDevicesThenAnotherOneIsAnnounced) {
+    for (int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        Watcher w;
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        w.Cycle();
+        w.Finds(count);
+        w.Cycle();
+        w.Finds(1, MakeDevice(43, QV_DEVICE_LOADER));
+        w.Cycle();
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 43);
+        EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_NAME), L"QV70 Loader");
+        EXPECT_EQ(w.b.view.Enabled(IDC_UPGRADE), 1);
+        EXPECT_EQ(w.b.view.Enabled(IDC_REPAIR), 1);
+    }
 }
 
 TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
