@@ -54,7 +54,9 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
 CommandContext CDeviceManagerDlg::MakeCommandContext() {
     DeviceContext device{
         m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
-    return CommandContext{device, *this, PumpSentMessages};
+    return CommandContext{device, *this, PumpSentMessages,
+                          [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
+                          kWatchIdleWaitMs};
 }
 
 // ---------------------------------------------------------------------------
