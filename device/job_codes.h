@@ -14,16 +14,16 @@ enum JobMode : int32_t {
 
 // The result code a job posts with WM_UPGRADE_RESULT (lParam).
 enum JobResult : int32_t {
-    kJobFinished = 0,                    // the image is on the device
+    kJobFinished = 0,                    // every step done; the device was told to restart
     kJobSwitchFailed = -1,               // QV_SwitchVeskUsb failed
     kJobNoVeskUsbDevice = -2,            // no VeskUsb-mode device after the switch or driver set-up
-    kJobImageRefused = -3,               // QV_Upgrade returned -4
-    kJobUpgradeNotStarted = -4,          // QV_Upgrade returned -1
-    kJobStoppedResponding = -5,          // QV_Upgrade returned -2
-    kJobWritingFailed = -6,              // QV_Upgrade returned -3
-    kJobUpgradeFailed = -7,              // QV_Upgrade returned any other failure
+    kJobLoaderDeclined = -3,             // QV_Upgrade -4: its question about the loader answered No
+    kJobNoLoaderModeDevice = -4,         // QV_Upgrade -1: no device in a mode that takes a loader
+    kJobLoaderFileBad = -5,              // QV_Upgrade -2: the extracted loader file missing or bad
+    kJobImageSizeRefused = -6,           // QV_Upgrade -3: the library refused the image's size
+    kJobUpgradeFailed = -7,              // QV_Upgrade any other failure, or out of memory
     kJobNotBackAfterReset = -8,          // no loader-mode device after the reset
-    kJobDownloadFailed = -9,             // QV_DownloadImage failed
+    kJobDownloadFailed = -9,             // QV_DownloadImage failed (or its question answered No)
     kJobNotCompleted = -10,              // reserved: nothing makes it, yet it has a verdict
     kJobDriverFilesMissing = -11,        // no driver information file at its path
     kJobDriverPathNotConvertible = -12,  // driver information path has no ANSI form

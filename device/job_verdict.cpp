@@ -16,14 +16,14 @@ struct FailureVerdict {
 constexpr FailureVerdict kFailures[] = {
     {kJobSwitchFailed, {ids::kSwitchFailed, true}},
     {kJobNoVeskUsbDevice, {ids::kNoDownloadModeDevice, true}},
-    {kJobImageRefused, {ids::kImageRefused, false}},
-    {kJobUpgradeNotStarted, {ids::kUpgradeNotStarted, true}},
-    {kJobStoppedResponding, {ids::kDeviceStoppedResponding, true}},
-    {kJobWritingFailed, {ids::kWritingFailed, true}},
-    {kJobUpgradeFailed, {ids::kUnknownFailure, true}},
+    {kJobLoaderDeclined, {ids::kLoaderDeclined, false}},
+    {kJobNoLoaderModeDevice, {ids::kNoLoaderModeDevice, true}},
+    {kJobLoaderFileBad, {ids::kLoaderFileBad, true}},
+    {kJobImageSizeRefused, {ids::kImageSizeRefused, true}},
+    {kJobUpgradeFailed, {ids::kUnexpectedFailure, true}},
     {kJobNotBackAfterReset, {ids::kNotBackAfterReset, true}},
     {kJobDownloadFailed, {ids::kDownloadFailed, true}},
-    {kJobNotCompleted, {ids::kUpgradeNotCompleted, true}},
+    {kJobNotCompleted, {ids::kNotCompleted, true}},
     {kJobDriverFilesMissing, {ids::kDriverFilesMissing, false}},
     {kJobDriverPathNotConvertible, {ids::kDriverPathNotConvertible, false}},
     {kJobDriverNotInstalled, {ids::kDriverNotInstalled, false}},
@@ -42,7 +42,7 @@ constexpr bool EveryFailureInItsRow() {
 }
 static_assert(EveryFailureInItsRow(), "the verdict table must hold every failure code in order");
 
-constexpr VerdictKey kUnexpected = {ids::kUnknownFailure, true};
+constexpr VerdictKey kUnexpected = {ids::kUnexpectedFailure, true};
 
 } // namespace
 

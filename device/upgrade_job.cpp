@@ -48,13 +48,13 @@ uint32_t ParsePartitionNumber(const std::wstring &partition) {
 JobResult UpgradeFailureCode(int upgradeResult) {
     switch (upgradeResult) {
     case -1:
-        return kJobUpgradeNotStarted;
+        return kJobNoLoaderModeDevice;
     case -2:
-        return kJobStoppedResponding;
+        return kJobLoaderFileBad;
     case -3:
-        return kJobWritingFailed;
+        return kJobImageSizeRefused;
     case -4:
-        return kJobImageRefused;
+        return kJobLoaderDeclined;
     default:
         return kJobUpgradeFailed;
     }

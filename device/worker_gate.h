@@ -11,12 +11,20 @@
 // The UI thread's waits go through a pump that keeps handling sent messages,
 // because the workers write into the window synchronously: a plain wait there
 // would deadlock.
+//
+// A command's wait is bounded: a search that blocks inside the library must
+// not hold a click, and with it the window, for longer than a user waits for
+// a button to answer.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+
+// How long a command waits for a watcher cycle under way before it gives the
+// click up. A cycle normally lasts a few milliseconds.
+inline constexpr uint32_t kWatchIdleWaitMs = 3000;
 
 class WorkerGate {
   public:
@@ -32,8 +40,10 @@ class WorkerGate {
     bool Enter();
     void Leave();
 
-    // UI thread, after setting g_jobActive.
-    void WaitForWatchIdle(const Pump &pump);
+    // UI thread, after setting g_jobActive. True once no watcher cycle runs;
+    // false when one still runs after timeoutMs, or the gate has been closed
+    // meanwhile (the pump may run the exit procedure).
+    bool WaitForWatchIdle(const Pump &pump, uint32_t timeoutMs);
 
     // UI thread, exit procedure. Returns whether every section has left
     // within the time (a step blocked inside the library may not).

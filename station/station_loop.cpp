@@ -43,6 +43,7 @@ void StationLoop::Enter(StationState state, const StationObservation &seen) {
 }
 
 void StationLoop::TryJob(const StationObservation &seen) {
+    const unsigned announcementsBefore = m_announcementsSeen;
     m_announcementsSeen = seen.announcements;
     switch (m_actions.CheckAndStartJob()) {
     case JobStart::Started:
@@ -54,6 +55,9 @@ void StationLoop::TryJob(const StationObservation &seen) {
         break;
     case JobStart::NoDevice:
         m_state = StationState::WaitingForDevice; // quietly: the operator sees no change
+        break;
+    case JobStart::Busy:
+        m_announcementsSeen = announcementsBefore; // the same device is tried at the next tick
         break;
     case JobStart::Refused:
         if (!m_loop)

@@ -32,6 +32,7 @@ enum class JobStart {
     SeveralDevices, // the refusal for two or more devices
     NoDevice,       // the device went before the checks saw it
     Refused,        // any other refusal (a mask-ROM device, the loader question answered No)
+    Busy,           // a watcher cycle blocked in the library: nothing was shown; try again
 };
 
 class IStationActions {

@@ -51,7 +51,9 @@ StationSession::StationSession(StationServices services, const StationOptions &o
       m_recordView(m_view, m_recorder), m_ctx{{m_state, m_model, m_services.library, m_recordView,
                                                m_texts, m_services.platform, m_services.gate},
                                               *this,
-                                              m_services.pump},
+                                              m_services.pump,
+                                              nullptr,
+                                              kWatchIdleWaitMs},
       m_loop(*this, options.run == StationOptions::Run::Loop,
              static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
     m_view.json = options.json;
@@ -154,6 +156,9 @@ JobStart StationSession::CheckAndStartJob() {
         m_view.ErrorLine(FormatLangText(Text(ids::kStationDeclined), m_declinedBy));
         return JobStart::Refused;
     }
+    // The click was given up before any check: a watcher cycle is still
+    // inside the library.
+    if (!m_view.RefusalShown()) return JobStart::Busy;
     const std::wstring refusal = m_view.LastRefusal();
     if (refusal == Text(ids::kSeveralDevicesRefused)) return JobStart::SeveralDevices;
     if (refusal == Text(ids::kNoDeviceRefused)) return JobStart::NoDevice;

@@ -63,6 +63,7 @@ int StationView::ShowMessage(const std::wstring &text, const std::optional<std::
                 return mb::kIdOk;
             }
             m_lastRefusal = text;
+            m_refusalShown = true;
             m_output.Err(Compose(text, L""));
             return mb::kIdOk;
         }
@@ -75,6 +76,7 @@ int StationView::ShowMessage(const std::wstring &text, const std::optional<std::
     if (!yes) {
         std::lock_guard<std::mutex> lock(m_guard);
         m_lastRefusal = text;
+        m_refusalShown = true;
         m_output.Err(Compose(text, L""));
     }
     return yes ? mb::kIdYes : mb::kIdNo;
@@ -120,6 +122,11 @@ std::wstring StationView::EndVerdict() {
     return m_verdict;
 }
 
+bool StationView::RefusalShown() {
+    std::lock_guard<std::mutex> lock(m_guard);
+    return m_refusalShown;
+}
+
 std::wstring StationView::LastRefusal() {
     std::lock_guard<std::mutex> lock(m_guard);
     return m_lastRefusal;
@@ -128,4 +135,5 @@ std::wstring StationView::LastRefusal() {
 void StationView::ClearRefusal() {
     std::lock_guard<std::mutex> lock(m_guard);
     m_lastRefusal.clear();
+    m_refusalShown = false;
 }

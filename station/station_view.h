@@ -56,7 +56,8 @@ class StationView : public IMainView {
     // While a verdict is taken, its box is kept, not printed.
     void BeginVerdict();
     std::wstring EndVerdict();
-    // The text of the last refusal shown since Clear.
+    // Whether a refusal was shown since ClearRefusal, and its text.
+    bool RefusalShown();
     std::wstring LastRefusal();
     void ClearRefusal();
 
@@ -72,6 +73,7 @@ class StationView : public IMainView {
     bool m_takingVerdict = false;
     std::wstring m_verdict;
     std::wstring m_lastRefusal;
+    bool m_refusalShown = false;
 };
 
 // One line of the console: line breaks of a language text become blanks.

@@ -30,6 +30,12 @@ struct CommandContext : DeviceContext {
     // Keeps handling sent messages while the UI thread waits on a worker;
     // without one the waits only sleep.
     WorkerGate::Pump pump;
+    // Keeps the whole window working (painting, input, timers) while a click
+    // waits for a watcher cycle under way; without one the click waits with
+    // pump. Whatever it runs may click again meanwhile.
+    WorkerGate::Pump windowPump;
+    // How long a click waits for that cycle before it is given up.
+    uint32_t watchIdleWaitMs = kWatchIdleWaitMs;
 };
 
 // The pump to wait with: the context's, or a plain sleep on its clock.

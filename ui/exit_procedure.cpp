@@ -1,5 +1,7 @@
 #include "ui/exit_procedure.h"
+
 #include "base/text_keys.h"
+#include "device/firmware_check.h"
 
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
@@ -14,6 +16,13 @@ bool RunExitProcedure(CommandContext &ctx) {
     const bool workersOut = ctx.gate.Close(WaitPump(ctx), kExitWaitMs);
     ctx.view.StopBusy();
 
+    // The loader file is the program's own whether or not the last image was
+    // accepted: a refused image or a failed extraction may have left an old
+    // or partial one there with g_loaderFilePath already cleared.
+    if (!state.g_tempFolder.empty()) {
+        const std::wstring ownLoader = state.g_tempFolder + kLoaderFileName;
+        if (ctx.platform.files.PathExists(ownLoader)) ctx.platform.files.RemoveFile(ownLoader);
+    }
     if (!state.g_loaderFilePath.empty() && ctx.platform.files.PathExists(state.g_loaderFilePath))
         ctx.platform.files.RemoveFile(state.g_loaderFilePath);
 

@@ -62,7 +62,9 @@ CommandContext CDeviceManagerDlg::MakeCommandContext() {
     DeviceContext device{m_state,        m_model, m_services.library,
                          m_recordView,   m_texts, m_services.platform,
                          m_services.gate};
-    return CommandContext{device, *this, PumpSentMessages};
+    return CommandContext{device, *this, PumpSentMessages,
+                          [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
+                          kWatchIdleWaitMs};
 }
 
 // ---------------------------------------------------------------------------

@@ -56,6 +56,8 @@ class ProgramRun {
     qvsim::Bench &Bench() { return *m_bench; }
     // The program folder, ending in a backslash.
     const std::wstring &Folder() const { return m_folder; }
+    // The program's temporary folder (TEMP and TMP), ending in a backslash.
+    const std::wstring &Temp() const { return m_tempFolder; }
     // The sample image as copied into the program folder.
     std::wstring SampleImage() const { return m_folder + L"QV70-sample.img"; }
     void SetSystemSetting(const std::wstring &key, const std::wstring &value);

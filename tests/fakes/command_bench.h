@@ -88,5 +88,6 @@ struct CommandBench {
     bool &watcherStarts = host.watcherStarts;
     int &watchersStarted = host.watchersStarted;
 
-    CommandContext ctx{{state, model, library, view, texts, platform, gate}, host, {}};
+    CommandContext ctx{
+        {state, model, library, view, texts, platform, gate}, host, {}, {}, kWatchIdleWaitMs};
 };

@@ -4,6 +4,7 @@
 // the clock. Used by the native tests and by the Win32 tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -29,6 +30,19 @@ namespace fakes {
 // The platform fakes every test shares, by their names here too.
 using ::FakeClock;
 using ::FakeFileSystem;
+
+// Every opaque field filled to its last byte, padding included: no text of it
+// ends in a zero.
+inline DEVICE_INFO MakeFullDevice(int32_t identity, int32_t kind) {
+    DEVICE_INFO device;
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&device);
+    for (size_t i = 0; i < sizeof device; ++i)
+        bytes[i] = static_cast<unsigned char>('A' + i % 26);
+    std::memset(device.serialNumber, 'S', sizeof device.serialNumber);
+    device.identity = identity;
+    device.deviceType = kind;
+    return device;
+}
 
 inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
     DEVICE_INFO device{};
@@ -83,6 +97,10 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
+    void ClearCalls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.clear();
+    }
     bool Called(const std::string &prefix) {
         for (const std::string &call : Calls())
             if (call.compare(0, prefix.size(), prefix) == 0) return true;
@@ -94,6 +112,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int upgradeMode = -1, upgradeReserved = -1;
     std::string upgradeLoader, eraseLoader, downloadImage, installInf;
     std::string lastImageAsked, extractTarget;
+
+    // Every record handed to a device operation, as the library saw it.
+    std::vector<DEVICE_INFO> Records() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records;
+    }
 
     int DllInitialize() override { return Log("DllInitialize", 1); }
     int DllDeInitialize() override { return Log("DllDeInitialize", 1); }
@@ -125,14 +149,17 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_FindDevice usb11=" + std::to_string(usb11), answer.count);
     }
     int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) override {
+        Keep(device);
         int result = deviceVersionResult;
         if (!deviceVersionResults.empty()) {
             result = deviceVersionResults.front();
             deviceVersionResults.pop_front();
         }
         if (result != 0) {
-            std::strncpy(version->loaderVersion, deviceLoaderText.c_str(), 511);
-            std::strncpy(version->systemVersion, deviceSystemText.c_str(), 511);
+            // A text of 512 characters or more fills its field with no
+            // terminating zero, as a library may leave it.
+            FillVersionText(version->loaderVersion, deviceLoaderText);
+            FillVersionText(version->systemVersion, deviceSystemText);
         } else {
             std::memset(version, 'x', sizeof *version); // a failed read may leave anything
         }
@@ -159,13 +186,16 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         if (onExtract) onExtract();
         return Log(std::string("ExtractLoaderFile ") + image + " " + loaderFile, extractResult);
     }
-    int QV_EraseIDB(DEVICE_INFO *, uint16_t count, int usb11, const char *loaderFile) override {
+    int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
+                    const char *loaderFile) override {
+        Keep(device);
         eraseLoader = loaderFile;
         return Log("QV_EraseIDB count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    eraseResult);
     }
-    int QV_Upgrade(DEVICE_INFO *, uint32_t size, uint32_t sizeLow, uint32_t partition,
+    int QV_Upgrade(DEVICE_INFO *device, uint32_t size, uint32_t sizeLow, uint32_t partition,
                    const char *loaderFile, int mode, int reserved) override {
+        Keep(device);
         upgradeSize = size;
         upgradeSizeLow = sizeLow;
         upgradePartition = partition;
@@ -174,8 +204,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         upgradeReserved = reserved;
         return Log("QV_Upgrade", onUpgrade ? onUpgrade() : upgradeResult);
     }
-    int QV_ResetDevice(DEVICE_INFO *) override { return Log("QV_ResetDevice", 1); }
-    int QV_WaitDevice(DEVICE_INFO *, int kind, uint16_t count, int usb11) override {
+    int QV_ResetDevice(DEVICE_INFO *device) override {
+        Keep(device);
+        return Log("QV_ResetDevice", 1);
+    }
+    int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) override {
+        Keep(device);
         int result = waitResult;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -188,11 +222,15 @@ class FakeDeviceLibrary : public IDeviceLibrary {
                        " count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    result);
     }
-    int QV_DownloadImage(DEVICE_INFO *, const char *image) override {
+    int QV_DownloadImage(DEVICE_INFO *device, const char *image) override {
+        Keep(device);
         downloadImage = image;
         return Log("QV_DownloadImage", onDownload ? onDownload() : downloadResult);
     }
-    int QV_SwitchVeskUsb(DEVICE_INFO *) override { return Log("QV_SwitchVeskUsb", switchResult); }
+    int QV_SwitchVeskUsb(DEVICE_INFO *device) override {
+        Keep(device);
+        return Log("QV_SwitchVeskUsb", switchResult);
+    }
     int QVIsVeskUsbPlug() override { return Log("QVIsVeskUsbPlug", veskUsbPlugResult); }
     int QVInstallDriver(const char *inf) override {
         installInf = inf;
@@ -200,13 +238,24 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
   private:
+    static void FillVersionText(char (&field)[512], const std::string &text) {
+        std::memset(field, 0, sizeof field);
+        std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
+    }
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.push_back(call);
         return result;
     }
+    void Keep(const DEVICE_INFO *device) {
+        DEVICE_INFO copy;
+        std::memcpy(&copy, device, sizeof copy);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_records.push_back(copy);
+    }
     std::mutex m_mutex;
     std::vector<std::string> m_calls;
+    std::vector<DEVICE_INFO> m_records;
 };
 
 // The one text table: "<IDS_38>" for every key unless the table says
@@ -263,7 +312,7 @@ class FakeProfile : public IProfileReader {
 // A whole world for one device operation.
 struct Bench {
     FakeDeviceLibrary library;
-    RecordingView view;
+    fakes::RecordingView view;
     FakeTexts texts;
     FakeCodec codec;
     FakeFileSystem files;

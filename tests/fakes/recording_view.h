@@ -41,6 +41,9 @@ class RecordingView : public IMainView {
     int messageAnswer = mb::kIdOk;
     int unexpectedQuestions = 0;
     std::function<void()> onWrite; // runs at every control write (synchronous sends)
+    // Runs while a box is open, before the user answers: what the rest of the
+    // program sees meanwhile.
+    std::function<void()> whileBoxShows;
 
     void SetItemText(int id, const std::wstring &text) override {
         if (onWrite) onWrite();
@@ -53,6 +56,7 @@ class RecordingView : public IMainView {
     int ShowMessage(const std::wstring &text, const std::optional<std::wstring> &caption,
                     unsigned style) override {
         Add({Event::Message, 0, text, static_cast<int>(style), caption});
+        if (whileBoxShows) whileBoxShows();
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!answers.empty()) {
             const int answer = answers.front();
@@ -101,7 +105,7 @@ class RecordingView : public IMainView {
     std::vector<ShownMessage> Boxes() {
         std::vector<ShownMessage> out;
         for (const Event &e : Of(Event::Message))
-            out.push_back(ShownMessage{e.text, e.caption, static_cast<unsigned>(e.value)});
+            out.push_back(fakes::ShownMessage{e.text, e.caption, static_cast<unsigned>(e.value)});
         return out;
     }
     // The text a control shows after every write so far; "?" if never written.

@@ -211,6 +211,17 @@ TEST(StationLoop, ADeviceGoneBeforeTheChecksIsWaitedForQuietly) {
     EXPECT_EQ(w.actions.startCalls, 2);
 }
 
+TEST(StationLoop, AClickGivenUpForABusyWatcherIsTriedAgain) {
+    World w(false);
+    w.actions.starts = {JobStart::Busy};
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    EXPECT_FALSE(w.loop.Finished());
+    w.Tick();
+    EXPECT_EQ(w.actions.startCalls, 2);
+    EXPECT_EQ(w.loop.State(), StationState::JobRunning);
+}
+
 TEST(StationLoop, TheStationEndsWithItsOwnCodeWhenAJobFailed) {
     World w(true, 5000);
     w.DeviceAnnounced();

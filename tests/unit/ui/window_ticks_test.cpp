@@ -126,6 +126,7 @@ TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
 
 struct ExitBench : CommandBench {
     ExitBench() {
+        state.g_tempFolder = L"C:\\temp\\";
         state.g_loaderFilePath = L"C:\\temp\\QVBOOT.BIN";
         files.AddFile(state.g_loaderFilePath);
         state.g_libraryInitialized = 1;
@@ -170,11 +171,25 @@ TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
     EXPECT_TRUE(bench.files.CallsOf(L"RemoveFile").empty());
     EXPECT_EQ(bench.LibraryReleases(), 0);
 
-    ExitBench noLoader;
-    noLoader.state.g_loaderFilePath.clear();
-    noLoader.view.answers = {mb::kIdYes};
-    EXPECT_TRUE(RunExitProcedure(noLoader.ctx));
-    EXPECT_TRUE(noLoader.files.CallsOf(L"RemoveFile").empty());
+    ExitBench noTemp;
+    noTemp.files.Clear();
+    noTemp.state.g_tempFolder.clear();
+    noTemp.state.g_loaderFilePath.clear();
+    noTemp.files.AddFile(L"QVBOOT.BIN"); // never one of the working folder
+    noTemp.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(noTemp.ctx));
+    EXPECT_TRUE(noTemp.files.CallsOf(L"RemoveFile").empty());
+}
+
+// A refused image or a failed extraction clears g_loaderFilePath but may
+// leave an old or partial loader behind: the exit removes it all the same.
+TEST(ExitProcedure, DeletesTheOwnLoaderFileAfterARefusedImage) {
+    ExitBench bench;
+    bench.state.g_loaderFilePath.clear();
+    bench.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(bench.ctx));
+    EXPECT_EQ(bench.files.CallsOf(L"RemoveFile"), Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_FALSE(bench.files.HasFile(L"C:\\temp\\QVBOOT.BIN"));
 }
 
 // A job step blocked inside the library outlasts the wait: the library is
