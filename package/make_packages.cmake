@@ -81,9 +81,13 @@ function(qv_sign file)
   file(RENAME "${file}.signed" "${file}")
 endfunction()
 if(sign_args)
-  file(GLOB_RECURSE binaries "${TREE}/*.exe" "${TREE}/*.dll")
-  foreach(binary ${binaries})
-    qv_sign("${binary}")
+  # By the extension in any letter case: the driver installer is "DriverSetup.Exe".
+  file(GLOB_RECURSE everything "${TREE}/*")
+  foreach(file ${everything})
+    string(TOLOWER "${file}" lower)
+    if(lower MATCHES "\\.(exe|dll)$")
+      qv_sign("${file}")
+    endif()
   endforeach()
 endif()
 
@@ -158,9 +162,12 @@ set(nsis_args -V2 -INPUTCHARSET UTF8 "-DVERSION=${VERSION}" "-DPRODUCT=${PRODUCT
     "-DOUTFILE=${OUT}/${SETUP}")
 if(sign_args)
   # makensis runs this on the uninstaller before it is packed; %1 is its path.
-  string(REPLACE ";" " " sign_line "${sign_args}")
+  set(sign_line "")
+  foreach(arg ${sign_args})
+    string(APPEND sign_line " \"${arg}\"")
+  endforeach()
   list(APPEND nsis_args
-       "-DUNINSTALLER_SIGN=\"${OSSLSIGNCODE}\" ${sign_line} -in \"%1\" -out \"%1.signed\" && mv -f \"%1.signed\" \"%1\"")
+       "-DUNINSTALLER_SIGN=\"${OSSLSIGNCODE}\"${sign_line} -in \"%1\" -out \"%1.signed\" && mv -f \"%1.signed\" \"%1\"")
 endif()
 execute_process(COMMAND "${MAKENSIS}" ${nsis_args} "${SOURCE}/package/setup.nsi"
                 RESULT_VARIABLE rc)

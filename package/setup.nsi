@@ -28,7 +28,8 @@ SetCompressor /SOLID lzma
 !define INSTANCE_MUTEX "VESK-TRONA_DM"
 
 !ifdef UNINSTALLER_SIGN
-  !uninstfinalize '${UNINSTALLER_SIGN}'
+  ; A failed signing stops the build.
+  !uninstfinalize '${UNINSTALLER_SIGN}' = 0
 !endif
 
 Name "${PRODUCT}"
@@ -50,7 +51,6 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 !define MUI_ICON "${SOURCE}/res/app.ico"
 !define MUI_UNICON "${SOURCE}/res/app.ico"
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_SMALLDESC
 !define MUI_LANGDLL_REGISTRY_ROOT HKLM
 !define MUI_LANGDLL_REGISTRY_KEY "${UNINSTALL_KEY}"
 !define MUI_LANGDLL_REGISTRY_VALUENAME "InstallerLanguage"
@@ -58,6 +58,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 
 !insertmacro MUI_PAGE_WELCOME
+; The page itself says what the bench is, before anyone hovers over it.
+!define MUI_COMPONENTSPAGE_TEXT_TOP "$(ComponentsTop)"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES

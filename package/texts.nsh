@@ -7,11 +7,14 @@ LangString ProgramSection ${LANG_SIMPCHINESE} "QV70 设备管理器"
 LangString ProgramSectionText ${LANG_ENGLISH} "The program, its settings file and its language files."
 LangString ProgramSectionText ${LANG_SIMPCHINESE} "程序本身、设置文件和语言文件。"
 
-LangString BenchSection ${LANG_ENGLISH} "Simulated device bench (training)"
-LangString BenchSection ${LANG_SIMPCHINESE} "模拟设备台（培训用）"
+LangString BenchSection ${LANG_ENGLISH} "Simulated device bench"
+LangString BenchSection ${LANG_SIMPCHINESE} "模拟设备台"
 
-LangString BenchSectionText ${LANG_ENGLISH} "Virtual devices to practise on, and a sample firmware image. For real devices leave this out and put the maker's QVAndroidDLL.dll, DriverSetup.Exe and Driver folder into the program folder: they replace the simulated ones."
-LangString BenchSectionText ${LANG_SIMPCHINESE} "用于练习的虚拟设备和一个示例固件映像。连接真实设备时请不要选择此项，并把厂商提供的 QVAndroidDLL.dll、DriverSetup.Exe 和 Driver 文件夹放入程序文件夹：它们取代模拟的版本。"
+LangString BenchSectionText ${LANG_ENGLISH} "Virtual devices to practise on, and a sample firmware image. For real devices leave this out: the maker's QVAndroidDLL.dll, DriverSetup.Exe and Driver folder replace it."
+LangString BenchSectionText ${LANG_SIMPCHINESE} "用于练习的虚拟设备和一个示例固件映像。连接真实设备时请不要选择此项：厂商提供的 QVAndroidDLL.dll、DriverSetup.Exe 和 Driver 文件夹将取代它。"
+
+LangString ComponentsTop ${LANG_ENGLISH} "The simulated device bench is for training. For real devices, leave it out and copy the maker's QVAndroidDLL.dll, DriverSetup.Exe and Driver folder into the program folder."
+LangString ComponentsTop ${LANG_SIMPCHINESE} "模拟设备台仅用于培训。连接真实设备时请不要选择它，并把厂商提供的 QVAndroidDLL.dll、DriverSetup.Exe 和 Driver 文件夹复制到程序文件夹中。"
 
 LangString ProgramRunning ${LANG_ENGLISH} "QV70 Device Manager is running. Close it, then start the setup again."
 LangString ProgramRunning ${LANG_SIMPCHINESE} "QV70 设备管理器正在运行。请先关闭它，再重新运行安装程序。"

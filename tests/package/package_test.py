@@ -4,12 +4,14 @@
 
   contents  the names carry the version, the checksums hold, the setup program
             is a 64-bit program and the portable zip holds every file of the
-            distribution folder (no Wine);
+            distribution folder; signed with a throwaway certificate, every
+            program and the setup program verify (no Wine);
   setup     in a fresh Wine prefix: silent install (files, Start-menu
             shortcut, uninstall entry, the installed program starts and shows
             the bench's device), an upgrade over changed settings and an added
-            language file, an upgrade over the maker's library, and a silent
-            uninstall that keeps the settings and the logs;
+            language file, an upgrade over the maker's library, a silent
+            uninstall that keeps the settings and the logs, and a silent
+            install into a folder chosen with /D=;
   portable  the zip unpacked into a fresh folder whose path has spaces and
             non-ASCII characters, and the same start of the program there.
 
@@ -247,7 +249,7 @@ class Packages:
         check("exit code: 0" in out, f"no clean exit reported:\n{out}")
 
 
-def test_contents(packages, report):
+def test_contents(packages, report, work):
     def names():
         for path in (packages.setup, packages.portable, packages.sums):
             check(os.path.isfile(path), f"missing package {path}")
@@ -283,10 +285,45 @@ def test_contents(packages, report):
                 check(hashlib.sha256(content).hexdigest() ==
                       digest(os.path.join(packages.dist, name)), f"{name} differs in the zip")
 
+    def signing(work):
+        # A throwaway certificate; the packages are made again, signed, into
+        # a folder of their own.
+        cert, key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        key, "-out", cert, "-days", "2", "-subj", "/CN=Package Test"],
+                       check=True, capture_output=True, timeout=STEP_TIMEOUT)
+        out = os.path.join(work, "signed")
+        env = dict(os.environ, QV_SIGN_CERT=cert, QV_SIGN_KEY=key)
+        tools = {t: shutil.which(t) for t in ("makensis", "zip", "osslsigncode")}
+        result = subprocess.run(
+            ["cmake", f"-DDIST={packages.dist}", f"-DSOURCE={packages.source}", f"-DOUT={out}",
+             f"-DMAKENSIS={tools['makensis']}", f"-DZIP={tools['zip']}",
+             f"-DOSSLSIGNCODE={tools['osslsigncode']}", "-P",
+             os.path.join(packages.source, "package", "make_packages.cmake")],
+            env=env, capture_output=True, text=True, timeout=STEP_TIMEOUT)
+        check(result.returncode == 0, f"signed packages failed:\n{result.stdout}{result.stderr}")
+
+        def verify(path, name):
+            run = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", path],
+                                 capture_output=True, text=True, timeout=STEP_TIMEOUT)
+            check(run.returncode == 0 and "Signature verification: ok" in run.stdout,
+                  f"{name} is not signed:\n{run.stdout}{run.stderr}")
+
+        verify(os.path.join(out, os.path.basename(packages.setup)), "the setup program")
+        unpacked = os.path.join(work, "unpacked")
+        with zipfile.ZipFile(os.path.join(out, os.path.basename(packages.portable))) as archive:
+            archive.extractall(unpacked)
+        binaries = [n for n in packages.dist_files if n.lower().endswith((".exe", ".dll"))]
+        check(len(binaries) >= 2, f"programs in the distribution folder: {binaries}")
+        for name in binaries:
+            verify(os.path.join(unpacked, packages.top, name), name)
+
     report.run("PackagesNamedWithTheVersion", names)
     report.run("ChecksumsMatch", checksums)
     report.run("SetupProgramIs64Bit", setup_is_64_bit)
     report.run("PortableZipHoldsEveryDistributedFile", zip_holds_dist)
+    if shutil.which("osslsigncode") and shutil.which("openssl"):
+        report.run("SignedPackagesVerify", lambda: signing(work))
 
 
 def test_setup(packages, report, work):
@@ -380,11 +417,28 @@ def test_setup(packages, report, work):
             check(os.path.isfile(log), "the Log folder was not kept")
             check(os.path.isfile(added_language), "an added language file was removed")
 
+        def silent_install_into_chosen_folder():
+            # As typed at a command prompt: /D= last, spaces unquoted.
+            chosen = r"C:\Bench Tools\QV70"
+            rc, _ = wine.wine("cmd.exe", "/c",
+                              f"{wine.windows_path(packages.setup)} /S /D={chosen}")
+            check(rc == 0, f"setup /S /D= ended with {rc}")
+            chosen_unix = os.path.join(drive, "Bench Tools", "QV70")
+            missing, _ = same_files(packages.dist, chosen_unix, packages.dist_files)
+            check(not missing, f"not installed into {chosen}: {missing}")
+            values = wine.reg_values(key) or {}
+            check(values.get("InstallLocation") == chosen, f"InstallLocation: {values}")
+            wine.wine(os.path.join(chosen_unix, "Uninstall.exe"), "/S")
+            wait_until(lambda: wine.reg_values(key) is None and
+                       not os.path.exists(os.path.join(chosen_unix, packages.program_file)),
+                       60, "the uninstaller did not finish within 60 s")
+
         steps = [("SilentInstall", silent_install),
                  ("InstalledProgramRuns", installed_program_runs),
                  ("UpgradeKeepsUserFiles", upgrade_keeps_user_files),
                  ("UpgradeKeepsMakersLibrary", upgrade_keeps_makers_library),
-                 ("SilentUninstallKeepsSettingsAndLog", silent_uninstall)]
+                 ("SilentUninstallKeepsSettingsAndLog", silent_uninstall),
+                 ("SilentInstallIntoChosenFolder", silent_install_into_chosen_folder)]
         for i, (name, body) in enumerate(steps):
             # Each step stands on the one before it.
             if not report.run(name, body):
@@ -431,7 +485,7 @@ def main():
     work = tempfile.mkdtemp(prefix="qv-package-")
     try:
         if args.kind == "contents":
-            test_contents(packages, report)
+            test_contents(packages, report, work)
         elif args.kind == "setup":
             test_setup(packages, report, work)
         else:
