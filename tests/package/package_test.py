@@ -8,8 +8,9 @@
             program and the setup program verify (no Wine);
   setup     in a fresh Wine prefix: silent install (files, Start-menu
             shortcut, uninstall entry, the installed program starts and shows
-            the bench's device), an upgrade over changed settings and an added
-            language file, an upgrade over the maker's library, a silent
+            the bench's device), a refusal while the program runs, an upgrade
+            over changed settings and an added language file, an upgrade
+            over the maker's library, a silent
             uninstall that keeps the settings and the logs, and a silent
             install into a folder chosen with /D=;
   portable  the zip unpacked into a fresh folder whose path has spaces and
@@ -360,6 +361,24 @@ def test_setup(packages, report, work):
         def installed_program_runs():
             packages.smoke(wine, folder, "installed")
 
+        def setup_refuses_while_program_runs():
+            program = subprocess.Popen(["wine", os.path.join(folder, packages.program_file)],
+                                       env=wine.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                # The program holds its instance guard from its first moments;
+                # the splash alone shows for two seconds.
+                time.sleep(3)
+                check(program.poll() is None, "the program ended by itself")
+                rc, _ = wine.wine(packages.setup, "/S")
+                check(rc == 2, f"setup /S while the program runs ended with {rc}, not 2")
+            finally:
+                wine.wine("taskkill", "/F", "/IM", packages.program_file)
+                try:
+                    program.wait(timeout=30)
+                except subprocess.TimeoutExpired:
+                    program.kill()
+
         def upgrade_keeps_user_files():
             settings = os.path.join(folder, "setting.ini")
             with open(settings, "a", encoding="utf-8") as f:
@@ -435,6 +454,7 @@ def test_setup(packages, report, work):
 
         steps = [("SilentInstall", silent_install),
                  ("InstalledProgramRuns", installed_program_runs),
+                 ("SetupRefusesWhileProgramRuns", setup_refuses_while_program_runs),
                  ("UpgradeKeepsUserFiles", upgrade_keeps_user_files),
                  ("UpgradeKeepsMakersLibrary", upgrade_keeps_makers_library),
                  ("SilentUninstallKeepsSettingsAndLog", silent_uninstall),
