@@ -32,7 +32,11 @@ foreach(part MAJOR MINOR PATCH BUILD)
   endif()
   set(${part} ${CMAKE_MATCH_1})
 endforeach()
-set(VERSION "${MAJOR}.${MINOR}.${PATCH}.${BUILD}")
+# -DVERSION=<a.b.c.d> packs the same folder under another version (the
+# tests make an older setup program to upgrade from).
+if(NOT VERSION)
+  set(VERSION "${MAJOR}.${MINOR}.${PATCH}.${BUILD}")
+endif()
 string(REGEX MATCH "#define QV_PRODUCT_NAME \"([^\"]+)\"" _ "${version_h}")
 set(PRODUCT "${CMAKE_MATCH_1}")
 string(REGEX MATCH "#define QV_FILE_NAME \"([^\"]+)\"" _ "${version_h}")

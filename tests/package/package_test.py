@@ -6,13 +6,13 @@
             is a 64-bit program and the portable zip holds every file of the
             distribution folder; signed with a throwaway certificate, every
             program and the setup program verify (no Wine);
-  setup     in a fresh Wine prefix: silent install (files, Start-menu
-            shortcut, uninstall entry, the installed program starts and shows
-            the bench's device), a refusal while the program runs, an upgrade
-            over changed settings and an added language file, an upgrade
-            over the maker's library, a silent
-            uninstall that keeps the settings and the logs, and a silent
-            install into a folder chosen with /D=;
+  setup     in a fresh Wine prefix: silent install of an older version
+            (files, Start-menu shortcut, uninstall entry, the installed
+            program starts and shows the bench's device), a refusal while the
+            program runs, the upgrade to this version over changed settings
+            and an added language file, an upgrade over the maker's library,
+            a silent uninstall that keeps the settings and the logs, and a
+            silent install into a folder chosen with /D=;
   portable  the zip unpacked into a fresh folder whose path has spaces and
             non-ASCII characters, and the same start of the program there.
 
@@ -250,6 +250,20 @@ class Packages:
         check("exit code: 0" in out, f"no clean exit reported:\n{out}")
 
 
+def make_packages(packages, out, env=None, version=None):
+    """Packs the distribution folder again into out, as the target does."""
+    tools = {t: shutil.which(t) for t in ("makensis", "zip", "osslsigncode")}
+    command = ["cmake", f"-DDIST={packages.dist}", f"-DSOURCE={packages.source}",
+               f"-DOUT={out}", f"-DMAKENSIS={tools['makensis']}", f"-DZIP={tools['zip']}",
+               f"-DOSSLSIGNCODE={tools['osslsigncode']}"]
+    if version:
+        command.append(f"-DVERSION={version}")
+    command += ["-P", os.path.join(packages.source, "package", "make_packages.cmake")]
+    result = subprocess.run(command, env=env, capture_output=True, text=True,
+                            timeout=STEP_TIMEOUT)
+    check(result.returncode == 0, f"making packages failed:\n{result.stdout}{result.stderr}")
+
+
 def test_contents(packages, report, work):
     def names():
         for path in (packages.setup, packages.portable, packages.sums):
@@ -294,15 +308,7 @@ def test_contents(packages, report, work):
                         key, "-out", cert, "-days", "2", "-subj", "/CN=Package Test"],
                        check=True, capture_output=True, timeout=STEP_TIMEOUT)
         out = os.path.join(work, "signed")
-        env = dict(os.environ, QV_SIGN_CERT=cert, QV_SIGN_KEY=key)
-        tools = {t: shutil.which(t) for t in ("makensis", "zip", "osslsigncode")}
-        result = subprocess.run(
-            ["cmake", f"-DDIST={packages.dist}", f"-DSOURCE={packages.source}", f"-DOUT={out}",
-             f"-DMAKENSIS={tools['makensis']}", f"-DZIP={tools['zip']}",
-             f"-DOSSLSIGNCODE={tools['osslsigncode']}", "-P",
-             os.path.join(packages.source, "package", "make_packages.cmake")],
-            env=env, capture_output=True, text=True, timeout=STEP_TIMEOUT)
-        check(result.returncode == 0, f"signed packages failed:\n{result.stdout}{result.stderr}")
+        make_packages(packages, out, env=dict(os.environ, QV_SIGN_CERT=cert, QV_SIGN_KEY=key))
 
         def verify(path, name):
             run = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", path],
@@ -338,8 +344,16 @@ def test_setup(packages, report, work):
         added_language = os.path.join(folder, "Language", "Added.ini")
         log = os.path.join(folder, "Log", "device.log")
 
+        # The first installation is of an older version, which the later
+        # steps upgrade.
+        older_version = "0.9.0.1"
+        older_folder = os.path.join(work, "older")
+        older_setup = os.path.join(older_folder,
+                                   f"QV70-DeviceManager-{older_version}-setup.exe")
+
         def silent_install():
-            rc, out = wine.wine(packages.setup, "/S")
+            make_packages(packages, older_folder, version=older_version)
+            rc, out = wine.wine(older_setup, "/S")
             check(rc == 0, f"setup /S ended with {rc}")
             missing, differing = same_files(packages.dist, folder, packages.dist_files)
             check(not missing, f"distributed files not installed: {missing}")
@@ -349,7 +363,7 @@ def test_setup(packages, report, work):
             values = wine.reg_values(key)
             check(values is not None, f"no uninstall entry {key}")
             check(values.get("DisplayName") == packages.product, f"DisplayName: {values}")
-            check(values.get("DisplayVersion") == packages.version, f"DisplayVersion: {values}")
+            check(values.get("DisplayVersion") == older_version, f"DisplayVersion: {values}")
             check(values.get("Publisher"), f"no Publisher: {values}")
             check(int(values.get("EstimatedSize", "0"), 0) > 1000, f"EstimatedSize: {values}")
             icon = values.get("DisplayIcon", "").rsplit(",", 1)[0]
@@ -391,7 +405,10 @@ def test_setup(packages, report, work):
             with open(english, "w", encoding="utf-8") as f:
                 f.write("[Setting]\nLanguage=English\n")
             rc, _ = wine.wine(packages.setup, "/S")
-            check(rc == 0, f"setup /S over the installation ended with {rc}")
+            check(rc == 0, f"setup /S over the older installation ended with {rc}")
+            values = wine.reg_values(key) or {}
+            check(values.get("DisplayVersion") == packages.version,
+                  f"DisplayVersion after the upgrade: {values}")
             check(open(settings, "rb").read() == changed, "the upgrade replaced setting.ini")
             check(os.path.isfile(added_language), "the upgrade removed an added language file")
             missing, differing = same_files(packages.dist, folder,
