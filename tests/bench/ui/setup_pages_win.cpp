@@ -3,11 +3,12 @@
 // components (with the simulated bench's description shown), the folder;
 // then Cancel and Yes to the question, so that nothing is installed.
 //
-//   setup_pages.exe SETUP_PROGRAM SCREENSHOT_FOLDER
+//   setup_pages.exe SETUP_PROGRAM SCREENSHOT_FOLDER [SUFFIX]
 //
 // Saves setup-language.bmp, setup-welcome.bmp, setup-components.bmp and
-// setup-folder.bmp, each cut to the setup program's windows. Exit code 0
-// when every page came.
+// setup-folder.bmp (with SUFFIX before ".bmp"), each cut to the setup
+// program's windows. The language is the one the setup program offers
+// first, the system's. Exit code 0 when every page came.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -45,18 +46,22 @@ HWND PageWith(HWND outer, int controlId) {
     return nullptr;
 }
 
+std::wstring g_suffix;
+
 void Shot(const UiRobot &robot, const std::wstring &folder, const wchar_t *name) {
     Sleep(500); // let the page paint
-    if (!UiRobot::SaveScreenshot(folder + name, robot.WindowsArea())) Fail(name);
+    const std::wstring file = folder + name + g_suffix + L".bmp";
+    if (!UiRobot::SaveScreenshot(file, robot.WindowsArea())) Fail(file.c_str());
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t **argv) {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: setup_pages SETUP_PROGRAM SCREENSHOT_FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        fwprintf(stderr, L"usage: setup_pages SETUP_PROGRAM SCREENSHOT_FOLDER [SUFFIX]\n");
         return 2;
     }
+    if (argc == 4) g_suffix = argv[3];
     std::wstring folder = argv[2];
     if (folder.back() != L'\\') folder += L'\\';
     std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
@@ -72,7 +77,7 @@ int wmain(int argc, wchar_t **argv) {
     // The language choice comes before the setup window exists.
     UiRobot language(process.dwProcessId);
     if (language.WaitForMainWindow(kNext, milliseconds(20000))) {
-        Shot(language, folder, L"setup-language.bmp");
+        Shot(language, folder, L"setup-language");
         language.Click(kNext);
     } else {
         Fail(L"no language choice");
@@ -83,7 +88,7 @@ int wmain(int argc, wchar_t **argv) {
     if (!outer) {
         Fail(L"no setup window");
     } else {
-        Shot(setup, folder, L"setup-welcome.bmp");
+        Shot(setup, folder, L"setup-welcome");
         setup.Click(kNext);
         HWND tree = nullptr;
         UiRobot::WaitUntil([&] { return (tree = PageWith(outer, kComponentsTree)) != nullptr; },
@@ -104,10 +109,10 @@ int wmain(int argc, wchar_t **argv) {
             UiRobot::WaitUntil(
                 [&] { return description && GetWindowTextLengthW(description) > 80; },
                 milliseconds(3000));
-            Shot(setup, folder, L"setup-components.bmp");
+            Shot(setup, folder, L"setup-components");
             setup.Click(kNext);
             Sleep(800);
-            Shot(setup, folder, L"setup-folder.bmp");
+            Shot(setup, folder, L"setup-folder");
         }
         setup.Click(kCancel);
         MessageBoxInfo box;
