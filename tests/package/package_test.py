@@ -400,6 +400,9 @@ def test_setup(packages, report, work):
             changed = open(settings, "rb").read()
             with open(added_language, "w", encoding="utf-8") as f:
                 f.write("[Setting]\nLanguage=Added\n")
+            os.makedirs(os.path.dirname(log), exist_ok=True)
+            with open(log, "w") as f:
+                f.write("a log of the device library\n")
             # An old program file: the upgrade replaces it.
             english = os.path.join(folder, "Language", "English.ini")
             with open(english, "w", encoding="utf-8") as f:
@@ -411,6 +414,7 @@ def test_setup(packages, report, work):
                   f"DisplayVersion after the upgrade: {values}")
             check(open(settings, "rb").read() == changed, "the upgrade replaced setting.ini")
             check(os.path.isfile(added_language), "the upgrade removed an added language file")
+            check(os.path.isfile(log), "the upgrade removed the Log folder")
             missing, differing = same_files(packages.dist, folder,
                                             packages.dist_files - {"setting.ini"})
             check(not missing and not differing,
@@ -431,9 +435,6 @@ def test_setup(packages, report, work):
                   "the program was not installed")
 
         def silent_uninstall():
-            os.makedirs(os.path.dirname(log), exist_ok=True)
-            with open(log, "w") as f:
-                f.write("a log of the device library\n")
             settings = open(os.path.join(folder, "setting.ini"), "rb").read()
             values = wine.reg_values(key) or {}
             quiet = values.get("QuietUninstallString", "")
