@@ -12,7 +12,8 @@
             program runs, the upgrade to this version over changed settings
             and an added language file, an upgrade over the maker's library,
             a silent uninstall that keeps the settings and the logs, and a
-            silent install into a folder chosen with /D=;
+            silent install into a folder chosen with /D=, uninstalled through
+            the uninstaller's window with Yes to removing settings and logs;
   portable  the zip unpacked into a fresh folder whose path has spaces and
             non-ASCII characters, and the same start of the program there.
 
@@ -454,7 +455,7 @@ def test_setup(packages, report, work):
             check(os.path.isfile(log), "the Log folder was not kept")
             check(os.path.isfile(added_language), "an added language file was removed")
 
-        def silent_install_into_chosen_folder():
+        def install_into_chosen_folder_and_remove_everything():
             # As typed at a command prompt: /D= last, spaces unquoted.
             chosen = r"C:\Bench Tools\QV70"
             rc, _ = wine.wine("cmd.exe", "/c",
@@ -465,10 +466,21 @@ def test_setup(packages, report, work):
             check(not missing, f"not installed into {chosen}: {missing}")
             values = wine.reg_values(key) or {}
             check(values.get("InstallLocation") == chosen, f"InstallLocation: {values}")
-            wine.wine(os.path.join(chosen_unix, "Uninstall.exe"), "/S")
-            wait_until(lambda: wine.reg_values(key) is None and
-                       not os.path.exists(os.path.join(chosen_unix, packages.program_file)),
-                       60, "the uninstaller did not finish within 60 s")
+            # Uninstalled with its window, Yes to removing settings and logs.
+            chosen_log = os.path.join(chosen_unix, "Log", "device.log")
+            os.makedirs(os.path.dirname(chosen_log))
+            with open(chosen_log, "w") as f:
+                f.write("a log of the device library\n")
+            rc, out = wine.wine(os.path.join(packages.bin, "uninstall_answer.exe"),
+                                wine.windows_path(os.path.join(chosen_unix, "Uninstall.exe")),
+                                chosen, "yes")
+            print(out.rstrip(), flush=True)
+            check(rc == 0, f"the uninstaller with its window: {rc}\n{out}")
+            check(wine.reg_values(key) is None, "the uninstall entry is left")
+            left = sorted(n for n in packages.dist_files
+                          if os.path.exists(os.path.join(chosen_unix, n)))
+            check(not left, f"left after Yes to removing everything: {left}")
+            check(not os.path.exists(os.path.dirname(chosen_log)), "the Log folder is left")
 
         steps = [("SilentInstall", silent_install),
                  ("InstalledProgramRuns", installed_program_runs),
@@ -476,7 +488,8 @@ def test_setup(packages, report, work):
                  ("UpgradeKeepsUserFiles", upgrade_keeps_user_files),
                  ("UpgradeKeepsMakersLibrary", upgrade_keeps_makers_library),
                  ("SilentUninstallKeepsSettingsAndLog", silent_uninstall),
-                 ("SilentInstallIntoChosenFolder", silent_install_into_chosen_folder)]
+                 ("InstallIntoChosenFolderUninstallEverything",
+                  install_into_chosen_folder_and_remove_everything)]
         for i, (name, body) in enumerate(steps):
             # Each step stands on the one before it.
             if not report.run(name, body):
