@@ -14,6 +14,8 @@
 
 #include "app/language.h"
 #include "app/settings_loader.h"
+#include "device/device_context.h"
+#include "device/upgrade_job.h"
 #include "tests/unit/app/ini_profile_fake.h"
 #include "tests/unit/app/recording_fakes.h"
 #include "ui/job_verdict.h"
@@ -128,7 +130,10 @@ TEST_F(UserGuideTest, EverySettingsKeyTheProgramReadsIsExplained) {
     RecordingView view;
     LanguageFileTexts texts{profile, state.g_languageFile};
     ASSERT_EQ(LoadSettings(state, ini, platform, library, view, texts), LoadSettingsResult::Loaded);
-    ReadEraseIdb(ini, state.programFolder);
+    MainWindowModel model;
+    WorkerGate gate;
+    DeviceContext context{state, model, library, view, texts, platform, gate};
+    RepairErasesIdb(context);
     ASSERT_GE(profile.keys.size(), 10u);
 
     for (const auto &[section, key] : profile.keys) {
