@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
 #include "app/settings_loader.h"
+#include "base/language.h"
 #include "device/device_context.h"
+#include "device/job_codes.h"
+#include "device/job_verdict.h"
 #include "device/upgrade_job.h"
-#include "tests/unit/app/ini_profile_fake.h"
-#include "tests/unit/app/recording_fakes.h"
-#include "ui/job_verdict.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
+#include "tests/fakes/recording_view.h"
 
 namespace fs = std::filesystem;
 
@@ -118,16 +120,16 @@ TEST_F(UserGuideTest, EverySettingsKeyTheProgramReadsIsExplained) {
     FakeFileSystem files;
     IniProfileFake disk{files};
     ProcessState state;
-    state.programFolder = L"C:\\QV\\";
-    const std::wstring settingsFile = state.programFolder + kSettingsFileName;
+    state.g_programFolder = L"C:\\QV\\";
+    const std::wstring settingsFile = state.g_programFolder + kSettingsFileName;
     KeyRecordingReader profile{disk, settingsFile};
     files.AddTextFile(settingsFile, L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nREPAIR_LOADER=1\n");
     Latin1TextCodec codec;
-    ManualClock clock;
+    FakeClock clock;
     Platform platform{profile, files, codec, clock};
     CIniFile ini{files, profile};
-    RecordingLibrary library;
-    RecordingView view;
+    fakes::FakeDeviceLibrary library;
+    fakes::RecordingView view;
     LanguageFileTexts texts{profile, state.g_languageFile};
     ASSERT_EQ(LoadSettings(state, ini, platform, library, view, texts), LoadSettingsResult::Loaded);
     MainWindowModel model;
@@ -150,10 +152,6 @@ TEST_F(UserGuideTest, VerdictTableSaysWhatTheVerdictBoxesSay) {
     const std::wstring english = (kSourceDir / "lang" / "English.ini").wstring();
     LanguageFileTexts texts{disk, english};
     const std::wstring title = L"QV70 Device Manager";
-    constexpr unsigned kUpgrade = 0;
-    constexpr unsigned kRepair = 1;
-    constexpr int32_t kLastFailure = -17;
-
     // What the table should hold, printed when it does not.
     std::string expected = "| code | message | what to do |\n|---|---|---|\n";
     auto expectRow = [&](const std::string &code, const std::string &text) {
@@ -164,11 +162,12 @@ TEST_F(UserGuideTest, VerdictTableSaysWhatTheVerdictBoxesSay) {
         EXPECT_FALSE(row[2].empty()) << "verdict row " << code << " says nothing to do";
     };
 
-    expectRow("0", Cell(VerdictFor(texts, title, kUpgrade, 0).text) + " / " +
-                       Cell(VerdictFor(texts, title, kRepair, 0).text));
-    for (int32_t code = -1; code >= kLastFailure; --code)
-        expectRow(std::to_string(code), Cell(VerdictFor(texts, title, kUpgrade, code).text));
-    expectRow("other", Cell(VerdictFor(texts, title, kUpgrade, kLastFailure - 1).text));
+    expectRow("0", Cell(VerdictFor(texts, title, kModeUpgrade, kJobFinished).text) + " / " +
+                       Cell(VerdictFor(texts, title, kModeRepair, kJobFinished).text));
+    for (int32_t code = kJobSwitchFailed; code >= kJobInstallerTimedOut; --code)
+        expectRow(std::to_string(code), Cell(VerdictFor(texts, title, kModeUpgrade, code).text));
+    expectRow("other",
+              Cell(VerdictFor(texts, title, kModeUpgrade, kJobInstallerTimedOut - 1).text));
     if (HasFailure()) std::printf("The verdict table as the program has it:\n%s", expected.c_str());
 }
 
