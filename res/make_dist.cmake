@@ -19,6 +19,13 @@ endif()
 if(IS_DIRECTORY "${BIN}/Driver")
   file(COPY "${BIN}/Driver" DESTINATION "${DIST}")
 endif()
+# The bench's own tools, so that an installed simulated bench can be changed
+# from its folder (they find the bench beside themselves, as the library does).
+foreach(tool qvsim.exe qvimage.exe)
+  if(EXISTS "${BIN}/${tool}")
+    file(COPY "${BIN}/${tool}" DESTINATION "${DIST}")
+  endif()
+endforeach()
 file(GLOB images "${BIN}/*.IMG" "${BIN}/*.img")
 foreach(image ${images})
   file(COPY "${image}" DESTINATION "${DIST}")
