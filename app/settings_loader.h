@@ -20,7 +20,8 @@ LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platfo
                                 IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts);
 
 // Warns (IDS_52) and drops FIRMWARE when the configured file cannot be found.
-// Only a failed attribute query counts, so a folder name passes.
+// Only a failed attribute query counts, so a folder name passes. A value that
+// filled the whole settings buffer counts as missing: it may have been cut.
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view);
 

@@ -2,6 +2,7 @@
 #include "res/resource.h"
 #include "ui/job_commands.h"
 #include "ui/job_verdict.h"
+#include "ui/question.h"
 
 void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
     IMainView &view = ctx.view;
@@ -50,6 +51,6 @@ void OnDevicePrompt(CommandContext &ctx, unsigned kind, int32_t *answer) {
         return;
     }
     const int chosen =
-        ctx.view.ShowMessage(ctx.texts.Text(key), std::nullopt, mb::kYesNo | mb::kIconInformation);
+        AskQuestion(ctx.view, ctx.texts, key, std::nullopt, mb::kYesNo | mb::kIconInformation);
     *answer = chosen == mb::kIdYes ? 1 : 0;
 }

@@ -62,7 +62,7 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_texts(m_services.platform.profile, m_state.g_languageFile),
+      m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.programFolder),
       m_device{m_state,        m_model, m_services.library, *this, m_texts, m_services.platform,
                m_services.gate},
       m_ctx{m_state,
