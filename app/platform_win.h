@@ -17,12 +17,13 @@ class ProfileReaderWin : public IProfileReader {
 
 class FileSystemWin : public IFileSystem {
   public:
-    bool OpenForAppend(const std::wstring &path) override;   // _wfopen "a+"
-    bool PathExists(const std::wstring &path) override;      // PathFileExistsW
-    bool HasAttributes(const std::wstring &path) override;   // GetFileAttributesW
-    bool RemoveFile(const std::wstring &path) override;      // DeleteFileW
+    bool OpenForAppend(const std::wstring &path) override; // _wfopen "a+"
+    bool PathExists(const std::wstring &path) override;    // PathFileExistsW
+    bool HasAttributes(const std::wstring &path) override; // GetFileAttributesW
+    bool RemoveFile(const std::wstring &path) override;    // DeleteFileW
     bool MakeDirectory(const std::wstring &path) override; // CreateDirectoryW
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
+    bool GetFileStamp(const std::wstring &path, FileStamp &stamp) override;
 };
 
 // The system's ANSI code page (CP_ACP). ToAnsi refuses a text with any

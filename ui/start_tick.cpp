@@ -1,6 +1,7 @@
 #include "ui/start_tick.h"
 
 #include "res/resource.h"
+#include "ui/image_recheck.h"
 
 bool OnStartTick(CommandContext &ctx) {
     ctx.view.StopTimer(IDT_START); // it runs once
@@ -10,7 +11,7 @@ bool OnStartTick(CommandContext &ctx) {
     if (!firmware.empty()) {
         // A refused image keeps the versions the inspection may have written
         // (only Browse clears them); the path goes.
-        if (!ctx.inspectFirmware || !ctx.inspectFirmware(firmware)) firmware.clear();
+        if (!InspectImage(ctx, firmware)) firmware.clear();
         ctx.view.SetItemText(IDC_FIRMWARE_PATH, firmware);
     }
 

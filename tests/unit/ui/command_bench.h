@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -71,9 +72,14 @@ class RecordingView : public IMainView {
 };
 
 // Each text is its own key, so the log shows which text went where.
+// Keys in "missing" have no text in any language file.
 class KeyTexts : public ILanguageTexts {
   public:
-    std::wstring Text(const std::wstring &key) override { return key; }
+    std::wstring Text(const std::wstring &key) override {
+        return missing.count(key) != 0 ? std::wstring() : key;
+    }
+    std::wstring MissingTextNotice(const std::wstring &key) override { return L"missing " + key; }
+    std::set<std::wstring> missing;
 };
 
 class FakeClock : public IClock {
@@ -95,8 +101,15 @@ class FakeFiles : public IFileSystem {
     }
     bool MakeDirectory(const std::wstring &) override { return true; }
     std::vector<FileEntry> FindFiles(const std::wstring &) override { return {}; }
+    bool GetFileStamp(const std::wstring &path, FileStamp &stamp) override {
+        auto it = stamps.find(path);
+        if (it == stamps.end()) return false;
+        stamp = it->second;
+        return true;
+    }
 
     std::set<std::wstring> existing;
+    std::map<std::wstring, FileStamp> stamps; // files whose size and time can be read
     std::vector<std::wstring> deleted;
 };
 
@@ -111,6 +124,11 @@ struct CommandBench {
         state.g_deviceInfo.deviceType = QV_DEVICE_MSC;
         model.m_deviceLoaderVersion = 0x0102;
         model.m_imageLoaderVersion = 0x0102;
+        // The image was inspected as it is on disk.
+        files.stamps[state.settings.FIRMWARE] = FileStamp{0x20000, 1};
+        model.m_inspectedImage = state.settings.FIRMWARE;
+        model.m_inspectedStamp = FileStamp{0x20000, 1};
+        model.m_inspectedStampKnown = true;
     }
 
     ProcessState state;

@@ -102,7 +102,36 @@ INSTANTIATE_TEST_SUITE_P(
         AbandonCase{"RepairNo", OnRepair, Nothing, {mb::kIdNo}, {L"box IDS_81" + kConfirm}},
         // A box that could not be shown is no confirmation.
         AbandonCase{"FailedConfirmBox", OnUpgrade, Nothing, {0}, {L"box IDS_88" + kConfirm}},
-        AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}}),
+        AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}},
+        // A question nobody can read is not asked: its notice is shown instead.
+        AbandonCase{"EmptyUpgradeQuestion",
+                    OnUpgrade,
+                    [](CommandBench &b) { b.texts.missing = {L"IDS_88"}; },
+                    {},
+                    {L"box missing IDS_88 | Title | 16"}},
+        AbandonCase{"EmptyRepairQuestion",
+                    OnRepair,
+                    [](CommandBench &b) { b.texts.missing = {L"IDS_81"}; },
+                    {},
+                    {L"box missing IDS_81 | Title | 16"}},
+        AbandonCase{"EmptyLoaderQuestion",
+                    OnUpgrade,
+                    [](CommandBench &b) {
+                        NewerDeviceLoader(b);
+                        b.texts.missing = {L"IDS_128"};
+                    },
+                    {},
+                    {L"box missing IDS_128 | - | 16"}},
+        // The image file was replaced by one that is no image: the refusal
+        // (the inspection's own box) ends the click and the choice.
+        AbandonCase{"ReplacedImageRefused",
+                    OnUpgrade,
+                    [](CommandBench &b) {
+                        b.files.stamps[b.state.settings.FIRMWARE].lastWrite = 2;
+                        b.imageUsable = false;
+                    },
+                    {},
+                    {L"text 1027 ", L"text 1012 ", L"text 1013 "}}),
     [](const testing::TestParamInfo<AbandonCase> &info) { return info.param.name; });
 
 TEST(JobCommand, ClickWhileTheDeviceIsHeldIsIgnored) {
@@ -220,5 +249,60 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StartCase{"Upgrade", OnUpgrade, kModeUpgrade, L"IDS_88", L"IDS_44"},
                     StartCase{"Repair", OnRepair, kModeRepair, L"IDS_81", L"IDS_82"}),
     [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
+
+// The image on disk is the image the checks and the job use.
+struct RecheckCase {
+    const char *name;
+    std::function<void(CommandBench &)> change;
+    bool inspectedAgain;
+};
+
+class ImageRecheck : public testing::TestWithParam<RecheckCase> {};
+
+TEST_P(ImageRecheck, InspectsAgainOnlyWhenTheFileIsNotTheOneInspected) {
+    const RecheckCase &c = GetParam();
+    CommandBench bench;
+    c.change(bench);
+    // The new file carries an older loader than the device's, so the loader
+    // question shows that the checks saw the new file.
+    bench.ctx.inspectFirmware = [&bench](const std::wstring &path) {
+        bench.inspected.push_back(path);
+        bench.model.m_imageLoaderVersion = 0x0101;
+        return true;
+    };
+    bench.view.answers = {mb::kIdNo, mb::kIdNo};
+
+    EXPECT_FALSE(OnUpgrade(bench.ctx));
+
+    const Lines again{L"C:\\fw\\update.img"};
+    EXPECT_EQ(bench.inspected, c.inspectedAgain ? again : Lines{});
+    EXPECT_EQ(bench.view.Calls().front(), c.inspectedAgain ? kLoaderAsk : L"box IDS_88" + kConfirm);
+    EXPECT_EQ(bench.state.settings.FIRMWARE, L"C:\\fw\\update.img");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clicks, ImageRecheck,
+    testing::Values(
+        RecheckCase{"Unchanged", [](CommandBench &) {}, false},
+        RecheckCase{"Rewritten",
+                    [](CommandBench &b) { b.files.stamps[L"C:\\fw\\update.img"].lastWrite = 9; },
+                    true},
+        RecheckCase{"Resized",
+                    [](CommandBench &b) { b.files.stamps[L"C:\\fw\\update.img"].size = 1; }, true},
+        RecheckCase{"Unreadable",
+                    [](CommandBench &b) { b.files.stamps.erase(L"C:\\fw\\update.img"); }, true},
+        RecheckCase{"AnotherPathThanInspected",
+                    [](CommandBench &b) { b.model.m_inspectedImage = L"C:\\fw\\other.img"; },
+                    true}),
+    [](const testing::TestParamInfo<RecheckCase> &info) { return info.param.name; });
+
+TEST(ImageRecheck, ANewInspectionIsRememberedForTheNextClick) {
+    CommandBench bench;
+    bench.files.stamps[bench.state.settings.FIRMWARE].lastWrite = 5;
+    bench.view.answers = {mb::kIdNo, mb::kIdNo};
+    OnUpgrade(bench.ctx);
+    OnRepair(bench.ctx);
+    EXPECT_EQ(bench.inspected.size(), 1u);
+}
 
 } // namespace
