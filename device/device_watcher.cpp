@@ -130,18 +130,23 @@ uint16_t ParseDeviceLoaderVersion(const char *text) {
 void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
     ProcessState &state = context.state;
     const int found = context.library.QV_FindDevice(&working, state.g_supportUsb11);
-    state.g_findResult = found;
+    // After several devices the window shows none of them: the one left is
+    // announced again even when it is the one held.
+    const bool wasSeveral = state.g_findResult.exchange(found) >= 2;
 
     if (found >= 2) {
         ShowSeveralDevices(context);
-    } else if (found == 1) {
-        if (working.identity != state.g_deviceInfo.identity) {
+    } else if (found == 1 && working.identity != 0) {
+        if (working.identity != state.g_deviceInfo.identity || wasSeveral) {
             AnnounceNewDevice(context, working);
         } else if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC &&
                    state.g_deviceVersionRead == 0) {
             ReadDeviceVersions(context);
         }
     } else {
+        // Identity 0 is how the program itself marks "no device": a search
+        // that reports one device but gives it no identity has found none
+        // the program could hold, show or later clear.
         ShowNoDevice(context);
     }
 }

@@ -165,10 +165,29 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
 
-    // Back to the one device with the same identity: it is held already, and
-    // only its versions are read again.
+    // Back to the one device with the same identity: the window shows no
+    // device and still says "several", so it is announced again.
     w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1014 4.4.2", L"text 1015 2.05"}));
+    EXPECT_EQ(w.Cycle(), (Script{L"text 1011 QV70 Tablet", L"text 1010 <IDS_30:QV70 Tablet>",
+                                 L"text 1009 <IDS_31>", L"enable 1028 1", L"enable 1002 1",
+                                 L"enable 1006 1", L"text 1014 N/A", L"text 1015 N/A",
+                                 L"text 1014 4.4.2", L"text 1015 2.05", L"text 1009 "}));
+    // And then it is held, as any device is.
+    EXPECT_TRUE(w.Cycle().empty());
+}
+
+// Identity 0 is the program's own "no device": a search that reports one
+// device without an identity shows none, and clears the device it replaces.
+TEST(DeviceWatcher, OneDeviceWithoutIdentityIsNoDevice) {
+    Watcher w;
+    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+    w.Cycle();
+    w.Finds(1, MakeDevice(0, QV_DEVICE_MSC));
+    EXPECT_EQ(w.Cycle(),
+              (Script{L"text 1010 <IDS_38>", L"text 1009 ", L"text 1011 ", L"enable 1002 0",
+                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+    EXPECT_EQ(w.b.state.g_deviceInfo.identity, 0);
+    EXPECT_EQ(w.Cycle(), (Script{L"text 1010 <IDS_38>"}));
 }
 
 TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
