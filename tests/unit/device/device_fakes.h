@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
+#include "tests/unit/device/chaos_answers.h"
 #include "ui/main_view.h"
 #include "ui/main_window_model.h"
 
@@ -35,9 +37,17 @@ inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
 }
 
 // Every call is logged by name (with the arguments that matter); results are
-// set per operation, and hooks may stand in for any of them.
+// set per operation, and hooks may stand in for any of them. In chaos mode
+// every device and image call answers from a seeded ChaosAnswers instead.
 class FakeDeviceLibrary : public IDeviceLibrary {
   public:
+    // Seeded, so a failing seed replays exactly. Hooks and scripted answers
+    // are ignored from then on.
+    ChaosAnswers &EnableChaos(uint64_t seed) {
+        chaos_ = std::make_unique<ChaosAnswers>(seed);
+        return *chaos_;
+    }
+
     struct FindAnswer {
         int count;
         DEVICE_INFO device;
@@ -76,6 +86,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         std::lock_guard<std::mutex> lock(mutex_);
         return calls_;
     }
+    // What each call returned, in the order of Calls().
+    std::vector<int> Results() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return results_;
+    }
     bool Called(const std::string &prefix) {
         for (const std::string &call : Calls())
             if (call.compare(0, prefix.size(), prefix) == 0) return true;
@@ -99,6 +114,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
     int QV_FindDevice(DEVICE_INFO *device, int usb11) override {
+        if (chaos_) {
+            Delay();
+            chaos_->FillDevice(*device);
+            return Log("QV_FindDevice usb11=" + std::to_string(usb11), chaos_->FindCount());
+        }
         if (onFind) onFind();
         FindAnswer answer{0, DEVICE_INFO{}};
         {
@@ -112,6 +132,13 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_FindDevice usb11=" + std::to_string(usb11), answer.count);
     }
     int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) override {
+        if (chaos_) {
+            Delay();
+            chaos_->FillVersionText(version->loaderVersion, sizeof version->loaderVersion);
+            chaos_->FillVersionText(version->systemVersion, sizeof version->systemVersion);
+            return Log("QV_GetDeviceVersion id=" + std::to_string(device->identity),
+                       chaos_->Result(1));
+        }
         int result = deviceVersionResult;
         if (!deviceVersionResults.empty()) {
             result = deviceVersionResults.front();
@@ -126,6 +153,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_GetDeviceVersion id=" + std::to_string(device->identity), result);
     }
     int QV_GetImageSize(const char *image, uint32_t *size) override {
+        if (chaos_) {
+            Delay();
+            *size = chaos_->Number();
+            return Log(std::string("QV_GetImageSize ") + image, chaos_->Result(1));
+        }
         if (imageSizeResult != 0)
             *size = imageSize;
         else
@@ -133,26 +165,40 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log(std::string("QV_GetImageSize ") + image, imageSizeResult);
     }
     int QV_GetLoaderVersion(const char *image, uint16_t *version) override {
+        if (chaos_) {
+            Delay();
+            *version = static_cast<uint16_t>(chaos_->Number());
+            return Log(std::string("QV_GetLoaderVersion ") + image, chaos_->Result(1));
+        }
         lastImageAsked = image;
         if (loaderVersionResult != 0) *version = imageLoaderVersion;
         return Log(std::string("QV_GetLoaderVersion ") + image, loaderVersionResult);
     }
     int QV_GetSystemVersion(const char *image, uint32_t *version) override {
+        if (chaos_) {
+            Delay();
+            *version = chaos_->Number();
+            return Log(std::string("QV_GetSystemVersion ") + image, chaos_->Result(1));
+        }
         if (systemVersionResult != 0) *version = imageSystemVersion;
         return Log(std::string("QV_GetSystemVersion ") + image, systemVersionResult);
     }
     int ExtractLoaderFile(const char *image, const char *loaderFile) override {
+        if (chaos_) return Chaotic(std::string("ExtractLoaderFile ") + image + " " + loaderFile, 1);
         extractTarget = loaderFile;
         if (onExtract) onExtract();
         return Log(std::string("ExtractLoaderFile ") + image + " " + loaderFile, extractResult);
     }
-    int QV_EraseIDB(DEVICE_INFO *, uint16_t count, int usb11, const char *loaderFile) override {
+    int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
+                    const char *loaderFile) override {
+        if (chaos_) return Chaotic("QV_EraseIDB count=" + std::to_string(count), 1, device);
         eraseLoader = loaderFile;
         return Log("QV_EraseIDB count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    eraseResult);
     }
-    int QV_Upgrade(DEVICE_INFO *, uint32_t size, uint32_t sizeLow, uint32_t partition,
+    int QV_Upgrade(DEVICE_INFO *device, uint32_t size, uint32_t sizeLow, uint32_t partition,
                    const char *loaderFile, int mode, int reserved) override {
+        if (chaos_) return Chaotic("QV_Upgrade", 0, device);
         upgradeSize = size;
         upgradeSizeLow = sizeLow;
         upgradePartition = partition;
@@ -161,8 +207,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         upgradeReserved = reserved;
         return Log("QV_Upgrade", onUpgrade ? onUpgrade() : upgradeResult);
     }
-    int QV_ResetDevice(DEVICE_INFO *) override { return Log("QV_ResetDevice", 1); }
-    int QV_WaitDevice(DEVICE_INFO *, int kind, uint16_t count, int usb11) override {
+    int QV_ResetDevice(DEVICE_INFO *device) override {
+        if (chaos_) return Chaotic("QV_ResetDevice", 1, device);
+        return Log("QV_ResetDevice", 1);
+    }
+    int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) override {
+        if (chaos_) return Chaotic("QV_WaitDevice kind=" + std::to_string(kind), 1, device);
         int result = waitResult;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -175,13 +225,21 @@ class FakeDeviceLibrary : public IDeviceLibrary {
                        " count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    result);
     }
-    int QV_DownloadImage(DEVICE_INFO *, const char *image) override {
+    int QV_DownloadImage(DEVICE_INFO *device, const char *image) override {
+        if (chaos_) return Chaotic("QV_DownloadImage", 1, device);
         downloadImage = image;
         return Log("QV_DownloadImage", onDownload ? onDownload() : downloadResult);
     }
-    int QV_SwitchVeskUsb(DEVICE_INFO *) override { return Log("QV_SwitchVeskUsb", switchResult); }
-    int QVIsVeskUsbPlug() override { return Log("QVIsVeskUsbPlug", veskUsbPlugResult); }
+    int QV_SwitchVeskUsb(DEVICE_INFO *device) override {
+        if (chaos_) return Chaotic("QV_SwitchVeskUsb", 1, device);
+        return Log("QV_SwitchVeskUsb", switchResult);
+    }
+    int QVIsVeskUsbPlug() override {
+        if (chaos_) return Chaotic("QVIsVeskUsbPlug", 1);
+        return Log("QVIsVeskUsbPlug", veskUsbPlugResult);
+    }
     int QVInstallDriver(const char *inf) override {
+        if (chaos_) return Chaotic("QVInstallDriver", 1);
         installInf = inf;
         return Log("QVInstallDriver", installDriverResult);
     }
@@ -190,10 +248,22 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);
+        results_.push_back(result);
         return result;
+    }
+    void Delay() {
+        const uint32_t ms = chaos_->DelayMs();
+        if (chaos_->delay) chaos_->delay(ms);
+    }
+    int Chaotic(const std::string &call, int success, DEVICE_INFO *device = nullptr) {
+        Delay();
+        chaos_->MaybeScribble(device);
+        return Log(call, chaos_->Result(success));
     }
     std::mutex mutex_;
     std::vector<std::string> calls_;
+    std::vector<int> results_;
+    std::unique_ptr<ChaosAnswers> chaos_;
 };
 
 // Records every control write, message box and posted result, in order.

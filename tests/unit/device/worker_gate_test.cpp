@@ -8,7 +8,9 @@
 
 namespace {
 
-void SleepPump(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepPump(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 TEST(WorkerGate, WatchCycleRefusedWhileJobActiveOrClosed) {
     WorkerGate gate;
@@ -38,7 +40,8 @@ TEST(WorkerGate, CommandWaitsForTheCycleUnderWay) {
         gate.EndWatchCycle();
         EXPECT_FALSE(gate.BeginWatchCycle(jobActive)); // the job holds the device now
     });
-    while (!cycleStarted) std::this_thread::yield();
+    while (!cycleStarted)
+        std::this_thread::yield();
     jobActive = 1;
     int pumps = 0;
     gate.WaitForWatchIdle([&](uint32_t ms) {
@@ -58,9 +61,11 @@ TEST(WorkerGate, CloseWaitsForSectionsAndGivesUpAfterTimeout) {
         GateSection section(gate);
         ASSERT_TRUE(section);
         inside = true;
-        while (!release) std::this_thread::yield();
+        while (!release)
+            std::this_thread::yield();
     });
-    while (!inside) std::this_thread::yield();
+    while (!inside)
+        std::this_thread::yield();
     EXPECT_FALSE(gate.Close(SleepPump, 30)); // a step blocked in the library
     EXPECT_FALSE(GateSection(gate));         // nothing new starts
     release = true;
