@@ -69,7 +69,10 @@ int ListLanguages(LANGUAGE_INFO *table, int capacity, const std::wstring &folder
         const std::wstring path = base + L"\\" + entry.name;
         // A cut path would name another file.
         if (path.size() >= kPathChars) continue;
-        const std::wstring name = profile.GetString(path, L"Setting", L"Language", kNameChars);
+        std::wstring name = profile.GetString(path, L"Setting", L"Language", kNameChars);
+        // The name is kept as a zero-terminated text: a zero inside ends it
+        // here, so that an empty name is seen as none.
+        name.resize(std::wcslen(name.c_str()));
         if (name.empty()) continue;
         CopyInto(table[count].name, kNameChars, name);
         CopyInto(table[count].path, kPathChars, path);

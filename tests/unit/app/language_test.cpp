@@ -44,6 +44,14 @@ TEST_F(ListLanguagesTest, KeepsSearchOrderAndSkipsWhatIsNoLanguageFile) {
     EXPECT_EQ(files.calls.front(), L"FindFiles C:\\QV\\Language\\*.ini");
 }
 
+// Found by fuzzing: a zero inside the declared name ends it, as it ends the
+// platform's text, so a name that starts with one is no name at all.
+TEST_F(ListLanguagesTest, ZeroInsideTheNameEndsIt) {
+    Add(L"Zero.ini", std::wstring(L"[Setting]\nLanguage=\0Hidden\n", 27));
+    Add(L"Cut.ini", std::wstring(L"[Setting]\nLanguage=Eng\0lish\n", 28));
+    EXPECT_EQ(Listed(), (std::vector<std::wstring>{L"Eng|C:\\QV\\Language\\Cut.ini"}));
+}
+
 TEST_F(ListLanguagesTest, FolderWithOrWithoutBackslashGivesTheSamePattern) {
     Add(L"a.ini", L"[Setting]\nLanguage=A\n");
     const std::vector<std::wstring> withoutBackslash = Listed(kLanguageListCapacity, kFolder);
