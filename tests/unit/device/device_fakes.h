@@ -313,6 +313,8 @@ class RecordingView : public IMainView {
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.clear();
+        shown_.clear();
+        enabled_.clear();
     }
     // "text 1010 <IDS_38>", "enable 1002 1", "message <IDS_103>", "post 0 -9".
     std::vector<std::wstring> Script() {
@@ -346,26 +348,29 @@ class RecordingView : public IMainView {
     }
     // The text a control shows after every write so far; "?" if never written.
     std::wstring Shown(int id) {
-        std::wstring shown = L"?";
-        for (const Event &e : Events())
-            if (e.kind == Event::Text && e.id == id) shown = e.text;
-        return shown;
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = shown_.find(id);
+        return it != shown_.end() ? it->second : L"?";
     }
     // -1 if never written.
     int Enabled(int id) {
-        int enabled = -1;
-        for (const Event &e : Events())
-            if (e.kind == Event::Enable && e.id == id) enabled = e.value;
-        return enabled;
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = enabled_.find(id);
+        return it != enabled_.end() ? it->second : -1;
     }
 
   private:
     void Add(Event e) {
         std::lock_guard<std::mutex> lock(mutex_);
+        // Kept as they change, so that long runs ask in constant time.
+        if (e.kind == Event::Text) shown_[e.id] = e.text;
+        if (e.kind == Event::Enable) enabled_[e.id] = e.value;
         events_.push_back(std::move(e));
     }
     std::mutex mutex_;
     std::vector<Event> events_;
+    std::map<int, std::wstring> shown_; // guarded by mutex_, as events_
+    std::map<int, int> enabled_;
 };
 
 // "<IDS_38>" for every key, unless the table says otherwise.
