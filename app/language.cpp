@@ -133,13 +133,16 @@ std::wstring LanguageFileTexts::Text(const std::wstring &key) {
 
 std::wstring LanguageFileTexts::MissingTextNotice(const std::wstring &key) {
     const std::wstring english = EnglishFile();
-    std::wstring files;
-    if (!m_languageFile.empty()) files = m_languageFile;
-    if (!english.empty() && !EqualsIgnoringCase(english, m_languageFile))
-        files += (files.empty() ? L"" : L" and from ") + english;
+    std::vector<std::wstring> files;
+    if (!m_languageFile.empty()) files.push_back(m_languageFile);
+    if (!english.empty() && !EqualsIgnoringCase(english, m_languageFile)) files.push_back(english);
     if (files.empty()) return ILanguageTexts::MissingTextNotice(key);
-    return L"The text " + key + L" is missing from the language file " + files +
-           L".\nAdd it to the file and start the program again.";
+    if (files.size() == 1) {
+        return L"The text " + key + L" is missing from the language file " + files[0] +
+               L".\nAdd it to the file and start the program again.";
+    }
+    return L"The text " + key + L" is missing from both language files, " + files[0] + L" and " +
+           files[1] + L".\nAdd it to one of them and start the program again.";
 }
 
 std::wstring ChooseLanguageFile(const std::wstring &folder, const std::wstring &wanted,

@@ -209,7 +209,12 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         m_homePageLink.SetText(s.HOMEPAGE);
         m_homePageLink.SetURL(s.HOMEPAGE);
     }
-    ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    // English first, so that a control the chosen file has no text for shows
+    // the shipped English one, as every other text does.
+    const std::wstring english = m_state.programFolder + kEnglishLanguageFile;
+    ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, english);
+    if (!EqualsIgnoringCase(english, m_state.g_languageFile))
+        ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
