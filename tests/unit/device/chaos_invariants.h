@@ -72,4 +72,23 @@ inline void ExpectSuccessOnlyWhenEveryStepSucceeded(const std::vector<std::strin
             << where << ": " << entry.first << " returned " << entry.second;
 }
 
+// An image is accepted only when the library read its loader version and
+// size and extracted its loader, whatever else it said.
+inline void ExpectImageAcceptedOnlyWhenReadWhole(const std::vector<std::string> &calls,
+                                                 const std::vector<int> &results, size_t from,
+                                                 bool accepted, const std::string &where) {
+    if (!accepted) return;
+    int needed = 0;
+    for (size_t i = from; i < calls.size(); ++i) {
+        for (const char *step :
+             {"QV_GetLoaderVersion ", "QV_GetImageSize ", "ExtractLoaderFile "}) {
+            if (calls[i].rfind(step, 0) == 0) {
+                EXPECT_NE(results[i], 0) << where << ": " << calls[i];
+                ++needed;
+            }
+        }
+    }
+    EXPECT_EQ(needed, 3) << where;
+}
+
 } // namespace chaos

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr uint64_t kSeeds = 6;
+constexpr uint64_t kSeeds = 12;
 constexpr int kClicksPerSeed = 12;
 
 void SleepRealMs(uint32_t ms) {
@@ -50,6 +50,7 @@ TEST(ChaosThreads, WatcherAndJobThreadsHandOverWhateverTheLibraryAnswers) {
         b.files.existing.insert(b.state.programFolder + GetDriverFolder(system).folder +
                                 kDriverInfFileName);
         b.state.settings.FIRMWARE = L"C:\\fw\\update.img";
+        if (seed % 2 == 1) b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
         const WorkerGate::Pump pump = [](uint32_t ms) { SleepRealMs(ms > 1 ? 1 : ms); };
 
         std::thread watcher([&] { DeviceWatchThread(context); });
