@@ -42,6 +42,9 @@ class IFileSystem {
     // Opens the file through the C runtime in mode "a+" (creating it) and
     // closes it at once; false when it cannot be opened.
     virtual bool OpenForAppend(const std::wstring &path) = 0;
+    // Opens the file through the C runtime for reading only and closes it at
+    // once; false when it is missing or cannot be read.
+    virtual bool OpenForRead(const std::wstring &path) = 0;
     virtual bool PathExists(const std::wstring &path) = 0;    // PathFileExistsW
     virtual bool HasAttributes(const std::wstring &path) = 0; // GetFileAttributesW succeeds
     virtual bool RemoveFile(const std::wstring &path) = 0;

@@ -14,6 +14,7 @@ WorkerThreads::~WorkerThreads() {
 bool WorkerThreads::Start(std::function<void()> body) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard<std::mutex> lock(m_guard);
+    ReleaseFinished();
     try {
         std::thread thread([body = std::move(body), done] {
             try {
@@ -28,6 +29,19 @@ bool WorkerThreads::Start(std::function<void()> body) {
         return false;
     }
     return true;
+}
+
+void WorkerThreads::ReleaseFinished() {
+    for (auto worker = m_workers.begin(); worker != m_workers.end();) {
+        // Done is the body's last act: the join waits at most for the
+        // thread's own return.
+        if (worker->done->load()) {
+            if (worker->thread.joinable()) worker->thread.join();
+            worker = m_workers.erase(worker);
+        } else {
+            ++worker;
+        }
+    }
 }
 
 bool WorkerThreads::WaitAll(uint32_t timeoutMs) {

@@ -61,7 +61,7 @@ TEST(ChaosThreads, WatcherAndJobThreadsHandOverWhateverTheLibraryAnswers) {
             SleepRealMs(3); // a few watcher cycles
             ProcessState &state = b.state;
             state.g_jobActive = 1;
-            b.gate.WaitForWatchIdle(pump);
+            ASSERT_TRUE(b.gate.WaitForWatchIdle(pump, kWatchIdleWaitMs)) << where;
             // The watcher stands still: what it left can be checked.
             chaos::ExpectWindowFollowsTheSearch(b, where);
             if (state.g_findResult.load() <= 1 && state.g_deviceInfo.identity != 0 &&

@@ -3,6 +3,7 @@
 // no real time. Used by the native tests and by the Win32 tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -24,6 +25,19 @@
 #include "ui/main_window_model.h"
 
 namespace fakes {
+
+// Every opaque field filled to its last byte, padding included: no text of it
+// ends in a zero.
+inline DEVICE_INFO MakeFullDevice(int32_t identity, int32_t kind) {
+    DEVICE_INFO device;
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&device);
+    for (size_t i = 0; i < sizeof device; ++i)
+        bytes[i] = static_cast<unsigned char>('A' + i % 26);
+    std::memset(device.serialNumber, 'S', sizeof device.serialNumber);
+    device.identity = identity;
+    device.deviceType = kind;
+    return device;
+}
 
 inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
     DEVICE_INFO device{};
@@ -103,6 +117,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     std::string upgradeLoader, eraseLoader, downloadImage, installInf;
     std::string lastImageAsked, extractTarget;
 
+    // Every record handed to a device operation, as the library saw it.
+    std::vector<DEVICE_INFO> Records() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+
     int DllInitialize() override { return Log("DllInitialize", 1); }
     int DllDeInitialize() override { return Log("DllDeInitialize", 1); }
     int SetLogPath(const char *) override { return Log("SetLogPath", 1); }
@@ -132,6 +152,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_FindDevice usb11=" + std::to_string(usb11), answer.count);
     }
     int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) override {
+        Keep(device);
         if (chaos_) {
             Delay();
             chaos_->FillVersionText(version->loaderVersion, sizeof version->loaderVersion);
@@ -145,8 +166,10 @@ class FakeDeviceLibrary : public IDeviceLibrary {
             deviceVersionResults.pop_front();
         }
         if (result != 0) {
-            std::strncpy(version->loaderVersion, deviceLoaderText.c_str(), 511);
-            std::strncpy(version->systemVersion, deviceSystemText.c_str(), 511);
+            // A text of 512 characters or more fills its field with no
+            // terminating zero, as a library may leave it.
+            FillVersionText(version->loaderVersion, deviceLoaderText);
+            FillVersionText(version->systemVersion, deviceSystemText);
         } else {
             std::memset(version, 'x', sizeof *version); // a failed read may leave anything
         }
@@ -191,6 +214,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
                     const char *loaderFile) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_EraseIDB count=" + std::to_string(count), 1, device);
         eraseLoader = loaderFile;
         return Log("QV_EraseIDB count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
@@ -198,6 +222,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     int QV_Upgrade(DEVICE_INFO *device, uint32_t size, uint32_t sizeLow, uint32_t partition,
                    const char *loaderFile, int mode, int reserved) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_Upgrade", 0, device);
         upgradeSize = size;
         upgradeSizeLow = sizeLow;
@@ -208,10 +233,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_Upgrade", onUpgrade ? onUpgrade() : upgradeResult);
     }
     int QV_ResetDevice(DEVICE_INFO *device) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_ResetDevice", 1, device);
         return Log("QV_ResetDevice", 1);
     }
     int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_WaitDevice kind=" + std::to_string(kind), 1, device);
         int result = waitResult;
         {
@@ -226,11 +253,13 @@ class FakeDeviceLibrary : public IDeviceLibrary {
                    result);
     }
     int QV_DownloadImage(DEVICE_INFO *device, const char *image) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_DownloadImage", 1, device);
         downloadImage = image;
         return Log("QV_DownloadImage", onDownload ? onDownload() : downloadResult);
     }
     int QV_SwitchVeskUsb(DEVICE_INFO *device) override {
+        Keep(device);
         if (chaos_) return Chaotic("QV_SwitchVeskUsb", 1, device);
         return Log("QV_SwitchVeskUsb", switchResult);
     }
@@ -245,6 +274,10 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
   private:
+    static void FillVersionText(char (&field)[512], const std::string &text) {
+        std::memset(field, 0, sizeof field);
+        std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
+    }
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);
@@ -260,9 +293,16 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         chaos_->MaybeScribble(device);
         return Log(call, chaos_->Result(success));
     }
+    void Keep(const DEVICE_INFO *device) {
+        DEVICE_INFO copy;
+        std::memcpy(&copy, device, sizeof copy);
+        std::lock_guard<std::mutex> lock(mutex_);
+        records_.push_back(copy);
+    }
     std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<int> results_;
+    std::vector<DEVICE_INFO> records_;
     std::unique_ptr<ChaosAnswers> chaos_;
 };
 
@@ -408,11 +448,15 @@ class FakeFiles : public IFileSystem {
   public:
     std::set<std::wstring> existing;
     bool appendOpens = true;
-    std::vector<std::wstring> log; // "open <path>", "exists <path>", "delete <path>"
+    std::vector<std::wstring> log; // "open <path>", "read <path>", "exists <path>", "delete <path>"
 
     bool OpenForAppend(const std::wstring &path) override {
         log.push_back(L"open " + path);
         return appendOpens;
+    }
+    bool OpenForRead(const std::wstring &path) override {
+        log.push_back(L"read " + path);
+        return existing.count(path) != 0;
     }
     bool PathExists(const std::wstring &path) override {
         log.push_back(L"exists " + path);
