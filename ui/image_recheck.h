@@ -9,7 +9,7 @@
 
 // Inspects the image and, when it is usable, remembers the file's size and
 // last-write time as they were before the inspection read it.
-bool InspectImage(CommandContext &ctx, const std::wstring &path);
+bool InspectAndRemember(CommandContext &ctx, const std::wstring &path);
 
 // At an Upgrade or Repair click: true when the chosen image is still the file
 // that was inspected, or was inspected again and is usable (the image fields

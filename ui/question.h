@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/language_texts.h"
-#include "ui/main_view.h"
+#include "base/language_texts.h"
+#include "base/main_view.h"
 
 // Asks the question of the key and returns the button chosen. A question
 // whose text is empty is not asked: a Yes to a blank box would confirm

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/language.h"
-#include "app/text_format.h"
+#include "base/language.h"
+#include "base/text_format.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
+#include "tests/fakes/ini_profile_fake.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/unit/app/ini_profile_fake.h"
 
 namespace {
 

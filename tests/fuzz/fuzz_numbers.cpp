@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
+#include "base/main_window_model.h"
 #include "device/device_watcher.h"
 #include "device/upgrade_job.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "ui/main_window_model.h"
 
 namespace {
 

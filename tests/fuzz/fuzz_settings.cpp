@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ini_file.h"
-#include "app/language.h"
 #include "app/settings_loader.h"
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/unit/app/ini_profile_fake.h"
-#include "tests/unit/app/recording_fakes.h"
 
 namespace {
 
@@ -46,15 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (whole.size() >= kLongestText) files.AddFile(whole.substr(0, kLongestText), "other image");
 
     ProcessState state;
-    state.programFolder = kFolder;
+    state.g_programFolder = kFolder;
     CIniFile ini{files, profile};
-    RecordingLibrary library;
-    RecordingView view;
-    LanguageFileTexts texts{profile, state.g_languageFile, state.programFolder};
+    fakes::FakeDeviceLibrary library;
+    fakes::RecordingView view;
+    LanguageFileTexts texts{profile, state.g_languageFile, state.g_programFolder};
     FUZZ_CHECK(LoadSettings(state, ini, platform, library, view, texts) ==
                LoadSettingsResult::Loaded);
 
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     for (const std::wstring *text : {&s.FIRMWARE, &s.PARTITION, &s.HOMEPAGE, &s.IMAGE_EXT_NAME,
                                      &s.DEVICE_ID_NAME, &s.MSC_ID_NAME, &s.APPTITLE})
         FUZZ_CHECK(ShortEnough(*text));
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // A firmware path is kept only whole and only when it names something.
     FUZZ_CHECK(s.FIRMWARE.empty() ||
                (s.FIRMWARE.size() < kLongestText && files.HasAttributes(s.FIRMWARE)));
-    FUZZ_CHECK(view.boxes.size() <= 1);
+    FUZZ_CHECK(view.Boxes().size() <= 1);
     // Every identity is the low 16 bits of the value as the program's own
     // parser reads it from a 64-character buffer.
     const std::wstring path = kFolder + L"setting.ini";

@@ -9,7 +9,7 @@
 
 #include "device/device_watcher.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace chaos {
 
@@ -28,7 +28,7 @@ inline void ExpectWindowFollowsTheSearch(fakes::Bench &b, const std::string &whe
         EXPECT_NE(view.Enabled(IDC_UPGRADE), 1) << where << " found=" << found;
         EXPECT_NE(view.Enabled(IDC_REPAIR), 1) << where << " found=" << found;
     } else {
-        EXPECT_EQ(name, DeviceNameForKind(b.state.settings, b.state.g_deviceInfo.deviceType))
+        EXPECT_EQ(name, DeviceNameForKind(b.state.g_settings, b.state.g_deviceInfo.deviceType))
             << where;
         EXPECT_EQ(view.Enabled(IDC_UPGRADE), 1) << where;
         EXPECT_EQ(view.Enabled(IDC_REPAIR), 1) << where;

@@ -8,9 +8,9 @@
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/upgrade_job.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 #include "tests/unit/device/chaos_invariants.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
 
 namespace {
 
@@ -27,16 +27,16 @@ struct ChaosRun {
 
     explicit ChaosRun(uint64_t seed) {
         b.library.EnableChaos(seed);
-        b.state.settings.FIRMWARE = L"C:\\fw\\update.img";
-        b.state.settings.PARTITION = L"12:3";
+        b.state.g_settings.FIRMWARE = L"C:\\fw\\update.img";
+        b.state.g_settings.PARTITION = L"12:3";
         // A repair erases the IDB area for some seeds.
         if (seed % 4 == 1) b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
         // Half the seeds install the driver through the library, half through
         // the installer program; the driver file is there for some.
         system.process64 = seed % 2 == 0;
         if (seed % 3 != 0) {
-            b.files.existing.insert(b.state.programFolder + GetDriverFolder(system).folder +
-                                    kDriverInfFileName);
+            b.files.AddFile(b.state.g_programFolder + GetDriverFolder(system).folder +
+                            kDriverInfFileName);
         }
     }
 
@@ -44,12 +44,12 @@ struct ChaosRun {
     // it start a job at all. The window's own part (the buttons off while
     // the job runs, the device forgotten at its result) is done as the
     // commands do it.
-    void Click(int mode, const std::string &where) {
+    void Click(JobMode mode, const std::string &where) {
         ProcessState &state = b.state;
         if (state.g_findResult.load() > 1 || state.g_deviceInfo.identity == 0) return;
         state.g_jobActive = 1;
         const size_t inspectionFrom = b.library.Calls().size();
-        const bool accepted = InspectFirmware(b.context, state.settings.FIRMWARE);
+        const bool accepted = InspectFirmware(b.context, state.g_settings.FIRMWARE);
         chaos::ExpectImageAcceptedOnlyWhenReadWhole(b.library.Calls(), b.library.Results(),
                                                     inspectionFrom, accepted, where);
         for (int id : {IDC_IMAGE_SW_VERSION, IDC_IMAGE_LOADER_VERSION})
@@ -84,7 +84,7 @@ TEST(ChaosLibrary, WatcherAndJobsHoldTheirPromisesWhateverTheLibraryAnswers) {
             RunWatchCycle(run.b.context, run.working);
             chaos::ExpectWindowFollowsTheSearch(run.b, where);
             if (cycle % kCyclesBetweenClicks == 0)
-                run.Click((cycle / kCyclesBetweenClicks) % 2, where);
+                run.Click((cycle / kCyclesBetweenClicks) % 2 ? kModeRepair : kModeUpgrade, where);
             if (::testing::Test::HasFailure()) return; // one seed's story is enough
         }
         totalJobs += run.jobs;
@@ -100,7 +100,7 @@ TEST(ChaosLibrary, TheSameSeedTellsTheSameStory) {
         ChaosRun run(7);
         for (int cycle = 1; cycle <= 30; ++cycle) {
             RunWatchCycle(run.b.context, run.working);
-            if (cycle % 5 == 0) run.Click(0, "replay");
+            if (cycle % 5 == 0) run.Click(kModeUpgrade, "replay");
         }
         if (round == 0)
             first = run.b.library.Calls();

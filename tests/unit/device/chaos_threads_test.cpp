@@ -14,9 +14,9 @@
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/upgrade_job.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 #include "tests/unit/device/chaos_invariants.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
 
 namespace {
 
@@ -47,9 +47,9 @@ TEST(ChaosThreads, WatcherAndJobThreadsHandOverWhateverTheLibraryAnswers) {
         fakes::FakeProcessRunner runner;
         fakes::FakeSystemInfo system;
         system.process64 = seed % 2 == 0;
-        b.files.existing.insert(b.state.programFolder + GetDriverFolder(system).folder +
-                                kDriverInfFileName);
-        b.state.settings.FIRMWARE = L"C:\\fw\\update.img";
+        b.files.AddFile(b.state.g_programFolder + GetDriverFolder(system).folder +
+                        kDriverInfFileName);
+        b.state.g_settings.FIRMWARE = L"C:\\fw\\update.img";
         if (seed % 2 == 1) b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
         const WorkerGate::Pump pump = [](uint32_t ms) { SleepRealMs(ms > 1 ? 1 : ms); };
 
@@ -65,12 +65,12 @@ TEST(ChaosThreads, WatcherAndJobThreadsHandOverWhateverTheLibraryAnswers) {
             // The watcher stands still: what it left can be checked.
             chaos::ExpectWindowFollowsTheSearch(b, where);
             if (state.g_findResult.load() <= 1 && state.g_deviceInfo.identity != 0 &&
-                InspectFirmware(context, state.settings.FIRMWARE)) {
+                InspectFirmware(context, state.g_settings.FIRMWARE)) {
                 b.view.EnableItem(IDC_UPGRADE, false);
                 b.view.EnableItem(IDC_REPAIR, false);
                 const size_t from = b.library.Calls().size();
                 const size_t postsBefore = b.view.Of(fakes::RecordingView::Event::Post).size();
-                const int mode = click % 3 == 0 ? 1 : 0;
+                const JobMode mode = click % 3 == 0 ? kModeRepair : kModeUpgrade;
                 std::thread job([&] { UpgradeThread(context, runner, system, mode); });
                 job.join();
                 const auto posts = b.view.Of(fakes::RecordingView::Event::Post);

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ void NoDevice(CommandBench &b) {
     b.state.g_deviceInfo.identity = 0;
 }
 void NoImage(CommandBench &b) {
-    b.state.settings.FIRMWARE.clear();
+    b.state.g_settings.FIRMWARE.clear();
 }
 void MaskRom(CommandBench &b) {
     b.state.g_deviceInfo.deviceType = QV_DEVICE_MASKROM;
@@ -127,11 +127,12 @@ INSTANTIATE_TEST_SUITE_P(
         AbandonCase{"ReplacedImageRefused",
                     OnUpgrade,
                     [](CommandBench &b) {
-                        b.files.stamps[b.state.settings.FIRMWARE].lastWrite = 2;
+                        b.files.AddFile(b.state.g_settings.FIRMWARE, "no image at all");
                         b.imageUsable = false;
                     },
                     {},
-                    {L"text 1027 ", L"text 1012 ", L"text 1013 "}}),
+                    {L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ",
+                     L"text IDC_IMAGE_LOADER_VERSION "}}),
     [](const testing::TestParamInfo<AbandonCase> &info) { return info.param.name; });
 
 TEST(JobCommand, ClickWhileTheDeviceIsHeldIsIgnored) {
@@ -207,15 +208,16 @@ TEST_P(JobStart, SwitchesIntoJobRunningAndStartsTheThread) {
 
     EXPECT_TRUE(c.command(bench.ctx));
 
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm,
-                                         L"enable 1002 0", L"enable 1006 0", L"enable 1028 0",
-                                         L"busy start", L"text 1010 " + std::wstring(c.statusKey),
-                                         L"text 1009 ", L"timer start 1 200"}));
+    EXPECT_EQ(bench.view.Calls(),
+              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
+                     L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 1);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.mode == kModeUpgrade ? 1 : 0);
     EXPECT_EQ(bench.state.g_repairRunning.load(), c.mode == kModeRepair ? 1 : 0);
-    EXPECT_EQ(bench.state.g_jobStartTime.load(), bench.clock.now);
+    EXPECT_EQ(bench.state.g_jobStartTime.load(), bench.clock.NowSeconds());
 }
 
 // The thread cannot start: the window reports it as a failed job and
@@ -230,13 +232,16 @@ TEST_P(JobStart, ThreadThatCannotStartEndsAsAFailureVerdict) {
 
     const std::wstring caption = c.mode == kModeUpgrade ? L"IDS_53" : L"IDS_54";
     EXPECT_EQ(bench.view.Calls(),
-              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable 1002 0",
-                     L"enable 1006 0", L"enable 1028 0", L"busy start",
-                     L"text 1010 " + std::wstring(c.statusKey), L"text 1009 ", L"timer start 1 200",
+              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
+                     L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200",
                      // the verdict and the clearing of a finished job
-                     L"timer stop 1", L"busy stop", L"box IDS_101IDS_93 | " + caption + L" | 16",
-                     L"text 1011 ", L"text 1010 ", L"text 1009 ", L"enable 1028 1", L"text 1014 ",
-                     L"text 1015 ", L"text 1018 ", L"busy reset"}));
+                     L"timer stop IDT_ELAPSED", L"busy stop",
+                     L"box IDS_101IDS_93 | " + caption + L" | 16", L"text IDC_DEVICE_NAME ",
+                     L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ", L"enable IDC_BROWSE 1",
+                     L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION ",
+                     L"text IDC_ELAPSED_TIME ", L"busy reset"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), 0);
@@ -265,11 +270,7 @@ TEST_P(ImageRecheck, InspectsAgainOnlyWhenTheFileIsNotTheOneInspected) {
     c.change(bench);
     // The new file carries an older loader than the device's, so the loader
     // question shows that the checks saw the new file.
-    bench.ctx.inspectFirmware = [&bench](const std::wstring &path) {
-        bench.inspected.push_back(path);
-        bench.model.m_imageLoaderVersion = 0x0101;
-        return true;
-    };
+    bench.host.onInspect = [&bench] { bench.model.m_imageLoaderVersion = 0x0101; };
     bench.view.answers = {mb::kIdNo, mb::kIdNo};
 
     EXPECT_FALSE(OnUpgrade(bench.ctx));
@@ -277,7 +278,7 @@ TEST_P(ImageRecheck, InspectsAgainOnlyWhenTheFileIsNotTheOneInspected) {
     const Lines again{L"C:\\fw\\update.img"};
     EXPECT_EQ(bench.inspected, c.inspectedAgain ? again : Lines{});
     EXPECT_EQ(bench.view.Calls().front(), c.inspectedAgain ? kLoaderAsk : L"box IDS_88" + kConfirm);
-    EXPECT_EQ(bench.state.settings.FIRMWARE, L"C:\\fw\\update.img");
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"C:\\fw\\update.img");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -285,12 +286,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RecheckCase{"Unchanged", [](CommandBench &) {}, false},
         RecheckCase{"Rewritten",
-                    [](CommandBench &b) { b.files.stamps[L"C:\\fw\\update.img"].lastWrite = 9; },
-                    true},
-        RecheckCase{"Resized",
-                    [](CommandBench &b) { b.files.stamps[L"C:\\fw\\update.img"].size = 1; }, true},
+                    [](CommandBench &b) { b.files.AddFile(L"C:\\fw\\update.img", "image"); }, true},
+        RecheckCase{
+            "Resized",
+            [](CommandBench &b) { b.files.AddFile(L"C:\\fw\\update.img", "a longer image"); },
+            true},
         RecheckCase{"Unreadable",
-                    [](CommandBench &b) { b.files.stamps.erase(L"C:\\fw\\update.img"); }, true},
+                    [](CommandBench &b) { b.files.RemoveFile(L"C:\\fw\\update.img"); }, true},
         RecheckCase{"AnotherPathThanInspected",
                     [](CommandBench &b) { b.model.m_inspectedImage = L"C:\\fw\\other.img"; },
                     true}),
@@ -298,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ImageRecheck, ANewInspectionIsRememberedForTheNextClick) {
     CommandBench bench;
-    bench.files.stamps[bench.state.settings.FIRMWARE].lastWrite = 5;
+    bench.files.AddFile(bench.state.g_settings.FIRMWARE, "image, rewritten");
     bench.view.answers = {mb::kIdNo, mb::kIdNo};
     OnUpgrade(bench.ctx);
     OnRepair(bench.ctx);
