@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FakeFileSystem files;
     IniProfileFake profile{files};
     Latin1TextCodec codec;
-    ManualClock clock;
+    FakeClock clock;
     Platform platform{profile, files, codec, clock};
     files.AddFile(kFolder + L"setting.ini", settings);
     files.AddFile(kFolder + L"Language\\English.ini", "[Setting]\nLanguage=English\n");

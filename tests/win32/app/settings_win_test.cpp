@@ -96,10 +96,10 @@ TEST_F(SettingsWinTest, FirmwarePathCutByTheBufferIsRefusedAsMissing) {
     ASSERT_TRUE(TempFolder::WriteUtf16(folder.Path() + L"setting.ini",
                                        L"[SYSTEM]\r\nFIRMWARE=" + cut + L"-v2.img\r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_NE(view.boxes[0].text.find(cut), std::wstring::npos);
-    EXPECT_EQ(view.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION));
-    EXPECT_EQ(state.settings.FIRMWARE, L"");
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_NE(view.Boxes()[0].text.find(cut), std::wstring::npos);
+    EXPECT_EQ(view.Boxes()[0].style, static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION));
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
 }
 
 // A translation for an older version: what it lacks comes from the shipped
@@ -112,7 +112,7 @@ TEST_F(SettingsWinTest, KeysMissingFromTheChosenFileComeFromEnglish) {
     ASSERT_TRUE(
         TempFolder::WriteBytes(folder.Path() + L"setting.ini", "[SYSTEM]\r\nLANGUAGE=old\r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    LanguageFileTexts withEnglish{profile, state.g_languageFile, state.programFolder};
+    LanguageFileTexts withEnglish{profile, state.g_languageFile, state.g_programFolder};
     EXPECT_EQ(withEnglish.Text(L"IDS_38"), L"\x6CA1\x6709");
     const std::wstring english = folder.Path() + L"Language\\English.ini";
     EXPECT_EQ(withEnglish.Text(L"IDS_88"), LoadLangString(profile, L"IDS_88", english));
