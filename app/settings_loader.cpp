@@ -37,9 +37,16 @@ void SetUpLibraryLog(ProcessState &state, const Platform &platform, IDeviceLibra
     if (WideToAnsi(platform.codec, logFolder, ansi)) library.SetLogPath(ansi.data());
 }
 
+// A settings text holds at most this many characters.
+constexpr size_t kSettingsTextChars = 260;
+
+bool PathMayBeCut(const std::wstring &path) {
+    return path.size() >= kSettingsTextChars - 1;
+}
+
 // A value replaces the default only when it is not empty.
 void TakeText(CIniFile &ini, const wchar_t *section, const wchar_t *key, std::wstring &value) {
-    std::wstring text = ini.GetString(section, key);
+    std::wstring text = ini.GetString(section, key, kSettingsTextChars);
     if (!text.empty()) value.swap(text);
 }
 
@@ -53,16 +60,11 @@ void ReadTexts(Settings &s, CIniFile &ini) {
     TakeText(ini, L"SYSTEM", L"APPTITLE", s.APPTITLE);
 }
 
-void ChooseLanguageFile(ProcessState &state, CIniFile &ini, const Platform &platform) {
+void ChooseLanguage(ProcessState &state, CIniFile &ini, const Platform &platform) {
     std::wstring language = ini.GetString(L"SYSTEM", L"LANGUAGE", 100);
     if (language.empty()) language = L"English";
-
-    LANGUAGE_INFO list[kLanguageListCapacity];
-    const int count =
-        ListLanguages(list, kLanguageListCapacity, state.g_programFolder + L"Language\\",
-                      platform.files, platform.profile);
-    const int chosen = FindLanguage(list, count, language);
-    if (chosen >= 0) state.g_languageFile = list[chosen].path;
+    state.g_languageFile = ChooseLanguageFile(state.g_programFolder + L"Language\\", language,
+                                              platform.files, platform.profile);
 }
 
 } // namespace
@@ -90,7 +92,7 @@ LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platfo
     library.SetEraseUserSection(SwitchOn(ini, L"SYSTEM", L"ERASEUSERSECTION") ? 1 : 0);
 
     ReadTexts(s, ini);
-    ChooseLanguageFile(state, ini, platform);
+    ChooseLanguage(state, ini, platform);
     CheckConfiguredFirmware(state, platform.files, texts, view);
     return LoadSettingsResult::Loaded;
 }
@@ -98,7 +100,10 @@ LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platfo
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view) {
     std::wstring &firmware = state.g_settings.FIRMWARE;
-    if (firmware.empty() || files.HasAttributes(firmware)) return;
+    if (firmware.empty()) return;
+    // A value that filled the whole buffer may have been cut, and a cut path
+    // can name another, existing image: it is never used.
+    if (!PathMayBeCut(firmware) && files.HasAttributes(firmware)) return;
     view.ShowMessage(FormatLangText(texts.Text(ids::kConfiguredFirmwareMissing), firmware),
                      state.g_settings.APPTITLE, mb::kOk | mb::kIconExclamation);
     firmware.clear();

@@ -26,7 +26,8 @@ inline bool LoadWindowSettings(ProcessState &state, CIniFile &ini, const Platfor
 }
 
 // Warns (ids::kConfiguredFirmwareMissing) and drops FIRMWARE when the configured file cannot be
-// found. Only a failed attribute query counts, so a folder name passes.
+// found. Only a failed attribute query counts, so a folder name passes. A value that filled the
+// whole settings buffer counts as missing: it may have been cut.
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view);
 

@@ -51,3 +51,13 @@ std::vector<FileEntry> FileSystemWin::FindFiles(const std::wstring &pattern) {
     FindClose(search);
     return found;
 }
+
+bool FileSystemWin::GetFileStamp(const std::wstring &path, FileStamp &stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp.lastWrite = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                      data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}

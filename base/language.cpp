@@ -1,6 +1,7 @@
 #include "base/language.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -68,7 +69,10 @@ int ListLanguages(LANGUAGE_INFO *table, int capacity, const std::wstring &folder
         const std::wstring path = base + L"\\" + entry.name;
         // A cut path would name another file.
         if (path.size() >= kPathChars) continue;
-        const std::wstring name = profile.GetString(path, L"Setting", L"Language", kNameChars);
+        std::wstring name = profile.GetString(path, L"Setting", L"Language", kNameChars);
+        // The name is kept as a zero-terminated text: a zero inside ends it
+        // here, so that an empty name is seen as none.
+        name.resize(std::wcslen(name.c_str()));
         if (name.empty()) continue;
         CopyInto(table[count].name, kNameChars, name);
         CopyInto(table[count].path, kPathChars, path);
@@ -107,4 +111,53 @@ std::wstring DecodeLangEscapes(std::wstring text) {
     ReplaceAll(text, L"\\\"", L'"');
     ReplaceAll(text, L"\\'", L'\'');
     return text;
+}
+
+std::wstring LanguageFileTexts::EnglishFile() const {
+    if (m_programFolder == nullptr || m_programFolder->empty()) return std::wstring();
+    return *m_programFolder + kEnglishLanguageFile;
+}
+
+std::wstring LanguageFileTexts::Text(const std::wstring &key) {
+    std::wstring text = LoadLangString(m_profile, key, m_languageFile);
+    if (!text.empty()) return text;
+    const std::wstring english = EnglishFile();
+    if (english.empty() || key.empty()) return text;
+
+    std::lock_guard<std::mutex> lock(m_englishGuard);
+    auto known = m_english.find(key);
+    if (known == m_english.end())
+        known = m_english.emplace(key, LoadLangString(m_profile, key, english)).first;
+    return known->second;
+}
+
+std::wstring LanguageFileTexts::MissingTextNotice(const std::wstring &key) {
+    const std::wstring english = EnglishFile();
+    std::vector<std::wstring> files;
+    if (!m_languageFile.empty()) files.push_back(m_languageFile);
+    if (!english.empty() && !EqualsIgnoringCase(english, m_languageFile)) files.push_back(english);
+    if (files.empty()) return ILanguageTexts::MissingTextNotice(key);
+    if (files.size() == 1) {
+        return L"The text " + key + L" is missing from the language file " + files[0] +
+               L".\nAdd it to the file and start the program again.";
+    }
+    return L"The text " + key + L" is missing from both language files, " + files[0] + L" and " +
+           files[1] + L".\nAdd it to one of them and start the program again.";
+}
+
+std::wstring ChooseLanguageFile(const std::wstring &folder, const std::wstring &wanted,
+                                IFileSystem &files, IProfileReader &profile) {
+    // The list has room for a fixed number of files; a folder with more is
+    // listed again with more room, so that a language is never lost behind
+    // others (the wanted one may come last in the platform's order).
+    std::vector<LANGUAGE_INFO> list(kLanguageListCapacity);
+    for (;;) {
+        const int capacity = static_cast<int>(list.size());
+        const int count = ListLanguages(list.data(), capacity, folder, files, profile);
+        if (count < capacity) {
+            const int chosen = FindLanguage(list.data(), count, wanted);
+            return chosen >= 0 ? std::wstring(list[chosen].path) : std::wstring();
+        }
+        list.resize(list.size() * 2);
+    }
 }

@@ -4,6 +4,8 @@
 // IDD<template>_TITLE for dialog texts).
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "base/language_texts.h"
@@ -45,15 +47,37 @@ std::wstring DecodeLangEscapes(std::wstring text);
 // The program's texts, read from the current language file at every call. It
 // holds a reference to the path, so it can be made before the language is
 // chosen and follows the choice.
+//
+// Made with the program folder, a key that the chosen file lacks falls back
+// to the shipped English file of that folder, read once per key: a
+// translation made for an older version stays readable when new keys arrive,
+// and so does a window whose language file was not found at all.
 class LanguageFileTexts : public ILanguageTexts {
   public:
     LanguageFileTexts(IProfileReader &profile, const std::wstring &languageFile)
         : m_profile(profile), m_languageFile(languageFile) {}
-    std::wstring Text(const std::wstring &key) override {
-        return LoadLangString(m_profile, key, m_languageFile);
-    }
+    LanguageFileTexts(IProfileReader &profile, const std::wstring &languageFile,
+                      const std::wstring &programFolder)
+        : m_profile(profile), m_languageFile(languageFile), m_programFolder(&programFolder) {}
+    std::wstring Text(const std::wstring &key) override;
+    std::wstring MissingTextNotice(const std::wstring &key) override;
 
   private:
+    std::wstring EnglishFile() const;
+
     IProfileReader &m_profile;
     const std::wstring &m_languageFile;
+    const std::wstring *m_programFolder = nullptr; // none: no fallback
+    // Lookups come from the UI thread and the workers alike.
+    std::mutex m_englishGuard;
+    std::map<std::wstring, std::wstring> m_english; // by key, guarded by m_englishGuard
 };
+
+// The shipped English file, relative to the program folder.
+inline constexpr const wchar_t *kEnglishLanguageFile = L"Language\\English.ini";
+
+// The first language file of the folder whose declared name equals the
+// wanted one without regard to case, however many files the folder holds;
+// empty when none does.
+std::wstring ChooseLanguageFile(const std::wstring &folder, const std::wstring &wanted,
+                                IFileSystem &files, IProfileReader &profile);

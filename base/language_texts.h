@@ -10,4 +10,9 @@ class ILanguageTexts {
     virtual ~ILanguageTexts() = default;
     // The decoded text, empty when the key or the file is missing.
     virtual std::wstring Text(const std::wstring &key) = 0;
+    // Shown in place of a question whose text is empty: nobody can answer a
+    // question they cannot read. Names the key, and the file where known.
+    virtual std::wstring MissingTextNotice(const std::wstring &key) {
+        return L"The text " + key + L" is missing from the language files.";
+    }
 };

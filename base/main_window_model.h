@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "base/platform.h"
 
 #include "base/QVAndroidDLL.h"
 
@@ -14,4 +17,11 @@ struct MainWindowModel {
     ANDROID_VERSION m_deviceVersion{}; // written by the watcher only
     std::atomic<uint16_t> m_imageLoaderVersion{kNoLoaderVersion};
     std::atomic<uint16_t> m_deviceLoaderVersion{kNoLoaderVersion};
+
+    // The image file as it was when last inspected, so that a click can tell
+    // whether the file on disk is still the one the window shows (UI thread
+    // only).
+    std::wstring m_inspectedImage;
+    FileStamp m_inspectedStamp;
+    bool m_inspectedStampKnown = false;
 };

@@ -26,6 +26,16 @@ struct FileEntry {
     bool isDirectory = false;
 };
 
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+    uint64_t size = 0;
+    uint64_t lastWrite = 0; // the platform's last-write time, in its own units
+    bool operator==(const FileStamp &other) const {
+        return size == other.size && lastWrite == other.lastWrite;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+};
+
 class IFileSystem {
   public:
     virtual ~IFileSystem() = default;
@@ -42,6 +52,13 @@ class IFileSystem {
     // The matches of a pattern such as L"C:\\dir\\*.ini" in the order the
     // platform's search returns them ("." and ".." included, as it does).
     virtual std::vector<FileEntry> FindFiles(const std::wstring &pattern) = 0;
+    // Size and last-write time of a file; false when there is no such file
+    // or they cannot be read, and so nothing can be told apart.
+    virtual bool GetFileStamp(const std::wstring &path, FileStamp &stamp) {
+        (void)path;
+        (void)stamp;
+        return false;
+    }
 };
 
 // Conversions between wide text and the system's ANSI code page.

@@ -24,6 +24,7 @@ class FileSystemWin : public IFileSystem {
     bool RemoveFile(const std::wstring &path) override;    // DeleteFileW
     bool MakeDirectory(const std::wstring &path) override; // CreateDirectoryW
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
+    bool GetFileStamp(const std::wstring &path, FileStamp &stamp) override;
 };
 
 // The system's ANSI code page (CP_ACP). ToAnsi refuses a text with any

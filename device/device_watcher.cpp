@@ -135,7 +135,7 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
 
     if (found >= 2) {
         ShowSeveralDevices(context);
-    } else if (found == 1) {
+    } else if (found == 1 && working.identity != 0) {
         // The several-devices display took the name and the buttons away but
         // kept the record, so the device left over may well have the held
         // identity: it is announced afresh all the same.
@@ -146,6 +146,9 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
             ReadDeviceVersions(context);
         }
     } else {
+        // Identity 0 is how the program itself marks "no device": a search
+        // that reports one device but gives it no identity has found none
+        // the program could hold, show or later clear.
         ShowNoDevice(context);
     }
 }

@@ -1,6 +1,7 @@
 #include "ui/firmware_selection.h"
 
 #include "res/resource.h"
+#include "ui/image_recheck.h"
 
 std::wstring BuildFirmwareFilter(const std::wstring &extension) {
     std::wstring filter =
@@ -12,7 +13,7 @@ std::wstring BuildFirmwareFilter(const std::wstring &extension) {
 }
 
 void OnFirmwareChosen(CommandContext &ctx, const std::wstring &path) {
-    const bool usable = ctx.host.InspectImage(path);
+    const bool usable = InspectAndRemember(ctx, path);
     if (usable) {
         ctx.view.SetItemText(IDC_FIRMWARE_PATH, path);
         ctx.state.g_settings.FIRMWARE = path;

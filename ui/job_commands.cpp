@@ -2,6 +2,8 @@
 
 #include "base/text_keys.h"
 #include "res/resource.h"
+#include "ui/image_recheck.h"
+#include "ui/question.h"
 
 namespace {
 
@@ -27,13 +29,15 @@ void Refuse(CommandContext &ctx, const wchar_t *key) {
 // start a job nobody confirmed.
 bool AskYes(CommandContext &ctx, const wchar_t *key, const std::optional<std::wstring> &caption,
             unsigned style) {
-    return ctx.view.ShowMessage(ctx.texts.Text(key), caption, style) == mb::kIdYes;
+    return AskQuestion(ctx.view, ctx.texts, key, caption, style) == mb::kIdYes;
 }
 
 // The checks and questions before a job, in the order the user meets them.
 // False abandons the click.
 bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
     ProcessState &state = ctx.state;
+    // The checks and questions below use what the image file holds now.
+    if (!ImageStillInspected(ctx)) return false;
     if (state.g_findResult.load() > 1) {
         Refuse(ctx, ids::kSeveralDevicesRefused);
         return false;

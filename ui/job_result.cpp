@@ -2,6 +2,7 @@
 #include "device/job_verdict.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
+#include "ui/question.h"
 
 void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;
@@ -45,6 +46,6 @@ void AnswerDevicePrompt(CommandContext &ctx, uint32_t kind, int32_t *answer) {
         return;
     }
     const int chosen =
-        ctx.view.ShowMessage(ctx.texts.Text(key), std::nullopt, mb::kYesNo | mb::kIconInformation);
+        AskQuestion(ctx.view, ctx.texts, key, std::nullopt, mb::kYesNo | mb::kIconInformation);
     *answer = chosen == mb::kIdYes ? 1 : 0;
 }

@@ -41,7 +41,7 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_texts(m_services.platform.profile, m_state.g_languageFile),
+      m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
       m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
       m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -201,7 +201,12 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         m_homePageLink.SetText(s.HOMEPAGE);
         m_homePageLink.SetURL(s.HOMEPAGE);
     }
-    ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    // English first, so that a control the chosen file has no text for shows
+    // the shipped English one, as every other text does.
+    const std::wstring english = m_state.g_programFolder + kEnglishLanguageFile;
+    ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, english);
+    if (!EqualsIgnoringCase(english, m_state.g_languageFile))
+        ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;

@@ -2,6 +2,7 @@
 
 #include "base/text_keys.h"
 #include "res/resource.h"
+#include "ui/image_recheck.h"
 
 bool OnStartTick(CommandContext &ctx) {
     ctx.view.StopTimer(IDT_START); // it runs once
@@ -11,7 +12,7 @@ bool OnStartTick(CommandContext &ctx) {
     if (!firmware.empty()) {
         // A refused image keeps the versions the inspection may have written
         // (only Browse clears them); the path goes.
-        if (!ctx.host.InspectImage(firmware)) firmware.clear();
+        if (!InspectAndRemember(ctx, firmware)) firmware.clear();
         ctx.view.SetItemText(IDC_FIRMWARE_PATH, firmware);
     }
 

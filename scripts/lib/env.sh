@@ -24,6 +24,12 @@ qv_build() {
   cmake --build "$dir" -j "$QV_JOBS"
 }
 
+# The fuzz targets: clang with libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, optimised so that a run tries many inputs.
+qv_build_fuzz() {
+  CC=clang CXX=clang++ qv_build "$QV_BUILD/fuzz" -DQV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
 qv_build_windows() {
   qv_build "$QV_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$QV_ROOT/cmake/toolchain-mingw64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQV_WERROR=ON

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "res/resource.h"
+#include "sim/image_format.h"
 #include "tests/e2e/program_run_win.h"
 
 namespace {
@@ -327,6 +329,90 @@ TEST(EndToEndCommands, ASecondCopyEndsAtOnce) {
     first.Shot("first-copy-still-running");
     EXPECT_TRUE(first.Running());
     first.ExitThroughButton();
+}
+
+// A release file overwritten in place after it was chosen: the click sees
+// the new file, shows its versions, asks the questions its loader calls for
+// and writes it, never the old file's loader with the new file's system.
+TEST(EndToEndCommands, ImageReplacedOnDiskIsInspectedAgainAtTheClick) {
+    ProgramRun run("replaced-image");
+    ASSERT_TRUE(run.Start());
+    UiRobot &robot = run.Robot();
+    qvsim::Bench &bench = run.Bench();
+    ASSERT_NE(bench.Plug(Device(1, 4)), 0);
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    ExpectImageShown(robot, run.SampleImage(), L"1.2.3", L"2.05");
+
+    // The file system's times need not tell two writes within one tick apart;
+    // the new file's size does.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    qvsim::ImageContents contents;
+    contents.loaderVersion = 0x0101;
+    contents.systemVersion = 0x02000007;
+    contents.loaderBody.assign(256, 0x11);
+    contents.systemLength = 8192;
+    contents.patternSeed = 77;
+    std::string error;
+    ASSERT_TRUE(qvsim::WriteImage(std::filesystem::path(run.SampleImage()), contents, error))
+        << error;
+    run.Shot("replaced-before-click");
+
+    // The new loader is older than the device's: the question proves the
+    // check used the new file.
+    robot.Click(IDC_UPGRADE);
+    ExpectQuestion(run, L"IDS_128", IDYES, "replaced-loader-question");
+    ExpectImageShown(robot, run.SampleImage(), L"2.0.7", L"1.01");
+    run.ExpectAndAnswer(run.Text(L"IDS_88"), run.AppTitle(), Icon::Exclamation, true, IDYES,
+                        "replaced-upgrade-question");
+    run.ExpectSuccess(IDC_UPGRADE, "replaced-verdict");
+    EXPECT_EQ(ReadAll(bench.StoragePath(1)), SystemPayload(run.SampleImage()));
+    run.ExitThroughButton();
+}
+
+// A translation made for an older version lacks newer keys: they come from
+// the shipped English file. A question missing from both is not asked.
+TEST(EndToEndCommands, MissingTextsComeFromEnglishAndABlankQuestionIsRefused) {
+    ProgramRun run("language-fallback");
+    {
+        std::ofstream old(std::filesystem::path(run.Folder() + L"Language\\Old.ini"));
+        old << "[Setting]\nLanguage=Old\n[String]\nIDS_38=Kein Geraet angeschlossen\n";
+    }
+    run.SetSystemSetting(L"LANGUAGE", L"Old");
+    ASSERT_TRUE(run.Start());
+    UiRobot &robot = run.Robot();
+    ASSERT_TRUE(UiRobot::WaitUntil(
+        [&] { return robot.Text(IDC_STATUS_LINE) == L"Kein Geraet angeschlossen"; },
+        milliseconds(5000)));
+    ASSERT_NE(run.Bench().Plug(Device(1, 4)), 0);
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    // The device's status, a key the old file lacks, reads in English.
+    std::wstring connected = run.Text(L"IDS_30");
+    connected.replace(connected.find(L"%s"), 2, robot.Text(IDC_DEVICE_NAME));
+    EXPECT_EQ(robot.Text(IDC_STATUS_LINE), connected);
+    // So do the controls the old file has no text for.
+    EXPECT_EQ(robot.Text(IDC_IMAGE_GROUP), run.Text(L"IDD102_1019"));
+    run.Shot("english-status");
+    robot.Click(IDC_UPGRADE);
+    run.ExpectAndAnswer(run.Text(L"IDS_88"), run.AppTitle(), Icon::Exclamation, true, IDNO,
+                        "english-question");
+
+    // The repair question has not been asked yet: taken out of English too,
+    // it has no text anywhere.
+    const std::wstring english = run.Folder() + L"Language\\English.ini";
+    ASSERT_TRUE(WritePrivateProfileStringW(L"String", L"IDS_81", nullptr, english.c_str()));
+    robot.Click(IDC_REPAIR);
+    MessageBoxInfo box;
+    ASSERT_TRUE(robot.WaitForMessageBox(box, milliseconds(10000)));
+    run.Shot("blank-question-refused");
+    EXPECT_FALSE(box.hasYesNo);
+    EXPECT_EQ(box.icon, Icon::Error);
+    EXPECT_EQ(box.caption, run.AppTitle());
+    EXPECT_NE(box.text.find(L"IDS_81"), std::wstring::npos);
+    EXPECT_NE(box.text.find(L"Old.ini"), std::wstring::npos);
+    robot.Answer(box, IDOK);
+    EXPECT_TRUE(robot.NoMessageBoxFor(milliseconds(500)));
+    EXPECT_TRUE(robot.Enabled(IDC_REPAIR)); // no job started
+    run.ExitThroughButton();
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,8 +28,10 @@ class FakeCommandHost : public ICommandHost {
     }
     bool InspectImage(const std::wstring &path) override {
         inspected.push_back(path);
+        if (onInspect) onInspect();
         return imageUsable;
     }
+    std::function<void()> onInspect; // what the inspection finds in the file
 
     bool jobStarts = true;
     std::vector<int> jobsStarted;
@@ -54,6 +57,12 @@ struct CommandBench {
         state.g_deviceInfo.deviceType = QV_DEVICE_MSC;
         model.m_deviceLoaderVersion = 0x0102;
         model.m_imageLoaderVersion = 0x0102;
+        // The image was inspected as it is on disk.
+        files.AddFile(state.g_settings.FIRMWARE, "image");
+        model.m_inspectedImage = state.g_settings.FIRMWARE;
+        model.m_inspectedStampKnown =
+            files.GetFileStamp(state.g_settings.FIRMWARE, model.m_inspectedStamp);
+        files.calls.clear();
     }
 
     ~CommandBench() {

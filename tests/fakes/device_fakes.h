@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,6 +23,7 @@
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
+#include "tests/fakes/chaos_answers.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/recording_view.h"
 
@@ -56,9 +58,17 @@ inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
 }
 
 // Every call is logged by name (with the arguments that matter); results are
-// set per operation, and hooks may stand in for any of them.
+// set per operation, and hooks may stand in for any of them. In chaos mode
+// every device and image call answers from a seeded ChaosAnswers instead.
 class FakeDeviceLibrary : public IDeviceLibrary {
   public:
+    // Seeded, so a failing seed replays exactly. Hooks and scripted answers
+    // are ignored from then on.
+    ChaosAnswers &EnableChaos(uint64_t seed) {
+        m_chaos = std::make_unique<ChaosAnswers>(seed);
+        return *m_chaos;
+    }
+
     struct FindAnswer {
         int count;
         DEVICE_INFO device;
@@ -101,6 +111,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.clear();
     }
+    // What each call returned, in the order of Calls().
+    std::vector<int> Results() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_results;
+    }
     bool Called(const std::string &prefix) {
         for (const std::string &call : Calls())
             if (call.compare(0, prefix.size(), prefix) == 0) return true;
@@ -136,6 +151,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
     int QV_FindDevice(DEVICE_INFO *device, int usb11) override {
+        if (m_chaos) {
+            Delay();
+            m_chaos->FillDevice(*device);
+            return Log("QV_FindDevice usb11=" + std::to_string(usb11), m_chaos->FindCount());
+        }
         if (onFind) onFind();
         FindAnswer answer{0, DEVICE_INFO{}};
         {
@@ -150,6 +170,13 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) override {
         Keep(device);
+        if (m_chaos) {
+            Delay();
+            m_chaos->FillVersionText(version->loaderVersion, sizeof version->loaderVersion);
+            m_chaos->FillVersionText(version->systemVersion, sizeof version->systemVersion);
+            return Log("QV_GetDeviceVersion id=" + std::to_string(device->identity),
+                       m_chaos->Result(1));
+        }
         int result = deviceVersionResult;
         if (!deviceVersionResults.empty()) {
             result = deviceVersionResults.front();
@@ -166,6 +193,11 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_GetDeviceVersion id=" + std::to_string(device->identity), result);
     }
     int QV_GetImageSize(const char *image, uint32_t *size) override {
+        if (m_chaos) {
+            Delay();
+            *size = m_chaos->Number();
+            return Log(std::string("QV_GetImageSize ") + image, m_chaos->Result(1));
+        }
         if (imageSizeResult != 0)
             *size = imageSize;
         else
@@ -173,15 +205,27 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log(std::string("QV_GetImageSize ") + image, imageSizeResult);
     }
     int QV_GetLoaderVersion(const char *image, uint16_t *version) override {
+        if (m_chaos) {
+            Delay();
+            *version = static_cast<uint16_t>(m_chaos->Number());
+            return Log(std::string("QV_GetLoaderVersion ") + image, m_chaos->Result(1));
+        }
         lastImageAsked = image;
         if (loaderVersionResult != 0) *version = imageLoaderVersion;
         return Log(std::string("QV_GetLoaderVersion ") + image, loaderVersionResult);
     }
     int QV_GetSystemVersion(const char *image, uint32_t *version) override {
+        if (m_chaos) {
+            Delay();
+            *version = m_chaos->Number();
+            return Log(std::string("QV_GetSystemVersion ") + image, m_chaos->Result(1));
+        }
         if (systemVersionResult != 0) *version = imageSystemVersion;
         return Log(std::string("QV_GetSystemVersion ") + image, systemVersionResult);
     }
     int ExtractLoaderFile(const char *image, const char *loaderFile) override {
+        if (m_chaos)
+            return Chaotic(std::string("ExtractLoaderFile ") + image + " " + loaderFile, 1);
         extractTarget = loaderFile;
         if (onExtract) onExtract();
         return Log(std::string("ExtractLoaderFile ") + image + " " + loaderFile, extractResult);
@@ -189,6 +233,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
                     const char *loaderFile) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_EraseIDB count=" + std::to_string(count), 1, device);
         eraseLoader = loaderFile;
         return Log("QV_EraseIDB count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    eraseResult);
@@ -196,6 +241,7 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int QV_Upgrade(DEVICE_INFO *device, uint32_t size, uint32_t sizeLow, uint32_t partition,
                    const char *loaderFile, int mode, int reserved) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_Upgrade", 0, device);
         upgradeSize = size;
         upgradeSizeLow = sizeLow;
         upgradePartition = partition;
@@ -206,10 +252,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     int QV_ResetDevice(DEVICE_INFO *device) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_ResetDevice", 1, device);
         return Log("QV_ResetDevice", 1);
     }
     int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_WaitDevice kind=" + std::to_string(kind), 1, device);
         int result = waitResult;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -224,15 +272,21 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     int QV_DownloadImage(DEVICE_INFO *device, const char *image) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_DownloadImage", 1, device);
         downloadImage = image;
         return Log("QV_DownloadImage", onDownload ? onDownload() : downloadResult);
     }
     int QV_SwitchVeskUsb(DEVICE_INFO *device) override {
         Keep(device);
+        if (m_chaos) return Chaotic("QV_SwitchVeskUsb", 1, device);
         return Log("QV_SwitchVeskUsb", switchResult);
     }
-    int QVIsVeskUsbPlug() override { return Log("QVIsVeskUsbPlug", veskUsbPlugResult); }
+    int QVIsVeskUsbPlug() override {
+        if (m_chaos) return Chaotic("QVIsVeskUsbPlug", 1);
+        return Log("QVIsVeskUsbPlug", veskUsbPlugResult);
+    }
     int QVInstallDriver(const char *inf) override {
+        if (m_chaos) return Chaotic("QVInstallDriver", 1);
         installInf = inf;
         return Log("QVInstallDriver", installDriverResult);
     }
@@ -245,7 +299,17 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.push_back(call);
+        m_results.push_back(result);
         return result;
+    }
+    void Delay() {
+        const uint32_t ms = m_chaos->DelayMs();
+        if (m_chaos->delay) m_chaos->delay(ms);
+    }
+    int Chaotic(const std::string &call, int success, DEVICE_INFO *device = nullptr) {
+        Delay();
+        m_chaos->MaybeScribble(device);
+        return Log(call, m_chaos->Result(success));
     }
     void Keep(const DEVICE_INFO *device) {
         DEVICE_INFO copy;
@@ -255,7 +319,9 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
     std::mutex m_mutex;
     std::vector<std::string> m_calls;
+    std::vector<int> m_results;
     std::vector<DEVICE_INFO> m_records;
+    std::unique_ptr<ChaosAnswers> m_chaos;
 };
 
 // The one text table: "<IDS_38>" for every key unless the table says
@@ -267,10 +333,14 @@ class FakeTexts : public ILanguageTexts {
                                                {L"IDS_6", L"<IDS_6:%s>"}};
     std::wstring open = L"<";
     std::wstring close = L">";
+    // Keys that no language file has: their text is empty.
+    std::set<std::wstring> missing;
     std::wstring Text(const std::wstring &key) override {
+        if (missing.count(key) != 0) return std::wstring();
         auto it = table.find(key);
         return it != table.end() ? it->second : open + key + close;
     }
+    std::wstring MissingTextNotice(const std::wstring &key) override { return L"missing " + key; }
 };
 
 // ASCII only: anything else has no ANSI form, as a character outside the

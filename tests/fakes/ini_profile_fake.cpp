@@ -296,9 +296,19 @@ const FakeFileSystem::Entry *FakeFileSystem::Lookup(const std::wstring &path) co
 void FakeFileSystem::AddFile(const std::wstring &path, const std::string &bytes) {
     if (Entry *entry = Lookup(path)) {
         entry->bytes = bytes;
+        entry->written = ++m_writes;
         return;
     }
-    m_entries.push_back(Entry{path, false, bytes});
+    m_entries.push_back(Entry{path, false, bytes, ++m_writes});
+}
+
+bool FakeFileSystem::GetFileStamp(const std::wstring &path, FileStamp &stamp) {
+    calls.push_back(L"GetFileStamp " + path);
+    const Entry *entry = Lookup(path);
+    if (entry == nullptr || entry->isFolder) return false;
+    stamp.size = entry->bytes.size();
+    stamp.lastWrite = entry->written;
+    return true;
 }
 
 void FakeFileSystem::AddTextFile(const std::wstring &path, const std::wstring &text) {

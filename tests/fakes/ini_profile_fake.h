@@ -86,6 +86,8 @@ class FakeFileSystem : public IFileSystem {
     // Supports "<folder>\*" and "<folder>\*.<ext>"; returns ".", ".." and the
     // folder's entries in the order they were added.
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
+    // The size of the content and the number of the write that last set it.
+    bool GetFileStamp(const std::wstring &path, FileStamp &stamp) override;
 
     std::vector<std::wstring> calls; // "OpenForAppend <path>", "MakeDirectory <path>", ...
     // The paths of the calls of one kind ("RemoveFile"), in order.
@@ -98,11 +100,13 @@ class FakeFileSystem : public IFileSystem {
         std::wstring path;
         bool isFolder = false;
         std::string bytes;
+        uint64_t written = 0; // which write set the bytes: the last-write time
     };
     bool Exists(const std::wstring &path) const;
     Entry *Lookup(const std::wstring &path);
     const Entry *Lookup(const std::wstring &path) const;
     std::vector<Entry> m_entries; // in order of creation
+    uint64_t m_writes = 0;
 };
 
 // U+0000..U+00FF convert byte for byte; anything else has no representation.

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,6 +86,8 @@ class RecordingView : public IMainView {
     void Clear() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_events.clear();
+        m_shown.clear();
+        m_enabled.clear();
     }
 
     // Every call as one line: "text IDC_STATUS_LINE <text>", "enable IDC_UPGRADE 0",
@@ -110,17 +113,15 @@ class RecordingView : public IMainView {
     }
     // The text a control shows after every write so far; "?" if never written.
     std::wstring Shown(int id) {
-        std::wstring shown = L"?";
-        for (const Event &e : Of(Event::Text))
-            if (e.id == id) shown = e.text;
-        return shown;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_shown.find(id);
+        return it != m_shown.end() ? it->second : L"?";
     }
     // -1 if never written.
     int Enabled(int id) {
-        int enabled = -1;
-        for (const Event &e : Of(Event::Enable))
-            if (e.id == id) enabled = e.value;
-        return enabled;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_enabled.find(id);
+        return it != m_enabled.end() ? it->second : -1;
     }
 
   private:
@@ -145,10 +146,16 @@ class RecordingView : public IMainView {
     }
     void Add(Event e) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (e.kind == Event::Text) m_shown[e.id] = e.text;
+        if (e.kind == Event::Enable) m_enabled[e.id] = e.value;
         m_events.push_back(std::move(e));
     }
     std::mutex m_mutex;
     std::vector<Event> m_events;
+    // Kept as they change, so that long runs ask in constant time; guarded
+    // by m_mutex, as m_events.
+    std::map<int, std::wstring> m_shown;
+    std::map<int, int> m_enabled;
 };
 
 } // namespace fakes

@@ -44,6 +44,14 @@ TEST_F(ListLanguagesTest, KeepsSearchOrderAndSkipsWhatIsNoLanguageFile) {
     EXPECT_EQ(files.calls.front(), L"FindFiles C:\\QV\\Language\\*.ini");
 }
 
+// Found by fuzzing: a zero inside the declared name ends it, as it ends the
+// platform's text, so a name that starts with one is no name at all.
+TEST_F(ListLanguagesTest, ZeroInsideTheNameEndsIt) {
+    Add(L"Zero.ini", std::wstring(L"[Setting]\nLanguage=\0Hidden\n", 27));
+    Add(L"Cut.ini", std::wstring(L"[Setting]\nLanguage=Eng\0lish\n", 28));
+    EXPECT_EQ(Listed(), (std::vector<std::wstring>{L"Eng|C:\\QV\\Language\\Cut.ini"}));
+}
+
 TEST_F(ListLanguagesTest, FolderWithOrWithoutBackslashGivesTheSamePattern) {
     Add(L"a.ini", L"[Setting]\nLanguage=A\n");
     const std::vector<std::wstring> withoutBackslash = Listed(kLanguageListCapacity, kFolder);
@@ -211,6 +219,72 @@ TEST_F(LoadLangStringTest, LanguageFileTextsFollowsTheChosenFile) {
     EXPECT_EQ(texts.Text(L"IDS_50"), L"Exit?");
     Write(L"IDS_50=Leave\\nnow?\n"); // nothing is cached
     EXPECT_EQ(texts.Text(L"IDS_50"), L"Leave\nnow?");
+}
+
+// A translation made for an older version lacks the newer keys.
+class EnglishFallbackTest : public ::testing::Test {
+  protected:
+    EnglishFallbackTest() {
+        files.AddTextFile(kFolder + L"\\English.ini",
+                          L"[Setting]\nLanguage=English\n[String]\nIDS_88=Upgrade\\nnow?\n"
+                          L"IDS_50=Exit?\n");
+        files.AddTextFile(kFolder + L"\\Old.ini",
+                          L"[Setting]\nLanguage=Old\n[String]\nIDS_50=Sortir ?\n");
+    }
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    std::wstring programFolder = L"C:\\QV\\";
+    std::wstring languageFile = kFolder + L"\\Old.ini";
+    LanguageFileTexts texts{profile, languageFile, programFolder};
+};
+
+TEST_F(EnglishFallbackTest, KeyMissingFromTheChosenFileComesFromEnglish) {
+    EXPECT_EQ(texts.Text(L"IDS_50"), L"Sortir ?");      // the translation wins
+    EXPECT_EQ(texts.Text(L"IDS_88"), L"Upgrade\nnow?"); // decoded as its own
+    EXPECT_EQ(texts.Text(L"IDS_999"), L"");             // in neither file
+}
+
+TEST_F(EnglishFallbackTest, NoChosenFileMeansEveryTextInEnglish) {
+    languageFile.clear();
+    EXPECT_EQ(texts.Text(L"IDS_50"), L"Exit?");
+}
+
+TEST_F(EnglishFallbackTest, EnglishIsReadOnceForEachKey) {
+    EXPECT_EQ(texts.Text(L"IDS_88"), L"Upgrade\nnow?");
+    const int readsAfterFirst = profile.reads;
+    files.AddTextFile(kFolder + L"\\English.ini", L"[String]\nIDS_88=changed\n");
+    EXPECT_EQ(texts.Text(L"IDS_88"), L"Upgrade\nnow?");
+    EXPECT_EQ(profile.reads, readsAfterFirst + 1); // the chosen file only, as always
+}
+
+TEST_F(EnglishFallbackTest, WithoutTheProgramFolderThereIsNoFallback) {
+    LanguageFileTexts plain{profile, languageFile};
+    EXPECT_EQ(plain.Text(L"IDS_88"), L"");
+}
+
+TEST_F(EnglishFallbackTest, NoticeNamesTheKeyAndBothFiles) {
+    const std::wstring notice = texts.MissingTextNotice(L"IDS_130");
+    EXPECT_NE(notice.find(L"IDS_130"), std::wstring::npos) << EncodeUtf8(notice);
+    EXPECT_NE(notice.find(kFolder + L"\\Old.ini"), std::wstring::npos) << EncodeUtf8(notice);
+    EXPECT_NE(notice.find(kFolder + L"\\English.ini"), std::wstring::npos) << EncodeUtf8(notice);
+    languageFile = kFolder + L"\\ENGLISH.INI"; // the same file named once
+    const std::wstring once = texts.MissingTextNotice(L"IDS_130");
+    EXPECT_EQ(once.find(kFolder + L"\\English.ini"), std::wstring::npos) << EncodeUtf8(once);
+}
+
+// The wanted language may come after the room of the list in the platform's
+// order; it is found all the same.
+TEST(ChooseLanguageFile, FindsTheLanguageBeyondTheListsRoom) {
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    for (int i = 0; i < 3 * kLanguageListCapacity; ++i) {
+        files.AddTextFile(kFolder + L"\\L" + std::to_wstring(i) + L".ini",
+                          L"[Setting]\nLanguage=Lang" + std::to_wstring(i) + L"\n");
+    }
+    EXPECT_EQ(ChooseLanguageFile(kFolder + L"\\", L"lang55", files, profile),
+              kFolder + L"\\L55.ini");
+    EXPECT_EQ(ChooseLanguageFile(kFolder + L"\\", L"Lang0", files, profile), kFolder + L"\\L0.ini");
+    EXPECT_EQ(ChooseLanguageFile(kFolder + L"\\", L"Lang60", files, profile), L"");
 }
 
 } // namespace

@@ -273,6 +273,45 @@ TEST_F(LoadSettingsTest, ExistingFirmwareFileOrFolderIsKeptSilently) {
     EXPECT_TRUE(view.Boxes().empty());
 }
 
+// A path longer than the settings buffer is cut on reading; the cut path
+// names another image that exists, and must not be taken for it.
+TEST_F(LoadSettingsTest, FirmwarePathThatFilledTheBufferIsRefusedAsMissing) {
+    const std::wstring folder = L"D:\\" + std::wstring(240, L'r') + L"\\";
+    const std::wstring cut = folder + std::wstring(259 - folder.size(), L'f');
+    files.AddFile(cut); // what the cut value names
+    AddLanguage(L"en.ini", L"[Setting]\nLanguage=English\n[String]\nIDS_52=Missing: %s\n");
+    WriteSettings(L"[SYSTEM]\nAPPTITLE=QV\nFIRMWARE=" + cut + L"ffff.img\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0], (fakes::ShownMessage{L"Missing: " + cut, std::wstring(L"QV"),
+                                                    mb::kOk | mb::kIconExclamation}));
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
+}
+
+TEST_F(LoadSettingsTest, FirmwarePathJustShortOfTheBufferIsKept) {
+    const std::wstring path = L"D:\\" + std::wstring(254 - 3, L'p') + L".img";
+    ASSERT_EQ(path.size(), 258u);
+    files.AddFile(path);
+    WriteSettings(L"[SYSTEM]\nFIRMWARE=" + path + L"\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_settings.FIRMWARE, path);
+    EXPECT_TRUE(view.Boxes().empty());
+}
+
+// More language files than the list has room for: the wanted one is still
+// chosen wherever the search lists it.
+TEST_F(LoadSettingsTest, LanguageBeyondTheFirstTwentyFilesIsChosen) {
+    for (int i = 0; i < kLanguageListCapacity + 5; ++i) {
+        AddLanguage(L"L" + std::to_wstring(i) + L".ini",
+                    L"[Setting]\nLanguage=Lang" + std::to_wstring(i) + L"\n[String]\nIDS_50=" +
+                        std::to_wstring(i) + L"\n");
+    }
+    WriteSettings(L"[SYSTEM]\nLANGUAGE=Lang24\n");
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.g_languageFile, L"C:\\QV\\Language\\L24.ini");
+    EXPECT_EQ(texts.Text(L"IDS_50"), L"24");
+}
+
 TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
     fakes::FakeTexts texts;
     texts.table[ids::kConfiguredFirmwareMissing] = L"%d%n%x %s %s %%";

@@ -240,6 +240,21 @@ TEST(DeviceWatcher, SeveralDevicesThenAnotherOneIsAnnounced) {
     }
 }
 
+// Identity 0 is the program's own "no device": a search that reports one
+// device without an identity shows none, and clears the device it replaces.
+TEST(DeviceWatcher, OneDeviceWithoutIdentityIsNoDevice) {
+    Watcher w;
+    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+    w.Cycle();
+    w.Finds(1, MakeDevice(0, QV_DEVICE_MSC));
+    EXPECT_EQ(w.Cycle(),
+              (Script{L"text IDC_STATUS_LINE <IDS_38>", L"text IDC_DETAIL_LINE ",
+                      L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                      L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
+    EXPECT_EQ(w.b.state.g_deviceInfo.identity, 0);
+    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_STATUS_LINE <IDS_38>"}));
+}
+
 TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
     Watcher w;
     w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));

@@ -102,7 +102,37 @@ INSTANTIATE_TEST_SUITE_P(
         AbandonCase{"RepairNo", OnRepair, Nothing, {mb::kIdNo}, {L"box IDS_81" + kConfirm}},
         // A box that could not be shown is no confirmation.
         AbandonCase{"FailedConfirmBox", OnUpgrade, Nothing, {0}, {L"box IDS_88" + kConfirm}},
-        AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}}),
+        AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}},
+        // A question nobody can read is not asked: its notice is shown instead.
+        AbandonCase{"EmptyUpgradeQuestion",
+                    OnUpgrade,
+                    [](CommandBench &b) { b.texts.missing = {L"IDS_88"}; },
+                    {},
+                    {L"box missing IDS_88 | Title | 16"}},
+        AbandonCase{"EmptyRepairQuestion",
+                    OnRepair,
+                    [](CommandBench &b) { b.texts.missing = {L"IDS_81"}; },
+                    {},
+                    {L"box missing IDS_81 | Title | 16"}},
+        AbandonCase{"EmptyLoaderQuestion",
+                    OnUpgrade,
+                    [](CommandBench &b) {
+                        NewerDeviceLoader(b);
+                        b.texts.missing = {L"IDS_128"};
+                    },
+                    {},
+                    {L"box missing IDS_128 | - | 16"}},
+        // The image file was replaced by one that is no image: the refusal
+        // (the inspection's own box) ends the click and the choice.
+        AbandonCase{"ReplacedImageRefused",
+                    OnUpgrade,
+                    [](CommandBench &b) {
+                        b.files.AddFile(b.state.g_settings.FIRMWARE, "no image at all");
+                        b.imageUsable = false;
+                    },
+                    {},
+                    {L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ",
+                     L"text IDC_IMAGE_LOADER_VERSION "}}),
     [](const testing::TestParamInfo<AbandonCase> &info) { return info.param.name; });
 
 TEST(JobCommand, ClickWhileTheDeviceIsHeldIsIgnored) {
@@ -224,5 +254,57 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StartCase{"Upgrade", OnUpgrade, kModeUpgrade, L"IDS_88", L"IDS_44"},
                     StartCase{"Repair", OnRepair, kModeRepair, L"IDS_81", L"IDS_82"}),
     [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
+
+// The image on disk is the image the checks and the job use.
+struct RecheckCase {
+    const char *name;
+    std::function<void(CommandBench &)> change;
+    bool inspectedAgain;
+};
+
+class ImageRecheck : public testing::TestWithParam<RecheckCase> {};
+
+TEST_P(ImageRecheck, InspectsAgainOnlyWhenTheFileIsNotTheOneInspected) {
+    const RecheckCase &c = GetParam();
+    CommandBench bench;
+    c.change(bench);
+    // The new file carries an older loader than the device's, so the loader
+    // question shows that the checks saw the new file.
+    bench.host.onInspect = [&bench] { bench.model.m_imageLoaderVersion = 0x0101; };
+    bench.view.answers = {mb::kIdNo, mb::kIdNo};
+
+    EXPECT_FALSE(OnUpgrade(bench.ctx));
+
+    const Lines again{L"C:\\fw\\update.img"};
+    EXPECT_EQ(bench.inspected, c.inspectedAgain ? again : Lines{});
+    EXPECT_EQ(bench.view.Calls().front(), c.inspectedAgain ? kLoaderAsk : L"box IDS_88" + kConfirm);
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"C:\\fw\\update.img");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clicks, ImageRecheck,
+    testing::Values(
+        RecheckCase{"Unchanged", [](CommandBench &) {}, false},
+        RecheckCase{"Rewritten",
+                    [](CommandBench &b) { b.files.AddFile(L"C:\\fw\\update.img", "image"); }, true},
+        RecheckCase{
+            "Resized",
+            [](CommandBench &b) { b.files.AddFile(L"C:\\fw\\update.img", "a longer image"); },
+            true},
+        RecheckCase{"Unreadable",
+                    [](CommandBench &b) { b.files.RemoveFile(L"C:\\fw\\update.img"); }, true},
+        RecheckCase{"AnotherPathThanInspected",
+                    [](CommandBench &b) { b.model.m_inspectedImage = L"C:\\fw\\other.img"; },
+                    true}),
+    [](const testing::TestParamInfo<RecheckCase> &info) { return info.param.name; });
+
+TEST(ImageRecheck, ANewInspectionIsRememberedForTheNextClick) {
+    CommandBench bench;
+    bench.files.AddFile(bench.state.g_settings.FIRMWARE, "image, rewritten");
+    bench.view.answers = {mb::kIdNo, mb::kIdNo};
+    OnUpgrade(bench.ctx);
+    OnRepair(bench.ctx);
+    EXPECT_EQ(bench.inspected.size(), 1u);
+}
 
 } // namespace

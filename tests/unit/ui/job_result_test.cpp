@@ -144,6 +144,22 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DevicePrompt,
                              return info.param.name;
                          });
 
+// A question nobody can read is answered No, and the user learns which
+// text is missing instead of facing a blank Yes or No.
+TEST(DevicePrompt, EmptyQuestionIsAnsweredNoWithANoticeNamingTheText) {
+    for (unsigned kind : {0u, 1u, 2u}) {
+        CommandBench bench;
+        const std::wstring key = L"IDS_" + std::to_wstring(128 + kind);
+        bench.texts.missing = {key};
+        int32_t answer = 42;
+
+        AnswerDevicePrompt(bench.ctx, kind, &answer);
+
+        EXPECT_EQ(answer, 0) << kind;
+        EXPECT_EQ(bench.view.Calls(), Lines{L"box missing " + key + L" | - | 16"}) << kind;
+    }
+}
+
 TEST(DevicePrompt, NullAnswerAsksNothing) {
     CommandBench bench;
     for (unsigned kind : {0u, 1u, 2u, 3u})

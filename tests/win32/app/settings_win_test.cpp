@@ -86,6 +86,39 @@ TEST_F(SettingsWinTest, UnicodeSettingsChooseTheChineseFileInAnyCase) {
     EXPECT_EQ(texts.Text(L"IDD102_1002"), L"\x5347\x7EA7");
 }
 
+// The platform cuts a value to its buffer; a firmware path cut so names
+// another file, which exists. It is refused as missing, never inspected.
+TEST_F(SettingsWinTest, FirmwarePathCutByTheBufferIsRefusedAsMissing) {
+    InstallLanguages();
+    const std::wstring cut = folder.Path() + std::wstring(259 - folder.Path().size(), L'f');
+    ASSERT_EQ(cut.size(), 259u);
+    ASSERT_TRUE(TempFolder::WriteBytes(cut, "another image"));
+    ASSERT_TRUE(TempFolder::WriteUtf16(folder.Path() + L"setting.ini",
+                                       L"[SYSTEM]\r\nFIRMWARE=" + cut + L"-v2.img\r\n"));
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_NE(view.Boxes()[0].text.find(cut), std::wstring::npos);
+    EXPECT_EQ(view.Boxes()[0].style, static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION));
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
+}
+
+// A translation for an older version: what it lacks comes from the shipped
+// English file of the program folder.
+TEST_F(SettingsWinTest, KeysMissingFromTheChosenFileComeFromEnglish) {
+    InstallLanguages();
+    ASSERT_TRUE(TempFolder::WriteUtf16(folder.Path() + L"Language\\Old.ini",
+                                       L"[Setting]\r\nLanguage=Old\r\n[String]\r\n"
+                                       L"IDS_38=\x6CA1\x6709\r\n"));
+    ASSERT_TRUE(
+        TempFolder::WriteBytes(folder.Path() + L"setting.ini", "[SYSTEM]\r\nLANGUAGE=old\r\n"));
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    LanguageFileTexts withEnglish{profile, state.g_languageFile, state.g_programFolder};
+    EXPECT_EQ(withEnglish.Text(L"IDS_38"), L"\x6CA1\x6709");
+    const std::wstring english = folder.Path() + L"Language\\English.ini";
+    EXPECT_EQ(withEnglish.Text(L"IDS_88"), LoadLangString(profile, L"IDS_88", english));
+    EXPECT_FALSE(withEnglish.Text(L"IDS_88").empty());
+}
+
 TEST_F(SettingsWinTest, SettingsFileThatCannotBeCreatedStopsTheStart) {
     state.g_programFolder = folder.Path() + L"not there\\";
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
