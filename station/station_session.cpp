@@ -45,7 +45,7 @@ PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
 
 StationSession::StationSession(StationServices services, const StationOptions &options)
     : m_services(std::move(services)), m_options(options), m_state(m_services.state),
-      m_texts(m_services.platform.profile, m_state.g_languageFile),
+      m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_view(m_services.output), m_recorder(m_services.store, m_services.platform.clock),
       m_recordView(m_view, m_recorder), m_ctx{{m_state, m_model, m_services.library, m_recordView,
