@@ -11,9 +11,25 @@ WorkerThreads::~WorkerThreads() {
     }
 }
 
+void WorkerThreads::JoinEnded() {
+    for (auto worker = m_workers.begin(); worker != m_workers.end();) {
+        if (worker->done->load() && worker->thread.joinable()) {
+            // Its body has returned: the join only waits for the thread's
+            // last instructions.
+            worker->thread.join();
+            worker = m_workers.erase(worker);
+        } else {
+            ++worker;
+        }
+    }
+}
+
 bool WorkerThreads::Start(std::function<void()> body) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard<std::mutex> lock(m_guard);
+    // Every job is a thread: the ones that have ended are let go here, or
+    // each would keep its handle and stack record for the rest of the run.
+    JoinEnded();
     try {
         std::thread thread([body = std::move(body), done] {
             try {

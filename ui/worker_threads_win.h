@@ -27,6 +27,10 @@ class WorkerThreads {
     bool WaitAll(uint32_t timeoutMs);
 
   private:
+    // Joins and forgets the threads whose body has returned. Called with
+    // m_guard held.
+    void JoinEnded();
+
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
