@@ -40,6 +40,7 @@ struct CrashState {
     char program[64];
     char version[32];
     bool showBox;
+    bool textToStandardError;
     MiniDumpWriteDumpFn writeDump;
     DWORD startThreadId;
     uint64_t imageBase;
@@ -102,6 +103,12 @@ bool WriteDump() {
 
 bool WriteText(const CrashFacts &facts) {
     const size_t length = FormatCrashText(facts, g_crash.text, sizeof g_crash.text);
+    if (g_crash.textToStandardError) {
+        DWORD written = 0;
+        HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+        if (error != nullptr && error != INVALID_HANDLE_VALUE)
+            WriteFile(error, g_crash.text, static_cast<DWORD>(length), &written, nullptr);
+    }
     HANDLE file = CreateFileW(g_crash.textPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -280,7 +287,8 @@ bool InstallCrashHandler(const CrashHandlerSetup &setup) {
     TextIn(g_crash.version).Append(setup.version);
     wchar_t noBox[4] = L"";
     const DWORD noBoxLength = GetEnvironmentVariableW(kCrashNoBoxVariable, noBox, 4);
-    g_crash.showBox = !(noBoxLength == 1 && noBox[0] == L'1');
+    g_crash.showBox = setup.showBox && !(noBoxLength == 1 && noBox[0] == L'1');
+    g_crash.textToStandardError = setup.textToStandardError;
     g_crash.startThreadId = GetCurrentThreadId();
     FindOwnImage();
     LoadDumpWriter();

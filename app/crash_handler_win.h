@@ -20,6 +20,10 @@ struct CrashHandlerSetup {
     // The program file's name and its version, for the text.
     const char *program = "";
     const char *version = "";
+    // A console program may leave the box out and give the text on its
+    // standard error instead.
+    bool showBox = true;
+    bool textToStandardError = false;
 };
 
 // Environment variable: "1" leaves the box out (unattended runs and tests);

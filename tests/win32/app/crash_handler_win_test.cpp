@@ -89,11 +89,15 @@ int RunFaultingChild(const std::string &kind) {
     setup.caption = kTestCaption;
     setup.program = "crash_handler_win_test.exe";
     setup.version = kTestVersion;
+    if (kind == "console") {
+        setup.showBox = false;
+        setup.textToStandardError = true;
+    }
     if (!InstallCrashHandler(setup)) {
         std::fprintf(stderr, "the crash handler is not complete\n");
         return 2;
     }
-    if (kind == "null-write") {
+    if (kind == "null-write" || kind == "console") {
         WriteToNull();
     } else if (kind == "worker-null-read") {
         std::thread([] { std::printf("%d\n", ReadFromNull()); }).join();
@@ -151,7 +155,9 @@ std::string ReadBytes(const std::wstring &path) {
 
 class ChildProcess {
   public:
-    ChildProcess(const std::string &kind, const std::wstring &folder, bool withBox) {
+    // errorFile: the child's standard error goes there.
+    ChildProcess(const std::string &kind, const std::wstring &folder, bool withBox,
+                 const std::wstring &errorFile = L"") {
         wchar_t self[MAX_PATH] = L"";
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " +
@@ -161,8 +167,18 @@ class ChildProcess {
         SetEnvironmentVariableW(kCrashNoBoxVariable, withBox ? nullptr : L"1");
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        m_started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &m_process) != 0;
+        HANDLE error = INVALID_HANDLE_VALUE;
+        if (!errorFile.empty()) {
+            SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+            error = CreateFileW(errorFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdError = error;
+        }
+        m_started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr,
+                                   error != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup,
+                                   &m_process) != 0;
+        if (error != INVALID_HANDLE_VALUE) CloseHandle(error);
         SetEnvironmentVariableW(kFolderVariable, nullptr);
         SetEnvironmentVariableW(kCrashNoBoxVariable, nullptr);
     }
@@ -385,6 +401,19 @@ TEST(CrashHandler, AbortIsReported) {
 TEST(CrashHandler, TwoThreadsFaultingTogetherLeaveOneReport) {
     TempFolder folder;
     ExpectReport(RunChild("two-threads", folder.Path()), EXCEPTION_ACCESS_VIOLATION, false);
+}
+
+// A console program: no box even when boxes are allowed, and the text on
+// its standard error as well as in the Log folder.
+TEST(CrashHandler, AConsoleProgramGetsTheTextOnItsStandardErrorAndNoBox) {
+    TempFolder folder;
+    const std::wstring errorFile = folder.Path() + L"stderr.txt";
+    ChildProcess child("console", folder.Path(), true, errorFile);
+    ASSERT_TRUE(child.Started());
+    const DWORD exitCode = child.WaitForEnd(60000);
+    const Report report = ReadReport(folder.Path(), child.Id(), exitCode);
+    ExpectReport(report, EXCEPTION_ACCESS_VIOLATION, true);
+    EXPECT_EQ(ReadBytes(errorFile), report.text);
 }
 
 // The box comes after the report is on disk, names it, and holds the
