@@ -271,7 +271,11 @@ bool SoakRun::RunJob(int n) {
     bench.ClearFaults();
     bench.UnplugAll();
     if (!m_run.WaitForNoDevice(milliseconds(10000))) {
-        ADD_FAILURE() << what << ": the last device is still shown";
+        m_run.Shot("device-still-shown");
+        ADD_FAILURE() << what << ": the last device is still shown: status \""
+                      << Narrow(robot.Text(IDC_STATUS_LINE)) << "\", name \""
+                      << Narrow(robot.Text(IDC_DEVICE_NAME)) << "\", Upgrade "
+                      << (robot.Enabled(IDC_UPGRADE) ? "enabled" : "disabled");
         return false;
     }
     EXPECT_TRUE(bench.SetDriverInstalled(c.driverInstalled));
