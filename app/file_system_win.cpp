@@ -16,6 +16,13 @@ bool FileSystemWin::OpenForAppend(const std::wstring &path) {
     return true;
 }
 
+bool FileSystemWin::OpenForRead(const std::wstring &path) {
+    FILE *file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return false;
+    fclose(file);
+    return true;
+}
+
 bool FileSystemWin::PathExists(const std::wstring &path) {
     return PathFileExistsW(path.c_str()) != FALSE;
 }

@@ -4,7 +4,13 @@ CIniFile::CIniFile(IFileSystem &files, IProfileReader &profile)
     : m_files(files), m_profile(profile) {}
 
 bool CIniFile::SetFile(const std::wstring &path) {
-    if (path.empty() || !m_files.OpenForAppend(path)) return false;
+    if (path.empty()) return false;
+    // The program never writes the file, so a read-only one is as good as any:
+    // appending is only the way to create a missing one (every default then
+    // holds). A file that exists but cannot be read is refused.
+    const bool usable =
+        m_files.OpenForRead(path) || (!m_files.HasAttributes(path) && m_files.OpenForAppend(path));
+    if (!usable) return false;
     std::lock_guard<std::mutex> lock(m_pathGuard);
     m_path = path;
     return true;

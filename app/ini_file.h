@@ -13,9 +13,10 @@ class CIniFile {
   public:
     CIniFile(IFileSystem &files, IProfileReader &profile);
 
-    // Opens the file for appending and reading (creating it when missing) and
-    // closes it at once. Keeps the path only when that worked; on failure the
-    // previous path, if any, is kept.
+    // Keeps the path of a file that can be read, read-only or not; a missing
+    // file is created empty first. On failure (a file that exists but cannot
+    // be read, or one that cannot be created) the previous path, if any, is
+    // kept.
     bool SetFile(const std::wstring &path);
     std::wstring Path() const;
 

@@ -11,7 +11,7 @@
 // do: section and key names without regard to case, blanks around values
 // dropped, a missing file, section or key giving the default.
 class IProfileReader {
-public:
+  public:
     virtual ~IProfileReader() = default;
     // The value, cut to bufferChars - 1 characters as the platform's buffer
     // would cut it; empty when missing.
@@ -27,13 +27,16 @@ struct FileEntry {
 };
 
 class IFileSystem {
-public:
+  public:
     virtual ~IFileSystem() = default;
     // Opens the file through the C runtime in mode "a+" (creating it) and
     // closes it at once; false when it cannot be opened.
     virtual bool OpenForAppend(const std::wstring &path) = 0;
-    virtual bool PathExists(const std::wstring &path) = 0;     // PathFileExistsW
-    virtual bool HasAttributes(const std::wstring &path) = 0;  // GetFileAttributesW succeeds
+    // Opens the file through the C runtime for reading only and closes it at
+    // once; false when it is missing or cannot be read.
+    virtual bool OpenForRead(const std::wstring &path) = 0;
+    virtual bool PathExists(const std::wstring &path) = 0;    // PathFileExistsW
+    virtual bool HasAttributes(const std::wstring &path) = 0; // GetFileAttributesW succeeds
     virtual bool RemoveFile(const std::wstring &path) = 0;
     virtual bool MakeDirectory(const std::wstring &path) = 0;
     // The matches of a pattern such as L"C:\\dir\\*.ini" in the order the
@@ -43,7 +46,7 @@ public:
 
 // Conversions between wide text and the system's ANSI code page.
 class ITextCodec {
-public:
+  public:
     virtual ~ITextCodec() = default;
     // False when a character has no exact representation in the code page:
     // such a text must never reach the device library as '?'.
@@ -53,7 +56,7 @@ public:
 
 // Time and sleep, injectable so that tests take no real time.
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual void SleepMs(uint32_t milliseconds) = 0;
     virtual int64_t NowSeconds() = 0; // the C time function

@@ -17,10 +17,11 @@ class ProfileReaderWin : public IProfileReader {
 
 class FileSystemWin : public IFileSystem {
   public:
-    bool OpenForAppend(const std::wstring &path) override;   // _wfopen "a+"
-    bool PathExists(const std::wstring &path) override;      // PathFileExistsW
-    bool HasAttributes(const std::wstring &path) override;   // GetFileAttributesW
-    bool RemoveFile(const std::wstring &path) override;      // DeleteFileW
+    bool OpenForAppend(const std::wstring &path) override; // _wfopen "a+"
+    bool OpenForRead(const std::wstring &path) override;   // _wfopen "rb"
+    bool PathExists(const std::wstring &path) override;    // PathFileExistsW
+    bool HasAttributes(const std::wstring &path) override; // GetFileAttributesW
+    bool RemoveFile(const std::wstring &path) override;    // DeleteFileW
     bool MakeDirectory(const std::wstring &path) override; // CreateDirectoryW
     std::vector<FileEntry> FindFiles(const std::wstring &pattern) override;
 };

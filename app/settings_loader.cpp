@@ -102,8 +102,3 @@ void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageT
                      mb::kOk | mb::kIconExclamation);
     firmware.clear();
 }
-
-int ReadEraseIdb(CIniFile &ini, const std::wstring &programFolder) {
-    if (!ini.SetFile(programFolder + kSettingsFileName)) return 0;
-    return ini.GetInt(L"SYSTEM", L"ERASE_IDB") == 1 ? 1 : 0;
-}

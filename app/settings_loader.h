@@ -24,9 +24,5 @@ LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platfo
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view);
 
-// [SYSTEM] ERASE_IDB as a repair reads it, afresh from the file: 1 only when
-// the settings file opens and the value is exactly 1.
-int ReadEraseIdb(CIniFile &ini, const std::wstring &programFolder);
-
 // The settings file's name in the program folder.
 inline constexpr const wchar_t *kSettingsFileName = L"setting.ini";

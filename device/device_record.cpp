@@ -2,26 +2,12 @@
 
 #include <cstring>
 
-namespace {
-
-template <size_t N> void CopyText(const char (&source)[N], char (&target)[N]) {
-    const size_t length = strnlen(source, N - 1);
-    std::memcpy(target, source, length);
-    std::memset(target + length, 0, N - length);
-}
-
-} // namespace
-
 void CopyDeviceInfo(const DEVICE_INFO &source, DEVICE_INFO &target) {
+    // Every field but identity and deviceType is opaque: a text filled to its
+    // last byte may be no text at all, and cutting it would hand the library
+    // a record it never made.
     if (&source == &target) return;
-    target.usbVid = source.usbVid;
-    target.usbPid = source.usbPid;
-    CopyText(source.devicePath, target.devicePath);
-    CopyText(source.serialNumber, target.serialNumber);
-    target.identity = source.identity;
-    target.deviceType = source.deviceType;
-    target.busFlags = source.busFlags;
-    target.location = source.location;
+    std::memcpy(&target, &source, sizeof target);
 }
 
 void ClearDeviceInfo(DEVICE_INFO &record) {

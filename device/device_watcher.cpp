@@ -130,12 +130,15 @@ uint16_t ParseDeviceLoaderVersion(const char *text) {
 void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
     ProcessState &state = context.state;
     const int found = context.library.QV_FindDevice(&working, state.g_supportUsb11);
-    state.g_findResult = found;
+    const int previous = state.g_findResult.exchange(found);
 
     if (found >= 2) {
         ShowSeveralDevices(context);
     } else if (found == 1) {
-        if (working.identity != state.g_deviceInfo.identity) {
+        // The several-devices display took the name and the buttons away but
+        // kept the record, so the device left over may well have the held
+        // identity: it is announced afresh all the same.
+        if (previous >= 2 || working.identity != state.g_deviceInfo.identity) {
             AnnounceNewDevice(context, working);
         } else if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC &&
                    state.g_deviceVersionRead == 0) {

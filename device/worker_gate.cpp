@@ -1,5 +1,7 @@
 #include "device/worker_gate.h"
 
+#include <chrono>
+
 namespace {
 constexpr uint32_t kPumpSliceMs = 10;
 }
@@ -28,12 +30,18 @@ void WorkerGate::Leave() {
     --sectionsInside_;
 }
 
-void WorkerGate::WaitForWatchIdle(const Pump &pump) {
+bool WorkerGate::WaitForWatchIdle(const Pump &pump, uint32_t timeoutMs) {
+    // Measured on the clock, not in pump slices: a pump that handles the
+    // window's messages may return early, or late.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!watchCycleRunning_) return;
+            if (closed_.load()) return false;
+            if (!watchCycleRunning_) return true;
         }
+        if (Clock::now() >= deadline) return false;
         pump(kPumpSliceMs);
     }
 }

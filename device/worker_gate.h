@@ -11,6 +11,10 @@
 // The UI thread's waits go through a pump that keeps handling sent messages,
 // because the workers write into the window synchronously: a plain wait there
 // would deadlock.
+//
+// A command's wait is bounded: a search that blocks inside the library must
+// not hold a click, and with it the window, for longer than a user waits for
+// a button to answer.
 #pragma once
 
 #include <atomic>
@@ -18,8 +22,12 @@
 #include <functional>
 #include <mutex>
 
+// How long a command waits for a watcher cycle under way before it gives the
+// click up. A cycle normally lasts a few milliseconds.
+inline constexpr uint32_t kWatchIdleWaitMs = 3000;
+
 class WorkerGate {
-public:
+  public:
     // Handles sent messages (or just waits) for at most the given time.
     using Pump = std::function<void(uint32_t milliseconds)>;
 
@@ -32,15 +40,17 @@ public:
     bool Enter();
     void Leave();
 
-    // UI thread, after setting g_jobActive.
-    void WaitForWatchIdle(const Pump &pump);
+    // UI thread, after setting g_jobActive. True once no watcher cycle runs;
+    // false when one still runs after timeoutMs, or the gate has been closed
+    // meanwhile (the pump may run the exit procedure).
+    bool WaitForWatchIdle(const Pump &pump, uint32_t timeoutMs);
 
     // UI thread, exit procedure. Returns whether every section has left
     // within the time (a step blocked inside the library may not).
     bool Close(const Pump &pump, uint32_t timeoutMs);
     bool IsClosed() const { return closed_.load(); }
 
-private:
+  private:
     std::mutex mutex_; // guards the counters below and the check-then-begin
     bool watchCycleRunning_ = false;
     int sectionsInside_ = 0;
@@ -49,7 +59,7 @@ private:
 
 // RAII for WorkerGate::Enter / Leave.
 class GateSection {
-public:
+  public:
     explicit GateSection(WorkerGate &gate) : gate_(gate), entered_(gate.Enter()) {}
     ~GateSection() {
         if (entered_) gate_.Leave();
@@ -58,7 +68,7 @@ public:
     GateSection &operator=(const GateSection &) = delete;
     explicit operator bool() const { return entered_; }
 
-private:
+  private:
     WorkerGate &gate_;
     bool entered_;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the link cursor (a pointing hand, 32 x 32, hot spot 12,4, black
-outline, white fill) and writes it as a 1-bit Windows cursor file.
+outline, white fill, grey lines between the fingers) and writes it as a
+256-colour (8 bits a pixel) Windows cursor file.
 The result, hand.cur, is committed; run this again only to change it.
 With --preview FILE it also writes the picture as a PBM-like text for a look."""
 import struct
@@ -36,7 +37,7 @@ def in_hand(x, y):
 
 
 def pixel(x, y):
-    """'#' black, '.' white, ' ' transparent."""
+    """'#' black, '+' grey, '.' white, ' ' transparent."""
     if not in_hand(x, y):
         return " "
     for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)):
@@ -44,24 +45,36 @@ def pixel(x, y):
             return "#"
     # Lines between the fingers down to the palm.
     if x in (14, 18, 22) and 10 <= y <= 17:
-        return "#"
+        return "+"
     return "."
+
+
+# Palette indices of the picture's colours; the other entries of the 256 are
+# black and unused.
+COLOURS = {"#": (0, 0x000000), ".": (1, 0xFFFFFF), "+": (2, 0x808080), " ": (0, 0x000000)}
+PALETTE_SIZE = 256
+BITS_PER_PIXEL = 8
 
 
 def cursor_bytes():
     rows = ["".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
-    xor_rows, and_rows = [], []
+    colour_rows, and_rows = [], []
     for row in reversed(rows):  # bottom-up, as bitmaps are stored
-        xor_bits = int("".join("1" if c == "." else "0" for c in row), 2)
+        # One byte a pixel; 32 pixels make a row of whole 32-bit words.
+        colour_rows.append(bytes(COLOURS[c][0] for c in row))
         and_bits = int("".join("1" if c == " " else "0" for c in row), 2)
-        xor_rows.append(struct.pack(">I", xor_bits))
         and_rows.append(struct.pack(">I", and_bits))
-    palette = struct.pack("<II", 0x000000, 0xFFFFFF)
-    masks = b"".join(xor_rows) + b"".join(and_rows)
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 1, 0, len(masks), 0, 0, 2, 0)
-    image = header + palette + masks
+    palette = [0] * PALETTE_SIZE
+    for index, rgb in COLOURS.values():
+        palette[index] = rgb
+    palette_bytes = b"".join(struct.pack("<I", rgb) for rgb in palette)
+    pixels = b"".join(colour_rows) + b"".join(and_rows)
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, BITS_PER_PIXEL, 0, len(pixels),
+                         0, 0, PALETTE_SIZE, 0)
+    image = header + palette_bytes + pixels
     directory = struct.pack("<HHH", 0, 2, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 2, 0, HOT_SPOT[0], HOT_SPOT[1], len(image), 6 + 16)
+    # A colour count of 0 in the directory stands for 256 colours.
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, HOT_SPOT[0], HOT_SPOT[1], len(image), 6 + 16)
     return directory + entry + image, rows
 
 

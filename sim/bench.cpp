@@ -141,6 +141,7 @@ std::string FormatSettings(const BenchSettings &s) {
     for (int kind : s.questions)
         kinds += (kinds.empty() ? "" : ",") + std::to_string(kind);
     values["questions"] = kinds;
+    values["record"] = s.fullRecord ? "full" : "plain";
     for (const auto &[fault, value] : s.faults)
         values[std::string("fault.") + FaultName(fault)] = std::to_string(value);
     return FormatKeyValues(values, "QV70 simulated bench: settings (docs/simulated-bench.md)");
@@ -159,6 +160,7 @@ BenchSettings ParseSettings(const std::string &text) {
     uint64_t speed = 0;
     if (ParseByteCount(Text(values, "download_speed", "0"), speed))
         s.downloadBytesPerSecond = speed;
+    s.fullRecord = Text(values, "record", "plain") == "full";
     std::istringstream kinds(Text(values, "questions", ""));
     std::string kind;
     while (std::getline(kinds, kind, ',')) {

@@ -30,7 +30,10 @@ struct BenchSettings {
     int eraseMs = 300;                   // QV_EraseIDB
     uint64_t downloadBytesPerSecond = 0; // 0: as fast as the files go
     std::set<int> questions;             // question kinds asked besides the loader question
-    std::map<Fault, int> faults;         // fault and its value
+    // Records filled to the last byte of every opaque field (texts without a
+    // terminating zero), and handed back only exactly as filled.
+    bool fullRecord = false;
+    std::map<Fault, int> faults; // fault and its value
 
     bool Has(Fault fault) const { return faults.count(fault) != 0; }
     int Value(Fault fault) const;

@@ -24,6 +24,7 @@ const char kUsage[] =
     "  delay [switch=ms] [reset=ms] [wait=ms] [upgrade=ms] [erase=ms]\n"
     "  speed <bytes per second>|unlimited   download speed, e.g. 8M\n"
     "  ask <kinds>|none              questions asked besides the loader question, e.g. 1,2\n"
+    "  record full|plain             device records filled to the last byte, or plain\n"
     "  fault <name>[=value] ...      inject faults (see: faults)\n"
     "  clear-fault <name>|all        remove faults\n"
     "  faults                        list the fault names\n"
@@ -212,6 +213,13 @@ int RunQvsim(const std::vector<std::string> &allArgs, const fs::path &defaultBen
         uint64_t speed = 0;
         if (args[1] != "unlimited" && !ParseByteCount(args[1], speed)) return Usage(err);
         return bench.UpdateSettings([&](BenchSettings &s) { s.downloadBytesPerSecond = speed; })
+                   ? 0
+                   : Failed(err, "cannot write");
+    }
+    if (command == "record" && args.size() == 2) {
+        if (args[1] != "full" && args[1] != "plain") return Usage(err);
+        const bool full = args[1] == "full";
+        return bench.UpdateSettings([&](BenchSettings &s) { s.fullRecord = full; })
                    ? 0
                    : Failed(err, "cannot write");
     }

@@ -37,6 +37,29 @@ void CopyText(char *target, size_t size, const std::string &text) {
     target[n] = 0;
 }
 
+// A record with every opaque byte in use, padding included: the texts fill
+// their fields with no terminating zero. Made from the record's own numbers
+// and the device's serial, so a record handed back can be checked against it.
+void FillFullRecord(DEVICE_INFO *record, const std::string &serial) {
+    DEVICE_INFO full;
+    std::memset(&full, 0xA5, sizeof full);
+    full.usbVid = record->usbVid;
+    full.usbPid = record->usbPid;
+    full.identity = record->identity;
+    full.deviceType = record->deviceType;
+    full.busFlags = record->busFlags;
+    full.location = record->location;
+    char path[sizeof full.devicePath + 1];
+    const int n = std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#%s#qvsim",
+                                unsigned(record->usbVid), unsigned(record->usbPid), serial.c_str());
+    for (size_t i = n < 0 ? 0 : size_t(n); i < sizeof full.devicePath; ++i)
+        path[i] = '#';
+    std::memcpy(full.devicePath, path, sizeof full.devicePath);
+    for (size_t i = 0; i < sizeof full.serialNumber; ++i)
+        full.serialNumber[i] = i < serial.size() ? serial[i] : '_';
+    std::memcpy(record, &full, sizeof full);
+}
+
 bool ReadLoaderFile(const fs::path &path, uint16_t &version) {
     std::string bytes;
     return ReadSmallFile(path, bytes, size_t(kMaxLoaderLength)) &&
@@ -133,11 +156,24 @@ std::optional<DeviceRecord> SimLibrary::Target(const Bench &bench,
                                                const DEVICE_INFO *device) const {
     if (!device || device->identity <= 0) return std::nullopt;
     std::optional<DeviceRecord> found = bench.Device(device->identity);
-    if (!found || !Visible(*found, bench.Settings(), WallClockMs())) return std::nullopt;
+    const BenchSettings settings = bench.Settings();
+    if (!found || !Visible(*found, settings, WallClockMs())) return std::nullopt;
+    if (settings.fullRecord) {
+        // The maker's library may keep anything in the opaque fields: a record
+        // that comes back other than it was filled names no device.
+        DEVICE_INFO expected = *device;
+        FillFullRecord(&expected, found->setup.serial);
+        if (std::memcmp(&expected, device, sizeof expected) != 0) {
+            bench.Log("device " + std::to_string(device->identity) +
+                      ": record handed back altered");
+            return std::nullopt;
+        }
+    }
     return found;
 }
 
-void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int usb11) const {
+void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int usb11,
+                            const BenchSettings &settings) const {
     uint16_t vid, pid;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -157,6 +193,7 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
     record->deviceType = device.setup.kind;
     record->busFlags = usb11 ? 1 : 2;
     record->location = device.setup.id;
+    if (settings.fullRecord) FillFullRecord(record, device.setup.serial);
 }
 
 int SimLibrary::DllInitialize() {
@@ -245,7 +282,7 @@ int SimLibrary::QV_FindDevice(DEVICE_INFO *device, int usb11) {
         for (const DeviceRecord &d : bench.Devices())
             if (Visible(d, settings, now)) found.push_back(d);
         std::memset(device, 0, sizeof *device);
-        if (found.size() == 1) FillRecord(found.front(), device, usb11);
+        if (found.size() == 1) FillRecord(found.front(), device, usb11, settings);
         result = static_cast<int>(found.size());
     }
     // The watcher asks five times a second; the log notes only the changes.
@@ -501,7 +538,7 @@ int SimLibrary::QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int
             // A cleared record waits for any device of that kind.
             if ((wanted == 0 || d.setup.id == wanted) && d.setup.kind == kind &&
                 Visible(d, settings, now)) {
-                FillRecord(d, device, usb11);
+                FillRecord(d, device, usb11, settings);
                 Log(call + "1");
                 return 1;
             }

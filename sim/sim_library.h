@@ -79,7 +79,8 @@ class SimLibrary : public IDeviceLibrary {
     bool Ask(Bench &bench, int kind, const std::string &why);
     // The device named by the record: plugged in and answering now.
     std::optional<DeviceRecord> Target(const Bench &bench, const DEVICE_INFO *device) const;
-    void FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int usb11) const;
+    void FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int usb11,
+                    const BenchSettings &settings) const;
     int InspectImage(const char *call, const char *image, ImageHeader &header, uint64_t &size);
     int Download(Bench &bench, const DeviceRecord &device, const std::filesystem::path &image);
 

@@ -36,6 +36,13 @@ struct CommandContext {
     std::function<bool()> startWatcher;
     // DllDeInitialize of the device library.
     std::function<void()> releaseLibrary;
+
+    // Keeps the whole window working (painting, input, timers) while a click
+    // waits for a watcher cycle under way; without one the click waits with
+    // pump. Whatever it runs may click again meanwhile.
+    WorkerGate::Pump windowPump;
+    // How long a click waits for that cycle before it is given up.
+    uint32_t watchIdleWaitMs = kWatchIdleWaitMs;
 };
 
 // The pump to wait with: the context's, or a plain sleep on its clock.

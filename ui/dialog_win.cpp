@@ -1,5 +1,7 @@
 #include "ui/dialog_win.h"
 
+#include "device/message_pump_win.h"
+
 namespace {
 
 // Messages whose result a dialog procedure returns directly instead of
@@ -58,10 +60,7 @@ INT_PTR CDialog::DoModal() {
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
-        if (PreTranslateMessage(message)) continue;
-        if (IsDialogMessageW(window, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        HandleMessage(message);
     }
 
     // The owner must be enabled before the dialog goes, or the system
@@ -70,6 +69,32 @@ INT_PTR CDialog::DoModal() {
     if (m_owner && GetActiveWindow() == window) SetActiveWindow(m_owner);
     if (IsWindow(window)) DestroyWindow(window);
     return m_result;
+}
+
+void CDialog::HandleMessage(MSG &message) {
+    if (PreTranslateMessage(message)) return;
+    if (m_hwnd && IsDialogMessageW(m_hwnd, &message)) return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void CDialog::PumpMessages(uint32_t milliseconds) {
+    if (m_ended) {
+        // The window is going: only the workers' synchronous writes are let
+        // through, so that none of them waits on this thread.
+        PumpSentMessages(milliseconds);
+        return;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG message;
+    while (!m_ended && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Leave it for the loop outside ours.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        HandleMessage(message);
+    }
 }
 
 void CDialog::EndDialog(INT_PTR result) {

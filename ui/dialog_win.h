@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 class CDialog {
   public:
     // owner may be null: the dialog is then a top-level window of its own.
@@ -21,6 +23,12 @@ class CDialog {
     INT_PTR DoModal();
     // Ends the modal loop; the window is destroyed when the loop returns.
     void EndDialog(INT_PTR result);
+
+    // Handles this thread's messages as the modal loop does, for about the
+    // given time: a handler that must wait keeps the window painting and
+    // answering meanwhile. Whatever the messages run (another click, the
+    // exit) may run inside it; it stops early once the dialog has ended.
+    void PumpMessages(uint32_t milliseconds);
 
     HWND GetSafeHwnd() const { return m_hwnd; }
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hwnd, id); }
@@ -51,6 +59,8 @@ class CDialog {
     HWND m_hwnd = nullptr;
 
   private:
+    // One message of the modal loop: the hook, the dialog keys, the window.
+    void HandleMessage(MSG &message);
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result);
     void CenterOverOwner();

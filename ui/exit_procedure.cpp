@@ -1,5 +1,7 @@
 #include "ui/exit_procedure.h"
 
+#include "device/firmware_check.h"
+
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
     const bool jobRunning = state.g_upgradeRunning.load() != 0 || state.g_repairRunning.load() != 0;
@@ -13,6 +15,13 @@ bool RunExitProcedure(CommandContext &ctx) {
     const bool workersOut = ctx.gate.Close(WaitPump(ctx), kExitWaitMs);
     ctx.view.StopBusy();
 
+    // The loader file is the program's own whether or not the last image was
+    // accepted: a refused image or a failed extraction may have left an old
+    // or partial one there with g_loaderFilePath already cleared.
+    if (!state.tempFolder.empty()) {
+        const std::wstring ownLoader = state.tempFolder + kLoaderFileName;
+        if (ctx.files.PathExists(ownLoader)) ctx.files.RemoveFile(ownLoader);
+    }
     if (!state.g_loaderFilePath.empty() && ctx.files.PathExists(state.g_loaderFilePath))
         ctx.files.RemoveFile(state.g_loaderFilePath);
 

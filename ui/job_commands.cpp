@@ -72,8 +72,14 @@ bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
     // back to the watcher under the job.
     if (state.g_jobActive.exchange(1) != 0) return false;
     // A watcher cycle that began before the flag was set may still be writing
-    // g_findResult and g_deviceInfo; the checks must see what it leaves.
-    ctx.gate.WaitForWatchIdle(WaitPump(ctx));
+    // g_findResult and g_deviceInfo; the checks must see what it leaves. A
+    // cycle blocked in the library gives the click up instead: nothing has
+    // been shown or started yet, and the next click tries again.
+    const WorkerGate::Pump pump = ctx.windowPump ? ctx.windowPump : WaitPump(ctx);
+    if (!ctx.gate.WaitForWatchIdle(pump, ctx.watchIdleWaitMs)) {
+        state.g_jobActive = 0;
+        return false;
+    }
 
     if (!ConfirmJob(ctx, kind)) {
         state.g_jobActive = 0;

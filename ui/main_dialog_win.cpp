@@ -79,7 +79,9 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
             },
             [this](const std::wstring &path) { return InspectFirmware(m_device, path); },
             [this] { return m_workers.Start([this] { DeviceWatchThread(m_device); }); },
-            [this] { m_services.library.DllDeInitialize(); }} {
+            [this] { m_services.library.DllDeInitialize(); },
+            [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
+            kWatchIdleWaitMs} {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 

@@ -11,25 +11,10 @@ WorkerThreads::~WorkerThreads() {
     }
 }
 
-void WorkerThreads::JoinEnded() {
-    for (auto worker = m_workers.begin(); worker != m_workers.end();) {
-        if (worker->done->load() && worker->thread.joinable()) {
-            // Its body has returned: the join only waits for the thread's
-            // last instructions.
-            worker->thread.join();
-            worker = m_workers.erase(worker);
-        } else {
-            ++worker;
-        }
-    }
-}
-
 bool WorkerThreads::Start(std::function<void()> body) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard<std::mutex> lock(m_guard);
-    // Every job is a thread: the ones that have ended are let go here, or
-    // each would keep its handle and stack record for the rest of the run.
-    JoinEnded();
+    ReleaseFinished();
     try {
         std::thread thread([body = std::move(body), done] {
             try {
@@ -44,6 +29,19 @@ bool WorkerThreads::Start(std::function<void()> body) {
         return false;
     }
     return true;
+}
+
+void WorkerThreads::ReleaseFinished() {
+    for (auto worker = m_workers.begin(); worker != m_workers.end();) {
+        // Done is the body's last act: the join waits at most for the
+        // thread's own return.
+        if (worker->done->load()) {
+            if (worker->thread.joinable()) worker->thread.join();
+            worker = m_workers.erase(worker);
+        } else {
+            ++worker;
+        }
+    }
 }
 
 bool WorkerThreads::WaitAll(uint32_t timeoutMs) {

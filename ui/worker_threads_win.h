@@ -20,6 +20,8 @@ class WorkerThreads {
     WorkerThreads &operator=(const WorkerThreads &) = delete;
 
     // Starts a thread at once; false when the system could not start it.
+    // Threads that have finished are released first, so that a window that
+    // runs job after job holds no more than the threads still running.
     bool Start(std::function<void()> body);
 
     // Waits up to the given time for every thread to end and joins those
@@ -27,9 +29,8 @@ class WorkerThreads {
     bool WaitAll(uint32_t timeoutMs);
 
   private:
-    // Joins and forgets the threads whose body has returned. Called with
-    // m_guard held.
-    void JoinEnded();
+    // Joins and forgets the threads that have finished. Holds m_guard.
+    void ReleaseFinished();
 
     struct Worker {
         std::thread thread;

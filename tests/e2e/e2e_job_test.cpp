@@ -73,6 +73,55 @@ std::string Joined(const std::vector<std::wstring> &texts) {
     return out;
 }
 
+// A settings file the program may not write, and a device whose record uses
+// every byte the library gives it (texts without a terminating zero): the
+// program starts, reads the device's versions, and a repair erases the IDB as
+// ERASE_IDB=1 asks and writes the image, the library getting its record back
+// unaltered at every step.
+TEST(EndToEnd, ReadOnlySettingsAndAFullDeviceRecord) {
+    ProgramSetup setup;
+    setup.eraseIdb = 1;
+    ProgramRun run("read-only-settings", setup);
+    qvsim::Bench &bench = run.Bench();
+    bench.UpdateSettings([](qvsim::BenchSettings &s) { s.fullRecord = true; });
+    // Read-only, and held open by a reader that lets nobody write: run by an
+    // administrator (root under Wine) the attribute alone may not refuse
+    // writing.
+    struct ReadOnly {
+        std::wstring path;
+        HANDLE reader;
+        explicit ReadOnly(std::wstring file) : path(std::move(file)) {
+            EXPECT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+            reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+        }
+        ~ReadOnly() {
+            if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    } readOnly(run.Folder() + L"setting.ini");
+    ASSERT_TRUE(run.Start()) << "a read-only setting.ini must not stop the program";
+    UiRobot &robot = run.Robot();
+
+    const int32_t device = bench.Plug({});
+    ASSERT_NE(device, 0);
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    EXPECT_EQ(robot.Text(IDC_DEVICE_SW_VERSION), L"1.0.0");
+    EXPECT_EQ(robot.Text(IDC_DEVICE_LOADER_VERSION), L"2.05");
+    run.Shot("full-record-device");
+
+    ASSERT_TRUE(run.StartJob(IDC_REPAIR, "repair-question"));
+    ASSERT_TRUE(run.ExpectSuccess(IDC_REPAIR, "repair-verdict"));
+    const std::string log = bench.ReadLog();
+    EXPECT_EQ(CountOf(log, "IDB erased"), 1) << "ERASE_IDB=1 of the read-only file";
+    EXPECT_EQ(CountOf(log, "record handed back altered"), 0);
+    EXPECT_EQ(ReadAll(bench.StoragePath(device)), SystemPayload(run.SampleImage()));
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    EXPECT_EQ(robot.Text(IDC_DEVICE_SW_VERSION), L"1.2.3");
+    run.ExitThroughButton();
+}
+
 // A device is announced, upgraded, repaired with and without the erase of its
 // IDB, and pulled out during a download: one program run.
 TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
@@ -84,8 +133,8 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
 
     // The image named in setting.ini is shown; no device yet.
     EXPECT_EQ(robot.Title(), run.AppTitle() + L" v1.2 ");
-    ASSERT_TRUE(UiRobot::WaitUntil([&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_38"); },
-                                   milliseconds(5000)));
+    ASSERT_TRUE(UiRobot::WaitUntil(
+        [&] { return robot.Text(IDC_STATUS_LINE) == run.Text(L"IDS_38"); }, milliseconds(5000)));
     EXPECT_EQ(robot.Text(IDC_FIRMWARE_PATH), run.SampleImage());
     EXPECT_EQ(robot.Text(IDC_IMAGE_SW_VERSION), L"1.2.3");
     EXPECT_EQ(robot.Text(IDC_IMAGE_LOADER_VERSION), L"2.05");
@@ -98,9 +147,9 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     Clock::time_point plugged = Clock::now();
     const int32_t id = bench.Plug({});
     ASSERT_NE(id, 0);
-    ASSERT_TRUE(UiRobot::WaitUntil(
-        [&] { return robot.Enabled(IDC_UPGRADE) && robot.Enabled(IDC_REPAIR); },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE) && robot.Enabled(IDC_REPAIR); },
+                           milliseconds(5000)));
     const double readyMs = MsSince(plugged);
     std::printf("plug to Upgrade and Repair enabled: %.0f ms\n", readyMs);
     EXPECT_LT(readyMs, 200 + 400);
@@ -145,9 +194,10 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     EXPECT_EQ(robot.Text(IDC_STATUS_LINE), run.Text(L"IDS_44"));
     const std::vector<std::wstring> phases = RecordUntilBox(
         run, IDC_DETAIL_LINE, milliseconds(20000), run.Text(L"IDS_91"), "upgrade-downloading");
-    EXPECT_TRUE(InOrder(phases, {Formatted(run.Text(L"IDS_6"), SettingOf(run, L"DEVICE_ID", L"NAME")),
-                                 run.Text(L"IDS_89"), run.Text(L"IDS_90"), run.Text(L"IDS_91"),
-                                 run.Text(L"IDS_92")}))
+    EXPECT_TRUE(
+        InOrder(phases, {Formatted(run.Text(L"IDS_6"), SettingOf(run, L"DEVICE_ID", L"NAME")),
+                         run.Text(L"IDS_89"), run.Text(L"IDS_90"), run.Text(L"IDS_91"),
+                         run.Text(L"IDS_92")}))
         << Joined(phases);
     // While the verdict is read, the last phase stays and the clock stands.
     MessageBoxInfo verdict;

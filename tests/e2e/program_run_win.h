@@ -47,7 +47,7 @@ struct ProgramSetup {
 };
 
 class ProgramRun {
-public:
+  public:
     ProgramRun(const std::string &scenario, const ProgramSetup &setup = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun &) = delete;
@@ -56,6 +56,8 @@ public:
     qvsim::Bench &Bench() { return *bench_; }
     // The program folder, ending in a backslash.
     const std::wstring &Folder() const { return folder_; }
+    // The program's temporary folder (TEMP and TMP), ending in a backslash.
+    const std::wstring &Temp() const { return tempFolder_; }
     // The sample image as copied into the program folder.
     std::wstring SampleImage() const { return folder_ + L"QV70-sample.img"; }
     void SetSystemSetting(const std::wstring &key, const std::wstring &value);
@@ -109,7 +111,7 @@ public:
     // the test. Returns the exit code.
     DWORD WaitForEnd(milliseconds timeout);
 
-private:
+  private:
     std::string scenario_;
     std::wstring folder_;
     std::wstring benchFolder_;

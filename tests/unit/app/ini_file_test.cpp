@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/ansi_text.h"
 #include "tests/unit/app/ini_profile_fake.h"
 
 namespace {
@@ -52,6 +53,26 @@ TEST_F(IniFileTest, SetFileThatCannotOpenKeepsNothingNew) {
     EXPECT_EQ(profile.reads, 0);
 }
 
+TEST_F(IniFileTest, SetFileReadsAReadOnlyFileWithoutAppending) {
+    files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=1\n");
+    files.refuseOpen.insert(path);
+    ASSERT_TRUE(ini.SetFile(path));
+    EXPECT_EQ(ini.Path(), path);
+    EXPECT_EQ(ini.GetInt(L"SYSTEM", L"ERASE_IDB"), 1);
+    EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForRead " + path});
+}
+
+// A file that is there but cannot be read is not replaced by a new empty one.
+TEST_F(IniFileTest, SetFileRefusesAFileThatExistsButCannotBeRead) {
+    files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=1\n");
+    files.refuseRead.insert(path);
+    EXPECT_FALSE(ini.SetFile(path));
+    EXPECT_EQ(ini.Path(), L"");
+    EXPECT_EQ(*files.Content(path), "[SYSTEM]\nERASE_IDB=1\n");
+    for (const std::wstring &call : files.calls)
+        EXPECT_EQ(call.find(L"OpenForAppend"), std::wstring::npos);
+}
+
 TEST_F(IniFileTest, EveryReadGoesToTheFile) {
     files.AddTextFile(path, L"[SYSTEM]\nERASE_IDB=0\n");
     ASSERT_TRUE(ini.SetFile(path));
@@ -75,3 +96,34 @@ TEST_F(IniFileTest, GetStringCutsToTheBufferAndGetHexUsesSixtyFourCharacters) {
 }
 
 } // namespace
+
+// Texts for the device library: at most 259 bytes and their terminating zero
+// in a buffer of 260; anything else leaves the buffer all zero.
+TEST(WideToAnsi, FillsTheBufferOnlyWithAWholeText) {
+    Latin1TextCodec codec;
+    const auto allZero = [](const AnsiBuffer &buffer) {
+        for (char c : buffer)
+            if (c != '\0') return false;
+        return true;
+    };
+    AnsiBuffer buffer;
+    buffer.fill('x');
+    ASSERT_TRUE(WideToAnsi(codec, std::wstring(259, L'a'), buffer));
+    EXPECT_EQ(std::string(buffer.data()), std::string(259, 'a'));
+    EXPECT_EQ(buffer[259], '\0');
+
+    struct Case {
+        const char *what;
+        std::wstring text;
+    } refused[] = {
+        {"260 bytes", std::wstring(260, L'a')},
+        {"embedded zero", std::wstring(L"C:\\a\0b.img", 10)},
+        {"empty", L""},
+        {"outside the code page", L"C:\\\x0416.img"},
+    };
+    for (const Case &c : refused) {
+        buffer.fill('x');
+        EXPECT_FALSE(WideToAnsi(codec, c.text, buffer)) << c.what;
+        EXPECT_TRUE(allZero(buffer)) << c.what;
+    }
+}

@@ -332,6 +332,13 @@ bool FakeFileSystem::OpenForAppend(const std::wstring &path) {
     return true;
 }
 
+bool FakeFileSystem::OpenForRead(const std::wstring &path) {
+    calls.push_back(L"OpenForRead " + path);
+    if (refuseRead.count(path) != 0) return false;
+    const Entry *entry = Lookup(path);
+    return entry != nullptr && !entry->isFolder;
+}
+
 bool FakeFileSystem::Exists(const std::wstring &path) const {
     if (Lookup(path) != nullptr) return true;
     // The folders of the files added exist too.

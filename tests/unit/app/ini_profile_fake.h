@@ -68,11 +68,14 @@ class FakeFileSystem : public IFileSystem {
     bool HasFolder(const std::wstring &path) const;
     const std::string *Content(const std::wstring &path) const;
 
-    // Paths that OpenForAppend, or MakeDirectory, refuses (a read-only folder).
+    // Paths that OpenForAppend, or MakeDirectory, refuses (a read-only file or
+    // folder), and files that cannot be read at all.
     std::set<std::wstring> refuseOpen;
+    std::set<std::wstring> refuseRead;
     std::set<std::wstring> refuseCreate;
 
     bool OpenForAppend(const std::wstring &path) override;
+    bool OpenForRead(const std::wstring &path) override;
     bool PathExists(const std::wstring &path) override;
     bool HasAttributes(const std::wstring &path) override;
     bool RemoveFile(const std::wstring &path) override;

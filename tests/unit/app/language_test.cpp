@@ -70,6 +70,19 @@ TEST_F(ListLanguagesTest, StopsWhenTheTableIsFull) {
     EXPECT_EQ(ListLanguages(table, 0, kFolder, files, profile), 0);
 }
 
+// A path of 259 characters fits the table's field with its terminating zero;
+// one of 260 would be cut into the name of another file.
+TEST_F(ListLanguagesTest, PathOf259CharactersIsKeptAnd260Skipped) {
+    const std::wstring prefix = kFolder + L"\\";
+    const std::wstring fits = prefix + std::wstring(259 - prefix.size() - 4, L'a') + L".ini";
+    const std::wstring over = prefix + std::wstring(260 - prefix.size() - 4, L'b') + L".ini";
+    ASSERT_EQ(fits.size(), 259u);
+    ASSERT_EQ(over.size(), 260u);
+    files.AddTextFile(fits, L"[Setting]\nLanguage=Fits\n");
+    files.AddTextFile(over, L"[Setting]\nLanguage=Over\n");
+    EXPECT_EQ(Listed(), std::vector<std::wstring>{L"Fits|" + fits});
+}
+
 TEST_F(ListLanguagesTest, LongNamesAreCutAndOverlongPathsSkipped) {
     Add(L"long.ini", L"[Setting]\nLanguage=" + std::wstring(150, L'n') + L"\n");
     const std::wstring deep = kFolder + L"\\" + std::wstring(250, L'd') + L".ini";
@@ -97,28 +110,30 @@ TEST_P(FindLanguageTest, ComparesWithoutRegardToCase) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, FindLanguageTest,
-    ::testing::Values(NameCase{L"English", L"english", true},
-                      NameCase{L"English", L"ENGLISH", true},
-                      NameCase{L"English", L"English ", false},
-                      NameCase{L"English", L"Englis", false},
-                      NameCase{L"Fran\x00E7"
-                               L"ais",
-                               L"FRAN\x00C7"
-                               L"AIS",
-                               true},
-                      NameCase{L"\x010C"
-                               L"e\x0161tina",
-                               L"\x010D"
-                               L"E\x0160TINA",
-                               true},
-                      NameCase{L"Polski \x0141\x017B", L"polski \x0142\x017C", true},
-                      NameCase{L"\x0420\x0443\x0441\x0441\x043A\x0438\x0439",
-                               L"\x0440\x0423\x0421\x0421\x041A\x0418\x0419", true},
-                      NameCase{L"\x0395\x03BB\x03BB\x03B7\x03BD\x03B9\x03BA\x03AC",
-                               L"\x03B5\x039B\x039B\x0397\x039D\x0399\x039A\x03AC", true},
-                      NameCase{L"\x7B80\x4F53\x4E2D\x6587", L"\x7B80\x4F53\x4E2D\x6587", true},
-                      NameCase{L"\x00D7", L"\x00F7", false}, // × and ÷ are no pair
-                      NameCase{L"@", L"`", false}));
+    ::testing::Values(
+        NameCase{L"English", L"english", true}, NameCase{L"English", L"ENGLISH", true},
+        NameCase{L"English", L"English ", false}, NameCase{L"English", L"Englis", false},
+        NameCase{L"Fran\x00E7"
+                 L"ais",
+                 L"FRAN\x00C7"
+                 L"AIS",
+                 true},
+        NameCase{L"\x010C"
+                 L"e\x0161tina",
+                 L"\x010D"
+                 L"E\x0160TINA",
+                 true},
+        NameCase{L"Polski \x0141\x017B", L"polski \x0142\x017C", true},
+        NameCase{L"\x0420\x0443\x0441\x0441\x043A\x0438\x0439",
+                 L"\x0440\x0423\x0421\x0421\x041A\x0418\x0419", true},
+        // Ѐ..Џ fold to ѐ..џ, 80 code points on.
+        NameCase{L"\x0400\x0402\x0408\x040F", L"\x0450\x0452\x0458\x045F", true},
+        NameCase{L"\x0405\x0435", L"\x0455\x0415", true}, NameCase{L"\x0400", L"\x0420", false},
+        NameCase{L"\x0395\x03BB\x03BB\x03B7\x03BD\x03B9\x03BA\x03AC",
+                 L"\x03B5\x039B\x039B\x0397\x039D\x0399\x039A\x03AC", true},
+        NameCase{L"\x7B80\x4F53\x4E2D\x6587", L"\x7B80\x4F53\x4E2D\x6587", true},
+        NameCase{L"\x00D7", L"\x00F7", false}, // × and ÷ are no pair
+        NameCase{L"@", L"`", false}));
 
 TEST(FindLanguage, FirstMatchWinsAndAnEmptyListMatchesNothing) {
     LANGUAGE_INFO table[3] = {};

@@ -65,7 +65,9 @@ TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
                                            mb::kOk | mb::kIconError}));
     EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
     EXPECT_TRUE(library.calls.empty());
-    EXPECT_EQ(files.calls, std::vector<std::wstring>{L"OpenForAppend " + SettingsPath()});
+    EXPECT_EQ(files.calls, (std::vector<std::wstring>{L"OpenForRead " + SettingsPath(),
+                                                      L"HasAttributes " + SettingsPath(),
+                                                      L"OpenForAppend " + SettingsPath()}));
     EXPECT_EQ(state.g_languageFile, L"");
 }
 
@@ -130,6 +132,34 @@ INSTANTIATE_TEST_SUITE_P(Values, SwitchTest,
                                            SwitchCase{L"2", false}, SwitchCase{L"abc", false},
                                            SwitchCase{L"", false}, SwitchCase{nullptr, false},
                                            SwitchCase{L"  1  ", true}, SwitchCase{L"-1", false}));
+
+// Each switch alone, so that one read from another's key cannot pass.
+TEST_F(LoadSettingsTest, EachSwitchIsReadFromItsOwnKey) {
+    struct Case {
+        const wchar_t *line;
+        std::vector<std::string> calls;
+        int usb11;
+    } cases[] = {
+        {L"[SYSTEM]\nSUPPORTUSB11=1\n", {"SetEraseUserSection 0"}, 1},
+        {L"[SYSTEM]\nREPAIR_LOADER=1\n", {"SetLoaderRestoreFlag 1", "SetEraseUserSection 0"}, 0},
+        {L"[SYSTEM]\nERASEUSERSECTION=1\n", {"SetEraseUserSection 1"}, 0},
+        {L"[DEBUG]\nPRINT_LOG=1\n",
+         {"DllInitialize", "SetLogPath C:\\QV\\Log", "SetEraseUserSection 0"},
+         0},
+        // The same keys in the other section count for nothing.
+        {L"[DEBUG]\nSUPPORTUSB11=1\nREPAIR_LOADER=1\nERASEUSERSECTION=1\n[SYSTEM]\nPRINT_LOG=1\n",
+         {"SetEraseUserSection 0"},
+         0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.line));
+        library.calls.clear(); // every value below is set afresh by each load
+        WriteSettings(c.line);
+        ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+        EXPECT_EQ(library.calls, c.calls);
+        EXPECT_EQ(state.g_supportUsb11.load(), c.usb11);
+    }
+}
 
 TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
@@ -254,16 +284,16 @@ TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
     EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L""));
 }
 
-TEST_F(LoadSettingsTest, EraseIdbIsReadAfreshAtEachRepair) {
-    WriteSettings(L"[SYSTEM]\nERASE_IDB=1\n");
-    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
-    WriteSettings(L"[SYSTEM]\nERASE_IDB=2\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
-    WriteSettings(L"[system]\nerase_idb = 1\n");
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 1);
+// The program never writes the file: one it may not write is read all the same.
+TEST_F(LoadSettingsTest, ReadOnlyFileIsReadAsItStands) {
+    WriteSettings(L"[SYSTEM]\nAPPTITLE=Flasher\nSUPPORTUSB11=1\n");
     files.refuseOpen.insert(SettingsPath());
-    EXPECT_EQ(ReadEraseIdb(ini, state.programFolder), 0);
+    ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
+    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+    EXPECT_EQ(state.g_supportUsb11.load(), 1);
+    EXPECT_TRUE(view.boxes.empty());
+    for (const std::wstring &call : files.calls)
+        EXPECT_EQ(call.find(L"OpenForAppend"), std::wstring::npos) << Narrow(call);
 }
 
 } // namespace

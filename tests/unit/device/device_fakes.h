@@ -3,6 +3,7 @@
 // no real time. Used by the native tests and by the Win32 tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -22,6 +23,19 @@
 #include "ui/main_window_model.h"
 
 namespace fakes {
+
+// Every opaque field filled to its last byte, padding included: no text of it
+// ends in a zero.
+inline DEVICE_INFO MakeFullDevice(int32_t identity, int32_t kind) {
+    DEVICE_INFO device;
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&device);
+    for (size_t i = 0; i < sizeof device; ++i)
+        bytes[i] = static_cast<unsigned char>('A' + i % 26);
+    std::memset(device.serialNumber, 'S', sizeof device.serialNumber);
+    device.identity = identity;
+    device.deviceType = kind;
+    return device;
+}
 
 inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
     DEVICE_INFO device{};
@@ -88,6 +102,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     std::string upgradeLoader, eraseLoader, downloadImage, installInf;
     std::string lastImageAsked, extractTarget;
 
+    // Every record handed to a device operation, as the library saw it.
+    std::vector<DEVICE_INFO> Records() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+
     int DllInitialize() override { return Log("DllInitialize", 1); }
     int DllDeInitialize() override { return Log("DllDeInitialize", 1); }
     int SetLogPath(const char *) override { return Log("SetLogPath", 1); }
@@ -112,14 +132,17 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         return Log("QV_FindDevice usb11=" + std::to_string(usb11), answer.count);
     }
     int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) override {
+        Keep(device);
         int result = deviceVersionResult;
         if (!deviceVersionResults.empty()) {
             result = deviceVersionResults.front();
             deviceVersionResults.pop_front();
         }
         if (result != 0) {
-            std::strncpy(version->loaderVersion, deviceLoaderText.c_str(), 511);
-            std::strncpy(version->systemVersion, deviceSystemText.c_str(), 511);
+            // A text of 512 characters or more fills its field with no
+            // terminating zero, as a library may leave it.
+            FillVersionText(version->loaderVersion, deviceLoaderText);
+            FillVersionText(version->systemVersion, deviceSystemText);
         } else {
             std::memset(version, 'x', sizeof *version); // a failed read may leave anything
         }
@@ -146,13 +169,16 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         if (onExtract) onExtract();
         return Log(std::string("ExtractLoaderFile ") + image + " " + loaderFile, extractResult);
     }
-    int QV_EraseIDB(DEVICE_INFO *, uint16_t count, int usb11, const char *loaderFile) override {
+    int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
+                    const char *loaderFile) override {
+        Keep(device);
         eraseLoader = loaderFile;
         return Log("QV_EraseIDB count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    eraseResult);
     }
-    int QV_Upgrade(DEVICE_INFO *, uint32_t size, uint32_t sizeLow, uint32_t partition,
+    int QV_Upgrade(DEVICE_INFO *device, uint32_t size, uint32_t sizeLow, uint32_t partition,
                    const char *loaderFile, int mode, int reserved) override {
+        Keep(device);
         upgradeSize = size;
         upgradeSizeLow = sizeLow;
         upgradePartition = partition;
@@ -161,8 +187,12 @@ class FakeDeviceLibrary : public IDeviceLibrary {
         upgradeReserved = reserved;
         return Log("QV_Upgrade", onUpgrade ? onUpgrade() : upgradeResult);
     }
-    int QV_ResetDevice(DEVICE_INFO *) override { return Log("QV_ResetDevice", 1); }
-    int QV_WaitDevice(DEVICE_INFO *, int kind, uint16_t count, int usb11) override {
+    int QV_ResetDevice(DEVICE_INFO *device) override {
+        Keep(device);
+        return Log("QV_ResetDevice", 1);
+    }
+    int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) override {
+        Keep(device);
         int result = waitResult;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -175,11 +205,15 @@ class FakeDeviceLibrary : public IDeviceLibrary {
                        " count=" + std::to_string(count) + " usb11=" + std::to_string(usb11),
                    result);
     }
-    int QV_DownloadImage(DEVICE_INFO *, const char *image) override {
+    int QV_DownloadImage(DEVICE_INFO *device, const char *image) override {
+        Keep(device);
         downloadImage = image;
         return Log("QV_DownloadImage", onDownload ? onDownload() : downloadResult);
     }
-    int QV_SwitchVeskUsb(DEVICE_INFO *) override { return Log("QV_SwitchVeskUsb", switchResult); }
+    int QV_SwitchVeskUsb(DEVICE_INFO *device) override {
+        Keep(device);
+        return Log("QV_SwitchVeskUsb", switchResult);
+    }
     int QVIsVeskUsbPlug() override { return Log("QVIsVeskUsbPlug", veskUsbPlugResult); }
     int QVInstallDriver(const char *inf) override {
         installInf = inf;
@@ -187,13 +221,24 @@ class FakeDeviceLibrary : public IDeviceLibrary {
     }
 
   private:
+    static void FillVersionText(char (&field)[512], const std::string &text) {
+        std::memset(field, 0, sizeof field);
+        std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
+    }
     int Log(const std::string &call, int result) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);
         return result;
     }
+    void Keep(const DEVICE_INFO *device) {
+        DEVICE_INFO copy;
+        std::memcpy(&copy, device, sizeof copy);
+        std::lock_guard<std::mutex> lock(mutex_);
+        records_.push_back(copy);
+    }
     std::mutex mutex_;
     std::vector<std::string> calls_;
+    std::vector<DEVICE_INFO> records_;
 };
 
 // Records every control write, message box and posted result, in order.
@@ -333,11 +378,15 @@ class FakeFiles : public IFileSystem {
   public:
     std::set<std::wstring> existing;
     bool appendOpens = true;
-    std::vector<std::wstring> log; // "open <path>", "exists <path>", "delete <path>"
+    std::vector<std::wstring> log; // "open <path>", "read <path>", "exists <path>", "delete <path>"
 
     bool OpenForAppend(const std::wstring &path) override {
         log.push_back(L"open " + path);
         return appendOpens;
+    }
+    bool OpenForRead(const std::wstring &path) override {
+        log.push_back(L"read " + path);
+        return existing.count(path) != 0;
     }
     bool PathExists(const std::wstring &path) override {
         log.push_back(L"exists " + path);

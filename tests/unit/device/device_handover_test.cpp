@@ -101,7 +101,7 @@ TEST(DeviceHandover, CommandReadsTheWatcherResultsOnlyAfterTheCycleUnderWay) {
     while (!w.searching)
         std::this_thread::yield();
     w.b.state.g_jobActive = 1;
-    w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); });
+    EXPECT_TRUE(w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); }, kWatchIdleWaitMs));
 
     // What the command checks: written by the watcher, read here unguarded.
     EXPECT_EQ(w.b.state.g_findResult, 1);
@@ -134,7 +134,7 @@ TEST(DeviceHandover, ExitWithAJobBlockedInTheLibrary) {
     while (!w.searching)
         std::this_thread::yield();
     w.b.state.g_jobActive = 1;
-    w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); });
+    EXPECT_TRUE(w.b.gate.WaitForWatchIdle([&](uint32_t ms) { w.Pump(ms); }, kWatchIdleWaitMs));
 
     std::mutex mutex;
     std::condition_variable changed;

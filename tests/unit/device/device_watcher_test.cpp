@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "device/device_record.h"
 #include "res/resource.h"
 #include "tests/unit/device/device_fakes.h"
@@ -10,6 +12,7 @@ namespace {
 
 using fakes::Bench;
 using fakes::MakeDevice;
+using fakes::MakeFullDevice;
 using Script = std::vector<std::wstring>;
 
 // Runs cycles the way the thread does, each inside the gate.
@@ -151,24 +154,80 @@ TEST(DeviceWatcher, UnreadableLoaderVersionTextShowsButGivesNoVersion) {
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 1); // not asked again
 }
 
-TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
+// Texts of 512 characters with no terminating zero: each is shown cut to 259
+// characters and parsed no further than its field's last byte but one.
+TEST(DeviceWatcher, VersionTextsWithoutTerminatingZeroAreCutAndParsedWithinBounds) {
     Watcher w;
+    const std::string loader = "1." + std::string(509, '0') + "7"; // the 7 is byte 512
+    w.b.library.deviceLoaderText = loader;
+    w.b.library.deviceSystemText = std::string(512, '9');
     w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
     w.Cycle();
-    w.Finds(3);
+    EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_LOADER_VERSION),
+              std::wstring(loader.begin(), loader.begin() + 259));
+    EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_SW_VERSION), std::wstring(259, L'9'));
+    EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0100);
+    const ANDROID_VERSION &held = w.b.model.m_deviceVersion;
+    EXPECT_EQ(strnlen(held.loaderVersion, sizeof held.loaderVersion), 511u);
+    EXPECT_EQ(strnlen(held.systemVersion, sizeof held.systemVersion), 511u);
+    EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
+}
 
-    EXPECT_EQ(w.Cycle(),
-              (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ", L"enable 1002 0",
-                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
-    EXPECT_EQ(w.b.state.g_findResult, 3);
-    EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
-    EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
-    EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
+TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
+    // Two is the smallest "several": a test with three alone would let a
+    // watcher that counts from three pass.
+    for (int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        Watcher w;
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        w.Cycle();
+        w.Finds(count);
 
-    // Back to the one device with the same identity: it is held already, and
-    // only its versions are read again.
-    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1014 4.4.2", L"text 1015 2.05"}));
+        EXPECT_EQ(w.Cycle(),
+                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
+                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+        EXPECT_EQ(w.b.state.g_findResult, count);
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
+        EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
+        EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
+        // Still several: nothing new to say.
+        EXPECT_EQ(w.Cycle(),
+                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
+                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+
+        // The others are pulled out and the device held before is the one
+        // left: the window shows no device, so it is announced as new, with
+        // its name, its versions and the buttons, within one cycle.
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        EXPECT_EQ(w.Cycle(), (Script{L"text 1011 QV70 Tablet", L"text 1010 <IDS_30:QV70 Tablet>",
+                                     L"text 1009 <IDS_31>", L"enable 1028 1", L"enable 1002 1",
+                                     L"enable 1006 1", L"text 1014 N/A", L"text 1015 N/A",
+                                     L"text 1014 4.4.2", L"text 1015 2.05", L"text 1009 "}));
+        EXPECT_EQ(w.b.state.g_findResult, 1);
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
+        EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
+        EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0205);
+        // From then on it is the held device again.
+        EXPECT_EQ(w.Cycle(), Script{});
+    }
+}
+
+// The device left over after several may be another than the one held.
+TEST(DeviceWatcher, SeveralDevicesThenAnotherOneIsAnnounced) {
+    for (int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        Watcher w;
+        w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
+        w.Cycle();
+        w.Finds(count);
+        w.Cycle();
+        w.Finds(1, MakeDevice(43, QV_DEVICE_LOADER));
+        w.Cycle();
+        EXPECT_EQ(w.b.state.g_deviceInfo.identity, 43);
+        EXPECT_EQ(w.b.view.Shown(IDC_DEVICE_NAME), L"QV70 Loader");
+        EXPECT_EQ(w.b.view.Enabled(IDC_UPGRADE), 1);
+        EXPECT_EQ(w.b.view.Enabled(IDC_REPAIR), 1);
+    }
 }
 
 TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
@@ -264,24 +323,16 @@ TEST(DeviceWatchThread, ACycleThatThrowsIsGivenUpAndTheNextOneRuns) {
     EXPECT_TRUE(b.gate.Close([](uint32_t) {}, 0)); // the failed cycle did not stay open
 }
 
-TEST(DeviceRecord, CopyTakesEveryFieldAndCutsUnterminatedTexts) {
-    DEVICE_INFO source = MakeDevice(5, QV_DEVICE_LOADER);
-    source.usbPid = 0x310B;
-    source.busFlags = 3;
-    std::memset(source.serialNumber, 'S', sizeof source.serialNumber); // no terminating zero
-    DEVICE_INFO target;
-    std::memset(&target, 0x5A, sizeof target);
-
-    CopyDeviceInfo(source, target);
-    EXPECT_EQ(target.usbVid, source.usbVid);
-    EXPECT_EQ(target.usbPid, 0x310B);
-    EXPECT_STREQ(target.devicePath, source.devicePath);
-    EXPECT_EQ(target.devicePath[sizeof target.devicePath - 1], '\0'); // rest zero-filled
-    EXPECT_EQ(std::string(target.serialNumber), std::string(19, 'S'));
-    EXPECT_EQ(target.identity, 5);
-    EXPECT_EQ(target.deviceType, QV_DEVICE_LOADER);
-    EXPECT_EQ(target.busFlags, 3);
-    EXPECT_EQ(target.location, 7);
+TEST(DeviceRecord, CopyTakesEveryByteOfTheRecord) {
+    for (const DEVICE_INFO &source :
+         {MakeDevice(5, QV_DEVICE_LOADER), MakeFullDevice(5, QV_DEVICE_LOADER)}) {
+        DEVICE_INFO target;
+        std::memset(&target, 0x5A, sizeof target);
+        CopyDeviceInfo(source, target);
+        EXPECT_EQ(std::memcmp(&target, &source, sizeof target), 0);
+    }
+    DEVICE_INFO target = MakeFullDevice(5, QV_DEVICE_LOADER);
+    EXPECT_EQ(target.serialNumber[sizeof target.serialNumber - 1], 'S'); // no zero anywhere
 
     ClearDeviceInfo(target);
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&target);

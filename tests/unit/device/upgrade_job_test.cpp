@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
+#include "device/device_watcher.h"
 #include "res/resource.h"
 #include "tests/unit/device/device_fakes.h"
 #include "tests/unit/device/driver_fakes.h"
@@ -215,20 +217,51 @@ TEST(UpgradeJob, DevicePulledOutDuringTheDownloadIsAFailure) {
     EXPECT_EQ(j.b.view.Shown(IDC_DETAIL_LINE), L"<IDS_91>");
 }
 
+// The record is the library's: a device whose every opaque field is filled
+// to its last byte, found by the watcher, gets that very record back at every
+// step of an upgrade and of a repair.
+TEST(UpgradeJob, EveryStepGetsTheRecordTheSearchFilledByteForByte) {
+    const DEVICE_INFO found = fakes::MakeFullDevice(42, QV_DEVICE_MSC);
+    for (int mode : {kModeUpgrade, kModeRepair}) {
+        SCOPED_TRACE(mode);
+        Job j;
+        j.b.state.g_deviceInfo = DEVICE_INFO{};
+        j.b.library.finds = {{1, found}};
+        j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
+        DEVICE_INFO working{};
+        j.b.state.g_jobActive = 0; // the device is found before the click
+        ASSERT_TRUE(j.b.gate.BeginWatchCycle(j.b.state.g_jobActive));
+        RunWatchCycle(j.b.context, working);
+        j.b.gate.EndWatchCycle();
+        j.b.state.g_jobActive = 1;
+
+        EXPECT_EQ(j.Run(mode), 0);
+        const std::vector<DEVICE_INFO> records = j.b.library.Records();
+        // The version read, switch, wait, (erase,) upgrade, reset, wait,
+        // download and reset.
+        EXPECT_EQ(records.size(), mode == kModeRepair ? 9u : 8u);
+        for (size_t i = 0; i < records.size(); ++i)
+            EXPECT_EQ(std::memcmp(&records[i], &found, sizeof found), 0) << "call " << i;
+    }
+}
+
 TEST(UpgradeJob, RepairErasesOnlyWhenEraseIdbIsOne) {
     struct Case {
         int mode;
-        bool fileOpens;
-        int eraseIdb; // -1: missing
+        bool fileOpens; // for appending
+        int eraseIdb;   // -1: missing
         bool erases;
-    } cases[] = {{kModeUpgrade, true, 1, false}, {kModeRepair, true, 1, true},
-                 {kModeRepair, true, 0, false},  {kModeRepair, true, 2, false},
-                 {kModeRepair, true, -1, false}, {kModeRepair, false, 1, false}};
+        bool readOnlyFile = false; // there, readable, not writable
+    } cases[] = {{kModeUpgrade, true, 1, false},     {kModeRepair, true, 1, true},
+                 {kModeRepair, true, 0, false},      {kModeRepair, true, 2, false},
+                 {kModeRepair, true, -1, false},     {kModeRepair, false, 1, false},
+                 {kModeRepair, false, 1, true, true}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb);
+        SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb << c.readOnlyFile);
         Job j;
         j.b.state.g_supportUsb11 = 1;
         j.b.files.appendOpens = c.fileOpens;
+        if (c.readOnlyFile) j.b.files.existing.insert(L"C:\\QV\\setting.ini");
         if (c.eraseIdb >= 0) j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = c.eraseIdb;
         EXPECT_EQ(j.Run(c.mode), 0);
         EXPECT_EQ(j.b.library.Called("QV_EraseIDB count=20 usb11=1"), c.erases);
@@ -244,7 +277,8 @@ TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
     Job j;
     j.Run(kModeRepair);
     EXPECT_FALSE(j.b.library.Called("QV_EraseIDB"));
-    EXPECT_EQ(j.b.files.log, std::vector<std::wstring>{L"open C:\\QV\\setting.ini"});
+    EXPECT_EQ(j.b.files.log, (std::vector<std::wstring>{L"read C:\\QV\\setting.ini",
+                                                        L"open C:\\QV\\setting.ini"}));
     EXPECT_EQ(j.b.profile.reads,
               std::vector<std::wstring>{L"C:\\QV\\setting.ini|SYSTEM|ERASE_IDB"});
 

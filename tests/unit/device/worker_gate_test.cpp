@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
 
-void SleepPump(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepPump(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 TEST(WorkerGate, WatchCycleRefusedWhileJobActiveOrClosed) {
     WorkerGate gate;
@@ -38,16 +41,63 @@ TEST(WorkerGate, CommandWaitsForTheCycleUnderWay) {
         gate.EndWatchCycle();
         EXPECT_FALSE(gate.BeginWatchCycle(jobActive)); // the job holds the device now
     });
-    while (!cycleStarted) std::this_thread::yield();
+    while (!cycleStarted)
+        std::this_thread::yield();
     jobActive = 1;
     int pumps = 0;
-    gate.WaitForWatchIdle([&](uint32_t ms) {
-        ++pumps;
-        SleepPump(ms);
-    });
+    EXPECT_TRUE(gate.WaitForWatchIdle(
+        [&](uint32_t ms) {
+            ++pumps;
+            SleepPump(ms);
+        },
+        kWatchIdleWaitMs));
     EXPECT_EQ(findResult, 1);
     EXPECT_GT(pumps, 0);
     watcher.join();
+}
+
+TEST(WorkerGate, CommandWaitEndsAtOnceWithNoCycleUnderWay) {
+    WorkerGate gate;
+    int pumps = 0;
+    EXPECT_TRUE(gate.WaitForWatchIdle([&](uint32_t) { ++pumps; }, 0));
+    EXPECT_EQ(pumps, 0);
+}
+
+// A search blocked in the library must not hold the command: the wait gives
+// up after its time, measured on the clock however the pump spends it.
+TEST(WorkerGate, CommandWaitGivesUpWhenTheCycleOutlastsItsTime) {
+    WorkerGate gate;
+    std::atomic<int32_t> jobActive{0};
+    ASSERT_TRUE(gate.BeginWatchCycle(jobActive)); // and it never ends
+    jobActive = 1;
+    for (auto pump : {std::function<void(uint32_t)>(SleepPump),
+                      std::function<void(uint32_t)>([](uint32_t) {}), // returns at once
+                      std::function<void(uint32_t)>([](uint32_t) { SleepPump(40); })}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(gate.WaitForWatchIdle(pump, 120));
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(120));
+        EXPECT_LT(waited, std::chrono::milliseconds(2000));
+    }
+    gate.EndWatchCycle();
+    EXPECT_TRUE(gate.WaitForWatchIdle(SleepPump, 120));
+}
+
+// The pump may run the exit procedure (the user leaves while the click
+// waits): the command then gives up at once.
+TEST(WorkerGate, CommandWaitEndsWhenTheGateClosesMeanwhile) {
+    WorkerGate gate;
+    std::atomic<int32_t> jobActive{0};
+    ASSERT_TRUE(gate.BeginWatchCycle(jobActive));
+    jobActive = 1;
+    int pumps = 0;
+    EXPECT_FALSE(gate.WaitForWatchIdle(
+        [&](uint32_t) {
+            if (++pumps == 3) gate.Close([](uint32_t) {}, 0);
+        },
+        60000));
+    EXPECT_EQ(pumps, 3);
+    gate.EndWatchCycle();
 }
 
 TEST(WorkerGate, CloseWaitsForSectionsAndGivesUpAfterTimeout) {
@@ -58,9 +108,11 @@ TEST(WorkerGate, CloseWaitsForSectionsAndGivesUpAfterTimeout) {
         GateSection section(gate);
         ASSERT_TRUE(section);
         inside = true;
-        while (!release) std::this_thread::yield();
+        while (!release)
+            std::this_thread::yield();
     });
-    while (!inside) std::this_thread::yield();
+    while (!inside)
+        std::this_thread::yield();
     EXPECT_FALSE(gate.Close(SleepPump, 30)); // a step blocked in the library
     EXPECT_FALSE(GateSection(gate));         // nothing new starts
     release = true;

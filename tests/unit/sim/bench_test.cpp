@@ -20,9 +20,11 @@ TEST(BenchFiles, SettingsSurviveTheirTextForm) {
     s.eraseMs = 11;
     s.downloadBytesPerSecond = 12345;
     s.questions = {1, 2};
+    s.fullRecord = true;
     s.faults = {{Fault::UpgradeResult, -3}, {Fault::EraseFails, 1}};
     const BenchSettings back = ParseSettings(FormatSettings(s));
     EXPECT_EQ(FormatSettings(back), FormatSettings(s));
+    EXPECT_TRUE(back.fullRecord);
     EXPECT_EQ(back.Value(Fault::UpgradeResult), -3);
     EXPECT_TRUE(back.Has(Fault::EraseFails));
     EXPECT_EQ(back.questions, (std::set<int>{1, 2}));
@@ -132,6 +134,7 @@ TEST_F(QvsimTool, ChangesTheBenchAsDocumented) {
     ASSERT_EQ(Run({"delay", "switch=1", "reset=2", "wait=3", "upgrade=4", "erase=5"}), 0);
     ASSERT_EQ(Run({"speed", "8M"}), 0);
     ASSERT_EQ(Run({"ask", "1,2"}), 0);
+    ASSERT_EQ(Run({"record", "full"}), 0);
     ASSERT_EQ(Run({"fault", "upgrade-result=-2", "download-fails"}), 0);
 
     const auto device = bench.Device(1);
@@ -148,6 +151,10 @@ TEST_F(QvsimTool, ChangesTheBenchAsDocumented) {
     EXPECT_EQ(s.eraseMs, 5);
     EXPECT_EQ(s.downloadBytesPerSecond, 8u << 20);
     EXPECT_EQ(s.questions, (std::set<int>{1, 2}));
+    EXPECT_TRUE(s.fullRecord);
+    EXPECT_EQ(Run({"record", "half"}), 2);
+    ASSERT_EQ(Run({"record", "plain"}), 0);
+    EXPECT_FALSE(bench.Settings().fullRecord);
     EXPECT_EQ(s.Value(Fault::UpgradeResult), -2);
     EXPECT_EQ(s.Value(Fault::DownloadFails), 1);
 

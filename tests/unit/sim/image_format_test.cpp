@@ -107,6 +107,20 @@ class ImageTest : public ::testing::Test {
         data[size_t(offset)] = char(data[size_t(offset)] ^ 0xFF);
         ASSERT_TRUE(WriteFileAtomically(image, data));
     }
+    // A little-endian 64-bit field of the image header.
+    uint64_t Field(uint64_t offset) {
+        const std::string data = qvsim_test::ReadAll(image);
+        uint64_t value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(data[size_t(offset) + i]);
+        return value;
+    }
+    void PatchField(uint64_t offset, uint64_t value) {
+        unsigned char bytes[8];
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+        Patch(offset, bytes, 8);
+    }
     // Rewrites the checksum so that only the change under test is wrong.
     void Reseal() {
         std::string data = qvsim_test::ReadAll(image);
@@ -183,6 +197,26 @@ TEST_F(ImageTest, DamagedImagesAreRefused) {
              t.Reseal();
          },
          ImageError::BadLayout},
+        {"system section overlaps the loader",
+         [size](ImageTest &t) {
+             // Still ending at the end of the file: only the overlap is wrong.
+             const uint64_t loaderEnd = t.Field(24) + t.Field(32);
+             t.PatchField(40, loaderEnd - 1);
+             t.PatchField(48, size - (loaderEnd - 1));
+             t.Reseal();
+         },
+         ImageError::BadLayout},
+        {"loader header length disagrees",
+         [](ImageTest &t) {
+             const uint64_t lengthField = t.Field(24) + 8; // the loader's own body length
+             const std::string data = qvsim_test::ReadAll(t.image);
+             unsigned char length[4];
+             std::memcpy(length, &data[size_t(lengthField)], 4);
+             length[0] = static_cast<unsigned char>(length[0] - 1);
+             t.Patch(lengthField, length, 4);
+             t.Reseal();
+         },
+         ImageError::BadLoader},
         {"system beyond the end",
          [](ImageTest &t) {
              t.Patch(48, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8);

@@ -346,6 +346,30 @@ TEST_F(SimLibraryTest, SearchCountsDevicesAndFillsTheRecordOnlyForOne) {
     EXPECT_STREQ(found.serialNumber, "QV70SIM000002");
 }
 
+// A full record has no zero in its texts; it is taken back only exactly as
+// filled, and a whole job runs on it.
+TEST_F(SimLibraryTest, FullRecordIsTakenBackOnlyAsItWasFilled) {
+    bench.UpdateSettings([](BenchSettings &s) { s.fullRecord = true; });
+    PlugAndFind();
+    EXPECT_EQ(std::memchr(device.devicePath, 0, sizeof device.devicePath), nullptr);
+    EXPECT_EQ(std::memchr(device.serialNumber, 0, sizeof device.serialNumber), nullptr);
+    EXPECT_EQ(std::string(device.serialNumber, sizeof device.serialNumber), "QV70SIM000001_______");
+
+    DEVICE_INFO cut = device;
+    cut.serialNumber[sizeof cut.serialNumber - 1] = 0;
+    ANDROID_VERSION version{};
+    EXPECT_EQ(library.QV_GetDeviceVersion(&cut, &version), 0);
+    EXPECT_EQ(library.QV_SwitchVeskUsb(&cut), 0);
+    EXPECT_NE(bench.ReadLog().find("device 1: record handed back altered"), std::string::npos);
+
+    ASSERT_EQ(library.QV_GetDeviceVersion(&device, &version), 1);
+    ASSERT_EQ(library.QV_SwitchVeskUsb(&device), 1);
+    ASSERT_EQ(library.QV_WaitDevice(&device, QV_DEVICE_VESKUSB, 20, 0), 1);
+    RunJobFromVeskUsb();
+    ASSERT_EQ(library.QV_GetDeviceVersion(&device, &version), 1);
+    EXPECT_STREQ(version.systemVersion, "1.2.3");
+}
+
 TEST_F(SimLibraryTest, TheLogIsWrittenOnlyAfterInitialisationAndALogPath) {
     const auto logFolder = folder / "Log";
     const auto log = logFolder / "QVAndroidDLL.log";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@ class RecordingView : public IMainView {
     int ShowMessage(const std::wstring &text, const std::optional<std::wstring> &caption,
                     unsigned style) override {
         Log(L"box " + text + L" | " + caption.value_or(L"-") + L" | " + std::to_wstring(style));
+        if (whileBoxShows) whileBoxShows();
         std::lock_guard<std::mutex> lock(mutex_);
         if (answers.empty() && (style & 0xF) == mb::kOk) return mb::kIdOk;
         if (answers.empty()) {
@@ -60,6 +62,9 @@ class RecordingView : public IMainView {
     // The user's buttons for the questions, in order; a box with only OK is
     // closed with OK when the script has nothing left.
     std::deque<int> answers;
+    // Runs while a box is open, before the user answers: what the rest of
+    // the program sees meanwhile.
+    std::function<void()> whileBoxShows;
 
   private:
     void Log(const std::wstring &line) {
@@ -87,6 +92,7 @@ class FakeClock : public IClock {
 class FakeFiles : public IFileSystem {
   public:
     bool OpenForAppend(const std::wstring &) override { return true; }
+    bool OpenForRead(const std::wstring &path) override { return PathExists(path); }
     bool PathExists(const std::wstring &path) override { return existing.count(path) != 0; }
     bool HasAttributes(const std::wstring &path) override { return PathExists(path); }
     bool RemoveFile(const std::wstring &path) override {
@@ -149,5 +155,7 @@ struct CommandBench {
                            ++watchersStarted;
                            return watcherStarts;
                        },
-                       [this] { ++libraryReleases; }};
+                       [this] { ++libraryReleases; },
+                       {},
+                       kWatchIdleWaitMs};
 };

@@ -25,13 +25,20 @@ class VerdictBox : public testing::TestWithParam<VerdictCase> {};
 TEST_P(VerdictBox, ShowsTheTextSuffixCaptionAndIconOfItsCode) {
     const VerdictCase &c = GetParam();
     CommandBench bench;
+    bench.state.g_jobActive = 1;
     bench.view.answers = {mb::kIdOk};
+    // While the verdict is read the job still holds the device: the watcher
+    // must not announce it under the box.
+    int32_t jobActiveUnderBox = -1;
+    bench.view.whileBoxShows = [&] { jobActiveUnderBox = bench.state.g_jobActive.load(); };
 
     OnUpgradeResult(bench.ctx, c.mode, c.code);
 
     const Lines calls = bench.view.Calls();
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(calls[2], L"box " + c.box);
+    EXPECT_EQ(jobActiveUnderBox, 1);
+    EXPECT_EQ(bench.state.g_jobActive.load(), 0);
 }
 
 const std::wstring kUp = L" | IDS_53 | 16"; // MB_OK | MB_ICONERROR
@@ -66,8 +73,20 @@ TEST(JobResult, FreezesTheJobShowsTheVerdictThenClearsInOrder) {
     bench.state.g_autoConfirmLoader = 1;
     std::memset(&bench.state.g_deviceInfo, 0x5A, sizeof bench.state.g_deviceInfo);
     bench.view.answers = {mb::kIdOk};
+    // Under the open box the job's state is still whole; it is cleared only
+    // once the user has read the verdict.
+    int32_t jobActiveUnderBox = -1, upgradeRunningUnderBox = -1;
+    int32_t identityUnderBox = 0;
+    bench.view.whileBoxShows = [&] {
+        jobActiveUnderBox = bench.state.g_jobActive.load();
+        upgradeRunningUnderBox = bench.state.g_upgradeRunning.load();
+        identityUnderBox = bench.state.g_deviceInfo.identity;
+    };
 
     OnUpgradeResult(bench.ctx, kModeUpgrade, 0);
+    EXPECT_EQ(jobActiveUnderBox, 1);
+    EXPECT_EQ(upgradeRunningUnderBox, 1);
+    EXPECT_NE(identityUnderBox, 0);
 
     EXPECT_EQ(bench.view.Calls(),
               (Lines{L"timer stop 1", L"busy stop", L"box IDS_21 | Title | 64", L"text 1011 ",

@@ -120,6 +120,7 @@ TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
 
 struct ExitBench : CommandBench {
     ExitBench() {
+        state.tempFolder = L"C:\\temp\\";
         state.g_loaderFilePath = L"C:\\temp\\QVBOOT.BIN";
         files.existing.insert(state.g_loaderFilePath);
         state.g_libraryInitialized = 1;
@@ -164,11 +165,25 @@ TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
     EXPECT_TRUE(bench.files.deleted.empty());
     EXPECT_EQ(bench.libraryReleases, 0);
 
-    ExitBench noLoader;
-    noLoader.state.g_loaderFilePath.clear();
-    noLoader.view.answers = {mb::kIdYes};
-    EXPECT_TRUE(RunExitProcedure(noLoader.ctx));
-    EXPECT_TRUE(noLoader.files.deleted.empty());
+    ExitBench noTemp;
+    noTemp.files.existing.clear();
+    noTemp.state.tempFolder.clear();
+    noTemp.state.g_loaderFilePath.clear();
+    noTemp.files.existing.insert(L"QVBOOT.BIN"); // never one of the working folder
+    noTemp.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(noTemp.ctx));
+    EXPECT_TRUE(noTemp.files.deleted.empty());
+}
+
+// A refused image or a failed extraction clears g_loaderFilePath but may
+// leave an old or partial loader behind: the exit removes it all the same.
+TEST(ExitProcedure, DeletesTheOwnLoaderFileAfterARefusedImage) {
+    ExitBench bench;
+    bench.state.g_loaderFilePath.clear();
+    bench.view.answers = {mb::kIdYes};
+    EXPECT_TRUE(RunExitProcedure(bench.ctx));
+    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_TRUE(bench.files.existing.empty());
 }
 
 // A job step blocked inside the library outlasts the wait: the library is

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/ansi_text.h"
+#include "app/ini_file.h"
 #include "tests/win32/app/temp_folder_win.h"
 
 namespace {
@@ -75,6 +76,33 @@ TEST(FileSystemWin, OpenForAppendCreatesAndKeepsContent) {
     ASSERT_TRUE(files.OpenForAppend(path));
     EXPECT_EQ(ProfileReaderWin().GetString(path, L"SYSTEM", L"APPTITLE", 260), L"QV");
     EXPECT_FALSE(files.OpenForAppend(folder.Path() + L"no such folder\\setting.ini"));
+}
+
+// A read-only settings file refuses appending but is read; a folder of the
+// same name is no file to read.
+TEST(FileSystemWin, OpenForReadTakesAReadOnlyFile) {
+    TempFolder folder;
+    FileSystemWin files;
+    const std::wstring path = folder.Path() + L"setting.ini";
+    EXPECT_FALSE(files.OpenForRead(path));
+    ASSERT_TRUE(TempFolder::WriteBytes(path, "[SYSTEM]\r\nERASE_IDB=1\r\n"));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    // Run by an administrator (root under Wine) the attribute alone may not
+    // refuse writing; a reader that lets nobody write refuses it everywhere.
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(files.OpenForAppend(path));
+    EXPECT_TRUE(files.OpenForRead(path));
+    ProfileReaderWin profile;
+    CIniFile ini(files, profile);
+    ASSERT_TRUE(ini.SetFile(path));
+    EXPECT_EQ(ini.GetInt(L"SYSTEM", L"ERASE_IDB"), 1);
+    CloseHandle(reader);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring sub = folder.Path() + L"Log";
+    ASSERT_TRUE(files.MakeDirectory(sub));
+    EXPECT_FALSE(files.OpenForRead(sub));
 }
 
 TEST(FileSystemWin, FoldersExistHaveAttributesAndAreListedAsFolders) {

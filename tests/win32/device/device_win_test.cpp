@@ -254,7 +254,7 @@ TEST(PumpSentMessages, WaitForTheWatcherHandlesItsSentWrites) {
     while (!inCycle)
         Sleep(1);
     jobActive = 1;
-    gate.WaitForWatchIdle(PumpSentMessages);
+    EXPECT_TRUE(gate.WaitForWatchIdle(PumpSentMessages, kWatchIdleWaitMs));
     watcher.join();
 
     EXPECT_EQ(handled, 3);

@@ -9,6 +9,7 @@
 
 #include "main_window_harness_win.h"
 #include "res/resource.h"
+#include "ui/worker_threads_win.h"
 
 namespace {
 
@@ -419,6 +420,127 @@ TEST(MainWindow, ExitWhileAWorkerWritesEndsCleanly) {
     EXPECT_TRUE(harness.closedByExit);
     EXPECT_GE(writes.load(), 3);
     EXPECT_EQ(writesAfterClose.load(), 1);
+}
+
+// A search blocked inside the library while the user clicks Upgrade: the
+// click waits a few seconds at most, the window keeps painting and taking
+// input meanwhile (a second click among it starts nothing), and then the
+// click is given up with nothing shown; once the search has returned, the
+// next click goes on to its checks.
+TEST(MainWindow, ClickDuringABlockedSearchNeverFreezesTheWindow) {
+    MainWindowHarness harness;
+    harness.WriteLanguage(std::wstring(kTestStrings) + L"IDS_47=Choose an image first\r\n");
+    HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> blockNext{false};
+    harness.library.search = [&](DEVICE_INFO *info) {
+        *info = DEVICE_INFO{};
+        info->identity = 5;
+        info->deviceType = QV_DEVICE_LOADER;
+        if (blockNext.exchange(false)) {
+            SetEvent(inside);
+            // Longer than the click waits; bounded, so that a window that
+            // waits for it all the same fails the test instead of hanging.
+            WaitForSingleObject(release, 8000);
+        }
+        return 1;
+    };
+
+    DWORD clickMs = 0;
+    bool painted = false;
+    bool secondClickLeftQueued = true;
+    std::wstring statusAfter;
+    harness.Run({
+        [&](CDeviceManagerDlg &window) {
+            HWND dialog = window.GetSafeHwnd();
+            for (int i = 0; i < 250 && !IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)); ++i)
+                PumpMessages(20);
+            ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)));
+            const std::wstring statusBefore = TextOf(GetDlgItem(dialog, IDC_STATUS_LINE));
+            blockNext = true;
+            ASSERT_EQ(WaitForSingleObject(inside, 5000), WAIT_OBJECT_0);
+
+            // Something to paint, and a second click, both waiting in the
+            // queue when the first click comes.
+            HWND status = GetDlgItem(dialog, IDC_STATUS_LINE);
+            InvalidateRect(status, nullptr, TRUE);
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_REPAIR, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_REPAIR)));
+            const DWORD start = GetTickCount();
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UPGRADE)));
+            clickMs = GetTickCount() - start;
+
+            RECT unpainted{};
+            painted = GetUpdateRect(status, &unpainted, FALSE) == FALSE;
+            MSG queued;
+            secondClickLeftQueued =
+                PeekMessageW(&queued, dialog, WM_COMMAND, WM_COMMAND, PM_NOREMOVE) != FALSE;
+            EXPECT_TRUE(harness.boxes.shown.empty()) << "the click was not given up quietly";
+            EXPECT_EQ(harness.state.g_jobActive.load(), 0);
+            EXPECT_EQ(harness.state.g_upgradeRunning.load(), 0);
+            EXPECT_EQ(harness.state.g_repairRunning.load(), 0);
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)));
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_BROWSE)));
+            statusAfter = TextOf(status);
+            EXPECT_EQ(statusAfter, statusBefore);
+            SetEvent(release);
+        },
+        [&](CDeviceManagerDlg &window) {
+            // The search has returned: the next click reaches its checks.
+            HWND dialog = window.GetSafeHwnd();
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UPGRADE)));
+            ASSERT_EQ(harness.boxes.shown.size(), 1u);
+            EXPECT_EQ(harness.boxes.shown[0].text, L"Choose an image first");
+            EXPECT_EQ(harness.state.g_jobActive.load(), 0);
+        },
+    });
+    SetEvent(release);
+    CloseHandle(inside);
+    CloseHandle(release);
+    EXPECT_GE(clickMs, kWatchIdleWaitMs - 100);
+    EXPECT_LT(clickMs, kWatchIdleWaitMs + 2000);
+    EXPECT_TRUE(painted) << "the window did not paint while the click waited";
+    EXPECT_FALSE(secondClickLeftQueued) << "input waited in the queue";
+}
+
+// Each job runs on a thread of its own; a finished one must not keep its
+// thread object, and with it a handle, until the process ends.
+TEST(WorkerThreads, FiftyJobsHoldNoMoreThreadHandlesThanOne) {
+    WorkerThreads workers;
+    auto runJob = [&workers] {
+        std::atomic<bool> ended{false};
+        ASSERT_TRUE(workers.Start([&ended] { ended = true; }));
+        while (!ended)
+            Sleep(1);
+        Sleep(10); // past the body: the thread itself ends
+    };
+    runJob();
+    const long afterOne = ProcessHandleCount();
+    ASSERT_GT(afterOne, 0);
+    for (int job = 1; job < 50; ++job)
+        runJob();
+    const long afterFifty = ProcessHandleCount();
+    EXPECT_LE(afterFifty, afterOne);
+    EXPECT_TRUE(workers.WaitAll(2000));
+}
+
+// Releasing the finished threads must never wait for one still running: a
+// job is started while the watcher runs for the life of the process.
+TEST(WorkerThreads, AStartDoesNotWaitForARunningThread) {
+    WorkerThreads workers;
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(workers.Start([release] { WaitForSingleObject(release, 10000); }));
+    std::atomic<bool> ran{false};
+    const DWORD started = GetTickCount();
+    ASSERT_TRUE(workers.Start([&ran] { ran = true; }));
+    while (!ran)
+        Sleep(1);
+    EXPECT_LT(GetTickCount() - started, 2000u);
+    SetEvent(release);
+    EXPECT_TRUE(workers.WaitAll(5000));
+    CloseHandle(release);
 }
 
 TEST(MainWindow, TitlePictureFromTheCurrentDirectory) {

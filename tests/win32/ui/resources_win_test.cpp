@@ -3,6 +3,7 @@
 // cursor's hot spot, the manifest and the version.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -180,12 +181,44 @@ TEST(Resources, IconAndHandCursor) {
     BITMAP mask{};
     GetObjectW(info.hbmMask, sizeof(mask), &mask);
     EXPECT_EQ(mask.bmWidth, 32);
+    EXPECT_NE(info.hbmColor, nullptr) << "a 2-colour cursor has no colour bitmap";
     if (info.hbmMask) DeleteObject(info.hbmMask);
     if (info.hbmColor) DeleteObject(info.hbmColor);
 
-    // The file itself: 32 x 32 with the hot spot in its directory entry.
+    // The file itself: 32 x 32 with the hot spot in its directory entry, in
+    // 256 colours (8 bits a pixel), not 2.
     HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDC_HAND_CURSOR), RT_GROUP_CURSOR);
     ASSERT_NE(found, nullptr);
+#pragma pack(push, 2)
+    struct GroupEntry {
+        WORD width, height, planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+    const BYTE *group = static_cast<const BYTE *>(LockResource(LoadResource(nullptr, found)));
+    ASSERT_NE(group, nullptr);
+    ASSERT_GE(SizeofResource(nullptr, found), 6u + sizeof(GroupEntry));
+    const WORD *header = reinterpret_cast<const WORD *>(group);
+    EXPECT_EQ(header[1], 2); // cursors
+    ASSERT_EQ(header[2], 1); // one picture
+    GroupEntry entry;        // its bit count is the resource compiler's guess: the picture says
+    std::memcpy(&entry, group + 6, sizeof entry);
+
+    HRSRC picture = FindResourceW(nullptr, MAKEINTRESOURCEW(entry.id), RT_CURSOR);
+    ASSERT_NE(picture, nullptr);
+    const BYTE *bytes = static_cast<const BYTE *>(LockResource(LoadResource(nullptr, picture)));
+    ASSERT_NE(bytes, nullptr);
+    ASSERT_GE(SizeofResource(nullptr, picture), 4u + sizeof(BITMAPINFOHEADER));
+    BITMAPINFOHEADER bitmap; // after the hot spot's two words
+    std::memcpy(&bitmap, bytes + 4, sizeof bitmap);
+    EXPECT_EQ(bitmap.biWidth, 32);
+    EXPECT_EQ(bitmap.biHeight, 64); // colour and mask
+    EXPECT_EQ(bitmap.biBitCount, 8);
+    EXPECT_EQ(bitmap.biClrUsed == 0 ? 256u : bitmap.biClrUsed, 256u);
+    const WORD *hotSpot = reinterpret_cast<const WORD *>(bytes);
+    EXPECT_EQ(hotSpot[0], 12);
+    EXPECT_EQ(hotSpot[1], 4);
 }
 
 TEST(Resources, ManifestAsksForAdministratorAndCommonControls6) {

@@ -1,6 +1,7 @@
 #include "ui_test_support_win.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -194,4 +195,49 @@ void PumpMessages(DWORD milliseconds) {
         }
         Sleep(5);
     } while (GetTickCount() - start < milliseconds);
+}
+
+long ProcessHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
+        return static_cast<long>(count);
+
+    // NtQuerySystemInformation(SystemHandleInformation): every handle of
+    // every process, each entry naming its process.
+    struct HandleEntry {
+        ULONG processId;
+        UCHAR objectType;
+        UCHAR flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    struct HandleList {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    using QueryFunction = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004L);
+    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(kSystemHandleInformation, buffer.data(),
+                                  static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kInfoLengthMismatch && buffer.size() < (64u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status != 0) return -1;
+        break;
+    }
+    const auto *list = reinterpret_cast<const HandleList *>(buffer.data());
+    const ULONG self = GetCurrentProcessId();
+    long mine = 0;
+    for (ULONG i = 0; i < list->count; ++i)
+        if (list->entries[i].processId == self) ++mine;
+    return mine;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,8 @@ void WriteUtf16File(const std::wstring &path, const std::wstring &text);
 void WriteBitmapFile(const std::wstring &path, int width, int height, COLORREF colour);
 std::wstring FolderOfThisProgram();
 
-// Records the calls the window makes; finds no device.
+// Records the calls the window makes; finds no device unless told how to
+// search.
 class RecordingLibrary : public IDeviceLibrary {
   public:
     int DllInitialize() override { return ++initCalls, 1; }
@@ -49,7 +51,7 @@ class RecordingLibrary : public IDeviceLibrary {
         vidPid = {a, b, c, d, e, f};
         return 1;
     }
-    int QV_FindDevice(DEVICE_INFO *, int) override { return 0; }
+    int QV_FindDevice(DEVICE_INFO *info, int) override { return search ? search(info) : 0; }
     int QV_GetDeviceVersion(DEVICE_INFO *, ANDROID_VERSION *) override { return 0; }
     int QV_GetImageSize(const char *, uint32_t *) override { return 0; }
     int QV_GetLoaderVersion(const char *, uint16_t *) override { return 0; }
@@ -66,6 +68,8 @@ class RecordingLibrary : public IDeviceLibrary {
     int QVIsVeskUsbPlug() override { return 0; }
     int QVInstallDriver(const char *) override { return 0; }
 
+    // Runs on the watcher's thread: fills the record, returns the count.
+    std::function<int(DEVICE_INFO *)> search;
     int initCalls = 0;
     int deinitCalls = 0;
     HWND mainWindow = nullptr;
@@ -119,3 +123,8 @@ struct TestPlatform {
 
 // Handles the thread's messages for about the given time.
 void PumpMessages(DWORD milliseconds);
+
+// How many kernel handles this process holds; -1 when it cannot be told.
+// Wine answers GetProcessHandleCount with 0, so the system's handle list is
+// counted there instead.
+long ProcessHandleCount();
