@@ -4,10 +4,11 @@
 
 #include <commctrl.h>
 
-#include "app/crash_handler_win.h"
-#include "app/platform_win.h"
-
-#include "app/process_state.h"
+#include "app/settings_loader.h"
+#include "base/crash_handler_win.h"
+#include "base/platform_win.h"
+#include "base/process_state.h"
+#include "base/program_file_win.h"
 #include "device/device_library_win.h"
 #include "device/worker_gate.h"
 #include "res/version.h"
@@ -49,7 +50,8 @@ int CDeviceManagerApp::InitInstance() {
         new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin, *new ClockWin};
     auto *gate = new WorkerGate;
 
-    auto *window = new CDeviceManagerDlg(MainDialogServices(*state, *library, *platform, *gate));
+    auto *window = new CDeviceManagerDlg(
+        MainDialogServices(*state, *library, *platform, *gate, LoadWindowSettings));
     window->DoModal();
 
     if (m_instanceGuard) {

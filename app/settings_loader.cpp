@@ -2,9 +2,10 @@
 
 #include <cstdint>
 
-#include "app/ansi_text.h"
-#include "app/language.h"
-#include "app/text_format.h"
+#include "base/ansi_text.h"
+#include "base/language.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void ReadIdentities(Settings &s, CIniFile &ini) {
 
 void SetUpLibraryLog(ProcessState &state, const Platform &platform, IDeviceLibrary &library) {
     state.g_libraryInitialized = 1;
-    const std::wstring logFolder = state.programFolder + L"Log";
+    const std::wstring logFolder = state.g_programFolder + L"Log";
     // A folder that cannot be made is the library's problem when it logs.
     if (!platform.files.PathExists(logFolder)) platform.files.MakeDirectory(logFolder);
     library.DllInitialize();
@@ -58,7 +59,7 @@ void ChooseLanguageFile(ProcessState &state, CIniFile &ini, const Platform &plat
 
     LANGUAGE_INFO list[kLanguageListCapacity];
     const int count =
-        ListLanguages(list, kLanguageListCapacity, state.programFolder + L"Language\\",
+        ListLanguages(list, kLanguageListCapacity, state.g_programFolder + L"Language\\",
                       platform.files, platform.profile);
     const int chosen = FindLanguage(list, count, language);
     if (chosen >= 0) state.g_languageFile = list[chosen].path;
@@ -68,14 +69,14 @@ void ChooseLanguageFile(ProcessState &state, CIniFile &ini, const Platform &plat
 
 LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platform &platform,
                                 IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts) {
-    if (!ini.SetFile(state.programFolder + kSettingsFileName)) {
+    if (!ini.SetFile(state.g_programFolder + kSettingsFileName)) {
         // No language is chosen yet: this one text is the program's own.
         view.ShowMessage(L"Failure to Load setting!", std::wstring(L"ERROR"),
                          mb::kOk | mb::kIconError);
         return LoadSettingsResult::SettingsUnavailable;
     }
 
-    Settings &s = state.settings;
+    Settings &s = state.g_settings;
     ReadIdentities(s, ini);
 
     if (SwitchOn(ini, L"DEBUG", L"PRINT_LOG")) {
@@ -96,9 +97,9 @@ LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platfo
 
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view) {
-    std::wstring &firmware = state.settings.FIRMWARE;
+    std::wstring &firmware = state.g_settings.FIRMWARE;
     if (firmware.empty() || files.HasAttributes(firmware)) return;
-    view.ShowMessage(FormatLangText(texts.Text(L"IDS_52"), firmware), state.settings.APPTITLE,
-                     mb::kOk | mb::kIconExclamation);
+    view.ShowMessage(FormatLangText(texts.Text(ids::kConfiguredFirmwareMissing), firmware),
+                     state.g_settings.APPTITLE, mb::kOk | mb::kIconExclamation);
     firmware.clear();
 }

@@ -4,23 +4,29 @@
 
 #include <string>
 
-#include "app/ini_file.h"
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/ini_file.h"
+#include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "device/device_library.h"
-#include "ui/main_view.h"
 
 enum class LoadSettingsResult { Loaded, SettingsUnavailable };
 
-// Expects state.programFolder (ending in a backslash). On SettingsUnavailable
+// Expects state.g_programFolder (ending in a backslash). On SettingsUnavailable
 // the error box has been shown and dismissed, nothing else has been read or
 // called, and the caller ends the process with exit code 1.
 LoadSettingsResult LoadSettings(ProcessState &state, CIniFile &ini, const Platform &platform,
                                 IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts);
 
-// Warns (IDS_52) and drops FIRMWARE when the configured file cannot be found.
-// Only a failed attribute query counts, so a folder name passes.
+// LoadSettings in the form the main window takes it: true when loaded.
+inline bool LoadWindowSettings(ProcessState &state, CIniFile &ini, const Platform &platform,
+                               IDeviceLibrary &library, IMainView &view, ILanguageTexts &texts) {
+    return LoadSettings(state, ini, platform, library, view, texts) == LoadSettingsResult::Loaded;
+}
+
+// Warns (ids::kConfiguredFirmwareMissing) and drops FIRMWARE when the configured file cannot be
+// found. Only a failed attribute query counts, so a folder name passes.
 void CheckConfiguredFirmware(ProcessState &state, IFileSystem &files, ILanguageTexts &texts,
                              IMainView &view);
 

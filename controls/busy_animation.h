@@ -35,20 +35,20 @@ void BusyAnimationStep(BusyBarShared &shared);
 
 // Lets a stop cut a running animation's sleep short.
 class StopSignal {
-public:
+  public:
     void Request();
     bool Requested() const;
     // Waits up to `timeout`; true when a stop was requested.
     bool WaitFor(std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     mutable std::mutex m_mutex; // guards m_requested
     mutable std::condition_variable m_changed;
     bool m_requested = false;
 };
 
 class BusyAnimation {
-public:
+  public:
     // Asks the window to repaint. Called on the animation thread: it must
     // hold no reference to the control object, only to the window.
     using Invalidate = std::function<void()>;
@@ -69,7 +69,7 @@ public:
     bool Stop();
     bool HasThread() const { return m_thread.joinable(); }
 
-private:
+  private:
     struct Run; // what one thread shares with the window thread
 
     std::shared_ptr<BusyBarShared> m_shared;

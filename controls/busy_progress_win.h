@@ -25,7 +25,7 @@ constexpr int BPMODE_BUSY = 1;
 constexpr int BPMODE_PROGRESS = 2;
 
 class CBusyProgressCtrl : public CSubclassedWindow {
-public:
+  public:
     CBusyProgressCtrl(int blockCount, int position);
     // Stops the animation (waiting at most two periods) and releases the
     // off-screen bitmap.
@@ -66,7 +66,7 @@ public:
     static constexpr COLORREF kActiveFill = RGB(190, 220, 255);
     static constexpr COLORREF kActiveBorder = RGB(50, 90, 135);
 
-protected:
+  protected:
     void OnAttached() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -75,7 +75,7 @@ protected:
     virtual void DrawActiveBlock(HDC dc, const RECT &rect);
     virtual void DrawPartialBlock(HDC dc, const RECT &rect, int width);
 
-private:
+  private:
     void DrawBlocks(HDC dc);
     void OnPaint();
     void OnSize();

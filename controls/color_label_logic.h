@@ -7,7 +7,7 @@
 using ColorValue = uint32_t;
 
 class ColorLabelColors {
-public:
+  public:
     // Which of the label's three brushes goes with the background.
     enum class Brush { Plain, Blink0, Blink1 };
 
@@ -38,7 +38,7 @@ public:
     // One blink timer tick: flips the phase of whatever blinks.
     TimerOutcome OnBlinkTick();
 
-private:
+  private:
     ColorValue m_text;
     ColorValue m_blinkText[2];
     bool m_textBlinks = false;

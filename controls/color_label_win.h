@@ -7,7 +7,7 @@
 #include "controls/subclassed_window_win.h"
 
 class CColorLabel : public CSubclassedWindow {
-public:
+  public:
     CColorLabel();
     ~CColorLabel() override;
 
@@ -27,10 +27,10 @@ public:
     // colours on the device context and gives the brush to paint with.
     HBRUSH CtlColor(HDC dc);
 
-protected:
+  protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-private:
+  private:
     void OnBlinkTimer();
     void OnDestroy();
     void DeleteBrushes();

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class HyperlinkHitState {
-public:
+  public:
     enum class MoveAction {
         StartTracking, // first move since tracking ended: ask for a leave notice only
         ShowLinkCursor,
@@ -25,7 +25,7 @@ public:
     void OnMouseLeave() { m_tracking = false; }
     bool Tracking() const { return m_tracking; }
 
-private:
+  private:
     int32_t m_width = 0;
     int32_t m_height = 0;
     bool m_tracking = false;

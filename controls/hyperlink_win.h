@@ -10,7 +10,7 @@
 #include <string>
 
 class CHyperLink : public CSubclassedWindow {
-public:
+  public:
     CHyperLink();
     ~CHyperLink() override;
 
@@ -25,13 +25,13 @@ public:
     // Client-coordinate hit test of the drawn text (false until measured).
     bool HitTest(POINT point);
 
-protected:
+  protected:
     void OnAttached() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     // Opens the target; a failure of the shell is not reported.
     virtual void OpenTarget();
 
-private:
+  private:
     void MakeUnderlineFont();
     void MeasureIfNeeded();
     void OnPaint();

@@ -5,7 +5,7 @@
 #pragma once
 
 class OverlayHover {
-public:
+  public:
     struct Outcome {
         bool capture = false; // hold the capture (inside) or release it (outside)
         bool repaint = false;
@@ -22,7 +22,7 @@ public:
     // -1 undetermined, 0 inside, 1 outside.
     int State() const { return m_state; }
 
-private:
+  private:
     static constexpr int kUndetermined = -1;
     static constexpr int kInside = 0;
     static constexpr int kOutside = 1;

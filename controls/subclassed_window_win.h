@@ -8,7 +8,7 @@
 #include <windows.h>
 
 class CSubclassedWindow {
-public:
+  public:
     CSubclassedWindow() = default;
     virtual ~CSubclassedWindow();
     CSubclassedWindow(const CSubclassedWindow &) = delete;
@@ -21,7 +21,7 @@ public:
     void Detach();
     HWND Handle() const { return m_window; }
 
-protected:
+  protected:
     // Called once the subclass is in place (the hook for work on attachment).
     virtual void OnAttached() {}
     // Every message of the window; the default passes it on.
@@ -29,7 +29,7 @@ protected:
     // The window's own processing (the class's procedure, or the next subclass).
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam);
 
-private:
+  private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR refData);
 

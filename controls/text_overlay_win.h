@@ -32,7 +32,7 @@ struct OVERLAY_PARAMS {
 };
 
 class CTextOverlay {
-public:
+  public:
     CTextOverlay() = default;
     ~CTextOverlay(); // releases what Destroy would
     CTextOverlay(const CTextOverlay &) = delete;
@@ -53,7 +53,7 @@ public:
 
     static LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-private:
+  private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPaint();
     void UpdateHover();

@@ -3,15 +3,13 @@
 // the process; tests build one over fakes.
 #pragma once
 
-#include <climits>
-
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "device/device_library.h"
 #include "device/worker_gate.h"
-#include "ui/main_view.h"
-#include "ui/main_window_model.h"
 
 struct DeviceContext {
     ProcessState &state;
@@ -22,8 +20,3 @@ struct DeviceContext {
     const Platform &platform;
     WorkerGate &gate;
 };
-
-// Returned by a job step when the exit procedure has closed the gate: the job
-// then ends without touching the window, the values or the library, and posts
-// nothing. Never a result code of the window's table.
-inline constexpr int kStoppedAtExit = INT_MIN;

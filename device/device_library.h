@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 class IDeviceLibrary {
-public:
+  public:
     virtual ~IDeviceLibrary() = default;
 
     virtual int DllInitialize() = 0;
@@ -17,8 +17,8 @@ public:
     virtual int SetLoaderRestoreFlag(int flag) = 0;
     virtual int SetEraseUserSection(int flag) = 0;
     virtual int SetMainWindowHwnd(HWND window) = 0;
-    virtual int SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid,
-                          uint16_t mscPid, uint16_t adbVid, uint16_t adbPid) = 0;
+    virtual int SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid, uint16_t mscPid,
+                          uint16_t adbVid, uint16_t adbPid) = 0;
     virtual int QV_FindDevice(DEVICE_INFO *device, int usb11) = 0;
     virtual int QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) = 0;
     virtual int QV_GetImageSize(const char *image, uint32_t *size) = 0;
@@ -28,8 +28,7 @@ public:
     virtual int QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
                             const char *loaderFile) = 0;
     virtual int QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize, uint32_t imageSizeLow16,
-                           uint32_t partition, const char *loaderFile, int mode,
-                           int reserved) = 0;
+                           uint32_t partition, const char *loaderFile, int mode, int reserved) = 0;
     virtual int QV_ResetDevice(DEVICE_INFO *device) = 0;
     virtual int QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) = 0;
     virtual int QV_DownloadImage(DEVICE_INFO *device, const char *image) = 0;

@@ -101,70 +101,70 @@ std::unique_ptr<LoadedDeviceLibrary> LoadedDeviceLibrary::Load(const std::wstrin
 }
 
 int LoadedDeviceLibrary::DllInitialize() {
-    return exports_.DllInitialize();
+    return m_exports.DllInitialize();
 }
 int LoadedDeviceLibrary::DllDeInitialize() {
-    return exports_.DllDeInitialize();
+    return m_exports.DllDeInitialize();
 }
 int LoadedDeviceLibrary::SetLogPath(const char *folder) {
-    return exports_.SetLogPath(folder);
+    return m_exports.SetLogPath(folder);
 }
 int LoadedDeviceLibrary::SetLoaderRestoreFlag(int flag) {
-    return exports_.SetLoaderRestoreFlag(flag);
+    return m_exports.SetLoaderRestoreFlag(flag);
 }
 int LoadedDeviceLibrary::SetEraseUserSection(int flag) {
-    return exports_.SetEraseUserSection(flag);
+    return m_exports.SetEraseUserSection(flag);
 }
 int LoadedDeviceLibrary::SetMainWindowHwnd(HWND window) {
-    return exports_.SetMainWindowHwnd(window);
+    return m_exports.SetMainWindowHwnd(window);
 }
 int LoadedDeviceLibrary::SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid,
                                    uint16_t mscPid, uint16_t adbVid, uint16_t adbPid) {
-    return exports_.SetVidPid(deviceVid, devicePid, mscVid, mscPid, adbVid, adbPid);
+    return m_exports.SetVidPid(deviceVid, devicePid, mscVid, mscPid, adbVid, adbPid);
 }
 int LoadedDeviceLibrary::QV_FindDevice(DEVICE_INFO *device, int usb11) {
-    return exports_.QV_FindDevice(device, usb11);
+    return m_exports.QV_FindDevice(device, usb11);
 }
 int LoadedDeviceLibrary::QV_GetDeviceVersion(DEVICE_INFO *device, ANDROID_VERSION *version) {
-    return exports_.QV_GetDeviceVersion(device, version);
+    return m_exports.QV_GetDeviceVersion(device, version);
 }
 int LoadedDeviceLibrary::QV_GetImageSize(const char *image, uint32_t *size) {
-    return exports_.QV_GetImageSize(image, size);
+    return m_exports.QV_GetImageSize(image, size);
 }
 int LoadedDeviceLibrary::QV_GetLoaderVersion(const char *image, uint16_t *version) {
-    return exports_.QV_GetLoaderVersion(image, version);
+    return m_exports.QV_GetLoaderVersion(image, version);
 }
 int LoadedDeviceLibrary::QV_GetSystemVersion(const char *image, uint32_t *version) {
-    return exports_.QV_GetSystemVersion(image, version);
+    return m_exports.QV_GetSystemVersion(image, version);
 }
 int LoadedDeviceLibrary::ExtractLoaderFile(const char *image, const char *loaderFile) {
-    return exports_.ExtractLoaderFile(image, loaderFile);
+    return m_exports.ExtractLoaderFile(image, loaderFile);
 }
 int LoadedDeviceLibrary::QV_EraseIDB(DEVICE_INFO *device, uint16_t count, int usb11,
                                      const char *loaderFile) {
-    return exports_.QV_EraseIDB(device, count, usb11, loaderFile);
+    return m_exports.QV_EraseIDB(device, count, usb11, loaderFile);
 }
 int LoadedDeviceLibrary::QV_Upgrade(DEVICE_INFO *device, uint32_t imageSize,
                                     uint32_t imageSizeLow16, uint32_t partition,
                                     const char *loaderFile, int mode, int reserved) {
-    return exports_.QV_Upgrade(device, imageSize, imageSizeLow16, partition, loaderFile, mode,
-                               reserved);
+    return m_exports.QV_Upgrade(device, imageSize, imageSizeLow16, partition, loaderFile, mode,
+                                reserved);
 }
 int LoadedDeviceLibrary::QV_ResetDevice(DEVICE_INFO *device) {
-    return exports_.QV_ResetDevice(device);
+    return m_exports.QV_ResetDevice(device);
 }
 int LoadedDeviceLibrary::QV_WaitDevice(DEVICE_INFO *device, int kind, uint16_t count, int usb11) {
-    return exports_.QV_WaitDevice(device, kind, count, usb11);
+    return m_exports.QV_WaitDevice(device, kind, count, usb11);
 }
 int LoadedDeviceLibrary::QV_DownloadImage(DEVICE_INFO *device, const char *image) {
-    return exports_.QV_DownloadImage(device, image);
+    return m_exports.QV_DownloadImage(device, image);
 }
 int LoadedDeviceLibrary::QV_SwitchVeskUsb(DEVICE_INFO *device) {
-    return exports_.QV_SwitchVeskUsb(device);
+    return m_exports.QV_SwitchVeskUsb(device);
 }
 int LoadedDeviceLibrary::QVIsVeskUsbPlug() {
-    return exports_.QVIsVeskUsbPlug();
+    return m_exports.QVIsVeskUsbPlug();
 }
 int LoadedDeviceLibrary::QVInstallDriver(const char *infFile) {
-    return exports_.QVInstallDriver(infFile);
+    return m_exports.QVInstallDriver(infFile);
 }

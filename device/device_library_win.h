@@ -46,7 +46,7 @@ class LoadedDeviceLibrary : public IDeviceLibrary {
     int QVIsVeskUsbPlug() override;
     int QVInstallDriver(const char *infFile) override;
 
-    HMODULE Module() const { return module_; }
+    HMODULE Module() const { return m_module; }
 
     // The library's file name and the export names, in header order.
     static const wchar_t *const kFileName;
@@ -78,8 +78,8 @@ class LoadedDeviceLibrary : public IDeviceLibrary {
     };
 
     LoadedDeviceLibrary(HMODULE module, const Exports &exports)
-        : module_(module), exports_(exports) {}
+        : m_module(module), m_exports(exports) {}
 
-    HMODULE module_;
-    Exports exports_;
+    HMODULE m_module;
+    Exports m_exports;
 };

@@ -2,7 +2,7 @@
 // and reads nothing but identity and deviceType.
 #pragma once
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 // Byte for byte, padding included: the library gets back exactly the record
 // it filled. Its texts need not end in a zero, so a text of it that is ever

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "app/ansi_text.h"
-#include "app/text_format.h"
+#include "base/ansi_text.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 #include "device/device_record.h"
 #include "res/resource.h"
 
@@ -73,8 +74,8 @@ void ClearShownDevice(DeviceContext &context) {
 }
 
 void ShowSeveralDevices(DeviceContext &context) {
-    context.view.SetItemText(IDC_STATUS_LINE, context.texts.Text(L"IDS_28"));
-    context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(L"IDS_29"));
+    context.view.SetItemText(IDC_STATUS_LINE, context.texts.Text(ids::kSeveralDevices));
+    context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(ids::kDisconnectOthers));
     ClearShownDevice(context);
 }
 
@@ -87,10 +88,10 @@ void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
     // after a job, never have its own versions read.
     ForgetDeviceVersions(context);
 
-    const std::wstring name = DeviceNameForKind(state.settings, state.g_deviceInfo.deviceType);
+    const std::wstring name = DeviceNameForKind(state.g_settings, state.g_deviceInfo.deviceType);
     view.SetItemText(IDC_DEVICE_NAME, name);
-    view.SetItemText(IDC_STATUS_LINE, FormatLangText(context.texts.Text(L"IDS_30"), name));
-    view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(L"IDS_31"));
+    view.SetItemText(IDC_STATUS_LINE, FormatLangText(context.texts.Text(ids::kConnected), name));
+    view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(ids::kReadingDeviceVersions));
     view.EnableItem(IDC_BROWSE, true);
     view.EnableItem(IDC_UPGRADE, true);
     view.EnableItem(IDC_REPAIR, true);
@@ -103,7 +104,7 @@ void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
 void ShowNoDevice(DeviceContext &context) {
     ProcessState &state = context.state;
     IMainView &view = context.view;
-    view.SetItemText(IDC_STATUS_LINE, context.texts.Text(L"IDS_38"));
+    view.SetItemText(IDC_STATUS_LINE, context.texts.Text(ids::kNoDevice));
     if (state.g_deviceInfo.identity == 0) return;
     ClearDeviceInfo(state.g_deviceInfo);
     view.SetItemText(IDC_DETAIL_LINE, L"");

@@ -1,7 +1,8 @@
 #include "device/driver_install.h"
 
-#include "app/ansi_text.h"
-#include "app/text_format.h"
+#include "base/ansi_text.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 #include "device/gated_step.h"
 #include "res/resource.h"
 
@@ -10,59 +11,59 @@ namespace {
 constexpr uint16_t kWaitCount = 20;
 
 // The switched device comes back as kind 3 once its driver is in place.
-int WaitForVeskUsbDevice(DeviceContext &context, int failureCode) {
+JobResult WaitForVeskUsbDevice(DeviceContext &context, JobResult failureCode) {
     int found = 0;
     if (!RunGated(context.gate, [&] {
             ProcessState &state = context.state;
             found = context.library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_VESKUSB,
                                                   kWaitCount, state.g_supportUsb11);
         }))
-        return kStoppedAtExit;
-    return found != 0 ? 0 : failureCode;
+        return kJobStoppedAtExit;
+    return found != 0 ? kJobFinished : failureCode;
 }
 
 bool InstallerSucceeded(uint32_t code) {
     return code == 0 || code == 1;
 }
 
-int RunInstallerProgram(DeviceContext &context, IProcessRunner &runner,
-                        const DriverInstallTimes &times, const std::wstring &commandLine) {
+JobResult RunInstallerProgram(DeviceContext &context, IProcessRunner &runner,
+                              const DriverInstallTimes &times, const std::wstring &commandLine) {
     std::unique_ptr<IRunningProcess> process = runner.StartHidden(commandLine);
-    if (!process) return -15;
+    if (!process) return kJobInstallerNotStarted;
 
     // Blocks the job thread outside the gate: an exit meanwhile need not wait
     // for the installer.
     process->Wait(times.installerWaitMs);
     uint32_t exitCode = kStillActive;
     for (int read = 0; read < times.exitCodeReads; ++read) {
-        if (!process->GetExitCode(exitCode)) return -16;
+        if (!process->GetExitCode(exitCode)) return kJobInstallerResultUnreadable;
         if (exitCode != kStillActive) break;
         context.platform.clock.SleepMs(times.exitCodeRetryMs);
     }
     if (exitCode == kStillActive) {
         process->Terminate(0);
         process->Close();
-        return -17;
+        return kJobInstallerTimedOut;
     }
     process->Close();
-    if (!InstallerSucceeded(exitCode)) return -13;
-    return WaitForVeskUsbDevice(context, -2);
+    if (!InstallerSucceeded(exitCode)) return kJobDriverNotInstalled;
+    return WaitForVeskUsbDevice(context, kJobNoVeskUsbDevice);
 }
 
-int RunLibraryInstaller(DeviceContext &context, const std::wstring &infPath) {
-    int code = 0;
+JobResult RunLibraryInstaller(DeviceContext &context, const std::wstring &infPath) {
+    JobResult code = kJobFinished;
     if (!RunGated(context.gate, [&] {
             AnsiBuffer inf;
             if (!WideToAnsi(context.platform.codec, infPath, inf)) {
-                code = -12;
+                code = kJobDriverPathNotConvertible;
                 return;
             }
             const int installed = context.library.QVInstallDriver(inf.data());
-            code = (installed == 0 || installed == 1) ? 0 : -13;
+            code = (installed == 0 || installed == 1) ? kJobFinished : kJobDriverNotInstalled;
         }))
-        return kStoppedAtExit;
-    if (code != 0) return code;
-    return WaitForVeskUsbDevice(context, -2);
+        return kJobStoppedAtExit;
+    if (code != kJobFinished) return code;
+    return WaitForVeskUsbDevice(context, kJobNoVeskUsbDevice);
 }
 
 } // namespace
@@ -86,26 +87,27 @@ std::wstring DriverSetupCommandLine(const std::wstring &programFolder,
     return L"\"" + programFolder + kDriverSetupFileName + L"\" -i qv70 \"" + infPath + L"\"";
 }
 
-int EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                     const DriverInstallTimes &times) {
+JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                           const DriverInstallTimes &times) {
     if (!RunGated(context.gate, [&] {
-            context.view.SetItemText(IDC_DETAIL_LINE,
-                                     FormatLangText(context.texts.Text(L"IDS_6"),
-                                                    context.state.settings.DEVICE_ID_NAME));
+            context.view.SetItemText(
+                IDC_DETAIL_LINE, FormatLangText(context.texts.Text(ids::kSwitchingToDownloadMode),
+                                                context.state.g_settings.DEVICE_ID_NAME));
         }))
-        return kStoppedAtExit;
+        return kJobStoppedAtExit;
     context.platform.clock.SleepMs(times.beforeSwitchMs);
 
     int switched = 0;
     if (!RunGated(context.gate, [&] {
             switched = context.library.QV_SwitchVeskUsb(&context.state.g_deviceInfo);
         }))
-        return kStoppedAtExit;
-    if (switched == 0) return -1;
+        return kJobStoppedAtExit;
+    if (switched == 0) return kJobSwitchFailed;
 
-    constexpr int kNotBack = 1;
-    const int back = WaitForVeskUsbDevice(context, kNotBack);
-    if (back != kNotBack) return back; // 0, or stopped at exit
+    // Told apart from every result: the device did not come back by itself.
+    constexpr JobResult kNotBack = kJobNoVeskUsbDevice;
+    const JobResult back = WaitForVeskUsbDevice(context, kNotBack);
+    if (back != kNotBack) return back; // finished, or stopped at exit
 
     // Not back as kind 3: either it is not plugged in at all, or it is and
     // its driver is missing.
@@ -116,19 +118,19 @@ int EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo
     if (!RunGated(context.gate, [&] {
             plugged = context.library.QVIsVeskUsbPlug();
             if (plugged == 0) return;
-            infPath = context.state.programFolder + driver.folder + kDriverInfFileName;
+            infPath = context.state.g_programFolder + driver.folder + kDriverInfFileName;
             infExists = context.platform.files.PathExists(infPath);
         }))
-        return kStoppedAtExit;
-    if (plugged == 0) return -2;
-    if (!infExists) return -11;
+        return kJobStoppedAtExit;
+    if (plugged == 0) return kJobNoVeskUsbDevice;
+    if (!infExists) return kJobDriverFilesMissing;
 
     if (driver.windows64) {
         std::wstring commandLine;
         if (!RunGated(context.gate, [&] {
-                commandLine = DriverSetupCommandLine(context.state.programFolder, infPath);
+                commandLine = DriverSetupCommandLine(context.state.g_programFolder, infPath);
             }))
-            return kStoppedAtExit;
+            return kJobStoppedAtExit;
         return RunInstallerProgram(context, runner, times, commandLine);
     }
     return RunLibraryInstaller(context, infPath);

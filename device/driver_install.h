@@ -8,6 +8,7 @@
 
 #include "device/device_context.h"
 #include "device/driver_platform.h"
+#include "device/job_codes.h"
 
 struct DriverFolder {
     std::wstring folder; // relative to the program folder; empty when unknown
@@ -34,8 +35,9 @@ struct DriverInstallTimes {
 // "\"<program folder>DriverSetup.Exe\" -i qv70 \"<inf path>\""
 std::wstring DriverSetupCommandLine(const std::wstring &programFolder, const std::wstring &infPath);
 
-// Runs on the job thread. 0 when the device is in VeskUsb mode, else -1, -2,
-// -11, -12, -13, -15, -16 or -17; kStoppedAtExit when the exit procedure
-// closed the gate on the way.
-int EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                     const DriverInstallTimes &times = DriverInstallTimes());
+// Runs on the job thread. kJobFinished when the device is in VeskUsb mode,
+// else kJobSwitchFailed, kJobNoVeskUsbDevice or a driver failure (-11 to -13,
+// -15 to -17); kJobStoppedAtExit when the exit procedure closed the gate on
+// the way.
+JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                           const DriverInstallTimes &times = DriverInstallTimes());

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "app/ansi_text.h"
+#include "base/ansi_text.h"
+#include "base/text_keys.h"
 #include "res/resource.h"
 
 namespace {
@@ -17,7 +18,7 @@ std::wstring Widen(const char *ascii) {
 }
 
 bool Refuse(DeviceContext &context, const wchar_t *key) {
-    context.view.ShowMessage(context.texts.Text(key), context.state.settings.APPTITLE,
+    context.view.ShowMessage(context.texts.Text(key), context.state.g_settings.APPTITLE,
                              mb::kOk | mb::kIconError);
     return false;
 }
@@ -47,11 +48,12 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
     state.g_loaderFilePath.clear();
 
     AnsiBuffer image;
-    if (!WideToAnsi(context.platform.codec, imagePath, image)) return Refuse(context, L"IDS_103");
+    if (!WideToAnsi(context.platform.codec, imagePath, image))
+        return Refuse(context, ids::kImagePathNotConvertible);
 
     uint16_t loaderVersion = 0;
     if (library.QV_GetLoaderVersion(image.data(), &loaderVersion) == 0) {
-        Refuse(context, L"IDS_104");
+        Refuse(context, ids::kImageLoaderVersionUnreadable);
         view.SetItemText(IDC_IMAGE_LOADER_VERSION, kNotAvailable);
         return false;
     }
@@ -66,12 +68,13 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
 
     // Read into a local: a refused image leaves the last accepted size alone.
     uint32_t imageSize = 0;
-    if (library.QV_GetImageSize(image.data(), &imageSize) == 0) return Refuse(context, L"IDS_106");
+    if (library.QV_GetImageSize(image.data(), &imageSize) == 0)
+        return Refuse(context, ids::kImageSizeUnreadable);
     state.g_imageSize = imageSize;
 
     // A loader left by an earlier image must not survive a failed extraction
     // and pass for this image's loader.
-    const std::wstring loaderPath = state.tempFolder + kLoaderFileName;
+    const std::wstring loaderPath = state.g_tempFolder + kLoaderFileName;
     IFileSystem &files = context.platform.files;
     if (files.PathExists(loaderPath)) files.RemoveFile(loaderPath);
     state.g_loaderFilePath = loaderPath;
@@ -79,11 +82,11 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
     AnsiBuffer loader;
     if (!WideToAnsi(context.platform.codec, loaderPath, loader)) {
         state.g_loaderFilePath.clear();
-        return Refuse(context, L"IDS_107");
+        return Refuse(context, ids::kTempPathNotConvertible);
     }
     if (library.ExtractLoaderFile(image.data(), loader.data()) == 0) {
         state.g_loaderFilePath.clear();
-        return Refuse(context, L"IDS_108");
+        return Refuse(context, ids::kLoaderNotExtracted);
     }
     return true;
 }

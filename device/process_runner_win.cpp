@@ -8,33 +8,33 @@ namespace {
 
 class RunningProcessWin : public IRunningProcess {
   public:
-    explicit RunningProcessWin(HANDLE process) : process_(process) {}
+    explicit RunningProcessWin(HANDLE process) : m_process(process) {}
     ~RunningProcessWin() override { Close(); }
     RunningProcessWin(const RunningProcessWin &) = delete;
     RunningProcessWin &operator=(const RunningProcessWin &) = delete;
 
     bool Wait(uint32_t timeoutMs) override {
-        return process_ != nullptr && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+        return m_process != nullptr && WaitForSingleObject(m_process, timeoutMs) == WAIT_OBJECT_0;
     }
 
     bool GetExitCode(uint32_t &exitCode) override {
         DWORD code = 0;
-        if (process_ == nullptr || !GetExitCodeProcess(process_, &code)) return false;
+        if (m_process == nullptr || !GetExitCodeProcess(m_process, &code)) return false;
         exitCode = code;
         return true;
     }
 
     bool Terminate(uint32_t exitCode) override {
-        return process_ != nullptr && TerminateProcess(process_, exitCode) != FALSE;
+        return m_process != nullptr && TerminateProcess(m_process, exitCode) != FALSE;
     }
 
     void Close() override {
-        if (process_ != nullptr) CloseHandle(process_);
-        process_ = nullptr;
+        if (m_process != nullptr) CloseHandle(m_process);
+        m_process = nullptr;
     }
 
   private:
-    HANDLE process_;
+    HANDLE m_process;
 };
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "device/upgrade_job.h"
 
-#include "app/ansi_text.h"
-#include "app/ini_file.h"
+#include "base/ansi_text.h"
+#include "base/ini_file.h"
+#include "base/text_keys.h"
 #include "device/gated_step.h"
 #include "res/resource.h"
 
@@ -44,29 +45,29 @@ uint32_t ParsePartitionNumber(const std::wstring &partition) {
     return value;
 }
 
-int UpgradeFailureCode(int upgradeResult) {
+JobResult UpgradeFailureCode(int upgradeResult) {
     switch (upgradeResult) {
     case -1:
-        return -4;
+        return kJobNoLoaderModeDevice;
     case -2:
-        return -5;
+        return kJobLoaderFileBad;
     case -3:
-        return -6;
+        return kJobImageSizeRefused;
     case -4:
-        return -3;
+        return kJobLoaderDeclined;
     default:
-        return -7;
+        return kJobUpgradeFailed;
     }
 }
 
 bool RepairErasesIdb(DeviceContext &context) {
     CIniFile settings(context.platform.files, context.platform.profile);
-    if (!settings.SetFile(context.state.programFolder + L"setting.ini")) return false;
+    if (!settings.SetFile(context.state.g_programFolder + L"setting.ini")) return false;
     return settings.GetInt(L"SYSTEM", L"ERASE_IDB") == 1;
 }
 
-int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode,
-                  const DriverInstallTimes &times) {
+JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                        JobMode mode, const DriverInstallTimes &times) {
     ProcessState &state = context.state;
     IDeviceLibrary &library = context.library;
 
@@ -79,73 +80,77 @@ int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &s
     int32_t deviceType = 0;
     if (!RunGated(context.gate, [&] {
             WideToAnsi(context.platform.codec, state.g_loaderFilePath, loader);
-            WideToAnsi(context.platform.codec, state.settings.FIRMWARE, image);
-            partition = ParsePartitionNumber(state.settings.PARTITION);
+            WideToAnsi(context.platform.codec, state.g_settings.FIRMWARE, image);
+            partition = ParsePartitionNumber(state.g_settings.PARTITION);
             imageSize = state.g_imageSize;
             deviceType = state.g_deviceInfo.deviceType;
         }))
-        return kStoppedAtExit;
+        return kJobStoppedAtExit;
 
     if (deviceType == QV_DEVICE_MSC) {
-        const int code = EnterVeskUsbMode(context, runner, system, times);
-        if (code != 0) return code;
+        const JobResult code = EnterVeskUsbMode(context, runner, system, times);
+        if (code != kJobFinished) return code;
     }
 
-    if (mode != 0) { // repair
+    if (mode != kModeUpgrade) {
         const Step erase = Gated(context, [&] {
             if (!RepairErasesIdb(context)) return true;
             return library.QV_EraseIDB(&state.g_deviceInfo, kWaitCount, state.g_supportUsb11,
                                        loader.data()) != 0;
         });
-        if (erase == Step::Stopped) return kStoppedAtExit;
-        if (erase == Step::Failed) return -14;
+        if (erase == Step::Stopped) return kJobStoppedAtExit;
+        if (erase == Step::Failed) return kJobEraseIdbFailed;
     }
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_89"); })) return kStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kWritingFirmware); }))
+        return kJobStoppedAtExit;
     int upgraded = 0;
     if (!RunGated(context.gate, [&] {
             upgraded = library.QV_Upgrade(&state.g_deviceInfo, imageSize, imageSize % 65536,
                                           partition, loader.data(), mode, 0);
         }))
-        return kStoppedAtExit;
+        return kJobStoppedAtExit;
     if (upgraded != 0) return UpgradeFailureCode(upgraded);
 
     if (!RunGated(context.gate, [&] { library.QV_ResetDevice(&state.g_deviceInfo); }))
-        return kStoppedAtExit;
+        return kJobStoppedAtExit;
     context.platform.clock.SleepMs(kSettleAfterResetMs);
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_90"); })) return kStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kRestartingDevice); }))
+        return kJobStoppedAtExit;
     const Step back = Gated(context, [&] {
         return library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_LOADER, kWaitCount,
                                      state.g_supportUsb11) != 0;
     });
-    if (back == Step::Stopped) return kStoppedAtExit;
-    if (back == Step::Failed) return -8;
+    if (back == Step::Stopped) return kJobStoppedAtExit;
+    if (back == Step::Failed) return kJobNotBackAfterReset;
 
-    if (!RunGated(context.gate, [&] { ShowPhase(context, L"IDS_91"); })) return kStoppedAtExit;
+    if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kDownloadingImage); }))
+        return kJobStoppedAtExit;
     const Step download = Gated(
         context, [&] { return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0; });
-    if (download == Step::Stopped) return kStoppedAtExit;
-    if (download == Step::Failed) return -9;
+    if (download == Step::Stopped) return kJobStoppedAtExit;
+    if (download == Step::Failed) return kJobDownloadFailed;
 
     if (!RunGated(context.gate, [&] {
-            ShowPhase(context, L"IDS_92");
+            ShowPhase(context, ids::kDownloadComplete);
             library.QV_ResetDevice(&state.g_deviceInfo);
         }))
-        return kStoppedAtExit;
-    return 0;
+        return kJobStoppedAtExit;
+    return kJobFinished;
 }
 
-void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode) {
-    int code;
+void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                   JobMode mode) {
+    JobResult code;
     try {
         code = RunUpgradeJob(context, runner, system, mode);
     } catch (...) {
         // Out of memory on the way: the window still needs its one result to
-        // leave the running state; -7 is the job's "any other failure".
-        code = -7;
+        // leave the running state, as "any other failure".
+        code = kJobUpgradeFailed;
     }
-    if (code == kStoppedAtExit) return;
+    if (code == kJobStoppedAtExit) return;
     try {
         RunGated(context.gate, [&] { context.view.PostUpgradeResult(mode, code); });
     } catch (...) {

@@ -9,6 +9,7 @@
 #include "device/device_context.h"
 #include "device/driver_install.h"
 #include "device/driver_platform.h"
+#include "device/job_codes.h"
 
 inline constexpr uint32_t kSettleAfterResetMs = 1000;
 
@@ -18,18 +19,19 @@ inline constexpr uint32_t kSettleAfterResetMs = 1000;
 uint32_t ParsePartitionNumber(const std::wstring &partition);
 
 // The result code for a non-zero return of QV_Upgrade.
-int UpgradeFailureCode(int upgradeResult);
+JobResult UpgradeFailureCode(int upgradeResult);
 
 // [SYSTEM] ERASE_IDB of setting.ini, read afresh, so a change in the file
 // counts from the next repair on. False when the file cannot be opened.
 bool RepairErasesIdb(DeviceContext &context);
 
-// The job's steps up to its result code (0, -1 to -9, -11 to -17), or
-// kStoppedAtExit when the exit procedure closed the gate on the way.
-int RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode,
-                  const DriverInstallTimes &times = DriverInstallTimes());
+// The job's steps up to its result code (any but kJobNotCompleted and
+// kJobThreadNotStarted), or kJobStoppedAtExit when the exit procedure closed
+// the gate on the way.
+JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                        JobMode mode, const DriverInstallTimes &times = DriverInstallTimes());
 
-// mode: 0 upgrade, otherwise repair (the commands use 1).
 // The thread body: runs the job and posts its result, unless the window has
 // gone. Nothing escapes it.
-void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system, int mode);
+void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
+                   JobMode mode);

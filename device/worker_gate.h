@@ -48,27 +48,27 @@ class WorkerGate {
     // UI thread, exit procedure. Returns whether every section has left
     // within the time (a step blocked inside the library may not).
     bool Close(const Pump &pump, uint32_t timeoutMs);
-    bool IsClosed() const { return closed_.load(); }
+    bool IsClosed() const { return m_closed.load(); }
 
   private:
-    std::mutex mutex_; // guards the counters below and the check-then-begin
-    bool watchCycleRunning_ = false;
-    int sectionsInside_ = 0;
-    std::atomic<bool> closed_{false};
+    std::mutex m_mutex; // guards the counters below and the check-then-begin
+    bool m_watchCycleRunning = false;
+    int m_sectionsInside = 0;
+    std::atomic<bool> m_closed{false};
 };
 
 // RAII for WorkerGate::Enter / Leave.
 class GateSection {
   public:
-    explicit GateSection(WorkerGate &gate) : gate_(gate), entered_(gate.Enter()) {}
+    explicit GateSection(WorkerGate &gate) : m_gate(gate), m_entered(gate.Enter()) {}
     ~GateSection() {
-        if (entered_) gate_.Leave();
+        if (m_entered) m_gate.Leave();
     }
     GateSection(const GateSection &) = delete;
     GateSection &operator=(const GateSection &) = delete;
-    explicit operator bool() const { return entered_; }
+    explicit operator bool() const { return m_entered; }
 
   private:
-    WorkerGate &gate_;
-    bool entered_;
+    WorkerGate &m_gate;
+    bool m_entered;
 };

@@ -28,14 +28,14 @@ constexpr const char *kDeviceSuffix = ".ini";
 // counts as stale and is taken over. Holders keep it for milliseconds.
 class BenchLock {
   public:
-    explicit BenchLock(const fs::path &folder) : path_(folder / "bench.lock") {
+    explicit BenchLock(const fs::path &folder) : m_path(folder / "bench.lock") {
         std::error_code ec;
         fs::create_directories(folder, ec);
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (!(owned_ = fs::create_directory(path_, ec))) {
-            const auto made = fs::last_write_time(path_, ec);
+        while (!(m_owned = fs::create_directory(m_path, ec))) {
+            const auto made = fs::last_write_time(m_path, ec);
             if (!ec && fs::file_time_type::clock::now() - made > 5s) {
-                fs::remove(path_, ec);
+                fs::remove(m_path, ec);
                 continue;
             }
             // Better an unguarded write than a bench that hangs everyone.
@@ -45,14 +45,14 @@ class BenchLock {
     }
     ~BenchLock() {
         std::error_code ec;
-        if (owned_) fs::remove(path_, ec);
+        if (m_owned) fs::remove(m_path, ec);
     }
     BenchLock(const BenchLock &) = delete;
     BenchLock &operator=(const BenchLock &) = delete;
 
   private:
-    fs::path path_;
-    bool owned_ = false;
+    fs::path m_path;
+    bool m_owned = false;
 };
 
 int ToInt(const KeyValues &values, const char *key, int fallback, int low, int high) {
@@ -209,19 +209,19 @@ std::optional<DeviceRecord> ParseDevice(int32_t id, const std::string &text) {
     return d;
 }
 
-Bench::Bench(fs::path folder) : folder_(std::move(folder)) {}
+Bench::Bench(fs::path folder) : m_folder(std::move(folder)) {}
 
 fs::path Bench::SettingsPath() const {
-    return folder_ / "bench.ini";
+    return m_folder / "bench.ini";
 }
 fs::path Bench::DevicePath(int32_t id) const {
-    return folder_ / (kDevicePrefix + std::to_string(id) + kDeviceSuffix);
+    return m_folder / (kDevicePrefix + std::to_string(id) + kDeviceSuffix);
 }
 fs::path Bench::StoragePath(int32_t id) const {
-    return folder_ / (kDevicePrefix + std::to_string(id) + ".storage");
+    return m_folder / (kDevicePrefix + std::to_string(id) + ".storage");
 }
 fs::path Bench::LogPath() const {
-    return folder_ / "bench.log";
+    return m_folder / "bench.log";
 }
 
 BenchSettings Bench::Settings() const {
@@ -231,12 +231,12 @@ BenchSettings Bench::Settings() const {
 }
 
 bool Bench::SetSettings(const BenchSettings &settings) {
-    BenchLock lock(folder_);
+    BenchLock lock(m_folder);
     return WriteFileAtomically(SettingsPath(), FormatSettings(settings));
 }
 
 bool Bench::UpdateSettings(const std::function<void(BenchSettings &)> &change) {
-    BenchLock lock(folder_);
+    BenchLock lock(m_folder);
     BenchSettings settings = Settings();
     change(settings);
     return WriteFileAtomically(SettingsPath(), FormatSettings(settings));
@@ -261,7 +261,7 @@ bool Bench::SetDriverInstalled(bool installed) {
 
 int32_t Bench::Plug(const DeviceSetup &setup) {
     if (setup.kind < 1 || setup.kind > 4 || setup.id < 0) return 0;
-    BenchLock lock(folder_);
+    BenchLock lock(m_folder);
     DeviceRecord record;
     record.setup = setup;
     if (record.setup.id == 0) {
@@ -283,7 +283,7 @@ int32_t Bench::Plug(const DeviceSetup &setup) {
 }
 
 bool Bench::Unplug(int32_t id) {
-    BenchLock lock(folder_);
+    BenchLock lock(m_folder);
     std::error_code ec;
     if (!fs::remove(DevicePath(id), ec)) return false;
     Log("device " + std::to_string(id) + " unplugged");
@@ -306,7 +306,7 @@ std::optional<DeviceRecord> Bench::Device(int32_t id) const {
 std::vector<DeviceRecord> Bench::Devices() const {
     std::vector<DeviceRecord> devices;
     std::error_code ec;
-    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(m_folder, ec), end; !ec && it != end; it.increment(ec)) {
         int32_t id = 0;
         if (!DeviceIdFromFileName(it->path().filename().string(), id)) continue;
         // A device unplugged between the listing and the read is simply gone.
@@ -318,7 +318,7 @@ std::vector<DeviceRecord> Bench::Devices() const {
 }
 
 bool Bench::UpdateDevice(int32_t id, const std::function<bool(DeviceRecord &)> &change) {
-    BenchLock lock(folder_);
+    BenchLock lock(m_folder);
     std::optional<DeviceRecord> device = Device(id);
     if (!device) return false;
     if (!change(*device)) return true;
@@ -328,7 +328,7 @@ bool Bench::UpdateDevice(int32_t id, const std::function<bool(DeviceRecord &)> &
 void Bench::Log(const std::string &event) const {
     const std::string stamp = LocalTimeStamp();
     std::error_code ec;
-    fs::create_directories(folder_, ec);
+    fs::create_directories(m_folder, ec);
     // One write per line in append mode: lines from several processes interleave
     // whole.
     const std::string line = stamp + " " + event + "\n";

@@ -75,7 +75,7 @@ class Bench {
   public:
     explicit Bench(std::filesystem::path folder);
 
-    const std::filesystem::path &Folder() const { return folder_; }
+    const std::filesystem::path &Folder() const { return m_folder; }
     std::filesystem::path SettingsPath() const;
     std::filesystem::path DevicePath(int32_t id) const;
     std::filesystem::path StoragePath(int32_t id) const;
@@ -107,7 +107,7 @@ class Bench {
     std::string ReadLog() const;
 
   private:
-    std::filesystem::path folder_;
+    std::filesystem::path m_folder;
 };
 
 // Text forms, shared with the tool's printout.

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #define QVAPI __declspec(dllexport)
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 #include "sim/host.h"
 #include "sim/sim_library.h"
 

@@ -80,50 +80,50 @@ bool Visible(const DeviceRecord &device, const BenchSettings &settings, int64_t 
 // for it to end; refuses to start once the library is released.
 class SimLibrary::Operation {
   public:
-    explicit Operation(SimLibrary &library) : library_(library) {
-        std::lock_guard<std::mutex> lock(library_.mutex_);
-        ++library_.operations_;
+    explicit Operation(SimLibrary &library) : m_library(library) {
+        std::lock_guard<std::mutex> lock(m_library.m_mutex);
+        ++m_library.m_operations;
     }
     ~Operation() {
-        std::lock_guard<std::mutex> lock(library_.mutex_);
-        --library_.operations_;
-        library_.changed_.notify_all();
+        std::lock_guard<std::mutex> lock(m_library.m_mutex);
+        --m_library.m_operations;
+        m_library.m_changed.notify_all();
     }
     Operation(const Operation &) = delete;
     Operation &operator=(const Operation &) = delete;
 
   private:
-    SimLibrary &library_;
+    SimLibrary &m_library;
 };
 
-SimLibrary::SimLibrary(LibraryHost host) : host_(std::move(host)) {
-    if (!host_.pathFromAnsi)
-        host_.pathFromAnsi = [](const char *text) { return fs::path(std::string(text)); };
+SimLibrary::SimLibrary(LibraryHost host) : m_host(std::move(host)) {
+    if (!m_host.pathFromAnsi)
+        m_host.pathFromAnsi = [](const char *text) { return fs::path(std::string(text)); };
 }
 
 SimLibrary::~SimLibrary() {
-    released_ = true;
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return operations_ == 0; });
+    m_released = true;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return m_operations == 0; });
 }
 
 Bench SimLibrary::CurrentBench() const {
-    return Bench(host_.benchFolder());
+    return Bench(m_host.benchFolder());
 }
 
 fs::path SimLibrary::PathOf(const char *text) const {
-    return host_.pathFromAnsi(text);
+    return m_host.pathFromAnsi(text);
 }
 
 void SimLibrary::Log(const std::string &line) {
     fs::path folder;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!initialized_ || logFolder_.empty()) return;
-        folder = logFolder_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_initialized || m_logFolder.empty()) return;
+        folder = m_logFolder;
     }
-    std::lock_guard<std::mutex> lock(logMutex_);
+    std::lock_guard<std::mutex> lock(m_logMutex);
     std::error_code ec;
     fs::create_directories(folder, ec);
     const std::string text = LocalTimeStamp() + " " + line + "\n";
@@ -132,19 +132,19 @@ void SimLibrary::Log(const std::string &line) {
 }
 
 bool SimLibrary::Pause(int64_t milliseconds) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(0, milliseconds)),
-                      [this] { return released_.load(); });
-    return !released_;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(0, milliseconds)),
+                       [this] { return m_released.load(); });
+    return !m_released;
 }
 
 bool SimLibrary::Ask(Bench &bench, int kind, const std::string &why) {
     HWND window;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        window = window_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        window = m_window;
     }
-    const int answer = host_.ask ? host_.ask(window, kind) : 0;
+    const int answer = m_host.ask ? m_host.ask(window, kind) : 0;
     const bool goOn = answer == 1;
     Log("question " + std::to_string(kind) + " (" + why + ") answered " + (goOn ? "yes" : "no"));
     bench.Log("question " + std::to_string(kind) + " (" + why + ") answered " +
@@ -176,10 +176,10 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
                             const BenchSettings &settings) const {
     uint16_t vid, pid;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(m_mutex);
         const bool storage = device.setup.kind == QV_DEVICE_MSC;
-        vid = storage ? mscVid_ : deviceVid_;
-        pid = storage ? mscPid_ : devicePid_;
+        vid = storage ? m_mscVid : m_deviceVid;
+        pid = storage ? m_mscPid : m_devicePid;
     }
     std::memset(record, 0, sizeof *record);
     record->usbVid = vid;
@@ -198,9 +198,9 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
 
 int SimLibrary::DllInitialize() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        initialized_ = true;
-        released_ = false;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_initialized = true;
+        m_released = false;
     }
     Log("DllInitialize() = 1");
     return 1;
@@ -208,22 +208,22 @@ int SimLibrary::DllInitialize() {
 
 int SimLibrary::DllDeInitialize() {
     Log("DllDeInitialize() = 1");
-    std::unique_lock<std::mutex> lock(mutex_);
-    initialized_ = false;
-    released_ = true;
-    changed_.notify_all();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_initialized = false;
+    m_released = true;
+    m_changed.notify_all();
     // Running operations see the release at their next step and fail; wait a
     // little for them so that nothing is half-way through a write afterwards.
     // One blocked in a question to this very thread cannot end: bounded.
-    changed_.wait_for(lock, 3s, [this] { return operations_ == 0; });
+    m_changed.wait_for(lock, 3s, [this] { return m_operations == 0; });
     return 1;
 }
 
 int SimLibrary::SetLogPath(const char *folder) {
     if (!folder || !*folder) return 0;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        logFolder_ = PathOf(folder);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_logFolder = PathOf(folder);
     }
     Log("SetLogPath(" + Quoted(folder) + ") = 1");
     return 1;
@@ -231,8 +231,8 @@ int SimLibrary::SetLogPath(const char *folder) {
 
 int SimLibrary::SetLoaderRestoreFlag(int flag) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        loaderRestore_ = flag;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_loaderRestore = flag;
     }
     Log("SetLoaderRestoreFlag(" + std::to_string(flag) + ") = 1");
     return 1;
@@ -240,8 +240,8 @@ int SimLibrary::SetLoaderRestoreFlag(int flag) {
 
 int SimLibrary::SetEraseUserSection(int flag) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        eraseUserSection_ = flag;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_eraseUserSection = flag;
     }
     Log("SetEraseUserSection(" + std::to_string(flag) + ") = 1");
     return 1;
@@ -249,8 +249,8 @@ int SimLibrary::SetEraseUserSection(int flag) {
 
 int SimLibrary::SetMainWindowHwnd(HWND window) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        window_ = window;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_window = window;
     }
     Log(std::string("SetMainWindowHwnd(") + (window ? "window" : "null") + ") = 1");
     return 1;
@@ -259,11 +259,11 @@ int SimLibrary::SetMainWindowHwnd(HWND window) {
 int SimLibrary::SetVidPid(uint16_t deviceVid, uint16_t devicePid, uint16_t mscVid, uint16_t mscPid,
                           uint16_t adbVid, uint16_t adbPid) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        deviceVid_ = deviceVid;
-        devicePid_ = devicePid;
-        mscVid_ = mscVid;
-        mscPid_ = mscPid;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_deviceVid = deviceVid;
+        m_devicePid = devicePid;
+        m_mscVid = mscVid;
+        m_mscPid = mscPid;
     }
     char line[128];
     std::snprintf(line, sizeof line, "SetVidPid(%04x:%04x, %04x:%04x, %04x:%04x) = 1", deviceVid,
@@ -288,9 +288,9 @@ int SimLibrary::QV_FindDevice(DEVICE_INFO *device, int usb11) {
     // The watcher asks five times a second; the log notes only the changes.
     bool changed;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        changed = result != lastFindLogged_;
-        lastFindLogged_ = result;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        changed = result != m_lastFindLogged;
+        m_lastFindLogged = result;
     }
     if (changed)
         Log("QV_FindDevice(" + std::to_string(usb11) + ") = " + std::to_string(result) +

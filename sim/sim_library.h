@@ -74,7 +74,7 @@ class SimLibrary : public IDeviceLibrary {
     void Log(const std::string &line);
     // Sleeps, or returns false at once when the library is released.
     bool Pause(int64_t milliseconds);
-    bool Released() const { return released_.load(); }
+    bool Released() const { return m_released.load(); }
     // The question, logged on both sides; true for "go on".
     bool Ask(Bench &bench, int kind, const std::string &why);
     // The device named by the record: plugged in and answering now.
@@ -84,21 +84,21 @@ class SimLibrary : public IDeviceLibrary {
     int InspectImage(const char *call, const char *image, ImageHeader &header, uint64_t &size);
     int Download(Bench &bench, const DeviceRecord &device, const std::filesystem::path &image);
 
-    LibraryHost host_;
+    LibraryHost m_host;
 
-    mutable std::mutex mutex_; // guards the settings below and the operation count
-    std::condition_variable changed_;
-    bool initialized_ = false;
-    std::filesystem::path logFolder_;
-    HWND window_ = nullptr;
-    int loaderRestore_ = 0;
-    int eraseUserSection_ = 0;
-    uint16_t deviceVid_ = 0, devicePid_ = 0, mscVid_ = 0, mscPid_ = 0;
-    int lastFindLogged_ = -1000;
-    int operations_ = 0;
+    mutable std::mutex m_mutex; // guards the settings below and the operation count
+    std::condition_variable m_changed;
+    bool m_initialized = false;
+    std::filesystem::path m_logFolder;
+    HWND m_window = nullptr;
+    int m_loaderRestore = 0;
+    int m_eraseUserSection = 0;
+    uint16_t m_deviceVid = 0, m_devicePid = 0, m_mscVid = 0, m_mscPid = 0;
+    int m_lastFindLogged = -1000;
+    int m_operations = 0;
 
-    std::mutex logMutex_; // one writer at a time in the log file
-    std::atomic<bool> released_{false};
+    std::mutex m_logMutex; // one writer at a time in the log file
+    std::atomic<bool> m_released{false};
 };
 
 } // namespace qvsim

@@ -48,26 +48,26 @@ inline void Stripe(uint64_t acc[4], const unsigned char *p) {
 
 } // namespace
 
-XxHash64::XxHash64() : acc_{kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1} {}
+XxHash64::XxHash64() : m_acc{kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1} {}
 
 void XxHash64::Update(const void *data, size_t length) {
     const auto *p = static_cast<const unsigned char *>(data);
-    totalLength_ += length;
-    if (pendingLength_ + length < 32) {
-        if (length) std::memcpy(pending_ + pendingLength_, p, length);
-        pendingLength_ += length;
+    m_totalLength += length;
+    if (m_pendingLength + length < 32) {
+        if (length) std::memcpy(m_pending + m_pendingLength, p, length);
+        m_pendingLength += length;
         return;
     }
-    if (pendingLength_) {
-        const size_t fill = 32 - pendingLength_;
-        std::memcpy(pending_ + pendingLength_, p, fill);
-        Stripe(acc_, pending_);
+    if (m_pendingLength) {
+        const size_t fill = 32 - m_pendingLength;
+        std::memcpy(m_pending + m_pendingLength, p, fill);
+        Stripe(m_acc, m_pending);
         p += fill;
         length -= fill;
-        pendingLength_ = 0;
+        m_pendingLength = 0;
     }
     // Local copies keep the four lanes in registers through the hot loop.
-    uint64_t a0 = acc_[0], a1 = acc_[1], a2 = acc_[2], a3 = acc_[3];
+    uint64_t a0 = m_acc[0], a1 = m_acc[1], a2 = m_acc[2], a3 = m_acc[3];
     while (length >= 32) {
         a0 = Round(a0, Read64(p));
         a1 = Round(a1, Read64(p + 8));
@@ -76,27 +76,27 @@ void XxHash64::Update(const void *data, size_t length) {
         p += 32;
         length -= 32;
     }
-    acc_[0] = a0;
-    acc_[1] = a1;
-    acc_[2] = a2;
-    acc_[3] = a3;
-    if (length) std::memcpy(pending_, p, length);
-    pendingLength_ = length;
+    m_acc[0] = a0;
+    m_acc[1] = a1;
+    m_acc[2] = a2;
+    m_acc[3] = a3;
+    if (length) std::memcpy(m_pending, p, length);
+    m_pendingLength = length;
 }
 
 uint64_t XxHash64::Digest() const {
     uint64_t h;
-    if (totalLength_ >= 32) {
-        h = Rotl(acc_[0], 1) + Rotl(acc_[1], 7) + Rotl(acc_[2], 12) + Rotl(acc_[3], 18);
-        for (uint64_t lane : acc_)
+    if (m_totalLength >= 32) {
+        h = Rotl(m_acc[0], 1) + Rotl(m_acc[1], 7) + Rotl(m_acc[2], 12) + Rotl(m_acc[3], 18);
+        for (uint64_t lane : m_acc)
             h = MergeRound(h, lane);
     } else {
         h = kPrime5; // seed 0
     }
-    h += totalLength_;
+    h += m_totalLength;
 
-    const unsigned char *p = pending_;
-    size_t left = pendingLength_;
+    const unsigned char *p = m_pending;
+    size_t left = m_pendingLength;
     while (left >= 8) {
         h ^= Round(0, Read64(p));
         h = Rotl(h, 27) * kPrime1 + kPrime4;

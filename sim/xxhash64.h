@@ -15,8 +15,8 @@ class XxHash64 {
     static uint64_t Of(const void *data, size_t length);
 
   private:
-    uint64_t acc_[4];
-    uint64_t totalLength_ = 0;
-    unsigned char pending_[32];
-    size_t pendingLength_ = 0;
+    uint64_t m_acc[4];
+    uint64_t m_totalLength = 0;
+    unsigned char m_pending[32];
+    size_t m_pendingLength = 0;
 };

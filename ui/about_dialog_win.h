@@ -8,7 +8,7 @@
 
 class CAboutDlg : public CDialog {
   public:
-    // aboutTitle: the IDS_83 text; versionLabel: the IDS_84 text.
+    // aboutTitle: the ids::kAboutCaption text; versionLabel: the ids::kAboutVersion text.
     CAboutDlg(HWND owner, std::wstring appTitle, std::wstring aboutTitle,
               std::wstring versionLabel);
 

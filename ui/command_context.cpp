@@ -2,6 +2,6 @@
 
 WorkerGate::Pump WaitPump(CommandContext &ctx) {
     if (ctx.pump) return ctx.pump;
-    IClock &clock = ctx.clock;
+    IClock &clock = ctx.platform.clock;
     return [&clock](uint32_t milliseconds) { clock.SleepMs(milliseconds); };
 }

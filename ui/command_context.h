@@ -1,42 +1,35 @@
-// What the main window's commands and handlers work on. The Win32 main
-// window builds one for its lifetime and hands it to every handler; tests
+// What the main window's commands and handlers work on: the device context
+// that the watcher and the job share, plus what only the window can do for
+// the commands. The Win32 main window builds one for its lifetime; tests
 // build one over fakes.
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <string>
 
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "device/device_context.h"
+#include "device/job_codes.h"
 #include "device/worker_gate.h"
-#include "ui/main_view.h"
-#include "ui/main_window_model.h"
 
-struct CommandContext {
-    ProcessState &state;
-    MainWindowModel &model;
-    IMainView &view;
-    ILanguageTexts &texts;
-    IClock &clock;
-    IFileSystem &files;
-    WorkerGate &gate;
+// The window's part in the commands: it owns the worker threads and the
+// device context the inspection runs on.
+class ICommandHost {
+  public:
+    virtual ~ICommandHost() = default;
+    // Starts UpgradeThread in the mode; false when the thread could not be
+    // started.
+    virtual bool StartJob(JobMode mode) = 0;
+    // Starts DeviceWatchThread; false when the thread could not be started.
+    virtual bool StartWatcher() = 0;
+    // InspectFirmware: true when the image is usable. It reports its own
+    // errors to the user.
+    virtual bool InspectImage(const std::wstring &path) = 0;
+};
+
+struct CommandContext : DeviceContext {
+    ICommandHost &host;
     // Keeps handling sent messages while the UI thread waits on a worker;
     // without one the waits only sleep.
     WorkerGate::Pump pump;
-
-    // Starts UpgradeThread with the mode; false when the thread could not be
-    // started.
-    std::function<bool(int mode)> startJob;
-    // InspectFirmware: true when the image is usable. It reports its own
-    // errors to the user.
-    std::function<bool(const std::wstring &path)> inspectFirmware;
-    // Starts DeviceWatchThread; false when the thread could not be started.
-    std::function<bool()> startWatcher;
-    // DllDeInitialize of the device library.
-    std::function<void()> releaseLibrary;
-
     // Keeps the whole window working (painting, input, timers) while a click
     // waits for a watcher cycle under way; without one the click waits with
     // pump. Whatever it runs may click again meanwhile.

@@ -18,6 +18,6 @@ std::wstring FormatElapsed(int64_t seconds) {
 }
 
 void OnElapsedTick(CommandContext &ctx) {
-    const int64_t elapsed = ctx.clock.NowSeconds() - ctx.state.g_jobStartTime.load();
+    const int64_t elapsed = ctx.platform.clock.NowSeconds() - ctx.state.g_jobStartTime.load();
     ctx.view.SetItemText(IDC_ELAPSED_TIME, FormatElapsed(elapsed));
 }

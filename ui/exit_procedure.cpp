@@ -1,13 +1,14 @@
 #include "ui/exit_procedure.h"
 
+#include "base/text_keys.h"
 #include "device/firmware_check.h"
 
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
     const bool jobRunning = state.g_upgradeRunning.load() != 0 || state.g_repairRunning.load() != 0;
-    const int chosen =
-        ctx.view.ShowMessage(ctx.texts.Text(jobRunning ? L"IDS_49" : L"IDS_50"),
-                             state.settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    const int chosen = ctx.view.ShowMessage(
+        ctx.texts.Text(jobRunning ? ids::kExitWhileJobRuns : ids::kExitQuestion),
+        state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
     if (chosen == mb::kIdNo) return false;
 
     // From here on no watcher cycle or job step starts; those under way get a
@@ -18,17 +19,17 @@ bool RunExitProcedure(CommandContext &ctx) {
     // The loader file is the program's own whether or not the last image was
     // accepted: a refused image or a failed extraction may have left an old
     // or partial one there with g_loaderFilePath already cleared.
-    if (!state.tempFolder.empty()) {
-        const std::wstring ownLoader = state.tempFolder + kLoaderFileName;
-        if (ctx.files.PathExists(ownLoader)) ctx.files.RemoveFile(ownLoader);
+    if (!state.g_tempFolder.empty()) {
+        const std::wstring ownLoader = state.g_tempFolder + kLoaderFileName;
+        if (ctx.platform.files.PathExists(ownLoader)) ctx.platform.files.RemoveFile(ownLoader);
     }
-    if (!state.g_loaderFilePath.empty() && ctx.files.PathExists(state.g_loaderFilePath))
-        ctx.files.RemoveFile(state.g_loaderFilePath);
+    if (!state.g_loaderFilePath.empty() && ctx.platform.files.PathExists(state.g_loaderFilePath))
+        ctx.platform.files.RemoveFile(state.g_loaderFilePath);
 
     // A step still blocked inside the library must not have it released
     // under it; the end of the process reclaims it instead.
     if (state.g_libraryInitialized.load() != 0 && workersOut) {
-        if (ctx.releaseLibrary) ctx.releaseLibrary();
+        ctx.library.DllDeInitialize();
         state.g_libraryInitialized = 0;
     }
     return true;

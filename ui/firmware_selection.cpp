@@ -12,10 +12,10 @@ std::wstring BuildFirmwareFilter(const std::wstring &extension) {
 }
 
 void OnFirmwareChosen(CommandContext &ctx, const std::wstring &path) {
-    const bool usable = ctx.inspectFirmware && ctx.inspectFirmware(path);
+    const bool usable = ctx.host.InspectImage(path);
     if (usable) {
         ctx.view.SetItemText(IDC_FIRMWARE_PATH, path);
-        ctx.state.settings.FIRMWARE = path;
+        ctx.state.g_settings.FIRMWARE = path;
         return;
     }
     // Forget the earlier choice too, so no job starts on an image the user
@@ -23,5 +23,5 @@ void OnFirmwareChosen(CommandContext &ctx, const std::wstring &path) {
     ctx.view.SetItemText(IDC_FIRMWARE_PATH, L"");
     ctx.view.SetItemText(IDC_IMAGE_SW_VERSION, L"");
     ctx.view.SetItemText(IDC_IMAGE_LOADER_VERSION, L"");
-    ctx.state.settings.FIRMWARE.clear();
+    ctx.state.g_settings.FIRMWARE.clear();
 }

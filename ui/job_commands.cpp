@@ -1,23 +1,25 @@
 #include "ui/job_commands.h"
 
+#include "base/text_keys.h"
 #include "res/resource.h"
 
 namespace {
 
 struct JobKind {
-    int mode;
+    JobMode mode;
     bool refusesMaskRom; // a mask-ROM device cannot be upgraded, only repaired
     const wchar_t *confirmKey;
     const wchar_t *statusKey;
     std::atomic<int32_t> ProcessState::*runningFlag;
 };
 
-const JobKind kUpgrade = {kModeUpgrade, true, L"IDS_88", L"IDS_44",
+const JobKind kUpgrade = {kModeUpgrade, true, ids::kUpgradeQuestion, ids::kUpgrading,
                           &ProcessState::g_upgradeRunning};
-const JobKind kRepair = {kModeRepair, false, L"IDS_81", L"IDS_82", &ProcessState::g_repairRunning};
+const JobKind kRepair = {kModeRepair, false, ids::kRepairQuestion, ids::kRepairing,
+                         &ProcessState::g_repairRunning};
 
 void Refuse(CommandContext &ctx, const wchar_t *key) {
-    ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.settings.APPTITLE,
+    ctx.view.ShowMessage(ctx.texts.Text(key), ctx.state.g_settings.APPTITLE,
                          mb::kOk | mb::kIconExclamation);
 }
 
@@ -33,15 +35,15 @@ bool AskYes(CommandContext &ctx, const wchar_t *key, const std::optional<std::ws
 bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
     ProcessState &state = ctx.state;
     if (state.g_findResult.load() > 1) {
-        Refuse(ctx, L"IDS_109");
+        Refuse(ctx, ids::kSeveralDevicesRefused);
         return false;
     }
     if (state.g_deviceInfo.identity == 0) {
-        Refuse(ctx, L"IDS_110");
+        Refuse(ctx, ids::kNoDeviceRefused);
         return false;
     }
-    if (state.settings.FIRMWARE.empty()) {
-        Refuse(ctx, L"IDS_47");
+    if (state.g_settings.FIRMWARE.empty()) {
+        Refuse(ctx, ids::kChooseFirmwareFirst);
         return false;
     }
 
@@ -53,15 +55,18 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         state.g_autoConfirmLoader = 0;
     } else if (deviceLoader > imageLoader) {
         // No caption: this is the library's question, asked ahead of time.
-        if (!AskYes(ctx, L"IDS_128", std::nullopt, mb::kYesNo | mb::kIconInformation)) return false;
+        if (!AskYes(ctx, ids::kOlderLoaderQuestion, std::nullopt,
+                    mb::kYesNo | mb::kIconInformation))
+            return false;
         state.g_autoConfirmLoader = 1;
     }
 
     if (kind.refusesMaskRom && state.g_deviceInfo.deviceType == QV_DEVICE_MASKROM) {
-        Refuse(ctx, L"IDS_102");
+        Refuse(ctx, ids::kMaskRomCannotUpgrade);
         return false;
     }
-    return AskYes(ctx, kind.confirmKey, state.settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+    return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE,
+                  mb::kYesNo | mb::kIconExclamation);
 }
 
 bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
@@ -93,14 +98,14 @@ bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
     view.StartBusy();
     view.SetItemText(IDC_STATUS_LINE, ctx.texts.Text(kind.statusKey));
     view.SetItemText(IDC_DETAIL_LINE, L"");
-    state.g_jobStartTime = ctx.clock.NowSeconds();
+    state.g_jobStartTime = ctx.platform.clock.NowSeconds();
     view.StartTimer(IDT_ELAPSED, 200);
     (state.*kind.runningFlag) = 1;
 
-    if (ctx.startJob && ctx.startJob(kind.mode)) return true;
+    if (ctx.host.StartJob(kind.mode)) return true;
     // No thread will ever post a result: report it as one, so the window
     // leaves Job running and the watcher takes the device back.
-    OnUpgradeResult(ctx, static_cast<unsigned>(kind.mode), kJobNotStartedCode);
+    ShowJobVerdict(ctx, kind.mode, kJobThreadNotStarted);
     return false;
 }
 

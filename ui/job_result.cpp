@@ -1,13 +1,13 @@
-#include "device/device_record.h"
+#include "base/text_keys.h"
+#include "device/job_verdict.h"
 #include "res/resource.h"
 #include "ui/job_commands.h"
-#include "ui/job_verdict.h"
 
-void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
+void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;
     // The elapsed time and the busy bar freeze while the verdict is read.
     view.StopTimer(IDT_ELAPSED);
-    const Verdict verdict = VerdictFor(ctx.texts, ctx.state.settings.APPTITLE, mode, code);
+    const Verdict verdict = VerdictFor(ctx.texts, ctx.state.g_settings.APPTITLE, mode, code);
     view.StopBusy();
     view.ShowMessage(verdict.text, verdict.caption, verdict.style);
 
@@ -20,30 +20,25 @@ void OnUpgradeResult(CommandContext &ctx, unsigned mode, int32_t code) {
     view.SetItemText(IDC_ELAPSED_TIME, L"");
     view.ResetBusy();
 
-    // The record is cleared before the watcher may run again, so a device
-    // still connected counts as new and is announced afresh.
-    ClearDeviceInfo(ctx.state.g_deviceInfo);
-    ctx.state.g_jobActive = 0;
-    ctx.state.g_upgradeRunning = 0;
-    ctx.state.g_repairRunning = 0;
+    EndJob(ctx.state);
 }
 
-void OnDevicePrompt(CommandContext &ctx, unsigned kind, int32_t *answer) {
+void AnswerDevicePrompt(CommandContext &ctx, uint32_t kind, int32_t *answer) {
     if (answer == nullptr) return;
     const wchar_t *key = nullptr;
     switch (kind) {
-    case 0:
+    case kPromptOlderLoader:
         if (ctx.state.g_autoConfirmLoader.load() != 0) {
             *answer = 1; // the user said yes to this before the job
             return;
         }
-        key = L"IDS_128";
+        key = ids::kOlderLoaderQuestion;
         break;
-    case 1:
-        key = L"IDS_129";
+    case kPromptContinue:
+        key = ids::kDeviceAsksToContinue;
         break;
-    case 2:
-        key = L"IDS_130";
+    case kPromptMayNotComplete:
+        key = ids::kDeviceWarnsContinue;
         break;
     default:
         *answer = 0;

@@ -4,9 +4,10 @@
 
 #include <utility>
 
-#include "app/dialog_texts_win.h"
-#include "app/settings_loader.h"
-#include "app/text_format.h"
+#include "base/dialog_texts_win.h"
+#include "base/program_file_win.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/message_pump_win.h"
@@ -21,8 +22,6 @@
 #include "ui/splash_dialog_win.h"
 #include "ui/start_tick.h"
 
-std::atomic<CDeviceManagerDlg *> g_mainDlg{nullptr};
-
 namespace {
 
 constexpr int kTitleX = 20;
@@ -35,53 +34,13 @@ constexpr COLORREF kDarkGreen = RGB(0, 127, 0);
 constexpr int kBusyBlocks = 12;
 constexpr UINT kBusyPeriodMs = 100;
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
-
 } // namespace
-
-std::wstring ApplicationName() {
-    std::wstring name = ModulePath();
-    const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) name.erase(0, slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.erase(dot);
-    return name;
-}
-
-std::wstring ProgramFolder() {
-    std::wstring path = ModulePath();
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 
 CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
     : CDialog(IDD_DEVICEMANAGER_DIALOG, nullptr), m_services(std::move(services)),
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_texts(m_services.platform.profile, m_state.g_languageFile),
-      m_device{m_state,        m_model, m_services.library, *this, m_texts, m_services.platform,
-               m_services.gate},
-      m_ctx{m_state,
-            m_model,
-            *this,
-            m_texts,
-            m_services.platform.clock,
-            m_services.platform.files,
-            m_services.gate,
-            PumpSentMessages,
-            [this](int mode) {
-                return m_workers.Start(
-                    [this, mode] { UpgradeThread(m_device, m_processRunner, m_systemInfo, mode); });
-            },
-            [this](const std::wstring &path) { return InspectFirmware(m_device, path); },
-            [this] { return m_workers.Start([this] { DeviceWatchThread(m_device); }); },
-            [this] { m_services.library.DllDeInitialize(); },
-            [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
-            kWatchIdleWaitMs} {
+      m_texts(m_services.platform.profile, m_state.g_languageFile), m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -89,9 +48,31 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
     // The program ends its process before this runs. Elsewhere (a test) the
     // workers use this object until they have seen the closed gate.
     if (m_services.gate.IsClosed()) m_workers.WaitAll(kExitWaitMs + 2000);
-    CDeviceManagerDlg *self = this;
-    g_mainDlg.compare_exchange_strong(self, nullptr);
     if (m_titlePicture) DeleteObject(m_titlePicture);
+}
+
+CommandContext CDeviceManagerDlg::MakeCommandContext() {
+    DeviceContext device{
+        m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
+    return CommandContext{device, *this, PumpSentMessages,
+                          [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
+                          kWatchIdleWaitMs};
+}
+
+// ---------------------------------------------------------------------------
+// ICommandHost
+
+bool CDeviceManagerDlg::StartJob(JobMode mode) {
+    return m_workers.Start(
+        [this, mode] { UpgradeThread(m_ctx, m_processRunner, m_systemInfo, mode); });
+}
+
+bool CDeviceManagerDlg::StartWatcher() {
+    return m_workers.Start([this] { DeviceWatchThread(m_ctx); });
+}
+
+bool CDeviceManagerDlg::InspectImage(const std::wstring &path) {
+    return InspectFirmware(m_ctx, path);
 }
 
 // ---------------------------------------------------------------------------
@@ -159,10 +140,10 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     // Boxes of the settings loader are owned by this window already.
     m_viewWindow = m_hwnd;
 
-    m_state.programFolder =
+    m_state.g_programFolder =
         m_services.programFolder.empty() ? ProgramFolder() : m_services.programFolder;
-    if (LoadSettings(m_state, m_settingsFile, m_services.platform, m_services.library, *this,
-                     m_texts) == LoadSettingsResult::SettingsUnavailable) {
+    if (!m_services.loadSettings(m_state, m_settingsFile, m_services.platform, m_services.library,
+                                 *this, m_texts)) {
         // The box has been shown; nothing of the program may run on.
         if (m_services.endProcess)
             m_services.endProcess(1);
@@ -181,7 +162,6 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         splash.DoModal();
     }
 
-    g_mainDlg = this;
     EnableItem(IDC_UPGRADE, false);
     EnableItem(IDC_REPAIR, false);
 
@@ -198,12 +178,12 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    m_state.tempFolder = temp;
-    if (m_state.tempFolder.empty() || m_state.tempFolder.back() != L'\\')
-        m_state.tempFolder += L'\\';
+    m_state.g_tempFolder = temp;
+    if (m_state.g_tempFolder.empty() || m_state.g_tempFolder.back() != L'\\')
+        m_state.g_tempFolder += L'\\';
 
     SetWindowTitle();
-    const Settings &s = m_state.settings;
+    const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
 
@@ -222,14 +202,15 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 void CDeviceManagerDlg::AddAboutItem() {
     HMENU menu = GetSystemMenu(m_hwnd, FALSE);
     if (!menu) return;
-    const std::wstring text = FormatLangText(Text(L"IDS_39"), m_state.settings.APPTITLE);
+    const std::wstring text =
+        FormatLangText(Text(ids::kAboutMenuItem), m_state.g_settings.APPTITLE);
     if (text.empty()) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
 }
 
 void CDeviceManagerDlg::SetWindowTitle() {
-    SetWindowTextW(m_hwnd, (m_state.settings.APPTITLE + kVersionText).c_str());
+    SetWindowTextW(m_hwnd, (m_state.g_settings.APPTITLE + kVersionText).c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -320,20 +301,21 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
-    CAboutDlg about(m_hwnd, m_state.settings.APPTITLE, Text(L"IDS_83"), Text(L"IDS_84"));
+    CAboutDlg about(m_hwnd, m_state.g_settings.APPTITLE, Text(ids::kAboutCaption),
+                    Text(ids::kAboutVersion));
     about.DoModal();
 }
 
 void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
-    ::OnUpgradeResult(m_ctx, static_cast<unsigned>(mode), static_cast<int32_t>(resultCode));
+    ShowJobVerdict(m_ctx, static_cast<JobMode>(mode), static_cast<int32_t>(resultCode));
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
-    ::OnDevicePrompt(m_ctx, static_cast<unsigned>(kind), reinterpret_cast<int32_t *>(answer));
+    AnswerDevicePrompt(m_ctx, static_cast<uint32_t>(kind), reinterpret_cast<int32_t *>(answer));
 }
 
 void CDeviceManagerDlg::OnBrowse() {
-    const std::wstring filter = BuildFirmwareFilter(m_state.settings.IMAGE_EXT_NAME);
+    const std::wstring filter = BuildFirmwareFilter(m_state.g_settings.IMAGE_EXT_NAME);
     wchar_t file[MAX_PATH] = L"";
     OPENFILENAMEW dialog{};
     // The record's first layout, without the fields later systems added.
@@ -355,7 +337,6 @@ void CDeviceManagerDlg::OnExit() {
     if (!RunExitProcedure(m_ctx)) return;
     // No worker reaches the window any more: the gate is closed, and what
     // slipped past it now writes to no window.
-    g_mainDlg = nullptr;
     m_viewWindow = nullptr;
     EndDialog(IDCANCEL);
 }

@@ -11,11 +11,13 @@
 #include <optional>
 #include <string>
 
-#include "app/ini_file.h"
-#include "app/language.h"
-#include "app/language_texts.h"
-#include "app/platform.h"
-#include "app/process_state.h"
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "base/language_texts.h"
+#include "base/main_view.h"
+#include "base/main_window_model.h"
+#include "base/platform.h"
+#include "base/process_state.h"
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
 #include "controls/hyperlink_win.h"
@@ -26,25 +28,33 @@
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
 #include "ui/dialog_win.h"
-#include "ui/main_view.h"
-#include "ui/main_window_model.h"
 #include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
 using MessageBoxFunction = std::function<int(HWND owner, const std::wstring &text,
                                              const std::wstring &caption, unsigned style)>;
 
+// Reads setting.ini as the window opens: the settings, the device library's
+// set-up and the language file. False when the settings cannot be read: the
+// box has been shown and nothing of the program may run on. The start-up
+// passes its settings loader; the window itself stands below it.
+using SettingsLoader = bool (*)(ProcessState &state, CIniFile &settingsFile,
+                                const Platform &platform, IDeviceLibrary &library, IMainView &view,
+                                ILanguageTexts &texts);
+
 // What the window works with; the program passes the real ones, tests their
 // own (a fake library, a test folder).
 struct MainDialogServices {
-    MainDialogServices(ProcessState &state_, IDeviceLibrary &library_, Platform &platform_,
-                       WorkerGate &gate_)
-        : state(state_), library(library_), platform(platform_), gate(gate_) {}
+    MainDialogServices(ProcessState &processState, IDeviceLibrary &deviceLibrary,
+                       Platform &services, WorkerGate &workerGate, SettingsLoader loader)
+        : state(processState), library(deviceLibrary), platform(services), gate(workerGate),
+          loadSettings(loader) {}
 
     ProcessState &state;
     IDeviceLibrary &library;
     Platform &platform;
     WorkerGate &gate;
+    SettingsLoader loadSettings;
     // Folder of setting.ini and Language\, ending in a backslash; empty: the
     // folder of the program file.
     std::wstring programFolder;
@@ -55,7 +65,7 @@ struct MainDialogServices {
     std::function<void(int exitCode)> endProcess;
 };
 
-class CDeviceManagerDlg : public CDialog, public IMainView {
+class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost {
   public:
     explicit CDeviceManagerDlg(MainDialogServices services);
     ~CDeviceManagerDlg() override;
@@ -90,6 +100,11 @@ class CDeviceManagerDlg : public CDialog, public IMainView {
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
   private:
+    // ICommandHost: on the UI thread.
+    bool StartJob(JobMode mode) override;
+    bool StartWatcher() override;
+    bool InspectImage(const std::wstring &path) override;
+
     void DoDataExchange();
     void OnSysCommand(WPARAM command);
     void OnUpgradeResult(WPARAM mode, LPARAM resultCode);
@@ -98,6 +113,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView {
     void AddAboutItem();
     void SetWindowTitle();
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
+    // Built once, in the constructor, after the members it refers to.
+    CommandContext MakeCommandContext();
 
     MainDialogServices m_services;
     ProcessState &m_state;
@@ -115,7 +132,7 @@ class CDeviceManagerDlg : public CDialog, public IMainView {
     LanguageFileTexts m_texts;
     ProcessRunnerWin m_processRunner;
     SystemInfoWin m_systemInfo;
-    DeviceContext m_device;
+    // What the commands, the watcher and the job work on.
     CommandContext m_ctx;
     WorkerThreads m_workers;
 
@@ -123,13 +140,3 @@ class CDeviceManagerDlg : public CDialog, public IMainView {
     // starts, cleared by the exit procedure before anything is released.
     std::atomic<HWND> m_viewWindow{nullptr};
 };
-
-// The one main window, for the parts of the program that need the window
-// itself rather than the view.
-extern std::atomic<CDeviceManagerDlg *> g_mainDlg;
-
-// The program file's name without folder and extension: the caption of the
-// boxes that have none of their own.
-std::wstring ApplicationName();
-// The folder of the program file, ending in a backslash.
-std::wstring ProgramFolder();

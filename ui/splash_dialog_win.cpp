@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "res/resource.h"
 
 namespace {

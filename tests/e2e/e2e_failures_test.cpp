@@ -49,8 +49,8 @@ void RunCases(ProgramRun &run, int kind, const std::vector<FailureCase> &cases) 
                           milliseconds(c.code == -17 ? 60000 : 20000));
         if (c.restore) c.restore(run);
         // The job's traces are gone and the window takes commands again.
-        EXPECT_TRUE(UiRobot::WaitUntil([&] { return robot.Enabled(IDC_BROWSE); },
-                                       milliseconds(2000)));
+        EXPECT_TRUE(
+            UiRobot::WaitUntil([&] { return robot.Enabled(IDC_BROWSE); }, milliseconds(2000)));
         EXPECT_EQ(robot.Text(IDC_ELAPSED_TIME), L"");
     }
     run.Bench().ClearFaults();
@@ -66,13 +66,41 @@ TEST(EndToEndFailures, WritingStepsReportTheirOwnVerdicts) {
     ProgramRun run("failures-writing");
     ASSERT_TRUE(run.Start());
     const std::vector<FailureCase> cases = {
-        {-3, IDC_UPGRADE, "upgrade-refused", [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -4); }, {}},
-        {-4, IDC_REPAIR, "upgrade-not-started", [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -1); }, {}},
-        {-5, IDC_UPGRADE, "upgrade-stopped", [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -2); }, {}},
-        {-6, IDC_REPAIR, "upgrade-write-failed", [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -3); }, {}},
-        {-7, IDC_UPGRADE, "upgrade-other", [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, 5); }, {}},
-        {-8, IDC_REPAIR, "no-loader-device", [](ProgramRun &r) { SetFault(r, Fault::NoLoaderDevice); }, {}},
-        {-9, IDC_UPGRADE, "download-fails", [](ProgramRun &r) { SetFault(r, Fault::DownloadFails); }, {}},
+        {-3,
+         IDC_UPGRADE,
+         "upgrade-refused",
+         [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -4); },
+         {}},
+        {-4,
+         IDC_REPAIR,
+         "upgrade-not-started",
+         [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -1); },
+         {}},
+        {-5,
+         IDC_UPGRADE,
+         "upgrade-stopped",
+         [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -2); },
+         {}},
+        {-6,
+         IDC_REPAIR,
+         "upgrade-write-failed",
+         [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, -3); },
+         {}},
+        {-7,
+         IDC_UPGRADE,
+         "upgrade-other",
+         [](ProgramRun &r) { SetFault(r, Fault::UpgradeResult, 5); },
+         {}},
+        {-8,
+         IDC_REPAIR,
+         "no-loader-device",
+         [](ProgramRun &r) { SetFault(r, Fault::NoLoaderDevice); },
+         {}},
+        {-9,
+         IDC_UPGRADE,
+         "download-fails",
+         [](ProgramRun &r) { SetFault(r, Fault::DownloadFails); },
+         {}},
         {-14, IDC_REPAIR, "erase-fails",
          [](ProgramRun &r) {
              SetFault(r, Fault::EraseFails);
@@ -93,15 +121,25 @@ TEST(EndToEndFailures, SwitchAndDriverInstallationReportTheirOwnVerdicts) {
     ASSERT_TRUE(run.Start());
     auto withoutDriver = [](ProgramRun &r) { ASSERT_TRUE(r.Bench().SetDriverInstalled(false)); };
     const std::vector<FailureCase> cases = {
-        {-1, IDC_UPGRADE, "switch-refused", [](ProgramRun &r) { SetFault(r, Fault::SwitchRefused); }, {}},
-        {-2, IDC_REPAIR, "no-vesk-device", [](ProgramRun &r) { SetFault(r, Fault::NoVeskDevice); }, {}},
+        {-1,
+         IDC_UPGRADE,
+         "switch-refused",
+         [](ProgramRun &r) { SetFault(r, Fault::SwitchRefused); },
+         {}},
+        {-2,
+         IDC_REPAIR,
+         "no-vesk-device",
+         [](ProgramRun &r) { SetFault(r, Fault::NoVeskDevice); },
+         {}},
         {-11, IDC_UPGRADE, "driver-files-missing",
          [&](ProgramRun &r) {
              withoutDriver(r);
              ASSERT_TRUE(Rename(r, L"Driver", L"Driver.away"));
          },
          [](ProgramRun &r) { ASSERT_TRUE(Rename(r, L"Driver.away", L"Driver")); }},
-        {-13, IDC_REPAIR, "driver-setup-failed",
+        {-13,
+         IDC_REPAIR,
+         "driver-setup-failed",
          [&](ProgramRun &r) {
              withoutDriver(r);
              SetFault(r, Fault::DriverSetupExit, 2);
@@ -113,7 +151,9 @@ TEST(EndToEndFailures, SwitchAndDriverInstallationReportTheirOwnVerdicts) {
              ASSERT_TRUE(Rename(r, L"DriverSetup.Exe", L"DriverSetup.away"));
          },
          [](ProgramRun &r) { ASSERT_TRUE(Rename(r, L"DriverSetup.away", L"DriverSetup.Exe")); }},
-        {-2, IDC_UPGRADE, "driver-ineffective",
+        {-2,
+         IDC_UPGRADE,
+         "driver-ineffective",
          [&](ProgramRun &r) {
              withoutDriver(r);
              SetFault(r, Fault::DriverIneffective);
@@ -142,7 +182,9 @@ TEST(EndToEndFailures, AHangingDriverInstallerIsEndedWithItsVerdict) {
     ASSERT_TRUE(run.Start());
     const auto started = std::chrono::steady_clock::now();
     RunCases(run, 4,
-             {{-17, IDC_REPAIR, "driver-setup-hangs",
+             {{-17,
+               IDC_REPAIR,
+               "driver-setup-hangs",
                [](ProgramRun &r) {
                    ASSERT_TRUE(r.Bench().SetDriverInstalled(false));
                    SetFault(r, Fault::DriverSetupHang);

@@ -135,8 +135,9 @@ bool UnderWine() {
 void LeaveProgramWindowsUnmanaged() {
     if (!UnderWine()) return;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineProgramKey) + L"\\X11 Driver").c_str(),
-                        0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER,
+                        (std::wstring(kWineProgramKey) + L"\\X11 Driver").c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     const wchar_t no[] = L"N";
     RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>(no), sizeof no);
@@ -149,7 +150,9 @@ void ManageProgramWindowsAgain() {
 
 } // namespace
 
-fs::path DistFolder() { return fs::path(ThisProgramFolder()) / L".." / L"dist"; }
+fs::path DistFolder() {
+    return fs::path(ThisProgramFolder()) / L".." / L"dist";
+}
 
 fs::path ScreenshotRoot() {
     const std::wstring chosen = Environment(L"QV_E2E_SCREENSHOTS");
@@ -176,16 +179,16 @@ std::wstring DecodeEscapes(const std::wstring &text) {
 }
 
 ProgramRun::ProgramRun(const std::string &scenario, const ProgramSetup &setup)
-    : scenario_(scenario), folder_(FreshFolder()) {
+    : m_scenario(scenario), m_folder(FreshFolder()) {
     // Screenshots of an earlier run of the scenario would mix with this one's.
-    RemoveTree((ScreenshotRoot() / scenario_).lexically_normal().wstring() + L"\\");
-    EXPECT_TRUE(CopyTree(DistFolder().wstring() + L"\\", folder_))
+    RemoveTree((ScreenshotRoot() / m_scenario).lexically_normal().wstring() + L"\\");
+    EXPECT_TRUE(CopyTree(DistFolder().wstring() + L"\\", m_folder))
         << "copying the distribution folder " << DistFolder().string();
-    benchFolder_ = folder_ + L"Bench";
-    tempFolder_ = folder_ + L"Temp\\";
-    CreateDirectoryW(tempFolder_.c_str(), nullptr);
-    languageFile_ = folder_ + L"Language\\English.ini";
-    EXPECT_NE(GetFileAttributesW(languageFile_.c_str()), INVALID_FILE_ATTRIBUTES);
+    m_benchFolder = m_folder + L"Bench";
+    m_tempFolder = m_folder + L"Temp\\";
+    CreateDirectoryW(m_tempFolder.c_str(), nullptr);
+    m_languageFile = m_folder + L"Language\\English.ini";
+    EXPECT_NE(GetFileAttributesW(m_languageFile.c_str()), INVALID_FILE_ATTRIBUTES);
 
     SetSystemSetting(L"APPTITLE", AppTitle());
     SetSystemSetting(L"LANGUAGE", L"English");
@@ -193,10 +196,10 @@ ProgramRun::ProgramRun(const std::string &scenario, const ProgramSetup &setup)
     SetSystemSetting(L"ERASE_IDB", std::to_wstring(setup.eraseIdb));
     // The library's own log of every call, kept with the folder (QV_E2E_KEEP).
     EXPECT_TRUE(WritePrivateProfileStringW(L"DEBUG", L"PRINT_LOG", L"1",
-                                           (folder_ + L"setting.ini").c_str()));
+                                           (m_folder + L"setting.ini").c_str()));
 
-    bench_ = std::make_unique<qvsim::Bench>(fs::path(benchFolder_));
-    bench_->UpdateSettings([&](qvsim::BenchSettings &s) {
+    m_bench = std::make_unique<qvsim::Bench>(fs::path(m_benchFolder));
+    m_bench->UpdateSettings([&](qvsim::BenchSettings &s) {
         s.driverInstalled = setup.driverInstalled;
         if (setup.quickBench) {
             s.switchDelayMs = 0;
@@ -210,32 +213,32 @@ ProgramRun::ProgramRun(const std::string &scenario, const ProgramSetup &setup)
 
 ProgramRun::~ProgramRun() {
     ManageProgramWindowsAgain();
-    if (process_.hProcess) {
+    if (m_process.hProcess) {
         if (Running()) {
-            ADD_FAILURE() << scenario_ << ": the program was still running at the end; terminated";
-            TerminateProcess(process_.hProcess, 99);
-            WaitForSingleObject(process_.hProcess, 5000);
+            ADD_FAILURE() << m_scenario << ": the program was still running at the end; terminated";
+            TerminateProcess(m_process.hProcess, 99);
+            WaitForSingleObject(m_process.hProcess, 5000);
         }
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
     }
-    robot_.reset();
+    m_robot.reset();
     // QV_E2E_KEEP=1 keeps the folders, their bench log and library log.
     if (Environment(L"QV_E2E_KEEP") == L"1") {
-        std::printf("kept %ls\n", folder_.c_str());
+        std::printf("kept %ls\n", m_folder.c_str());
         return;
     }
     // A file the ended program held may take a moment to be free.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        RemoveTree(folder_);
-        if (GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+        RemoveTree(m_folder);
+        if (GetFileAttributesW(m_folder.c_str()) == INVALID_FILE_ATTRIBUTES) break;
         Sleep(100);
     }
 }
 
 void ProgramRun::SetSystemSetting(const std::wstring &key, const std::wstring &value) {
     EXPECT_TRUE(WritePrivateProfileStringW(L"SYSTEM", key.c_str(), value.c_str(),
-                                           (folder_ + L"setting.ini").c_str()));
+                                           (m_folder + L"setting.ini").c_str()));
 }
 
 bool ProgramRun::Start(bool waitForWindow) {
@@ -243,15 +246,15 @@ bool ProgramRun::Start(bool waitForWindow) {
     const std::wstring savedBench = Environment(L"QVSIM_BENCH");
     const std::wstring savedTemp = Environment(L"TEMP");
     const std::wstring savedTmp = Environment(L"TMP");
-    SetEnvironmentVariableW(L"QVSIM_BENCH", benchFolder_.c_str());
-    SetEnvironmentVariableW(L"TEMP", tempFolder_.c_str());
-    SetEnvironmentVariableW(L"TMP", tempFolder_.c_str());
+    SetEnvironmentVariableW(L"QVSIM_BENCH", m_benchFolder.c_str());
+    SetEnvironmentVariableW(L"TEMP", m_tempFolder.c_str());
+    SetEnvironmentVariableW(L"TMP", m_tempFolder.c_str());
 
-    std::wstring commandLine = L"\"" + folder_ + L"DeviceManager.exe\"";
+    std::wstring commandLine = L"\"" + m_folder + L"DeviceManager.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                        nullptr, folder_.c_str(), &startup, &process_) != 0;
+                                        nullptr, m_folder.c_str(), &startup, &m_process) != 0;
 
     SetEnvironmentVariableW(L"QVSIM_BENCH", savedBench.empty() ? nullptr : savedBench.c_str());
     SetEnvironmentVariableW(L"TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
@@ -260,21 +263,21 @@ bool ProgramRun::Start(bool waitForWindow) {
         ADD_FAILURE() << "DeviceManager.exe did not start, error " << GetLastError();
         return false;
     }
-    robot_ = std::make_unique<UiRobot>(process_.dwProcessId);
+    m_robot = std::make_unique<UiRobot>(m_process.dwProcessId);
     if (!waitForWindow) return true;
-    const bool shown = robot_->WaitForMainWindow(IDC_EXIT, milliseconds(30000)) != nullptr;
+    const bool shown = m_robot->WaitForMainWindow(IDC_EXIT, milliseconds(30000)) != nullptr;
     ManageProgramWindowsAgain();
-    if (!shown) ADD_FAILURE() << scenario_ << ": no main window";
+    if (!shown) ADD_FAILURE() << m_scenario << ": no main window";
     return shown;
 }
 
 bool ProgramRun::Running() const {
-    return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    return m_process.hProcess && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 std::wstring ProgramRun::Text(const wchar_t *key) const {
     wchar_t text[1000] = L"";
-    GetPrivateProfileStringW(L"String", key, L"", text, 1000, languageFile_.c_str());
+    GetPrivateProfileStringW(L"String", key, L"", text, 1000, m_languageFile.c_str());
     const std::wstring decoded = DecodeEscapes(text);
     EXPECT_FALSE(decoded.empty()) << "no text " << Narrow(key) << " in the language file";
     return decoded;
@@ -286,11 +289,11 @@ std::wstring ProgramRun::FailureText(int code) const {
         bool suffix;
     };
     static const std::map<int, Row> table = {
-        {-1, {L"IDS_111", true}},  {-2, {L"IDS_112", true}},  {-3, {L"IDS_113", false}},
-        {-4, {L"IDS_114", true}},  {-5, {L"IDS_115", true}},  {-6, {L"IDS_116", true}},
-        {-7, {L"IDS_101", true}},  {-8, {L"IDS_117", true}},  {-9, {L"IDS_118", true}},
-        {-10, {L"IDS_119", true}}, {-11, {L"IDS_121", false}}, {-12, {L"IDS_122", false}},
-        {-13, {L"IDS_123", false}}, {-14, {L"IDS_124", true}}, {-15, {L"IDS_125", false}},
+        {-1, {L"IDS_111", true}},   {-2, {L"IDS_112", true}},   {-3, {L"IDS_113", false}},
+        {-4, {L"IDS_114", true}},   {-5, {L"IDS_115", true}},   {-6, {L"IDS_116", true}},
+        {-7, {L"IDS_101", true}},   {-8, {L"IDS_117", true}},   {-9, {L"IDS_118", true}},
+        {-10, {L"IDS_119", true}},  {-11, {L"IDS_121", false}}, {-12, {L"IDS_122", false}},
+        {-13, {L"IDS_123", false}}, {-14, {L"IDS_124", true}},  {-15, {L"IDS_125", false}},
         {-16, {L"IDS_126", false}}, {-17, {L"IDS_127", false}}};
     const auto found = table.find(code);
     const Row row = found != table.end() ? found->second : Row{L"IDS_101", true};
@@ -298,13 +301,13 @@ std::wstring ProgramRun::FailureText(int code) const {
 }
 
 void ProgramRun::Shot(const std::string &name) {
-    const fs::path folder = (ScreenshotRoot() / scenario_).lexically_normal();
+    const fs::path folder = (ScreenshotRoot() / m_scenario).lexically_normal();
     MakeFolders(folder.wstring());
     char number[8];
-    std::snprintf(number, sizeof number, "%02d-", ++shotCount_);
+    std::snprintf(number, sizeof number, "%02d-", ++m_shotCount);
     const fs::path file = folder / (std::string(number) + name + ".bmp");
     // The program's windows with a margin; the whole screen when none shows.
-    RECT area = robot_ ? robot_->WindowsArea() : RECT{0, 0, 0, 0};
+    RECT area = m_robot ? m_robot->WindowsArea() : RECT{0, 0, 0, 0};
     if (IsRectEmpty(&area)) {
         EXPECT_TRUE(UiRobot::SaveScreenshot(file.wstring())) << file.string();
     } else {
@@ -314,7 +317,7 @@ void ProgramRun::Shot(const std::string &name) {
         EXPECT_TRUE(UiRobot::SaveScreenshot(file.wstring(), area)) << file.string();
     }
     // The bench log then shows where each screenshot fell among the events.
-    bench_->Log("test: screenshot " + name);
+    m_bench->Log("test: screenshot " + name);
 }
 
 bool ProgramRun::WaitForDevice(milliseconds timeout, bool withVersions) {
@@ -350,15 +353,15 @@ bool ProgramRun::ExpectBox(MessageBoxInfo &box, const std::wstring &text,
                            const std::string &shot, milliseconds timeout) {
     if (!Robot().WaitForMessageBox(box, timeout)) {
         Shot(shot + "-missing");
-        ADD_FAILURE() << scenario_ << ": no box \"" << Narrow(text) << "\"";
+        ADD_FAILURE() << m_scenario << ": no box \"" << Narrow(text) << "\"";
         return false;
     }
     Sleep(150); // let it paint for the screenshot
     Shot(shot);
-    EXPECT_EQ(box.text, text) << scenario_ << " (" << shot << ")";
-    EXPECT_EQ(box.caption, caption) << scenario_ << " (" << shot << ")";
-    EXPECT_STREQ(IconName(box.icon), IconName(icon)) << scenario_ << " (" << shot << ")";
-    EXPECT_EQ(box.hasYesNo, yesNo) << scenario_ << " (" << shot << ")";
+    EXPECT_EQ(box.text, text) << m_scenario << " (" << shot << ")";
+    EXPECT_EQ(box.caption, caption) << m_scenario << " (" << shot << ")";
+    EXPECT_STREQ(IconName(box.icon), IconName(icon)) << m_scenario << " (" << shot << ")";
+    EXPECT_EQ(box.hasYesNo, yesNo) << m_scenario << " (" << shot << ")";
     return true;
 }
 
@@ -369,7 +372,7 @@ bool ProgramRun::ExpectAndAnswer(const std::wstring &text, const std::wstring &c
     if (!ExpectBox(box, text, caption, icon, yesNo, shot, timeout)) return false;
     // Whatever box it is, it must go, or the next steps would wait on it.
     Robot().Answer(box, box.hasYesNo ? answer : IDOK);
-    bench_->Log("test: answered " + std::to_string(box.hasYesNo ? answer : IDOK));
+    m_bench->Log("test: answered " + std::to_string(box.hasYesNo ? answer : IDOK));
     return true;
 }
 
@@ -381,9 +384,8 @@ bool ProgramRun::StartJob(int button, const std::string &shot) {
 
 bool ProgramRun::ExpectFailure(int button, int code, const std::string &shot,
                                milliseconds timeout) {
-    return ExpectAndAnswer(FailureText(code),
-                           Text(button == IDC_UPGRADE ? L"IDS_53" : L"IDS_54"), Icon::Error,
-                           false, IDOK, shot, timeout);
+    return ExpectAndAnswer(FailureText(code), Text(button == IDC_UPGRADE ? L"IDS_53" : L"IDS_54"),
+                           Icon::Error, false, IDOK, shot, timeout);
 }
 
 bool ProgramRun::ExpectSuccess(int button, const std::string &shot, milliseconds timeout) {
@@ -395,20 +397,20 @@ void ProgramRun::ExitThroughButton(const std::wstring &question) {
     Robot().Click(IDC_EXIT);
     ExpectAndAnswer(question.empty() ? Text(L"IDS_50") : question, AppTitle(), Icon::Exclamation,
                     true, IDYES, "exit-question");
-    EXPECT_EQ(WaitForEnd(milliseconds(15000)), 0u) << scenario_ << ": exit code";
+    EXPECT_EQ(WaitForEnd(milliseconds(15000)), 0u) << m_scenario << ": exit code";
 }
 
 DWORD ProgramRun::WaitForEnd(milliseconds timeout) {
-    if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) !=
+    if (WaitForSingleObject(m_process.hProcess, static_cast<DWORD>(timeout.count())) !=
         WAIT_OBJECT_0) {
         Shot("hang");
-        ADD_FAILURE() << scenario_ << ": the program did not end within " << timeout.count()
+        ADD_FAILURE() << m_scenario << ": the program did not end within " << timeout.count()
                       << " ms; terminated";
-        TerminateProcess(process_.hProcess, 99);
-        WaitForSingleObject(process_.hProcess, 5000);
+        TerminateProcess(m_process.hProcess, 99);
+        WaitForSingleObject(m_process.hProcess, 5000);
     }
     DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
+    GetExitCodeProcess(m_process.hProcess, &code);
     return code;
 }
 
@@ -425,9 +427,9 @@ std::vector<unsigned char> SystemPayload(const std::wstring &imagePath) {
         return {};
     const std::vector<unsigned char> whole = ReadAll(fs::path(imagePath));
     if (whole.size() < header.systemOffset + header.systemLength) return {};
-    return std::vector<unsigned char>(whole.begin() + static_cast<long>(header.systemOffset),
-                                      whole.begin() +
-                                          static_cast<long>(header.systemOffset + header.systemLength));
+    return std::vector<unsigned char>(
+        whole.begin() + static_cast<long>(header.systemOffset),
+        whole.begin() + static_cast<long>(header.systemOffset + header.systemLength));
 }
 
 int CountOf(const std::string &text, const std::string &part) {

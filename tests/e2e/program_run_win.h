@@ -53,20 +53,20 @@ class ProgramRun {
     ProgramRun(const ProgramRun &) = delete;
     ProgramRun &operator=(const ProgramRun &) = delete;
 
-    qvsim::Bench &Bench() { return *bench_; }
+    qvsim::Bench &Bench() { return *m_bench; }
     // The program folder, ending in a backslash.
-    const std::wstring &Folder() const { return folder_; }
+    const std::wstring &Folder() const { return m_folder; }
     // The program's temporary folder (TEMP and TMP), ending in a backslash.
-    const std::wstring &Temp() const { return tempFolder_; }
+    const std::wstring &Temp() const { return m_tempFolder; }
     // The sample image as copied into the program folder.
-    std::wstring SampleImage() const { return folder_ + L"QV70-sample.img"; }
+    std::wstring SampleImage() const { return m_folder + L"QV70-sample.img"; }
     void SetSystemSetting(const std::wstring &key, const std::wstring &value);
 
     // Starts the program and, unless told otherwise, waits for its main
     // window. False on failure.
     bool Start(bool waitForWindow = true);
-    UiRobot &Robot() { return *robot_; }
-    HANDLE Process() const { return process_.hProcess; }
+    UiRobot &Robot() { return *m_robot; }
+    HANDLE Process() const { return m_process.hProcess; }
     bool Running() const;
 
     // A text of the shipped English language file.
@@ -112,15 +112,15 @@ class ProgramRun {
     DWORD WaitForEnd(milliseconds timeout);
 
   private:
-    std::string scenario_;
-    std::wstring folder_;
-    std::wstring benchFolder_;
-    std::wstring tempFolder_;
-    std::wstring languageFile_;
-    std::unique_ptr<qvsim::Bench> bench_;
-    std::unique_ptr<UiRobot> robot_;
-    PROCESS_INFORMATION process_{};
-    int shotCount_ = 0;
+    std::string m_scenario;
+    std::wstring m_folder;
+    std::wstring m_benchFolder;
+    std::wstring m_tempFolder;
+    std::wstring m_languageFile;
+    std::unique_ptr<qvsim::Bench> m_bench;
+    std::unique_ptr<UiRobot> m_robot;
+    PROCESS_INFORMATION m_process{};
+    int m_shotCount = 0;
 };
 
 // Every byte of the image's system payload, as a device should hold it.

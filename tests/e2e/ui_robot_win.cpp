@@ -49,8 +49,8 @@ std::wstring WindowText(HWND window) {
     // WM_GETTEXT works across processes where GetWindowText would not.
     const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied =
-        SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(&text[0]));
+    const LRESULT copied = SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                        reinterpret_cast<LPARAM>(&text[0]));
     text.resize(static_cast<size_t>(copied));
     return text;
 }
@@ -101,7 +101,8 @@ std::vector<DWORD> RenderedIcon(HICON icon, int width, int height, DWORD backgro
     std::copy(pixels.begin(), pixels.end(), static_cast<DWORD *>(bits));
     DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
     GdiFlush();
-    std::copy(static_cast<DWORD *>(bits), static_cast<DWORD *>(bits) + pixels.size(), pixels.begin());
+    std::copy(static_cast<DWORD *>(bits), static_cast<DWORD *>(bits) + pixels.size(),
+              pixels.begin());
     SelectObject(memory, previous);
     DeleteDC(memory);
     DeleteObject(bitmap);
@@ -170,36 +171,42 @@ MessageBoxInfo::Icon IconOf(HWND box) {
 HWND UiRobot::WaitForMainWindow(int controlId, std::chrono::milliseconds timeout) {
     WaitUntil(
         [&] {
-            main_ = FindTopLevel(processId_, nullptr, [&](HWND w) {
+            m_main = FindTopLevel(m_processId, nullptr, [&](HWND w) {
                 return IsDialog(w) && GetDlgItem(w, controlId) != nullptr;
             });
-            return main_ != nullptr;
+            return m_main != nullptr;
         },
         timeout);
-    return main_;
+    return m_main;
 }
 
-std::wstring UiRobot::Text(int controlId) const { return WindowText(GetDlgItem(main_, controlId)); }
+std::wstring UiRobot::Text(int controlId) const {
+    return WindowText(GetDlgItem(m_main, controlId));
+}
 
 bool UiRobot::Enabled(int controlId) const {
-    HWND control = GetDlgItem(main_, controlId);
+    HWND control = GetDlgItem(m_main, controlId);
     return control != nullptr && IsWindowEnabled(control);
 }
 
-std::wstring UiRobot::Title() const { return WindowText(main_); }
-
-void UiRobot::Click(int controlId) const {
-    PostMessageW(main_, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(main_, controlId)));
+std::wstring UiRobot::Title() const {
+    return WindowText(m_main);
 }
 
-void UiRobot::Close() const { PostMessageW(main_, WM_CLOSE, 0, 0); }
+void UiRobot::Click(int controlId) const {
+    PostMessageW(m_main, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(m_main, controlId)));
+}
+
+void UiRobot::Close() const {
+    PostMessageW(m_main, WM_CLOSE, 0, 0);
+}
 
 bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds timeout) const {
     HWND found = nullptr;
     const bool shown = WaitUntil(
         [&] {
-            found = FindTopLevel(processId_, main_, [](HWND w) {
+            found = FindTopLevel(m_processId, m_main, [](HWND w) {
                 return IsDialog(w) && GetDlgItem(w, kMessageBoxTextId) != nullptr &&
                        !GetDlgItem(w, kFileNameEdit) && !GetDlgItem(w, kFileNameCombo);
             });
@@ -231,7 +238,7 @@ RECT UiRobot::WindowsArea() const {
     struct Collect {
         DWORD processId;
         RECT area;
-    } collect{processId_, {0, 0, 0, 0}};
+    } collect{m_processId, {0, 0, 0, 0}};
     EnumWindows(
         [](HWND window, LPARAM param) -> BOOL {
             auto *c = reinterpret_cast<Collect *>(param);
@@ -252,8 +259,9 @@ HWND UiRobot::WaitForOpenDialog(std::chrono::milliseconds timeout) const {
     HWND found = nullptr;
     WaitUntil(
         [&] {
-            found = FindTopLevel(processId_, main_, [](HWND w) {
-                return IsDialog(w) && (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
+            found = FindTopLevel(m_processId, m_main, [](HWND w) {
+                return IsDialog(w) &&
+                       (GetDlgItem(w, kFileNameEdit) || GetDlgItem(w, kFileNameCombo));
             });
             return found != nullptr;
         },
@@ -308,9 +316,9 @@ bool UiRobot::SaveScreenshot(const std::wstring &bmpPath, const RECT &area) {
         BYTE *row = &pixels[static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y)];
         for (int x = 0; x < width; ++x) {
             const DWORD rgb = shown[static_cast<size_t>(y) * static_cast<size_t>(width) + x];
-            row[3 * x] = static_cast<BYTE>(rgb);            // blue
-            row[3 * x + 1] = static_cast<BYTE>(rgb >> 8);   // green
-            row[3 * x + 2] = static_cast<BYTE>(rgb >> 16);  // red
+            row[3 * x] = static_cast<BYTE>(rgb);           // blue
+            row[3 * x + 1] = static_cast<BYTE>(rgb >> 8);  // green
+            row[3 * x + 2] = static_cast<BYTE>(rgb >> 16); // red
         }
     }
     BITMAPINFOHEADER info{};

@@ -21,13 +21,13 @@ struct MessageBoxInfo {
 };
 
 class UiRobot {
-public:
-    explicit UiRobot(DWORD processId) : processId_(processId) {}
+  public:
+    explicit UiRobot(DWORD processId) : m_processId(processId) {}
 
     // The program's main window: a visible top-level dialog of the process
     // that holds the given control.
     HWND WaitForMainWindow(int controlId, std::chrono::milliseconds timeout);
-    HWND MainWindow() const { return main_; }
+    HWND MainWindow() const { return m_main; }
 
     std::wstring Text(int controlId) const;
     bool Enabled(int controlId) const;
@@ -42,7 +42,8 @@ public:
     void Answer(const MessageBoxInfo &box, int buttonId) const;
 
     // Polls until the condition holds; false on time-out.
-    static bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+    static bool WaitUntil(const std::function<bool()> &condition,
+                          std::chrono::milliseconds timeout);
 
     // The whole screen as a 24-bit BMP file.
     static bool SaveScreenshot(const std::wstring &bmpPath);
@@ -60,7 +61,7 @@ public:
     // Presses Cancel in a dialog and waits until it has gone.
     static void CancelDialog(HWND dialog);
 
-private:
-    DWORD processId_;
-    HWND main_ = nullptr;
+  private:
+    DWORD m_processId;
+    HWND m_main = nullptr;
 };

@@ -22,7 +22,8 @@ class RobotBoxes : public ::testing::TestWithParam<BoxCase> {};
 TEST_P(RobotBoxes, ReadsTextCaptionIconAndAnswers) {
     const BoxCase c = GetParam();
     int result = 0;
-    std::thread asker([&] { result = MessageBoxW(nullptr, L"Line one\nLine two", L"Caption", c.style); });
+    std::thread asker(
+        [&] { result = MessageBoxW(nullptr, L"Line one\nLine two", L"Caption", c.style); });
     UiRobot robot(GetCurrentProcessId());
     MessageBoxInfo box;
     ASSERT_TRUE(robot.WaitForMessageBox(box, 10s));
@@ -37,10 +38,11 @@ TEST_P(RobotBoxes, ReadsTextCaptionIconAndAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Styles, RobotBoxes,
-    ::testing::Values(BoxCase{MB_OK | MB_ICONERROR, MessageBoxInfo::Icon::Error, false, IDOK},
-                      BoxCase{MB_OK | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, false, IDOK},
-                      BoxCase{MB_YESNO | MB_ICONEXCLAMATION, MessageBoxInfo::Icon::Exclamation, true, IDNO},
-                      BoxCase{MB_YESNO | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, true, IDYES}));
+    ::testing::Values(
+        BoxCase{MB_OK | MB_ICONERROR, MessageBoxInfo::Icon::Error, false, IDOK},
+        BoxCase{MB_OK | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, false, IDOK},
+        BoxCase{MB_YESNO | MB_ICONEXCLAMATION, MessageBoxInfo::Icon::Exclamation, true, IDNO},
+        BoxCase{MB_YESNO | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, true, IDYES}));
 
 TEST(Robot, SeesNoBoxWhenNoneShows) {
     UiRobot robot(GetCurrentProcessId());

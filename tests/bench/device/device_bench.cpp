@@ -12,13 +12,10 @@
 
 #include "device/device_watcher.h"
 #include "device/upgrade_job.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
-
-constexpr int kModeUpgrade = 0;
-constexpr int kModeRepair = 1;
 
 // The window's calls cost a message each in the program; here nothing.
 class NullView : public IMainView {
@@ -65,7 +62,7 @@ struct World {
     NullView view;
     fakes::FakeTexts texts;
     fakes::FakeCodec codec;
-    fakes::FakeFiles files;
+    FakeFileSystem files;
     fakes::FakeProfile profile;
     fakes::FakeClock clock;
     ProcessState state;
@@ -94,15 +91,15 @@ template <class Setup> void MeasureCycles(const char *name, int cycles, Setup se
                 perCycleUs, perCycleUs / 200000.0 * 100.0);
 }
 
-void MeasureJob(const char *name, int jobs, int kind, int mode) {
+void MeasureJob(const char *name, int jobs, int kind, JobMode mode) {
     double totalMs = 0;
     uint64_t waitedMs = 0;
     for (int i = 0; i < jobs; ++i) {
         World world;
         world.state.g_deviceInfo = fakes::MakeDevice(42, kind);
-        world.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        world.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
         world.state.g_loaderFilePath = L"C:\\Temp\\QVBOOT.BIN";
-        world.state.programFolder = L"C:\\QV\\";
+        world.state.g_programFolder = L"C:\\QV\\";
         world.profile.ints[L"SYSTEM/ERASE_IDB"] = 1;
         fakes::FakeProcessRunner runner;
         fakes::FakeSystemInfo system;

@@ -38,7 +38,9 @@ uint64_t g_imageMiB = 64;
 
 constexpr double kPrescribedWaitS = 3.0;
 
-double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+double MiB(SIZE_T bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
 
 PROCESS_MEMORY_COUNTERS Memory(HANDLE process) {
     PROCESS_MEMORY_COUNTERS memory{};
@@ -64,8 +66,8 @@ SIZE_T BaselineWorkingSet() {
     wchar_t path[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring commandLine = path;
-    commandLine = L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) +
-                  L"ui_baseline.exe\"";
+    commandLine =
+        L"\"" + commandLine.substr(0, commandLine.find_last_of(L'\\') + 1) + L"ui_baseline.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -158,19 +160,23 @@ TEST(Figures, UpgradeOfALargeImageAndTheIdleProgram) {
     const double median = totals[totals.size() / 2];
     std::printf("\n%llu MiB image, %d upgrades on the unthrottled bench\n",
                 static_cast<unsigned long long>(g_imageMiB), g_runs);
-    std::printf("  Yes to verdict, median:   %.3f s  (%.3f s over the prescribed %.0f s; goal 0.3 s)\n",
-                median, median - kPrescribedWaitS, kPrescribedWaitS);
+    std::printf(
+        "  Yes to verdict, median:   %.3f s  (%.3f s over the prescribed %.0f s; goal 0.3 s)\n",
+        median, median - kPrescribedWaitS, kPrescribedWaitS);
     std::printf("  working set during jobs:  %.1f MiB (sampled every 5 ms)\n", MiB(jobWorkingSet));
     std::printf("  peak working set:         %.1f MiB (whole run, start-up inspection included)\n",
                 MiB(after.PeakWorkingSetSize));
-    std::printf("  idle working set:         %.1f MiB (goal under 16 MiB)\n", MiB(idle.WorkingSetSize));
+    std::printf("  idle working set:         %.1f MiB (goal under 16 MiB)\n",
+                MiB(idle.WorkingSetSize));
     const SIZE_T baseline = BaselineWorkingSet();
     if (baseline != 0)
-        std::printf("    smallest GUI program:   %.1f MiB, so the program's own share is %.1f MiB\n",
-                    MiB(baseline), MiB(idle.WorkingSetSize) - MiB(baseline));
+        std::printf(
+            "    smallest GUI program:   %.1f MiB, so the program's own share is %.1f MiB\n",
+            MiB(baseline), MiB(idle.WorkingSetSize) - MiB(baseline));
     std::printf("  CPU time of the whole run: %.3f s\n", cpuAll);
-    std::printf("  idle CPU while watching:  %.3f %% of one core (%.3f s over %.1f s; goal under 0.2 %%)\n",
-                idleCpu >= 0 ? 100.0 * idleCpu / idleWall : -1.0, idleCpu, idleWall);
+    std::printf(
+        "  idle CPU while watching:  %.3f %% of one core (%.3f s over %.1f s; goal under 0.2 %%)\n",
+        idleCpu >= 0 ? 100.0 * idleCpu / idleWall : -1.0, idleCpu, idleWall);
     run.ExitThroughButton();
 }
 
@@ -179,7 +185,8 @@ TEST(Figures, UpgradeOfALargeImageAndTheIdleProgram) {
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--runs") == 0) g_runs = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--runs") == 0)
+            g_runs = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--image-mib") == 0)
             g_imageMiB = static_cast<uint64_t>(std::max(1, std::atoi(argv[++i])));
     }

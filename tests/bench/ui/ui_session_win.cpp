@@ -140,7 +140,9 @@ size_t BaselineWorkingSetKiB() {
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) {
-        fwprintf(stderr, L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]\n");
+        fwprintf(
+            stderr,
+            L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]\n");
         return 2;
     }
     std::wstring dist = argv[1];
@@ -150,8 +152,10 @@ int wmain(int argc, wchar_t **argv) {
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--upgrade") upgrade = true;
-        if (i + 1 < argc && option == L"--screenshots") shots = argv[++i];
-        else if (i + 1 < argc && option == L"--report") reportFile = argv[++i];
+        if (i + 1 < argc && option == L"--screenshots")
+            shots = argv[++i];
+        else if (i + 1 < argc && option == L"--report")
+            reportFile = argv[++i];
     }
     if (!shots.empty() && shots.back() != L'\\') shots += L'\\';
 

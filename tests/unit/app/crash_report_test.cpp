@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/crash_report.h"
+#include "base/crash_report.h"
 
 namespace {
 

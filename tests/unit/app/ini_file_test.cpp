@@ -1,9 +1,9 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <gtest/gtest.h>
 
-#include "app/ansi_text.h"
-#include "tests/unit/app/ini_profile_fake.h"
+#include "base/ansi_text.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 

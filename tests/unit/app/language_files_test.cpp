@@ -10,8 +10,8 @@
 #include <regex>
 #include <set>
 
-#include "app/language.h"
-#include "tests/unit/app/ini_profile_fake.h"
+#include "base/language.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace fs = std::filesystem;
 
@@ -37,7 +37,7 @@ std::set<int> KeysInSources() {
     std::set<int> keys;
     // Keys in string literals; comments may name keys that do not exist.
     const std::regex key("\"IDS_([0-9]+)\"");
-    for (const char *dir : {"app", "device", "ui", "controls"}) {
+    for (const char *dir : {"base", "app", "device", "ui", "controls"}) {
         const fs::path root = kSourceDir / dir;
         if (!fs::exists(root)) continue;
         for (const auto &entry : fs::recursive_directory_iterator(root)) {
@@ -93,7 +93,7 @@ TEST(LanguageFiles, TwoAreShipped) {
 
 TEST(LanguageFiles, EveryKeyTheCodeUsesIsKnown) {
     const std::set<int> used = KeysInSources();
-    EXPECT_EQ(used.count(52), 1u) << "the scan finds the settings loader's key";
+    EXPECT_EQ(used.count(52), 1u) << "the scan finds the text keys";
     for (int key : used)
         EXPECT_EQ(kTextKeys.count(key), 1u) << "IDS_" << key << " is used but not listed here";
 }

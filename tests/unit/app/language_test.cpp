@@ -1,10 +1,10 @@
-#include "app/language.h"
+#include "base/language.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "tests/unit/app/ini_profile_fake.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 

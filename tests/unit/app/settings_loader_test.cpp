@@ -4,9 +4,10 @@
 
 #include <vector>
 
-#include "app/language.h"
-#include "tests/unit/app/ini_profile_fake.h"
-#include "tests/unit/app/recording_fakes.h"
+#include "base/language.h"
+#include "base/text_keys.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 
@@ -16,13 +17,13 @@ std::string Narrow(const std::wstring &text) {
 
 class LoadSettingsTest : public ::testing::Test {
   protected:
-    LoadSettingsTest() { state.programFolder = L"C:\\QV\\"; }
+    LoadSettingsTest() { state.g_programFolder = L"C:\\QV\\"; }
 
-    std::wstring SettingsPath() const { return state.programFolder + L"setting.ini"; }
+    std::wstring SettingsPath() const { return state.g_programFolder + L"setting.ini"; }
     void WriteSettings(const std::wstring &text) { files.AddTextFile(SettingsPath(), text); }
     void AddLanguage(const std::wstring &fileName, const std::wstring &text) {
-        files.AddFolder(state.programFolder + L"Language");
-        files.AddTextFile(state.programFolder + L"Language\\" + fileName, text);
+        files.AddFolder(state.g_programFolder + L"Language");
+        files.AddTextFile(state.g_programFolder + L"Language\\" + fileName, text);
     }
     LoadSettingsResult Load() { return LoadSettings(state, ini, platform, library, view, texts); }
 
@@ -30,11 +31,11 @@ class LoadSettingsTest : public ::testing::Test {
     FakeFileSystem files;
     IniProfileFake profile{files};
     Latin1TextCodec codec;
-    ManualClock clock;
+    FakeClock clock;
     Platform platform{profile, files, codec, clock};
     CIniFile ini{files, profile};
-    RecordingLibrary library;
-    RecordingView view;
+    fakes::FakeDeviceLibrary library;
+    fakes::RecordingView view;
     LanguageFileTexts texts{profile, state.g_languageFile};
 };
 
@@ -42,7 +43,7 @@ TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_TRUE(files.HasFile(SettingsPath()));
     EXPECT_EQ(files.Content(SettingsPath())->size(), 0u);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.DEVICE_ID_VID + s.DEVICE_ID_PID + s.MSC_ID_VID + s.MSC_ID_PID + s.ADB_ID_VID +
                   s.ADB_ID_PID,
               0);
@@ -52,19 +53,20 @@ TEST_F(LoadSettingsTest, MissingFileIsCreatedEmptyAndEveryDefaultHolds) {
     EXPECT_EQ(state.g_libraryInitialized.load(), 0);
     EXPECT_EQ(state.g_supportUsb11.load(), 0);
     EXPECT_EQ(state.g_languageFile, L"");
-    EXPECT_EQ(library.calls, std::vector<std::string>{"SetEraseUserSection 0"});
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_EQ(library.Calls(), std::vector<std::string>{"SetEraseUserSection 0"});
+    EXPECT_TRUE(view.Boxes().empty());
 }
 
 TEST_F(LoadSettingsTest, UnopenableFileShowsTheFixedErrorAndStopsThere) {
     files.refuseOpen.insert(SettingsPath());
     AddLanguage(L"English.ini", L"[Setting]\nLanguage=English\n");
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
-                                           mb::kOk | mb::kIconError}));
-    EXPECT_EQ(view.boxes[0].style, 0x10u); // MB_OK | MB_ICONHAND
-    EXPECT_TRUE(library.calls.empty());
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0],
+              (fakes::ShownMessage{L"Failure to Load setting!", std::wstring(L"ERROR"),
+                                   mb::kOk | mb::kIconError}));
+    EXPECT_EQ(view.Boxes()[0].style, 0x10u); // MB_OK | MB_ICONHAND
+    EXPECT_TRUE(library.Calls().empty());
     EXPECT_EQ(files.calls, (std::vector<std::wstring>{L"OpenForRead " + SettingsPath(),
                                                       L"HasAttributes " + SettingsPath(),
                                                       L"OpenForAppend " + SettingsPath()}));
@@ -76,7 +78,7 @@ TEST_F(LoadSettingsTest, IdentitiesTakeTheLowSixteenBitsOfEachHexValue) {
                   L"[MSC_ID]\nVID=2G7\nPID=\n"
                   L"[ADB_ID]\nVID=12345678901234567890\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.DEVICE_ID_VID, 31);
     EXPECT_EQ(s.DEVICE_ID_PID, 31);
     EXPECT_EQ(s.MSC_ID_VID, 2);
@@ -88,7 +90,7 @@ TEST_F(LoadSettingsTest, IdentitiesTakeTheLowSixteenBitsOfEachHexValue) {
 TEST_F(LoadSettingsTest, EachIdentityComesFromItsOwnSectionAndKey) {
     WriteSettings(L"[adb_id]\npid=6\nvid=5\n[MSC_ID]\nPID=4\nVID=3\n[DEVICE_ID]\nPID=2\nVID=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ((std::vector<int>{s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                 s.ADB_ID_VID, s.ADB_ID_PID}),
               (std::vector<int>{1, 2, 3, 4, 5, 6}));
@@ -121,7 +123,7 @@ TEST_P(SwitchTest, SwitchIsOnOnlyAtOne) {
     } else {
         expected = {"SetEraseUserSection 0"};
     }
-    EXPECT_EQ(library.calls, expected);
+    EXPECT_EQ(library.Calls(), expected);
     EXPECT_EQ(state.g_libraryInitialized.load(), on ? 1 : 0);
     EXPECT_EQ(state.g_supportUsb11.load(), on ? 1 : 0);
     EXPECT_EQ(files.HasFolder(L"C:\\QV\\Log"), on);
@@ -153,10 +155,10 @@ TEST_F(LoadSettingsTest, EachSwitchIsReadFromItsOwnKey) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Narrow(c.line));
-        library.calls.clear(); // every value below is set afresh by each load
+        library.ClearCalls(); // every value below is set afresh by each load
         WriteSettings(c.line);
         ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-        EXPECT_EQ(library.calls, c.calls);
+        EXPECT_EQ(library.Calls(), c.calls);
         EXPECT_EQ(state.g_supportUsb11.load(), c.usb11);
     }
 }
@@ -167,33 +169,34 @@ TEST_F(LoadSettingsTest, ExistingLogFolderIsNotCreatedAgain) {
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     for (const std::wstring &call : files.calls)
         EXPECT_EQ(call.find(L"MakeDirectory"), std::wstring::npos) << Narrow(call);
-    EXPECT_EQ(library.calls[1], "SetLogPath C:\\QV\\Log");
+    EXPECT_EQ(library.Calls()[1], "SetLogPath C:\\QV\\Log");
 }
 
 TEST_F(LoadSettingsTest, LogFolderThatCannotBeCreatedStillReachesTheLibrary) {
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     files.refuseCreate.insert(L"C:\\QV\\Log");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
-                                                       "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(), (std::vector<std::string>{"DllInitialize", "SetLogPath C:\\QV\\Log",
+                                                         "SetEraseUserSection 0"}));
 }
 
 // A folder name outside the ANSI code page would reach the library as '?'
 // characters: the library is initialised but gets no log folder.
 TEST_F(LoadSettingsTest, LogFolderOutsideTheCodePageIsNotHandedOver) {
-    state.programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
+    state.g_programFolder = L"C:\\\x041F\x0440\x043E\x0433\\QV\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n[SYSTEM]\nAPPTITLE=Flasher\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(),
+              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
-    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+    EXPECT_EQ(state.g_settings.APPTITLE, L"Flasher");
 }
 
 TEST_F(LoadSettingsTest, LatinOneLogFolderIsHandedOverInTheCodePage) {
-    state.programFolder = L"C:\\Caf\x00E9\\";
+    state.g_programFolder = L"C:\\Caf\x00E9\\";
     WriteSettings(L"[DEBUG]\nPRINT_LOG=1\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(library.calls[1], "SetLogPath C:\\Caf\xE9\\Log");
+    EXPECT_EQ(library.Calls()[1], "SetLogPath C:\\Caf\xE9\\Log");
 }
 
 TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
@@ -201,7 +204,7 @@ TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
                   L"IMAGE_EXT_NAME=\nAPPTITLE=QV Flasher\n"
                   L"[DEVICE_ID]\nNAME=QV70 Loader\n[MSC_ID]\nNAME=QV70 Disk\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    const Settings &s = state.settings;
+    const Settings &s = state.g_settings;
     EXPECT_EQ(s.FIRMWARE, L"");
     EXPECT_EQ(s.PARTITION, L"12:34");
     EXPECT_EQ(s.HOMEPAGE, L"http://example.com/qv");
@@ -214,8 +217,8 @@ TEST_F(LoadSettingsTest, TextsAreTakenOnlyWhenNotEmpty) {
 TEST_F(LoadSettingsTest, TextValuesHoldAtMost259Characters) {
     WriteSettings(L"[SYSTEM]\nIMAGE_EXT_NAME=bin\nAPPTITLE=" + std::wstring(400, L'T') + L"\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(state.settings.IMAGE_EXT_NAME, L"bin");
-    EXPECT_EQ(state.settings.APPTITLE, std::wstring(259, L'T'));
+    EXPECT_EQ(state.g_settings.IMAGE_EXT_NAME, L"bin");
+    EXPECT_EQ(state.g_settings.APPTITLE, std::wstring(259, L'T'));
 }
 
 TEST_F(LoadSettingsTest, LanguageMatchesWithoutRegardToCase) {
@@ -252,36 +255,36 @@ TEST_F(LoadSettingsTest, MissingFirmwareIsReportedInTheChosenLanguageAndDropped)
                   L"AIS\nAPPTITLE=QV\n"
                   L"FIRMWARE=D:\\images\\gone.img\n");
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0], (ShownMessage{L"Introuvable :\nD:\\images\\gone.img",
-                                           std::wstring(L"QV"), mb::kOk | mb::kIconExclamation}));
-    EXPECT_EQ(state.settings.FIRMWARE, L"");
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0],
+              (fakes::ShownMessage{L"Introuvable :\nD:\\images\\gone.img", std::wstring(L"QV"),
+                                   mb::kOk | mb::kIconExclamation}));
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
 }
 
 TEST_F(LoadSettingsTest, ExistingFirmwareFileOrFolderIsKeptSilently) {
     for (const std::wstring firmware : {L"D:\\images\\fw.img", L"D:\\images"}) {
         files.AddFile(L"D:\\images\\fw.img");
-        state.settings.FIRMWARE.clear();
+        state.g_settings.FIRMWARE.clear();
         WriteSettings(L"[SYSTEM]\nFIRMWARE=" + firmware + L"\n");
         ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-        EXPECT_EQ(state.settings.FIRMWARE, firmware);
+        EXPECT_EQ(state.g_settings.FIRMWARE, firmware);
     }
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_TRUE(view.Boxes().empty());
 }
 
 TEST(CheckConfiguredFirmware, LanguageTextIsNeverAFormatOfItsOwn) {
-    class Texts : public ILanguageTexts {
-        std::wstring Text(const std::wstring &) override { return L"%d%n%x %s %s %%"; }
-    } texts;
+    fakes::FakeTexts texts;
+    texts.table[ids::kConfiguredFirmwareMissing] = L"%d%n%x %s %s %%";
     ProcessState state;
-    state.settings.FIRMWARE = L"X:\\%s%n.img";
-    state.settings.APPTITLE = L"";
+    state.g_settings.FIRMWARE = L"X:\\%s%n.img";
+    state.g_settings.APPTITLE = L"";
     FakeFileSystem files;
-    RecordingView view;
+    fakes::RecordingView view;
     CheckConfiguredFirmware(state, files, texts, view);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].text, L"%d%n%x X:\\%s%n.img  %");
-    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L""));
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0].text, L"%d%n%x X:\\%s%n.img  %");
+    EXPECT_EQ(view.Boxes()[0].caption, std::optional<std::wstring>(L""));
 }
 
 // The program never writes the file: one it may not write is read all the same.
@@ -289,9 +292,9 @@ TEST_F(LoadSettingsTest, ReadOnlyFileIsReadAsItStands) {
     WriteSettings(L"[SYSTEM]\nAPPTITLE=Flasher\nSUPPORTUSB11=1\n");
     files.refuseOpen.insert(SettingsPath());
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(state.settings.APPTITLE, L"Flasher");
+    EXPECT_EQ(state.g_settings.APPTITLE, L"Flasher");
     EXPECT_EQ(state.g_supportUsb11.load(), 1);
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_TRUE(view.Boxes().empty());
     for (const std::wstring &call : files.calls)
         EXPECT_EQ(call.find(L"OpenForAppend"), std::wstring::npos) << Narrow(call);
 }

@@ -15,12 +15,10 @@
 #include "device/device_watcher.h"
 #include "device/upgrade_job.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
-
-constexpr int kModeUpgrade = 0;
 
 using fakes::Bench;
 using fakes::MakeDevice;
@@ -37,16 +35,16 @@ class SentMessages {
         std::promise<void> handled;
         std::future<void> done = handled.get_future();
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            pending_.push_back(std::move(handled));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_pending.push_back(std::move(handled));
         }
         done.wait();
     }
     void Pump(uint32_t ms) {
         std::vector<std::promise<void>> taken;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            taken.swap(pending_);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            taken.swap(m_pending);
         }
         for (auto &message : taken)
             message.set_value();
@@ -54,13 +52,13 @@ class SentMessages {
     }
     // The worker is blocked in a send (a plain wait here would deadlock).
     bool AnyPending() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return !pending_.empty();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return !m_pending.empty();
     }
 
   private:
-    std::mutex mutex_;
-    std::vector<std::promise<void>> pending_;
+    std::mutex m_mutex;
+    std::vector<std::promise<void>> m_pending;
 };
 
 // Sleeps for real, but shortly, so the threads interleave.

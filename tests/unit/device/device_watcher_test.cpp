@@ -6,7 +6,7 @@
 
 #include "device/device_record.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ struct Watcher {
         EXPECT_TRUE(b.gate.BeginWatchCycle(b.state.g_jobActive));
         RunWatchCycle(b.context, working);
         b.gate.EndWatchCycle();
-        return b.view.Script();
+        return b.view.Calls();
     }
 };
 
@@ -78,10 +78,13 @@ TEST(DeviceWatcher, NewMassStorageDeviceIsAnnouncedWithItsVersions) {
     const DEVICE_INFO device = MakeDevice(42, QV_DEVICE_MSC);
     w.Finds(1, device);
 
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1011 QV70 Tablet", L"text 1010 <IDS_30:QV70 Tablet>",
-                                 L"text 1009 <IDS_31>", L"enable 1028 1", L"enable 1002 1",
-                                 L"enable 1006 1", L"text 1014 N/A", L"text 1015 N/A",
-                                 L"text 1014 4.4.2", L"text 1015 2.05", L"text 1009 "}));
+    EXPECT_EQ(
+        w.Cycle(),
+        (Script{L"text IDC_DEVICE_NAME QV70 Tablet", L"text IDC_STATUS_LINE <IDS_30:QV70 Tablet>",
+                L"text IDC_DETAIL_LINE <IDS_31>", L"enable IDC_BROWSE 1", L"enable IDC_UPGRADE 1",
+                L"enable IDC_REPAIR 1", L"text IDC_DEVICE_SW_VERSION N/A",
+                L"text IDC_DEVICE_LOADER_VERSION N/A", L"text IDC_DEVICE_SW_VERSION 4.4.2",
+                L"text IDC_DEVICE_LOADER_VERSION 2.05", L"text IDC_DETAIL_LINE "}));
     EXPECT_EQ(w.b.state.g_findResult, 1);
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
     EXPECT_STREQ(w.b.state.g_deviceInfo.devicePath, device.devicePath);
@@ -108,7 +111,7 @@ TEST(DeviceWatcher, OtherKindsAreNamedAndNotAskedForVersions) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.kind);
         Watcher w;
-        w.b.state.settings.DEVICE_ID_NAME = c.loaderName;
+        w.b.state.g_settings.DEVICE_ID_NAME = c.loaderName;
         w.Finds(1, MakeDevice(9, c.kind));
         w.Cycle();
         w.Cycle();
@@ -138,7 +141,8 @@ TEST(DeviceWatcher, FailedVersionReadIsRetriedEveryCycleUntilItSucceeds) {
               '\0'); // the failed read's bytes are not kept
 
     EXPECT_EQ(w.Cycle(), Script{}); // second failure: nothing changes
-    EXPECT_EQ(w.Cycle(), (Script{L"text 1014 4.4.2", L"text 1015 2.05"}));
+    EXPECT_EQ(w.Cycle(), (Script{L"text IDC_DEVICE_SW_VERSION 4.4.2",
+                                 L"text IDC_DEVICE_LOADER_VERSION 2.05"}));
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0x0205);
     EXPECT_EQ(w.Cycle(), Script{});
@@ -184,25 +188,31 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
         w.Finds(count);
 
         EXPECT_EQ(w.Cycle(),
-                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
-                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+                  (Script{L"text IDC_STATUS_LINE <IDS_28>", L"text IDC_DETAIL_LINE <IDS_29>",
+                          L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                          L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
         EXPECT_EQ(w.b.state.g_findResult, count);
         EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
         EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
         EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
         // Still several: nothing new to say.
         EXPECT_EQ(w.Cycle(),
-                  (Script{L"text 1010 <IDS_28>", L"text 1009 <IDS_29>", L"text 1011 ",
-                          L"enable 1002 0", L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+                  (Script{L"text IDC_STATUS_LINE <IDS_28>", L"text IDC_DETAIL_LINE <IDS_29>",
+                          L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                          L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
 
         // The others are pulled out and the device held before is the one
         // left: the window shows no device, so it is announced as new, with
         // its name, its versions and the buttons, within one cycle.
         w.Finds(1, MakeDevice(42, QV_DEVICE_MSC));
-        EXPECT_EQ(w.Cycle(), (Script{L"text 1011 QV70 Tablet", L"text 1010 <IDS_30:QV70 Tablet>",
-                                     L"text 1009 <IDS_31>", L"enable 1028 1", L"enable 1002 1",
-                                     L"enable 1006 1", L"text 1014 N/A", L"text 1015 N/A",
-                                     L"text 1014 4.4.2", L"text 1015 2.05", L"text 1009 "}));
+        EXPECT_EQ(
+            w.Cycle(),
+            (Script{L"text IDC_DEVICE_NAME QV70 Tablet",
+                    L"text IDC_STATUS_LINE <IDS_30:QV70 Tablet>", L"text IDC_DETAIL_LINE <IDS_31>",
+                    L"enable IDC_BROWSE 1", L"enable IDC_UPGRADE 1", L"enable IDC_REPAIR 1",
+                    L"text IDC_DEVICE_SW_VERSION N/A", L"text IDC_DEVICE_LOADER_VERSION N/A",
+                    L"text IDC_DEVICE_SW_VERSION 4.4.2", L"text IDC_DEVICE_LOADER_VERSION 2.05",
+                    L"text IDC_DETAIL_LINE "}));
         EXPECT_EQ(w.b.state.g_findResult, 1);
         EXPECT_EQ(w.b.state.g_deviceInfo.identity, 42);
         EXPECT_EQ(w.b.state.g_deviceVersionRead, 1);
@@ -237,23 +247,24 @@ TEST(DeviceWatcher, RemovedDeviceIsClearedOnceThenOnlyTheStatusIsRewritten) {
     w.Finds(0);
 
     EXPECT_EQ(w.Cycle(),
-              (Script{L"text 1010 <IDS_38>", L"text 1009 ", L"text 1011 ", L"enable 1002 0",
-                      L"enable 1006 0", L"text 1014 ", L"text 1015 "}));
+              (Script{L"text IDC_STATUS_LINE <IDS_38>", L"text IDC_DETAIL_LINE ",
+                      L"text IDC_DEVICE_NAME ", L"enable IDC_UPGRADE 0", L"enable IDC_REPAIR 0",
+                      L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION "}));
     EXPECT_EQ(w.b.state.g_deviceInfo.identity, 0);
     EXPECT_EQ(w.b.state.g_deviceInfo.devicePath[0], '\0');
     EXPECT_EQ(w.b.state.g_deviceVersionRead, 0);
     EXPECT_EQ(w.b.model.m_deviceLoaderVersion, 0xFFFF);
     EXPECT_EQ(w.b.state.g_findResult, 0);
 
-    EXPECT_EQ(w.Cycle(), Script{L"text 1010 <IDS_38>"});
+    EXPECT_EQ(w.Cycle(), Script{L"text IDC_STATUS_LINE <IDS_38>"});
     w.Finds(-5); // a failing search counts as none
-    EXPECT_EQ(w.Cycle(), Script{L"text 1010 <IDS_38>"});
+    EXPECT_EQ(w.Cycle(), Script{L"text IDC_STATUS_LINE <IDS_38>"});
 }
 
 TEST(DeviceWatcher, NoDeviceFromTheStartOnlyWritesTheStatus) {
     Watcher w;
     w.Finds(0);
-    EXPECT_EQ(w.Cycle(), Script{L"text 1010 <IDS_38>"});
+    EXPECT_EQ(w.Cycle(), Script{L"text IDC_STATUS_LINE <IDS_38>"});
 }
 
 TEST(DeviceWatcher, DeviceWithANewIdentityReplacesTheHeldOne) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
@@ -65,8 +65,8 @@ struct VeskUsb {
     // The device needs its driver: not back after the switch, but plugged in.
     void NeedsDriver() {
         b.library.waitResults = {0};
-        b.files.existing.insert(kInf64);
-        b.files.existing.insert(L"C:\\QV\\Driver\\x86\\win7\\qv70usb.inf");
+        b.files.AddFile(kInf64);
+        b.files.AddFile(L"C:\\QV\\Driver\\x86\\win7\\qv70usb.inf");
     }
     int Run() { return EnterVeskUsbMode(b.context, runner, system); }
 };
@@ -74,11 +74,12 @@ struct VeskUsb {
 TEST(EnterVeskUsbMode, DeviceBackAfterTheSwitchNeedsNoDriver) {
     VeskUsb v;
     EXPECT_EQ(v.Run(), 0);
-    EXPECT_EQ(v.b.view.Script(), std::vector<std::wstring>{L"text 1009 <IDS_6:QV70 Loader>"});
+    EXPECT_EQ(v.b.view.Calls(),
+              std::vector<std::wstring>{L"text IDC_DETAIL_LINE <IDS_6:QV70 Loader>"});
     EXPECT_EQ(v.b.clock.Sleeps(), std::vector<uint32_t>{2000});
     EXPECT_EQ(v.b.library.Calls(),
               (Calls{"QV_SwitchVeskUsb", "QV_WaitDevice kind=3 count=20 usb11=1"}));
-    EXPECT_TRUE(v.b.files.log.empty());
+    EXPECT_TRUE(v.b.files.calls.empty());
     EXPECT_EQ(v.runner.starts, 0);
 }
 
@@ -94,13 +95,13 @@ TEST(EnterVeskUsbMode, FailuresBeforeTheInstallation) {
         v.b.library.waitResults = {0};
         v.b.library.veskUsbPlugResult = 0;
         EXPECT_EQ(v.Run(), -2);
-        EXPECT_TRUE(v.b.files.log.empty());
+        EXPECT_TRUE(v.b.files.calls.empty());
     }
     {
         VeskUsb v; // plugged in, but no driver shipped
         v.b.library.waitResults = {0};
         EXPECT_EQ(v.Run(), -11);
-        EXPECT_EQ(v.b.files.log, std::vector<std::wstring>{L"exists " + kInf64});
+        EXPECT_EQ(v.b.files.calls, std::vector<std::wstring>{L"PathExists " + kInf64});
         EXPECT_EQ(v.runner.starts, 0);
     }
 }
@@ -185,7 +186,7 @@ TEST(EnterVeskUsbMode, LibraryInstallerOn32BitWindows) {
         v.system.major = 5;
         v.system.minor = 2;
         v.NeedsDriver();
-        v.b.files.existing.insert(L"C:\\QV\\Driver\\x86\\2000\\qv70usb.inf");
+        v.b.files.AddFile(L"C:\\QV\\Driver\\x86\\2000\\qv70usb.inf");
         v.b.library.waitResults = {0, c.waitAfter};
         v.b.library.installDriverResult = c.installed;
         EXPECT_EQ(v.Run(), c.code);
@@ -197,8 +198,8 @@ TEST(EnterVeskUsbMode, LibraryInstallerOn32BitWindows) {
 TEST(EnterVeskUsbMode, DriverPathOutsideTheCodePageIsRefusedOn32BitWindows) {
     VeskUsb v;
     v.system.process64 = false;
-    v.b.state.programFolder = L"C:\\\x041F\x0440\x043E\\";
-    v.b.files.existing.insert(L"C:\\\x041F\x0440\x043E\\Driver\\x86\\win7\\qv70usb.inf");
+    v.b.state.g_programFolder = L"C:\\\x041F\x0440\x043E\\";
+    v.b.files.AddFile(L"C:\\\x041F\x0440\x043E\\Driver\\x86\\win7\\qv70usb.inf");
     v.b.library.waitResults = {0};
     EXPECT_EQ(v.Run(), -12);
     EXPECT_FALSE(v.b.library.Called("QVInstallDriver"));
@@ -208,7 +209,7 @@ TEST(EnterVeskUsbMode, UnknownWindowsVersionLooksInTheProgramFolder) {
     VeskUsb v;
     v.system.versionKnown = false;
     v.b.library.waitResults = {0};
-    v.b.files.existing.insert(L"C:\\QV\\qv70usb.inf");
+    v.b.files.AddFile(L"C:\\QV\\qv70usb.inf");
     EXPECT_EQ(v.Run(), 0);
     EXPECT_EQ(v.runner.record.commandLine,
               L"\"C:\\QV\\DriverSetup.Exe\" -i qv70 \"C:\\QV\\qv70usb.inf\"");
@@ -218,9 +219,9 @@ TEST(EnterVeskUsbMode, StopsWithoutTouchingAnythingOnceTheGateIsClosed) {
     VeskUsb v;
     v.NeedsDriver();
     v.b.clock.onSleep = [&](uint32_t) { v.b.gate.Close([](uint32_t) {}, 0); };
-    EXPECT_EQ(v.Run(), kStoppedAtExit);
+    EXPECT_EQ(v.Run(), kJobStoppedAtExit);
     EXPECT_TRUE(v.b.library.Calls().empty());
-    EXPECT_EQ(v.b.view.Script().size(), 1u); // the detail line written before the sleep
+    EXPECT_EQ(v.b.view.Calls().size(), 1u); // the detail line written before the sleep
 }
 
 } // namespace

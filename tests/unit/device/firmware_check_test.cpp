@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
+#include "tests/fakes/device_fakes.h"
 
 namespace {
 
@@ -46,7 +46,8 @@ TEST(FirmwareInspection, AcceptedImageShowsVersionsAndExtractsTheLoader) {
 
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
 
-    EXPECT_EQ(b.view.Script(), (std::vector<std::wstring>{L"text 1013 1.05", L"text 1012 a.b.10"}));
+    EXPECT_EQ(b.view.Calls(), (std::vector<std::wstring>{L"text IDC_IMAGE_LOADER_VERSION 1.05",
+                                                         L"text IDC_IMAGE_SW_VERSION a.b.10"}));
     EXPECT_EQ(b.model.m_imageLoaderVersion, 0x0105);
     EXPECT_EQ(b.state.g_imageSize, 123456789u);
     EXPECT_EQ(b.state.g_loaderFilePath, kLoaderPath);
@@ -83,7 +84,7 @@ TEST(FirmwareInspection, RefusalsShowTheirMessageAndLeaveNoLoaderPath) {
         {"size unreadable", kImage, [](Bench &b) { b.library.imageSizeResult = 0; }, L"<IDS_106>",
          L"1.41", L"1.2.3", true},
         {"temporary folder outside the code page", kImage,
-         [](Bench &b) { b.state.tempFolder = L"C:\\\x00C9t\x00E9\\"; }, L"<IDS_107>", L"1.41",
+         [](Bench &b) { b.state.g_tempFolder = L"C:\\\x00C9t\x00E9\\"; }, L"<IDS_107>", L"1.41",
          L"1.2.3", false},
         {"extraction fails (read-only temporary folder)", kImage,
          [](Bench &b) { b.library.extractResult = 0; }, L"<IDS_108>", L"1.41", L"1.2.3", false},
@@ -100,7 +101,7 @@ TEST(FirmwareInspection, RefusalsShowTheirMessageAndLeaveNoLoaderPath) {
         const std::vector<Event> messages = b.view.Of(Event::Message);
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text, c.message);
-        EXPECT_TRUE(messages[0].hasCaption);
+        EXPECT_TRUE(messages[0].caption.has_value());
         EXPECT_EQ(messages[0].caption, L"QV70 Device Manager");
         EXPECT_EQ(messages[0].value, static_cast<int>(mb::kOk | mb::kIconError));
         EXPECT_EQ(b.view.Shown(IDC_IMAGE_LOADER_VERSION), c.loaderShown);
@@ -120,20 +121,19 @@ TEST(FirmwareInspection, EmptyPathNeverReachesTheLibrary) {
 
 TEST(FirmwareInspection, StaleLoaderFileIsDeletedBeforeTheExtraction) {
     Bench b;
-    b.files.existing.insert(kLoaderPath);
+    b.files.AddFile(kLoaderPath);
     bool staleAtExtraction = true;
-    b.library.onExtract = [&] { staleAtExtraction = b.files.existing.count(kLoaderPath) != 0; };
+    b.library.onExtract = [&] { staleAtExtraction = b.files.HasFile(kLoaderPath); };
 
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
     EXPECT_FALSE(staleAtExtraction);
-    EXPECT_EQ(b.files.log.back(), L"delete " + kLoaderPath);
+    EXPECT_EQ(b.files.CallsOf(L"RemoveFile"), std::vector<std::wstring>{kLoaderPath});
 }
 
 TEST(FirmwareInspection, NoDeletionWhenNoLoaderFileIsThere) {
     Bench b;
     EXPECT_TRUE(InspectFirmware(b.context, kImage));
-    for (const std::wstring &entry : b.files.log)
-        EXPECT_NE(entry.rfind(L"delete", 0), 0u);
+    EXPECT_TRUE(b.files.CallsOf(L"RemoveFile").empty());
 }
 
 } // namespace

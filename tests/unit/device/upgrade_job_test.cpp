@@ -7,13 +7,10 @@
 
 #include "device/device_watcher.h"
 #include "res/resource.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
-
-constexpr int kModeUpgrade = 0;
-constexpr int kModeRepair = 1;
 
 using fakes::Bench;
 using fakes::FakeProcessRunner;
@@ -31,13 +28,13 @@ struct Job {
     explicit Job(int kind = QV_DEVICE_LOADER) {
         b.state.g_deviceInfo = MakeDevice(42, kind);
         b.state.g_loaderFilePath = L"C:\\Temp\\QVBOOT.BIN";
-        b.state.settings.FIRMWARE = L"C:\\Images\\update.img";
+        b.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
         b.state.g_imageSize = 0x12345;
         b.state.g_jobActive = 1;
     }
     // Runs the thread body; returns the one posted result.
     int Run(int mode) {
-        UpgradeThread(b.context, runner, system, mode);
+        UpgradeThread(b.context, runner, system, static_cast<JobMode>(mode));
         const std::vector<Event> posts = b.view.Of(Event::Post);
         EXPECT_EQ(posts.size(), 1u);
         if (posts.empty()) return 1;
@@ -76,15 +73,16 @@ TEST(PartitionNumber, DecimalBeforeTheFirstColonModulo65536) {
 TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
     Job j;
     j.b.state.g_supportUsb11 = 1;
-    j.b.state.settings.PARTITION = L"12:34";
+    j.b.state.g_settings.PARTITION = L"12:34";
 
     EXPECT_EQ(j.Run(kModeUpgrade), 0);
     EXPECT_EQ(j.b.library.Calls(),
               (Calls{"QV_Upgrade", "QV_ResetDevice", "QV_WaitDevice kind=2 count=20 usb11=1",
                      "QV_DownloadImage", "QV_ResetDevice"}));
-    EXPECT_EQ(j.b.view.Script(),
-              (Script{L"text 1009 <IDS_89>", L"text 1009 <IDS_90>", L"text 1009 <IDS_91>",
-                      L"text 1009 <IDS_92>", L"post 0 0"}));
+    EXPECT_EQ(
+        j.b.view.Calls(),
+        (Script{L"text IDC_DETAIL_LINE <IDS_89>", L"text IDC_DETAIL_LINE <IDS_90>",
+                L"text IDC_DETAIL_LINE <IDS_91>", L"text IDC_DETAIL_LINE <IDS_92>", L"post 0 0"}));
     EXPECT_EQ(j.b.clock.Sleeps(), std::vector<uint32_t>{1000});
     EXPECT_EQ(j.b.library.upgradeSize, 0x12345u);
     EXPECT_EQ(j.b.library.upgradeSizeLow, 0x2345u);
@@ -93,7 +91,7 @@ TEST(UpgradeJob, UpgradeOfALoaderDeviceRunsEveryStepInOrder) {
     EXPECT_EQ(j.b.library.upgradeMode, 0);
     EXPECT_EQ(j.b.library.upgradeReserved, 0);
     EXPECT_EQ(j.b.library.downloadImage, "C:\\Images\\update.img");
-    EXPECT_TRUE(j.b.files.log.empty()); // an upgrade never looks at ERASE_IDB
+    EXPECT_TRUE(j.b.files.calls.empty()); // an upgrade never looks at ERASE_IDB
 }
 
 TEST(UpgradeJob, MassStorageDeviceIsSwitchedFirst) {
@@ -104,7 +102,7 @@ TEST(UpgradeJob, MassStorageDeviceIsSwitchedFirst) {
     EXPECT_EQ(calls[0], "QV_SwitchVeskUsb");
     EXPECT_EQ(calls[1], "QV_WaitDevice kind=3 count=20 usb11=0");
     EXPECT_EQ(calls[2], "QV_Upgrade");
-    EXPECT_EQ(j.b.view.Script().front(), L"text 1009 <IDS_6:QV70 Loader>");
+    EXPECT_EQ(j.b.view.Calls().front(), L"text IDC_DETAIL_LINE <IDS_6:QV70 Loader>");
     EXPECT_EQ(j.b.clock.Sleeps(), (std::vector<uint32_t>{2000, 1000}));
 }
 
@@ -147,14 +145,14 @@ TEST(UpgradeJob, EveryResultCode) {
         {"driver path not convertible", 4, 0,
          [](Job &j) {
              j.system.process64 = false;
-             j.b.state.programFolder = L"C:\\\x00FC\\";
-             j.b.files.existing.insert(L"C:\\\x00FC\\Driver\\x86\\win7\\qv70usb.inf");
+             j.b.state.g_programFolder = L"C:\\\x00FC\\";
+             j.b.files.AddFile(L"C:\\\x00FC\\Driver\\x86\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
          },
          -12, "QV_Upgrade"},
         {"installer exits 2", 4, 0,
          [](Job &j) {
-             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.files.AddFile(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
              j.runner.exitCodes = {{true, 2}};
          },
@@ -167,21 +165,21 @@ TEST(UpgradeJob, EveryResultCode) {
          -14, "QV_Upgrade"},
         {"installer not started", 4, 0,
          [](Job &j) {
-             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.files.AddFile(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
              j.runner.startFails = true;
          },
          -15, "QV_Upgrade"},
         {"installer exit code unreadable", 4, 0,
          [](Job &j) {
-             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.files.AddFile(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
              j.runner.exitCodes = {{false, 0}};
          },
          -16, "QV_Upgrade"},
         {"installer never ends", 4, 1,
          [](Job &j) {
-             j.b.files.existing.insert(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
+             j.b.files.AddFile(L"C:\\QV\\Driver\\amd64\\win7\\qv70usb.inf");
              j.b.library.waitResults = {0};
              j.runner.exitCodes = {{true, 259}};
          },
@@ -260,8 +258,8 @@ TEST(UpgradeJob, RepairErasesOnlyWhenEraseIdbIsOne) {
         SCOPED_TRACE(testing::Message() << c.mode << c.fileOpens << c.eraseIdb << c.readOnlyFile);
         Job j;
         j.b.state.g_supportUsb11 = 1;
-        j.b.files.appendOpens = c.fileOpens;
-        if (c.readOnlyFile) j.b.files.existing.insert(L"C:\\QV\\setting.ini");
+        if (!c.fileOpens) j.b.files.refuseOpen.insert(L"C:\\QV\\setting.ini");
+        if (c.readOnlyFile) j.b.files.AddFile(L"C:\\QV\\setting.ini");
         if (c.eraseIdb >= 0) j.b.profile.ints[L"SYSTEM/ERASE_IDB"] = c.eraseIdb;
         EXPECT_EQ(j.Run(c.mode), 0);
         EXPECT_EQ(j.b.library.Called("QV_EraseIDB count=20 usb11=1"), c.erases);
@@ -277,8 +275,9 @@ TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
     Job j;
     j.Run(kModeRepair);
     EXPECT_FALSE(j.b.library.Called("QV_EraseIDB"));
-    EXPECT_EQ(j.b.files.log, (std::vector<std::wstring>{L"read C:\\QV\\setting.ini",
-                                                        L"open C:\\QV\\setting.ini"}));
+    EXPECT_EQ(j.b.files.calls, (std::vector<std::wstring>{L"OpenForRead C:\\QV\\setting.ini",
+                                                          L"HasAttributes C:\\QV\\setting.ini",
+                                                          L"OpenForAppend C:\\QV\\setting.ini"}));
     EXPECT_EQ(j.b.profile.reads,
               std::vector<std::wstring>{L"C:\\QV\\setting.ini|SYSTEM|ERASE_IDB"});
 
@@ -290,7 +289,7 @@ TEST(UpgradeJob, EraseIdbIsReadAfreshAtEachRepair) {
 
 TEST(UpgradeJob, UnconvertiblePathsReachTheLibraryEmpty) {
     Job j;
-    j.b.state.settings.FIRMWARE = L"C:\\\x00E9.img";
+    j.b.state.g_settings.FIRMWARE = L"C:\\\x00E9.img";
     j.b.state.g_loaderFilePath.clear();
     j.b.library.downloadResult = 0; // the library refuses an empty image path
     EXPECT_EQ(j.Run(kModeUpgrade), -9);
@@ -306,7 +305,7 @@ TEST(UpgradeJob, ExitDuringTheJobStopsItWithoutPostingOrTouchingAnything) {
     };
     UpgradeThread(j.b.context, j.runner, j.system, kModeUpgrade);
     EXPECT_EQ(j.b.library.Calls(), Calls{"QV_Upgrade"});
-    EXPECT_EQ(j.b.view.Script(), Script{L"text 1009 <IDS_89>"});
+    EXPECT_EQ(j.b.view.Calls(), Script{L"text IDC_DETAIL_LINE <IDS_89>"});
     EXPECT_TRUE(j.b.clock.Sleeps().empty());
 }
 

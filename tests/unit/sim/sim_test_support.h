@@ -20,22 +20,22 @@ class TempFolder {
     TempFolder() {
         static std::atomic<int> counter{0};
         std::mt19937_64 random{std::random_device{}()};
-        path_ = std::filesystem::temp_directory_path() /
-                ("qvsim-test-" + std::to_string(random() % 1000000000) + "-" +
-                 std::to_string(counter++));
-        std::filesystem::create_directories(path_);
+        m_path = std::filesystem::temp_directory_path() /
+                 ("qvsim-test-" + std::to_string(random() % 1000000000) + "-" +
+                  std::to_string(counter++));
+        std::filesystem::create_directories(m_path);
     }
     ~TempFolder() {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        std::filesystem::remove_all(m_path, ec);
     }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
-    const std::filesystem::path &Path() const { return path_; }
-    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+    const std::filesystem::path &Path() const { return m_path; }
+    std::filesystem::path operator/(const std::string &name) const { return m_path / name; }
 
   private:
-    std::filesystem::path path_;
+    std::filesystem::path m_path;
 };
 
 // A bench where nothing waits: tests set the delays they want to see.

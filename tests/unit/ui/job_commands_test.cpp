@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ void NoDevice(CommandBench &b) {
     b.state.g_deviceInfo.identity = 0;
 }
 void NoImage(CommandBench &b) {
-    b.state.settings.FIRMWARE.clear();
+    b.state.g_settings.FIRMWARE.clear();
 }
 void MaskRom(CommandBench &b) {
     b.state.g_deviceInfo.deviceType = QV_DEVICE_MASKROM;
@@ -178,15 +178,16 @@ TEST_P(JobStart, SwitchesIntoJobRunningAndStartsTheThread) {
 
     EXPECT_TRUE(c.command(bench.ctx));
 
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm,
-                                         L"enable 1002 0", L"enable 1006 0", L"enable 1028 0",
-                                         L"busy start", L"text 1010 " + std::wstring(c.statusKey),
-                                         L"text 1009 ", L"timer start 1 200"}));
+    EXPECT_EQ(bench.view.Calls(),
+              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
+                     L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 1);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.mode == kModeUpgrade ? 1 : 0);
     EXPECT_EQ(bench.state.g_repairRunning.load(), c.mode == kModeRepair ? 1 : 0);
-    EXPECT_EQ(bench.state.g_jobStartTime.load(), bench.clock.now);
+    EXPECT_EQ(bench.state.g_jobStartTime.load(), bench.clock.NowSeconds());
 }
 
 // The thread cannot start: the window reports it as a failed job and
@@ -201,13 +202,16 @@ TEST_P(JobStart, ThreadThatCannotStartEndsAsAFailureVerdict) {
 
     const std::wstring caption = c.mode == kModeUpgrade ? L"IDS_53" : L"IDS_54";
     EXPECT_EQ(bench.view.Calls(),
-              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable 1002 0",
-                     L"enable 1006 0", L"enable 1028 0", L"busy start",
-                     L"text 1010 " + std::wstring(c.statusKey), L"text 1009 ", L"timer start 1 200",
+              (Lines{L"box " + std::wstring(c.confirmKey) + kConfirm, L"enable IDC_UPGRADE 0",
+                     L"enable IDC_REPAIR 0", L"enable IDC_BROWSE 0", L"busy start",
+                     L"text IDC_STATUS_LINE " + std::wstring(c.statusKey), L"text IDC_DETAIL_LINE ",
+                     L"timer start IDT_ELAPSED 200",
                      // the verdict and the clearing of a finished job
-                     L"timer stop 1", L"busy stop", L"box IDS_101IDS_93 | " + caption + L" | 16",
-                     L"text 1011 ", L"text 1010 ", L"text 1009 ", L"enable 1028 1", L"text 1014 ",
-                     L"text 1015 ", L"text 1018 ", L"busy reset"}));
+                     L"timer stop IDT_ELAPSED", L"busy stop",
+                     L"box IDS_101IDS_93 | " + caption + L" | 16", L"text IDC_DEVICE_NAME ",
+                     L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ", L"enable IDC_BROWSE 1",
+                     L"text IDC_DEVICE_SW_VERSION ", L"text IDC_DEVICE_LOADER_VERSION ",
+                     L"text IDC_ELAPSED_TIME ", L"busy reset"}));
     EXPECT_EQ(bench.jobsStarted, std::vector<int>{c.mode});
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), 0);

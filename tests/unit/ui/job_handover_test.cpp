@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 #include "ui/job_commands.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 #include "ui/job_commands.h"
 
 namespace {
@@ -11,7 +11,7 @@ namespace {
 using Lines = std::vector<std::wstring>;
 
 struct VerdictCase {
-    unsigned mode;
+    int mode;
     int32_t code;
     std::wstring box; // text | caption | style
 };
@@ -32,7 +32,7 @@ TEST_P(VerdictBox, ShowsTheTextSuffixCaptionAndIconOfItsCode) {
     int32_t jobActiveUnderBox = -1;
     bench.view.whileBoxShows = [&] { jobActiveUnderBox = bench.state.g_jobActive.load(); };
 
-    OnUpgradeResult(bench.ctx, c.mode, c.code);
+    ShowJobVerdict(bench.ctx, static_cast<JobMode>(c.mode), c.code);
 
     const Lines calls = bench.view.Calls();
     ASSERT_GE(calls.size(), 3u);
@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{1, -18, L"IDS_101IDS_93" + kRep},
         VerdictCase{0, INT32_MIN, L"IDS_101IDS_93" + kUp},
         VerdictCase{0, INT32_MAX, L"IDS_101IDS_93" + kUp},
-        VerdictCase{0, kJobNotStartedCode, L"IDS_101IDS_93" + kUp}));
+        VerdictCase{0, kJobThreadNotStarted, L"IDS_101IDS_93" + kUp}));
 
 TEST(JobResult, FreezesTheJobShowsTheVerdictThenClearsInOrder) {
     CommandBench bench;
@@ -83,22 +83,24 @@ TEST(JobResult, FreezesTheJobShowsTheVerdictThenClearsInOrder) {
         identityUnderBox = bench.state.g_deviceInfo.identity;
     };
 
-    OnUpgradeResult(bench.ctx, kModeUpgrade, 0);
+    ShowJobVerdict(bench.ctx, kModeUpgrade, 0);
     EXPECT_EQ(jobActiveUnderBox, 1);
     EXPECT_EQ(upgradeRunningUnderBox, 1);
     EXPECT_NE(identityUnderBox, 0);
 
-    EXPECT_EQ(bench.view.Calls(),
-              (Lines{L"timer stop 1", L"busy stop", L"box IDS_21 | Title | 64", L"text 1011 ",
-                     L"text 1010 ", L"text 1009 ", L"enable 1028 1", L"text 1014 ", L"text 1015 ",
-                     L"text 1018 ", L"busy reset"}));
+    EXPECT_EQ(
+        bench.view.Calls(),
+        (Lines{L"timer stop IDT_ELAPSED", L"busy stop", L"box IDS_21 | Title | 64",
+               L"text IDC_DEVICE_NAME ", L"text IDC_STATUS_LINE ", L"text IDC_DETAIL_LINE ",
+               L"enable IDC_BROWSE 1", L"text IDC_DEVICE_SW_VERSION ",
+               L"text IDC_DEVICE_LOADER_VERSION ", L"text IDC_ELAPSED_TIME ", L"busy reset"}));
     const DEVICE_INFO zero{};
     EXPECT_EQ(std::memcmp(&bench.state.g_deviceInfo, &zero, sizeof zero), 0);
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);
     EXPECT_EQ(bench.state.g_upgradeRunning.load(), 0);
     EXPECT_EQ(bench.state.g_repairRunning.load(), 0);
     EXPECT_EQ(bench.state.g_autoConfirmLoader.load(), 1); // only the next click decides it
-    EXPECT_EQ(bench.state.settings.FIRMWARE, L"C:\\fw\\update.img");
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"C:\\fw\\update.img");
 }
 
 struct PromptCase {
@@ -119,7 +121,7 @@ TEST_P(DevicePrompt, AsksOrAnswersByItself) {
     if (c.user != 0) bench.view.answers = {c.user};
     int32_t answer = 42;
 
-    OnDevicePrompt(bench.ctx, c.kind, &answer);
+    AnswerDevicePrompt(bench.ctx, c.kind, &answer);
 
     EXPECT_EQ(answer, c.answer);
     if (c.box == nullptr) {
@@ -145,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DevicePrompt,
 TEST(DevicePrompt, NullAnswerAsksNothing) {
     CommandBench bench;
     for (unsigned kind : {0u, 1u, 2u, 3u})
-        OnDevicePrompt(bench.ctx, kind, nullptr);
+        AnswerDevicePrompt(bench.ctx, kind, nullptr);
     EXPECT_TRUE(bench.view.Calls().empty());
 }
 

@@ -2,7 +2,7 @@
 // exit procedure.
 #include <gtest/gtest.h>
 
-#include "command_bench.h"
+#include "tests/fakes/command_bench.h"
 #include "ui/elapsed_time.h"
 #include "ui/exit_procedure.h"
 #include "ui/firmware_selection.h"
@@ -39,8 +39,8 @@ TEST(FirmwareChoice, UsableImageBecomesTheFirmware) {
     CommandBench bench;
     OnFirmwareChosen(bench.ctx, L"D:\\new.bin");
     EXPECT_EQ(bench.inspected, Lines{L"D:\\new.bin"});
-    EXPECT_EQ(bench.view.Calls(), Lines{L"text 1027 D:\\new.bin"});
-    EXPECT_EQ(bench.state.settings.FIRMWARE, L"D:\\new.bin");
+    EXPECT_EQ(bench.view.Calls(), Lines{L"text IDC_FIRMWARE_PATH D:\\new.bin"});
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, L"D:\\new.bin");
 }
 
 TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
@@ -48,8 +48,9 @@ TEST(FirmwareChoice, RefusedImageForgetsTheEarlierChoice) {
     bench.imageUsable = false;
     OnFirmwareChosen(bench.ctx, L"D:\\broken.img");
     EXPECT_EQ(bench.inspected, Lines{L"D:\\broken.img"});
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"text 1027 ", L"text 1012 ", L"text 1013 "}));
-    EXPECT_TRUE(bench.state.settings.FIRMWARE.empty());
+    EXPECT_EQ(bench.view.Calls(), (Lines{L"text IDC_FIRMWARE_PATH ", L"text IDC_IMAGE_SW_VERSION ",
+                                         L"text IDC_IMAGE_LOADER_VERSION "}));
+    EXPECT_TRUE(bench.state.g_settings.FIRMWARE.empty());
 }
 
 struct StartCase {
@@ -65,33 +66,37 @@ class StartTick : public testing::TestWithParam<StartCase> {};
 TEST_P(StartTick, ChecksTheConfiguredImageThenStartsTheWatcher) {
     const StartCase &c = GetParam();
     CommandBench bench;
-    bench.state.settings.FIRMWARE = c.firmware;
+    bench.state.g_settings.FIRMWARE = c.firmware;
     bench.imageUsable = c.usable;
 
     EXPECT_TRUE(OnStartTick(bench.ctx));
 
     EXPECT_EQ(bench.view.Calls(), c.calls);
-    EXPECT_EQ(bench.state.settings.FIRMWARE, c.firmwareAfter);
+    EXPECT_EQ(bench.state.g_settings.FIRMWARE, c.firmwareAfter);
     EXPECT_EQ(bench.inspected.size(), *c.firmware != L'\0' ? 1u : 0u);
     EXPECT_EQ(bench.watchersStarted, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Firmware, StartTick,
-    testing::Values(
-        StartCase{
-            "None", L"", true, {L"timer stop 0", L"text 1010 IDS_40", L"text 1010 IDS_41"}, L""},
-        StartCase{"Refused",
-                  L"C:\\a.img",
-                  false,
-                  {L"timer stop 0", L"text 1010 IDS_40", L"text 1027 ", L"text 1010 IDS_41"},
-                  L""},
-        StartCase{
-            "Usable",
-            L"C:\\a.img",
-            true,
-            {L"timer stop 0", L"text 1010 IDS_40", L"text 1027 C:\\a.img", L"text 1010 IDS_41"},
-            L"C:\\a.img"}),
+    testing::Values(StartCase{"None",
+                              L"",
+                              true,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_STATUS_LINE IDS_41"},
+                              L""},
+                    StartCase{"Refused",
+                              L"C:\\a.img",
+                              false,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_FIRMWARE_PATH ", L"text IDC_STATUS_LINE IDS_41"},
+                              L""},
+                    StartCase{"Usable",
+                              L"C:\\a.img",
+                              true,
+                              {L"timer stop IDT_START", L"text IDC_STATUS_LINE IDS_40",
+                               L"text IDC_FIRMWARE_PATH C:\\a.img", L"text IDC_STATUS_LINE IDS_41"},
+                              L"C:\\a.img"}),
     [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
 
 TEST(StartTick, ReportsAWatcherThatCouldNotStart) {
@@ -111,18 +116,19 @@ TEST(ElapsedTime, MinutesAndSecondsWithoutALimit) {
 
 TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
     CommandBench bench;
-    bench.state.g_jobStartTime = bench.clock.now - 3725;
+    bench.state.g_jobStartTime = bench.clock.NowSeconds() - 3725;
     OnElapsedTick(bench.ctx);
-    bench.clock.now -= 7200; // the clock was set back under the job
+    bench.clock.epochSeconds -= 7200; // the clock was set back under the job
     OnElapsedTick(bench.ctx);
-    EXPECT_EQ(bench.view.Calls(), (Lines{L"text 1018 62:05", L"text 1018 00:00"}));
+    EXPECT_EQ(bench.view.Calls(),
+              (Lines{L"text IDC_ELAPSED_TIME 62:05", L"text IDC_ELAPSED_TIME 00:00"}));
 }
 
 struct ExitBench : CommandBench {
     ExitBench() {
-        state.tempFolder = L"C:\\temp\\";
+        state.g_tempFolder = L"C:\\temp\\";
         state.g_loaderFilePath = L"C:\\temp\\QVBOOT.BIN";
-        files.existing.insert(state.g_loaderFilePath);
+        files.AddFile(state.g_loaderFilePath);
         state.g_libraryInitialized = 1;
     }
 };
@@ -138,8 +144,8 @@ TEST(ExitProcedure, AsksAccordingToTheRunningJob) {
         EXPECT_FALSE(RunExitProcedure(bench.ctx));
         // No: the window, the job, the loader file and the library stay.
         EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.second) + L" | Title | 52"});
-        EXPECT_TRUE(bench.files.deleted.empty());
-        EXPECT_EQ(bench.libraryReleases, 0);
+        EXPECT_TRUE(bench.files.CallsOf(L"RemoveFile").empty());
+        EXPECT_EQ(bench.LibraryReleases(), 0);
         EXPECT_FALSE(bench.gate.IsClosed());
         EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.first.first);
     }
@@ -152,27 +158,27 @@ TEST(ExitProcedure, YesStopsTheWorkersAndReleasesEverything) {
     EXPECT_EQ(bench.view.Calls(), (Lines{L"box IDS_50 | Title | 52", L"busy stop"}));
     EXPECT_TRUE(bench.gate.IsClosed());
     EXPECT_FALSE(bench.gate.Enter());
-    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
-    EXPECT_EQ(bench.libraryReleases, 1);
+    EXPECT_EQ(bench.files.CallsOf(L"RemoveFile"), Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_EQ(bench.LibraryReleases(), 1);
 }
 
 TEST(ExitProcedure, DeletesAndReleasesOnlyWhatIsThere) {
     ExitBench bench;
-    bench.files.existing.clear();
+    bench.files.Clear();
     bench.state.g_libraryInitialized = 0;
     bench.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(bench.ctx));
-    EXPECT_TRUE(bench.files.deleted.empty());
-    EXPECT_EQ(bench.libraryReleases, 0);
+    EXPECT_TRUE(bench.files.CallsOf(L"RemoveFile").empty());
+    EXPECT_EQ(bench.LibraryReleases(), 0);
 
     ExitBench noTemp;
-    noTemp.files.existing.clear();
-    noTemp.state.tempFolder.clear();
+    noTemp.files.Clear();
+    noTemp.state.g_tempFolder.clear();
     noTemp.state.g_loaderFilePath.clear();
-    noTemp.files.existing.insert(L"QVBOOT.BIN"); // never one of the working folder
+    noTemp.files.AddFile(L"QVBOOT.BIN"); // never one of the working folder
     noTemp.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(noTemp.ctx));
-    EXPECT_TRUE(noTemp.files.deleted.empty());
+    EXPECT_TRUE(noTemp.files.CallsOf(L"RemoveFile").empty());
 }
 
 // A refused image or a failed extraction clears g_loaderFilePath but may
@@ -182,8 +188,8 @@ TEST(ExitProcedure, DeletesTheOwnLoaderFileAfterARefusedImage) {
     bench.state.g_loaderFilePath.clear();
     bench.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(bench.ctx));
-    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
-    EXPECT_TRUE(bench.files.existing.empty());
+    EXPECT_EQ(bench.files.CallsOf(L"RemoveFile"), Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_FALSE(bench.files.HasFile(L"C:\\temp\\QVBOOT.BIN"));
 }
 
 // A job step blocked inside the library outlasts the wait: the library is
@@ -196,8 +202,8 @@ TEST(ExitProcedure, KeepsTheLibraryForAStepStillInsideIt) {
     bench.view.answers = {mb::kIdYes};
     EXPECT_TRUE(RunExitProcedure(bench.ctx));
     EXPECT_GT(pumped, 0);
-    EXPECT_EQ(bench.libraryReleases, 0);
-    EXPECT_EQ(bench.files.deleted, Lines{L"C:\\temp\\QVBOOT.BIN"});
+    EXPECT_EQ(bench.LibraryReleases(), 0);
+    EXPECT_EQ(bench.files.CallsOf(L"RemoveFile"), Lines{L"C:\\temp\\QVBOOT.BIN"});
     bench.gate.Leave();
 }
 

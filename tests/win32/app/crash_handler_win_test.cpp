@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/crash_handler_win.h"
-#include "app/crash_report.h"
+#include "base/crash_handler_win.h"
+#include "base/crash_report.h"
 #include "tests/e2e/ui_robot_win.h"
 #include "tests/win32/app/temp_folder_win.h"
 

@@ -1,4 +1,4 @@
-#include "app/dialog_texts_win.h"
+#include "base/dialog_texts_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "app/ansi_text.h"
-#include "app/ini_file.h"
+#include "base/ansi_text.h"
+#include "base/ini_file.h"
 #include "tests/win32/app/temp_folder_win.h"
 
 namespace {

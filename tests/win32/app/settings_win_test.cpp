@@ -1,16 +1,16 @@
 // The settings loader on real files read by the platform's profile functions,
 // with the shipped language files.
 // First: see platform_win.h.
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <vector>
 
-#include "app/language.h"
 #include "app/settings_loader.h"
-#include "tests/unit/app/recording_fakes.h"
+#include "base/language.h"
+#include "tests/fakes/device_fakes.h"
 #include "tests/win32/app/temp_folder_win.h"
 
 namespace {
@@ -26,7 +26,7 @@ std::wstring ShippedLanguageFolder() {
 class SettingsWinTest : public ::testing::Test {
   protected:
     explicit SettingsWinTest(const std::wstring &leaf = L"") : folder(leaf) {
-        state.programFolder = folder.Path();
+        state.g_programFolder = folder.Path();
     }
     void InstallLanguages() {
         const std::wstring target = folder.Path() + L"Language\\";
@@ -45,8 +45,8 @@ class SettingsWinTest : public ::testing::Test {
     ClockWin clock;
     Platform platform{profile, files, codec, clock};
     CIniFile ini{files, profile};
-    RecordingLibrary library;
-    RecordingView view;
+    fakes::FakeDeviceLibrary library;
+    fakes::RecordingView view;
     LanguageFileTexts texts{profile, state.g_languageFile};
 };
 
@@ -56,8 +56,8 @@ TEST_F(SettingsWinTest, MissingSettingsFileIsCreatedAndEnglishIsChosen) {
     EXPECT_NE(GetFileAttributesW((folder.Path() + L"setting.ini").c_str()),
               INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(state.g_languageFile, folder.Path() + L"Language\\English.ini");
-    EXPECT_EQ(state.settings.IMAGE_EXT_NAME, L"IMG");
-    EXPECT_EQ(library.calls, std::vector<std::string>{"SetEraseUserSection 0"});
+    EXPECT_EQ(state.g_settings.IMAGE_EXT_NAME, L"IMG");
+    EXPECT_EQ(library.Calls(), std::vector<std::string>{"SetEraseUserSection 0"});
     // Quotes in the file keep the blank that ends the About box title.
     EXPECT_EQ(texts.Text(L"IDS_83"), L"About ");
     EXPECT_EQ(texts.Text(L"IDS_93").substr(0, 2), L"\n\n");
@@ -74,26 +74,26 @@ TEST_F(SettingsWinTest, UnicodeSettingsChooseTheChineseFileInAnyCase) {
             L"[Device_Id]\r\nVid = 0x2207\r\nPID=310B\r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
     EXPECT_EQ(state.g_languageFile, folder.Path() + L"Language\\Chinese.ini");
-    EXPECT_EQ(state.settings.APPTITLE, L"\x5347\x7EA7\x5DE5\x5177");
-    EXPECT_EQ(state.settings.DEVICE_ID_VID, 0x2207);
-    EXPECT_EQ(state.settings.DEVICE_ID_PID, 0x310B);
+    EXPECT_EQ(state.g_settings.APPTITLE, L"\x5347\x7EA7\x5DE5\x5177");
+    EXPECT_EQ(state.g_settings.DEVICE_ID_VID, 0x2207);
+    EXPECT_EQ(state.g_settings.DEVICE_ID_PID, 0x310B);
     // The firmware file does not exist: the warning is in Chinese and names it.
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_NE(view.boxes[0].text.find(folder.Path() + L"\x56FA\x4EF6.img"), std::wstring::npos);
-    EXPECT_EQ(view.boxes[0].text.find(L"%s"), std::wstring::npos);
-    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L"\x5347\x7EA7\x5DE5\x5177"));
-    EXPECT_EQ(state.settings.FIRMWARE, L"");
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_NE(view.Boxes()[0].text.find(folder.Path() + L"\x56FA\x4EF6.img"), std::wstring::npos);
+    EXPECT_EQ(view.Boxes()[0].text.find(L"%s"), std::wstring::npos);
+    EXPECT_EQ(view.Boxes()[0].caption, std::optional<std::wstring>(L"\x5347\x7EA7\x5DE5\x5177"));
+    EXPECT_EQ(state.g_settings.FIRMWARE, L"");
     EXPECT_EQ(texts.Text(L"IDD102_1002"), L"\x5347\x7EA7");
 }
 
 TEST_F(SettingsWinTest, SettingsFileThatCannotBeCreatedStopsTheStart) {
-    state.programFolder = folder.Path() + L"not there\\";
+    state.g_programFolder = folder.Path() + L"not there\\";
     ASSERT_EQ(Load(), LoadSettingsResult::SettingsUnavailable);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].text, L"Failure to Load setting!");
-    EXPECT_EQ(view.boxes[0].caption, std::optional<std::wstring>(L"ERROR"));
-    EXPECT_EQ(view.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONHAND));
-    EXPECT_TRUE(library.calls.empty());
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0].text, L"Failure to Load setting!");
+    EXPECT_EQ(view.Boxes()[0].caption, std::optional<std::wstring>(L"ERROR"));
+    EXPECT_EQ(view.Boxes()[0].style, static_cast<unsigned>(MB_OK | MB_ICONHAND));
+    EXPECT_TRUE(library.Calls().empty());
 }
 
 class NonAnsiFolderTest : public SettingsWinTest {
@@ -108,9 +108,10 @@ TEST_F(NonAnsiFolderTest, LogPathOutsideTheCodePageIsNotHandedOver) {
     ASSERT_TRUE(TempFolder::WriteBytes(folder.Path() + L"setting.ini",
                                        "[DEBUG]\r\nPRINT_LOG=1\r\n[SYSTEM]\r\nAPPTITLE=QV\r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    EXPECT_EQ(state.settings.APPTITLE, L"QV");
+    EXPECT_EQ(state.g_settings.APPTITLE, L"QV");
     EXPECT_NE(GetFileAttributesW((folder.Path() + L"Log").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(library.calls, (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
+    EXPECT_EQ(library.Calls(),
+              (std::vector<std::string>{"DllInitialize", "SetEraseUserSection 0"}));
     EXPECT_EQ(state.g_libraryInitialized.load(), 1);
 }
 
@@ -118,10 +119,10 @@ TEST_F(SettingsWinTest, LogFolderIsHandedOverInTheCodePage) {
     ASSERT_TRUE(
         TempFolder::WriteBytes(folder.Path() + L"setting.ini", "[debug]\r\nprint_log = 1 \r\n"));
     ASSERT_EQ(Load(), LoadSettingsResult::Loaded);
-    ASSERT_EQ(library.calls.size(), 3u);
+    ASSERT_EQ(library.Calls().size(), 3u);
     std::string expected;
     ASSERT_TRUE(codec.ToAnsi(folder.Path() + L"Log", expected));
-    EXPECT_EQ(library.calls[1], "SetLogPath " + expected);
+    EXPECT_EQ(library.Calls()[1], "SetLogPath " + expected);
 }
 
 // The platform itself reads every text of each shipped file, whatever its

@@ -14,7 +14,7 @@ constexpr int kHeight = 11;
 
 // Renders the control into a 32-bit bitmap through WM_PRINTCLIENT.
 class Snapshot {
-public:
+  public:
     Snapshot(HWND window, int width, int height) : m_width(width) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -40,7 +40,7 @@ public:
         return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
     }
 
-private:
+  private:
     int m_width;
     HDC m_dc = nullptr;
     HBITMAP m_bitmap = nullptr;
@@ -53,7 +53,7 @@ int BlockCentre(int i) {
 }
 
 class BusyBar : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         control = parent.AddStatic(L"", 10, 10, kWidth, kHeight, 1004);
         ASSERT_TRUE(bar.Attach(control));

@@ -8,11 +8,11 @@
 namespace {
 
 class CountingLink : public CHyperLink {
-public:
+  public:
     int opened = 0;
     std::wstring lastTarget;
 
-protected:
+  protected:
     void OpenTarget() override {
         ++opened;
         lastTarget = URL();
@@ -24,7 +24,7 @@ LPARAM At(int x, int y) {
 }
 
 class HyperlinkWin : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         font = MakeTestFont();
         parent.SetFont(font);

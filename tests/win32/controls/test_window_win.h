@@ -8,7 +8,7 @@
 #include <vector>
 
 class TestParent {
-public:
+  public:
     explicit TestParent(int width = 400, int height = 200);
     ~TestParent();
     TestParent(const TestParent &) = delete;
@@ -24,7 +24,7 @@ public:
     HWND AddStatic(const wchar_t *text, int x, int y, int width, int height, int id,
                    DWORD style = 0);
 
-private:
+  private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND m_window = nullptr;

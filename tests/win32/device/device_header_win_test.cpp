@@ -1,7 +1,7 @@
 // The library header must agree with <windows.h> in either include order.
 #include <windows.h>
 
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
-#include "tests/unit/device/device_fakes.h"
-#include "tests/unit/device/driver_fakes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 
 namespace {
 
@@ -31,9 +31,10 @@ class ProgramFolder {
     explicit ProgramFolder(bool withInstaller) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"qv device test " + std::to_wstring(GetCurrentProcessId()) +
-                  L"-" + std::to_wstring(++counter_) + L"\\";
-        CreateDirectoryW(folder_.c_str(), nullptr);
+        m_folder = std::wstring(temp) + L"qv device test " +
+                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++m_counter) +
+                   L"\\";
+        CreateDirectoryW(m_folder.c_str(), nullptr);
         if (withInstaller)
             CopyFileW((ModuleFolder() + L"device_installer_helper.exe").c_str(),
                       Installer().c_str(), FALSE);
@@ -41,11 +42,11 @@ class ProgramFolder {
     ~ProgramFolder() {
         DeleteFileW(Installer().c_str());
         DeleteFileW(Report().c_str());
-        RemoveDirectoryW(folder_.c_str());
+        RemoveDirectoryW(m_folder.c_str());
     }
-    const std::wstring &Path() const { return folder_; }
-    std::wstring Installer() const { return folder_ + L"DriverSetup.Exe"; }
-    std::wstring Report() const { return folder_ + L"report.txt"; }
+    const std::wstring &Path() const { return m_folder; }
+    std::wstring Installer() const { return m_folder + L"DriverSetup.Exe"; }
+    std::wstring Report() const { return m_folder + L"report.txt"; }
 
     // The helper's process id and command line, as it wrote them.
     bool ReadReport(DWORD &pid, std::wstring &commandLine) const {
@@ -68,8 +69,8 @@ class ProgramFolder {
     }
 
   private:
-    static inline int counter_ = 0;
-    std::wstring folder_;
+    static inline int m_counter = 0;
+    std::wstring m_folder;
 };
 
 void SetHelper(const wchar_t *mode, const std::wstring &report) {
@@ -134,9 +135,9 @@ struct Installation {
     std::wstring inf;
 
     explicit Installation(bool withInstaller) : folder(withInstaller) {
-        b.state.programFolder = folder.Path();
+        b.state.g_programFolder = folder.Path();
         inf = folder.Path() + L"Driver\\amd64\\win7\\qv70usb.inf";
-        b.files.existing.insert(inf);
+        b.files.AddFile(inf);
         b.library.waitResults = {0}; // not back after the switch: needs its driver
     }
     int Run(IProcessRunner &runner, uint32_t installerWaitMs = 30000) {
@@ -177,14 +178,14 @@ TEST(DriverInstallationWin, InstallerMissing) {
 class LostHandleRunner : public IProcessRunner {
   public:
     std::unique_ptr<IRunningProcess> StartHidden(const std::wstring &commandLine) override {
-        auto process = real_.StartHidden(commandLine);
+        auto process = m_real.StartHidden(commandLine);
         if (process) process->Wait(10000);
         if (process) process->Close();
         return process;
     }
 
   private:
-    ProcessRunnerWin real_;
+    ProcessRunnerWin m_real;
 };
 
 TEST(DriverInstallationWin, ExitCodeUnreadable) {

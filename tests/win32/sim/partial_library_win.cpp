@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #define QVAPI __declspec(dllexport)
-#include "device/QVAndroidDLL.h"
+#include "base/QVAndroidDLL.h"
 
 extern "C" {
 int DllInitialize(void) {

@@ -34,31 +34,31 @@ IDeviceLibrary &Library() {
 // answers WM_DEVICE_PROMPT with a fixed answer and notes what it was asked.
 class PromptWindow {
   public:
-    explicit PromptWindow(int32_t answer) : answer_(answer) {
+    explicit PromptWindow(int32_t answer) : m_answer(answer) {
         std::promise<HWND> created;
         auto handle = created.get_future();
-        thread_ = std::thread([this, &created] { Run(created); });
-        window_ = handle.get();
+        m_thread = std::thread([this, &created] { Run(created); });
+        m_window = handle.get();
     }
     ~PromptWindow() {
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-        thread_.join();
+        PostMessageW(m_window, WM_CLOSE, 0, 0);
+        m_thread.join();
     }
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return m_window; }
     std::vector<int> Kinds() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return kinds_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_kinds;
     }
-    bool AnsweredOnItsOwnThread() const { return answeredElsewhere_ == 0 && threadId_ != 0; }
+    bool AnsweredOnItsOwnThread() const { return m_answeredElsewhere == 0 && m_threadId != 0; }
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto *self = reinterpret_cast<PromptWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (message == WM_DEVICE_PROMPT && self) {
-            std::lock_guard<std::mutex> lock(self->mutex_);
-            self->kinds_.push_back(int(wParam));
-            if (GetCurrentThreadId() != self->threadId_) ++self->answeredElsewhere_;
-            *reinterpret_cast<int32_t *>(lParam) = self->answer_;
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            self->m_kinds.push_back(int(wParam));
+            if (GetCurrentThreadId() != self->m_threadId) ++self->m_answeredElsewhere;
+            *reinterpret_cast<int32_t *>(lParam) = self->m_answer;
             return 0;
         }
         if (message == WM_DESTROY) PostQuitMessage(0);
@@ -66,7 +66,7 @@ class PromptWindow {
     }
 
     void Run(std::promise<HWND> &created) {
-        threadId_ = GetCurrentThreadId();
+        m_threadId = GetCurrentThreadId();
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = Procedure;
         windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -81,13 +81,13 @@ class PromptWindow {
             DispatchMessageW(&message);
     }
 
-    int32_t answer_;
-    HWND window_ = nullptr;
-    std::thread thread_;
-    DWORD threadId_ = 0;
-    std::mutex mutex_;
-    std::vector<int> kinds_;
-    int answeredElsewhere_ = 0;
+    int32_t m_answer;
+    HWND m_window = nullptr;
+    std::thread m_thread;
+    DWORD m_threadId = 0;
+    std::mutex m_mutex;
+    std::vector<int> m_kinds;
+    int m_answeredElsewhere = 0;
 };
 
 class SimDll : public ::testing::Test {

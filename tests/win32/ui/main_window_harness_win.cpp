@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/settings_loader.h"
+
 namespace {
 MainWindowHarness *g_running = nullptr;
 constexpr UINT kStagePeriodMs = 60;
@@ -41,7 +43,7 @@ void MainWindowHarness::WriteLanguage(const std::wstring &strings) {
 }
 
 void MainWindowHarness::Run(std::vector<Stage> stages) {
-    MainDialogServices services(state, library, platform.platform, gate);
+    MainDialogServices services(state, library, platform.platform, gate, LoadWindowSettings);
     services.programFolder = folder.Path();
     services.runSplash = runSplash;
     services.messageBox = [this](HWND owner, const std::wstring &text, const std::wstring &caption,
@@ -50,17 +52,17 @@ void MainWindowHarness::Run(std::vector<Stage> stages) {
     };
     services.endProcess = [this](int code) { endProcessCode = code; };
     CDeviceManagerDlg window(services);
-    window_ = &window;
-    stages_ = std::move(stages);
-    next_ = 0;
-    started_ = false;
-    closeRequested_ = 0;
+    m_window = &window;
+    m_stages = std::move(stages);
+    m_next = 0;
+    m_started = false;
+    m_closeRequested = 0;
     g_running = this;
     const UINT_PTR timer = SetTimer(nullptr, 0, kStagePeriodMs, Tick);
     const INT_PTR result = window.DoModal();
     KillTimer(nullptr, timer);
     g_running = nullptr;
-    window_ = nullptr;
+    m_window = nullptr;
     if (expectExitProcedure) {
         EXPECT_EQ(result, IDCANCEL);
     }
@@ -74,24 +76,24 @@ void CALLBACK MainWindowHarness::Tick(HWND, UINT, UINT_PTR, DWORD) {
 void MainWindowHarness::Step() {
     // A stage may pump messages (a nested box, an About box): no stage runs
     // inside another.
-    if (busy_ || !window_ || !window_->GetSafeHwnd()) return;
+    if (m_busy || !m_window || !m_window->GetSafeHwnd()) return;
     // The first tick may come while the window is still being made, before
     // its start timer has run: the stages begin one period later.
-    if (!started_) {
-        started_ = true;
+    if (!m_started) {
+        m_started = true;
         return;
     }
-    busy_ = true;
-    if (next_ < stages_.size()) {
-        const size_t current = next_++;
-        stages_[current](*window_);
-    } else if (!closeRequested_) {
-        closeRequested_ = GetTickCount();
+    m_busy = true;
+    if (m_next < m_stages.size()) {
+        const size_t current = m_next++;
+        m_stages[current](*m_window);
+    } else if (!m_closeRequested) {
+        m_closeRequested = GetTickCount();
         boxes.answers.assign(1, IDYES);
-        PostMessageW(window_->GetSafeHwnd(), WM_CLOSE, 0, 0);
-    } else if (GetTickCount() - closeRequested_ > kCloseTimeoutMs) {
+        PostMessageW(m_window->GetSafeHwnd(), WM_CLOSE, 0, 0);
+    } else if (GetTickCount() - m_closeRequested > kCloseTimeoutMs) {
         ADD_FAILURE() << "the main window did not close through its exit procedure";
-        window_->EndDialog(-2);
+        m_window->EndDialog(-2);
     }
-    busy_ = false;
+    m_busy = false;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "device/worker_gate.h"
 #include "ui/main_dialog_win.h"
 #include "ui_test_support_win.h"
@@ -50,12 +50,12 @@ class MainWindowHarness {
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
     void Step();
 
-    CDeviceManagerDlg *window_ = nullptr;
-    std::vector<Stage> stages_;
-    size_t next_ = 0;
-    bool busy_ = false;
-    bool started_ = false;
-    DWORD closeRequested_ = 0;
+    CDeviceManagerDlg *m_window = nullptr;
+    std::vector<Stage> m_stages;
+    size_t m_next = 0;
+    bool m_busy = false;
+    bool m_started = false;
+    DWORD m_closeRequested = 0;
 };
 
 // The language file texts every test starts from.

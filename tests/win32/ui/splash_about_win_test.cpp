@@ -18,38 +18,38 @@ namespace {
 // runs meanwhile on this thread.
 class StageRunner {
   public:
-    explicit StageRunner(std::vector<std::function<void()>> stages) : stages_(std::move(stages)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 100, Tick);
+    explicit StageRunner(std::vector<std::function<void()>> stages) : m_stages(std::move(stages)) {
+        m_current = this;
+        m_timer = SetTimer(nullptr, 0, 100, Tick);
     }
     ~StageRunner() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
+        KillTimer(nullptr, m_timer);
+        m_current = nullptr;
     }
-    bool Done() const { return next_ >= stages_.size(); }
+    bool Done() const { return m_next >= m_stages.size(); }
 
   private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ && !current_->Done()) current_->stages_[current_->next_++]();
+        if (m_current && !m_current->Done()) m_current->m_stages[m_current->m_next++]();
     }
-    static StageRunner *current_;
-    std::vector<std::function<void()>> stages_;
-    size_t next_ = 0;
-    UINT_PTR timer_ = 0;
+    static StageRunner *m_current;
+    std::vector<std::function<void()>> m_stages;
+    size_t m_next = 0;
+    UINT_PTR m_timer = 0;
 };
-StageRunner *StageRunner::current_ = nullptr;
+StageRunner *StageRunner::m_current = nullptr;
 
 // The current directory for one test, set back afterwards.
 class InFolder {
   public:
     explicit InFolder(const std::wstring &folder) {
-        GetCurrentDirectoryW(MAX_PATH, previous_);
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
         SetCurrentDirectoryW(folder.c_str());
     }
-    ~InFolder() { SetCurrentDirectoryW(previous_); }
+    ~InFolder() { SetCurrentDirectoryW(m_previous); }
 
   private:
-    wchar_t previous_[MAX_PATH];
+    wchar_t m_previous[MAX_PATH];
 };
 
 // Notes when the splash's own timer ends it (the window then takes a while

@@ -67,14 +67,14 @@ TempFolder::TempFolder() {
     GetTempPathW(MAX_PATH, temp);
     static int counter = 0;
     for (;;) {
-        path_ = std::wstring(temp) + L"qvui" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                std::to_wstring(++counter) + L"\\";
-        if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+        m_path = std::wstring(temp) + L"qvui" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                 std::to_wstring(++counter) + L"\\";
+        if (CreateDirectoryW(m_path.c_str(), nullptr)) break;
     }
 }
 
 TempFolder::~TempFolder() {
-    RemoveTree(path_);
+    RemoveTree(m_path);
 }
 
 void WriteUtf16File(const std::wstring &path, const std::wstring &text) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 #include "device/device_library.h"
 
 // A fresh folder under the temporary folder, removed with its files.
@@ -22,10 +22,10 @@ class TempFolder {
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
     // Ends in a backslash.
-    const std::wstring &Path() const { return path_; }
+    const std::wstring &Path() const { return m_path; }
 
   private:
-    std::wstring path_;
+    std::wstring m_path;
 };
 
 // Writes a text file as UTF-16 with a byte-order mark, as profile files may be.
