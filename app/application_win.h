@@ -15,6 +15,3 @@ class CDeviceManagerApp {
     // matters, it is never waited on.
     HANDLE m_instanceGuard = nullptr;
 };
-
-// The name of the single-instance guard.
-inline constexpr const wchar_t *kInstanceMutexName = L"VESK-TRONA_DM";

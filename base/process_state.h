@@ -59,3 +59,7 @@ struct ProcessState {
 
 // The version text of the title, the About box and the splash screen.
 inline constexpr const wchar_t *kVersionText = L" v1.2 ";
+
+// The single-instance guard that the window and the station both take: one
+// program on the device library at a time.
+inline constexpr const wchar_t *kInstanceMutexName = L"VESK-TRONA_DM";

@@ -148,4 +148,21 @@ inline constexpr const wchar_t *kDeviceAsksToContinue = L"IDS_129";
 // The device reports that the operation may not complete as expected.\n\nContinue anyway?
 inline constexpr const wchar_t *kDeviceWarnsContinue = L"IDS_130";
 
+// The station program's own lines, and the job record.
+// Waiting for a device.
+inline constexpr const wchar_t *kStationWaiting = L"IDS_200";
+// Remove the device to go on with the next one.
+inline constexpr const wchar_t *kStationRemoveDevice = L"IDS_201";
+// Stopping: the running job finishes first.
+inline constexpr const wchar_t *kStationFinishing = L"IDS_202";
+// Stopped.
+inline constexpr const wchar_t *kStationStopped = L"IDS_203";
+// No device came within %s seconds.
+inline constexpr const wchar_t *kStationNoDeviceInTime = L"IDS_204";
+// A question was answered No; %s would have answered Yes.
+inline constexpr const wchar_t *kStationDeclined = L"IDS_205";
+// Another copy of the program is already running. Close it first.
+inline constexpr const wchar_t *kStationAnotherCopy = L"IDS_206";
+// The job record could not be written: %s
+inline constexpr const wchar_t *kRecordNotWritten = L"IDS_207";
 } // namespace ids

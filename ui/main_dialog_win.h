@@ -23,6 +23,9 @@
 #include "controls/hyperlink_win.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
+#include "device/job_record.h"
+#include "device/job_record_view.h"
+#include "device/job_record_win.h"
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
@@ -132,6 +135,10 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     LanguageFileTexts m_texts;
     ProcessRunnerWin m_processRunner;
     SystemInfoWin m_systemInfo;
+    // Every job's record; it listens to what the logic writes into the window.
+    JobRecordStoreWin m_recordStore;
+    JobRecorder m_recorder;
+    JobRecordView m_recordView;
     // What the commands, the watcher and the job work on.
     CommandContext m_ctx;
     WorkerThreads m_workers;

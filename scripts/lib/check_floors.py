@@ -65,6 +65,8 @@ def main():
             target = match.group(1)
             if target != floor and target not in ALLOWED[floor]:
                 faults.append(f"{path}:{number}: {floor}/ includes {target}/: {line.strip()}")
+            elif floor == "station" and target in ("ui", "app") and "_win." in line:
+                faults.append(f"{path}:{number}: station/ includes window code: {line.strip()}")
     for fault in faults:
         print(fault)
     if faults:

@@ -263,4 +263,53 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     run.ExitThroughButton();
 }
 
+// Every job of the window appends its record to the file the sample
+// settings name; a record that cannot be written is told on the detail line
+// and changes no verdict.
+TEST(EndToEnd, TheWindowsJobsAreRecorded) {
+    ProgramRun run("job-record");
+    qvsim::Bench &bench = run.Bench();
+    ASSERT_TRUE(run.Start());
+    UiRobot &robot = run.Robot();
+    qvsim::DeviceSetup setup;
+    setup.serial = "WIN1";
+    bench.Plug(setup);
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    ASSERT_TRUE(run.StartJob(IDC_UPGRADE, "record-question"));
+    ASSERT_TRUE(run.ExpectSuccess(IDC_UPGRADE, "record-verdict"));
+
+    const std::wstring record = run.Folder() + L"Log\\jobs.csv";
+    std::string text;
+    ASSERT_TRUE(UiRobot::WaitUntil(
+        [&] {
+            const std::vector<unsigned char> bytes = ReadAll(record);
+            text.assign(bytes.begin(), bytes.end());
+            return CountOf(text, "\r\n") == 2;
+        },
+        milliseconds(15000)))
+        << text;
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF") << "a spreadsheet reads it as UTF-8";
+    const std::string line = text.substr(text.find("\r\n") + 2);
+    EXPECT_NE(line.find(",upgrade,4,"), std::string::npos) << line;
+    EXPECT_NE(line.find(",WIN1,1.0.0,2.05,"), std::string::npos) << line;
+    EXPECT_NE(line.find(",0,IDS_21,"), std::string::npos) << line;
+    EXPECT_NE(line.find(",1.2.3\r\n"), std::string::npos) << "the version read after the job";
+
+    // A folder where the file was (nothing may write there, not even an
+    // administrator): the next job ends as before, and the detail line says
+    // why no line was added.
+    ASSERT_TRUE(DeleteFileW(record.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(record.c_str(), nullptr));
+    ASSERT_TRUE(run.WaitForDevice(milliseconds(5000)));
+    ASSERT_TRUE(run.StartJob(IDC_UPGRADE, "unrecorded-question"));
+    ASSERT_TRUE(run.ExpectSuccess(IDC_UPGRADE, "unrecorded-verdict"));
+    const std::wstring told = Formatted(run.Text(L"IDS_207"), record);
+    EXPECT_TRUE(UiRobot::WaitUntil(
+        [&] { return robot.Text(IDC_DETAIL_LINE).compare(0, told.size(), told) == 0; },
+        milliseconds(15000)))
+        << Joined({robot.Text(IDC_DETAIL_LINE)});
+    run.Shot("record-not-written");
+    run.ExitThroughButton();
+}
+
 } // namespace

@@ -6,9 +6,12 @@
 // With --upgrade it then upgrades the connected device with the configured
 // image as a user would (Upgrade, Yes to the questions), saves job.bmp,
 // verdict.bmp and after.bmp, and reports the verdict.
+// With --smoke it only checks that the program comes up from that folder and
+// shows the device on the bench (the packages' tests use it on an installed
+// or unpacked program): no memory figures, no About box.
 // It ends the program as a user would: WM_CLOSE, then Yes to the question.
 //
-//   ui_session.exe DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]
+//   ui_session.exe DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade] [--smoke]
 #include <windows.h>
 
 #include <psapi.h>
@@ -140,18 +143,19 @@ size_t BaselineWorkingSetKiB() {
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) {
-        fwprintf(
-            stderr,
-            L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE] [--upgrade]\n");
+        fwprintf(stderr, L"usage: ui_session DIST_FOLDER [--screenshots FOLDER] [--report FILE] "
+                         L"[--upgrade] [--smoke]\n");
         return 2;
     }
     std::wstring dist = argv[1];
     if (dist.back() != L'\\') dist += L'\\';
     std::wstring shots, reportFile;
     bool upgrade = false;
+    bool smoke = false;
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--upgrade") upgrade = true;
+        if (option == L"--smoke") smoke = true;
         if (i + 1 < argc && option == L"--screenshots")
             shots = argv[++i];
         else if (i + 1 < argc && option == L"--report")
@@ -198,7 +202,14 @@ int wmain(int argc, wchar_t **argv) {
     Report(L"  without the splash:               " +
            std::to_wstring(mainShownMs - (splashGoneMs - splashShownMs)) + L" ms");
 
-    if (main) {
+    if (main && smoke) {
+        if (!UiRobot::WaitUntil([&] { return robot.Enabled(IDC_UPGRADE); }, milliseconds(10000)))
+            fail(L"no device shown (Upgrade stays disabled)");
+        else
+            Report(L"device shown: " + robot.Text(IDC_DEVICE_NAME));
+        if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"main.bmp");
+    }
+    if (main && !smoke) {
         Sleep(3000); // the start tick and a few watcher cycles
         if (!shots.empty()) UiRobot::SaveScreenshot(shots + L"main.bmp");
         PROCESS_MEMORY_COUNTERS_EX memory{};
@@ -229,7 +240,8 @@ int wmain(int argc, wchar_t **argv) {
         }
 
         if (upgrade && !RunUpgrade(robot, shots)) fail(L"the upgrade did not succeed");
-
+    }
+    if (main) {
         robot.Close();
         MessageBoxInfo box;
         if (!robot.WaitForMessageBox(box, milliseconds(5000))) {

@@ -21,13 +21,15 @@ const fs::path kSourceDir = QV_SOURCE_DIR;
 
 // Every message and status key, including those the code builds from a
 // number (the failure texts of result codes).
-const std::set<int> kTextKeys = {
-    6,   20,  21,  28,  29,  30,  31,  38,  39,  40,  41,  44,  47,  49,  50,  52,  53,  54,  81,
-    82,  83,  84,  88,  89,  90,  91,  92,  93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111,
-    112, 113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130};
+const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 47, 49, 50, 52, 53,
+                                 54, 81, 82, 83, 84, 88, 89, 90, 91, 92, 93, 101, 102, 103, 104,
+                                 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
+                                 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130,
+                                 // The station's own lines.
+                                 200, 201, 202, 203, 204, 205, 206, 207};
 
 // Texts used as formats: their one "%s" receives a name or a path.
-const std::set<int> kFormatKeys = {6, 30, 39, 52};
+const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207};
 
 // Main window controls whose initial text comes from the language file.
 const std::set<int> kMainWindowControls = {1002, 1005, 1006, 1019, 1020, 1021,
@@ -37,7 +39,7 @@ std::set<int> KeysInSources() {
     std::set<int> keys;
     // Keys in string literals; comments may name keys that do not exist.
     const std::regex key("\"IDS_([0-9]+)\"");
-    for (const char *dir : {"base", "app", "device", "ui", "controls"}) {
+    for (const char *dir : {"base", "app", "device", "ui", "controls", "station"}) {
         const fs::path root = kSourceDir / dir;
         if (!fs::exists(root)) continue;
         for (const auto &entry : fs::recursive_directory_iterator(root)) {

@@ -10,11 +10,13 @@
 #include <thread>
 
 #include "device/driver_install.h"
+#include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/driver_fakes.h"
+#include "tests/win32/app/temp_folder_win.h"
 
 namespace {
 
@@ -271,6 +273,75 @@ TEST(PumpSentMessages, ReturnsAfterItsTimeWhenNothingIsSent) {
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 30u);
     EXPECT_LT(elapsed, 2000u);
+}
+
+std::string FileBytes(const std::wstring &path) {
+    std::string bytes;
+    FILE *file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return bytes;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    fclose(file);
+    return bytes;
+}
+
+TEST(JobRecordStoreWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
+    TempFolder folder;
+    JobRecordStoreWin store;
+    const std::wstring path = folder.Path() + L"Log\\jobs.csv";
+    std::wstring error;
+    ASSERT_TRUE(store.Append(path, "h1,h2\r\n", "a,b\r\n", error)) << error.size();
+    ASSERT_TRUE(store.Append(path, "h1,h2\r\n", "c,d\r\n", error));
+    EXPECT_EQ(FileBytes(path), "\xEF\xBB\xBFh1,h2\r\na,b\r\nc,d\r\n");
+}
+
+TEST(JobRecordStoreWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
+    TempFolder folder;
+    JobRecordStoreWin store;
+    const std::wstring path = folder.Path() + L"jobs.csv";
+    std::wstring error;
+    ASSERT_TRUE(store.Append(path, "h\r\n", "1\r\n", error));
+    // A spreadsheet reading it, sharing it for reading and writing.
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(store.Append(path, "h\r\n", "2\r\n", error));
+    CloseHandle(reader);
+    EXPECT_EQ(FileBytes(path), "\xEF\xBB\xBFh\r\n1\r\n2\r\n");
+}
+
+TEST(JobRecordStoreWin, AFileThatCannotBeWrittenSaysWhy) {
+    TempFolder folder;
+    JobRecordStoreWin store;
+    const std::wstring path = folder.Path() + L"jobs.csv";
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); // a folder in its place
+    std::wstring error;
+    EXPECT_FALSE(store.Append(path, "h\r\n", "1\r\n", error));
+    EXPECT_FALSE(error.empty());
+    RemoveDirectoryW(path.c_str());
+}
+
+TEST(JobRecordStoreWin, Sha256ThroughTheSystemsHashService) {
+    TempFolder folder;
+    JobRecordStoreWin store;
+    const std::wstring empty = folder.Path() + L"empty.img";
+    const std::wstring abc = folder.Path() + L"abc.img";
+    ASSERT_TRUE(TempFolder::WriteBytes(empty, ""));
+    ASSERT_TRUE(TempFolder::WriteBytes(abc, "abc"));
+    std::wstring hex;
+    ASSERT_TRUE(store.FileSha256(empty, hex));
+    EXPECT_EQ(hex, L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    ASSERT_TRUE(store.FileSha256(abc, hex));
+    EXPECT_EQ(hex, L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Changed contents give a new digest, not the one remembered.
+    Sleep(20);
+    ASSERT_TRUE(TempFolder::WriteBytes(abc, "abcd"));
+    ASSERT_TRUE(store.FileSha256(abc, hex));
+    EXPECT_EQ(hex, L"88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589");
+    EXPECT_FALSE(store.FileSha256(folder.Path() + L"missing.img", hex));
+    EXPECT_FALSE(store.ComputerName().empty());
 }
 
 } // namespace

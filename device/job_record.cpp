@@ -1,0 +1,391 @@
+#include "device/job_record.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian), as in Howard
+// Hinnant's date algorithms: no gmtime, which is neither thread-safe nor
+// the same on every platform.
+void CivilFromDays(int64_t days, int64_t &year, unsigned &month, unsigned &day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+bool StartsAsFormula(const std::wstring &text) {
+    if (text.empty()) return false;
+    switch (text[0]) {
+    case L'=':
+    case L'+':
+    case L'-':
+    case L'@':
+    case L'\t':
+    case L'\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string Number(int64_t value) {
+    return std::to_string(value);
+}
+
+std::string Duration(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned>(ms % 1000));
+    return text;
+}
+
+// Every field of a line, already as CSV, in column order.
+std::vector<std::string> CsvFields(const JobRecordFields &f) {
+    return {FormatUtcIso8601(f.startSeconds),
+            FormatUtcIso8601(f.endSeconds),
+            Duration(f.durationMs),
+            CsvTextField(f.computer),
+            CsvTextField(f.programVersion),
+            CsvTextField(f.mode),
+            Number(f.deviceKind),
+            CsvTextField(f.deviceName),
+            CsvTextField(f.deviceSerial),
+            CsvTextField(f.deviceSoftwareBefore),
+            CsvTextField(f.deviceLoaderBefore),
+            CsvTextField(f.imageFile),
+            CsvTextField(f.imageSoftware),
+            CsvTextField(f.imageLoader),
+            Number(f.imageSize),
+            CsvTextField(f.imageSha256),
+            Number(f.resultCode),
+            CsvTextField(f.verdictKey),
+            CsvTextField(f.verdictText),
+            CsvTextField(f.deviceSoftwareAfter)};
+}
+
+bool IsAbsolute(const std::wstring &path) {
+    if (path.size() >= 2 && path[1] == L':') return true;          // C:\ or C:
+    return !path.empty() && (path[0] == L'\\' || path[0] == L'/'); // \\server\share, \dir
+}
+
+} // namespace
+
+const std::vector<const char *> &JobRecordColumns() {
+    static const std::vector<const char *> columns = {"start",
+                                                      "end",
+                                                      "duration_s",
+                                                      "computer",
+                                                      "program_version",
+                                                      "mode",
+                                                      "device_kind",
+                                                      "device_name",
+                                                      "device_serial",
+                                                      "device_software_before",
+                                                      "device_loader_before",
+                                                      "image_file",
+                                                      "image_software",
+                                                      "image_loader",
+                                                      "image_size",
+                                                      "image_sha256",
+                                                      "result_code",
+                                                      "verdict_key",
+                                                      "verdict_text",
+                                                      "device_software_after"};
+    return columns;
+}
+
+std::string FormatUtcIso8601(int64_t seconds) {
+    int64_t days = seconds / 86400;
+    int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    int64_t year = 0;
+    unsigned month = 0, day = 0;
+    CivilFromDays(days, year, month, day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ",
+                  static_cast<long long>(year), month, day, static_cast<unsigned>(rest / 3600),
+                  static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
+    return text;
+}
+
+std::string EncodeUtf8Text(const std::wstring &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        // Surrogate pairs (wchar_t is 16 bits on Windows); a lone half
+        // becomes U+FFFD rather than invalid UTF-8.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[++i]) - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string CsvTextField(const std::wstring &text) {
+    const bool formula = StartsAsFormula(text);
+    const std::string utf8 = EncodeUtf8Text(text);
+    const bool quote =
+        formula || utf8.find_first_of(",\"\r\n") != std::string::npos || utf8 != utf8.c_str();
+    if (!quote) return utf8;
+    std::string out = "\"";
+    if (formula) out += '\'';
+    for (char c : utf8) {
+        if (c == '"') out += '"';
+        if (c != '\0') out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string JobRecordHeaderLine() {
+    std::string line;
+    for (const char *column : JobRecordColumns()) {
+        if (!line.empty()) line += ',';
+        line += column;
+    }
+    return line + "\r\n";
+}
+
+std::string JobRecordLine(const JobRecordFields &fields) {
+    std::string line;
+    bool first = true;
+    for (const std::string &field : CsvFields(fields)) {
+        if (!first) line += ',';
+        first = false;
+        line += field;
+    }
+    return line + "\r\n";
+}
+
+std::string JsonString(const std::wstring &text) {
+    std::string out = "\"";
+    for (wchar_t c : text) {
+        const uint32_t u = static_cast<uint32_t>(c);
+        if (c == L'"' || c == L'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == L'\n') {
+            out += "\\n";
+        } else if (c == L'\r') {
+            out += "\\r";
+        } else if (c == L'\t') {
+            out += "\\t";
+        } else if (u < 0x20 || u >= 0x7F) {
+            // UTF-16 units as they stand (a pair stays a pair): the object is
+            // plain ASCII, whatever stream or code page carries it.
+            auto unit = [&out](uint32_t value) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(value));
+                out += escaped;
+            };
+            if (u > 0xFFFF) {
+                unit(0xD800 + ((u - 0x10000) >> 10));
+                unit(0xDC00 + ((u - 0x10000) & 0x3FF));
+            } else {
+                unit(u);
+            }
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string JobRecordJson(const JobRecordFields &f,
+                          const std::vector<std::pair<std::string, std::string>> &extra) {
+    auto text = [](const std::string &s) { return JsonString(std::wstring(s.begin(), s.end())); };
+    const std::vector<std::pair<std::string, std::string>> members = {
+        {"start", text(FormatUtcIso8601(f.startSeconds))},
+        {"end", text(FormatUtcIso8601(f.endSeconds))},
+        {"duration_s", Duration(f.durationMs)},
+        {"computer", JsonString(f.computer)},
+        {"program_version", JsonString(f.programVersion)},
+        {"mode", JsonString(f.mode)},
+        {"device_kind", Number(f.deviceKind)},
+        {"device_name", JsonString(f.deviceName)},
+        {"device_serial", JsonString(f.deviceSerial)},
+        {"device_software_before", JsonString(f.deviceSoftwareBefore)},
+        {"device_loader_before", JsonString(f.deviceLoaderBefore)},
+        {"image_file", JsonString(f.imageFile)},
+        {"image_software", JsonString(f.imageSoftware)},
+        {"image_loader", JsonString(f.imageLoader)},
+        {"image_size", Number(f.imageSize)},
+        {"image_sha256", JsonString(f.imageSha256)},
+        {"result_code", Number(f.resultCode)},
+        {"verdict_key", JsonString(f.verdictKey)},
+        {"verdict_text", JsonString(f.verdictText)},
+        {"device_software_after", JsonString(f.deviceSoftwareAfter)}};
+    std::string out = "{";
+    bool first = true;
+    for (const auto *list : {&members, &extra}) {
+        for (const auto &member : *list) {
+            if (!first) out += ',';
+            first = false;
+            out += '"' + member.first + "\":" + member.second;
+        }
+    }
+    return out + "}";
+}
+
+std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder) {
+    if (path.empty() || IsAbsolute(path)) return path;
+    return programFolder + path;
+}
+
+std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder) {
+    return ResolveRecordPath(ini.GetString(L"SYSTEM", L"JOB_RECORD"), programFolder);
+}
+
+// ---------------------------------------------------------------------------
+// JobRecorder
+
+JobRecorder::JobRecorder(IJobRecordStore &store, IClock &clock) : m_store(store), m_clock(clock) {}
+
+void JobRecorder::SetFile(const std::wstring &path) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_file = path;
+}
+
+std::wstring JobRecorder::File() const {
+    std::lock_guard<std::mutex> lock(m_guard);
+    return m_file;
+}
+
+void JobRecorder::Begin(JobRecordFields fields) {
+    Flush();
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_fields = std::move(fields);
+    m_fields.startSeconds = m_clock.NowSeconds();
+    m_startTick = m_clock.TickMs();
+    m_phase = Phase::Running;
+}
+
+void JobRecorder::Finish(int32_t code, const std::wstring &verdictKey,
+                         const std::wstring &verdictText, const std::wstring &declinedBy) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase != Phase::Running) return;
+    m_fields.resultCode = code;
+    m_fields.verdictKey = verdictKey;
+    m_fields.verdictText = verdictText;
+    m_fields.declinedBy = declinedBy;
+    m_fields.endSeconds = m_clock.NowSeconds();
+    const uint64_t now = m_clock.TickMs();
+    m_fields.durationMs = now - m_startTick;
+    m_deadline = now + kRecordAfterWaitMs;
+    m_phase = Phase::Finished;
+    m_changed.notify_all();
+}
+
+void JobRecorder::StartReturnWait() {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase == Phase::Finished) m_deadline = m_clock.TickMs() + kRecordAfterWaitMs;
+}
+
+void JobRecorder::DeviceVersionRead(const std::wstring &software) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase != Phase::Finished) return;
+    m_fields.deviceSoftwareAfter = software;
+    m_phase = Phase::Complete;
+    m_changed.notify_all();
+}
+
+void JobRecorder::DeviceAnnounced() {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase != Phase::Finished) return;
+    m_phase = Phase::Complete;
+    m_changed.notify_all();
+}
+
+bool JobRecorder::Pending() const {
+    std::lock_guard<std::mutex> lock(m_guard);
+    return m_phase == Phase::Finished || m_phase == Phase::Complete;
+}
+
+std::optional<JobRecordFields> JobRecorder::TakeLocked() {
+    if (m_phase != Phase::Finished && m_phase != Phase::Complete) return std::nullopt;
+    m_phase = Phase::Idle;
+    return std::move(m_fields);
+}
+
+bool JobRecorder::Poll() {
+    std::optional<JobRecordFields> taken;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        const bool due = m_phase == Phase::Complete ||
+                         (m_phase == Phase::Finished && m_clock.TickMs() >= m_deadline);
+        if (due) taken = TakeLocked();
+    }
+    if (!taken) return false;
+    Write(std::move(*taken));
+    return true;
+}
+
+void JobRecorder::Flush() {
+    std::optional<JobRecordFields> taken;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        taken = TakeLocked();
+    }
+    if (taken) Write(std::move(*taken));
+}
+
+void JobRecorder::WaitAndWrite() {
+    std::optional<JobRecordFields> taken;
+    {
+        std::unique_lock<std::mutex> lock(m_guard);
+        // The deadline is on the clock's counter; the real wait is cut into
+        // short slices so that the counter is looked at again.
+        while (m_phase == Phase::Finished && m_clock.TickMs() < m_deadline)
+            m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        taken = TakeLocked();
+    }
+    if (taken) Write(std::move(*taken));
+}
+
+void JobRecorder::Write(JobRecordFields fields) {
+    if (fields.imageSha256.empty() && !fields.imageFile.empty())
+        m_store.FileSha256(fields.imageFile, fields.imageSha256);
+    const std::wstring file = File();
+    if (!file.empty()) {
+        std::wstring reason;
+        const bool written =
+            m_store.Append(file, JobRecordHeaderLine(), JobRecordLine(fields), reason);
+        bool report = false;
+        {
+            std::lock_guard<std::mutex> lock(m_guard);
+            report = !written && !m_failureReported;
+            m_failureReported = !written;
+        }
+        if (report && onWriteFailed) onWriteFailed(file + L": " + reason);
+    }
+    if (onCompleted) onCompleted(fields);
+}

@@ -1,0 +1,159 @@
+// The job record: one CSV line per upgrade or repair, appended to the file
+// that [SYSTEM] JOB_RECORD names, by the window and the station alike. It
+// answers "what was written to which device, when, and how did it end"
+// without any tool of ours: a spreadsheet or any CSV reader opens it.
+//
+// A job's line is completed once the device has come back after the job (its
+// software version read again by the watcher) or after kRecordAfterWaitMs,
+// whichever comes first; the job's verdict never waits for it, and a record
+// that cannot be written never changes the verdict.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/ini_file.h"
+#include "base/platform.h"
+
+// How long a finished job's record waits for the device to come back.
+inline constexpr uint32_t kRecordAfterWaitMs = 10000;
+
+struct JobRecordFields {
+    int64_t startSeconds = 0; // UTC, seconds since 1970
+    int64_t endSeconds = 0;
+    uint64_t durationMs = 0;
+    std::wstring computer;
+    std::wstring programVersion;
+    std::wstring mode; // "upgrade" or "repair"
+    int32_t deviceKind = 0;
+    std::wstring deviceName;
+    std::wstring deviceSerial;
+    std::wstring deviceSoftwareBefore; // empty when the device's versions were not read
+    std::wstring deviceLoaderBefore;
+    std::wstring imageFile;
+    std::wstring imageSoftware; // as the window shows it ("1.2.3", "N/A")
+    std::wstring imageLoader;   // "1.41"
+    uint32_t imageSize = 0;
+    std::wstring imageSha256; // lower-case hexadecimal; empty when the file could not be read
+    int32_t resultCode = 0;
+    std::wstring verdictKey; // "IDS_21"
+    std::wstring verdictText;
+    std::wstring deviceSoftwareAfter; // empty when the device did not come back in time
+    // Not a column: the station's flag that would have said Yes to a question
+    // answered No during the job (its JSON carries it).
+    std::wstring declinedBy;
+};
+
+// The column names, in the order of every line.
+const std::vector<const char *> &JobRecordColumns();
+
+// "2026-12-08T12:03:23Z".
+std::string FormatUtcIso8601(int64_t seconds);
+
+// One text field as CSV (RFC 4180) in UTF-8: quoted when it holds a comma, a
+// quotation mark or a line break. A text that a spreadsheet would take for a
+// formula (beginning with =, +, -, @, a tab or a carriage return) is quoted
+// and led by an apostrophe, which the spreadsheet shows as text.
+std::string CsvTextField(const std::wstring &text);
+
+// The header line and one record line, each ending in CR LF.
+std::string JobRecordHeaderLine();
+std::string JobRecordLine(const JobRecordFields &fields);
+
+// The same fields as one JSON object on one line (no line end), with the
+// extra members given (already JSON values) after them. Plain ASCII: any
+// other character is written as a \u escape.
+std::string JobRecordJson(const JobRecordFields &fields,
+                          const std::vector<std::pair<std::string, std::string>> &extra = {});
+std::string JsonString(const std::wstring &text);
+
+std::string EncodeUtf8Text(const std::wstring &text);
+
+// The platform half: the file, the image's digest, the computer's name.
+class IJobRecordStore {
+  public:
+    virtual ~IJobRecordStore() = default;
+    // Appends the line; a new or empty file first gets a UTF-8 byte-order
+    // mark and the header. The file is opened for this one line and shared
+    // for reading and writing meanwhile. A missing parent folder is made.
+    // False with a short reason when the line could not be written.
+    virtual bool Append(const std::wstring &path, const std::string &header,
+                        const std::string &line, std::wstring &error) = 0;
+    // SHA-256 of the file's contents through the platform's hash service.
+    virtual bool FileSha256(const std::wstring &path, std::wstring &hex) = 0;
+    virtual std::wstring ComputerName() = 0;
+};
+
+// The record file as [SYSTEM] JOB_RECORD names it: empty when the setting is
+// missing or empty; a relative path is taken from the program folder.
+std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder);
+std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder);
+
+// Collects one job's record at a time and writes it when it is complete.
+// Begin and Finish come from the thread that starts and ends jobs; the
+// device's return from the watcher; Poll, Flush and WaitAndWrite from
+// whoever writes. All may be on different threads.
+class JobRecorder {
+  public:
+    JobRecorder(IJobRecordStore &store, IClock &clock);
+
+    // Empty: no file (a completed record still reaches onCompleted).
+    void SetFile(const std::wstring &path);
+    std::wstring File() const;
+
+    // A job starts: the facts known before it. A record still pending from
+    // an earlier job is written first.
+    void Begin(JobRecordFields fields);
+    // The job's verdict: its end time is taken now, and the wait for the
+    // device's return begins.
+    void Finish(int32_t code, const std::wstring &verdictKey, const std::wstring &verdictText,
+                const std::wstring &declinedBy = L"");
+    // The wait for the device's return starts again from now: the window
+    // calls it when its verdict box has been closed and the watcher resumes.
+    void StartReturnWait();
+    // The watcher read the returned device's software version.
+    void DeviceVersionRead(const std::wstring &software);
+    // The watcher has announced a device (again) and is done with it: a job
+    // waiting for its device's return is complete, with or without a
+    // version.
+    void DeviceAnnounced();
+
+    // Writes the finished record when its wait is over. True when a record
+    // was completed by this call.
+    bool Poll();
+    // Writes the finished record now, without waiting.
+    void Flush();
+    // Blocks until the finished record is complete (device back or wait
+    // over) and writes it. Returns at once when none is pending.
+    void WaitAndWrite();
+    bool Pending() const;
+
+    // Called once for the first record that could not be written (and again
+    // only after a record has been written since): the window's detail line,
+    // the station's error stream.
+    std::function<void(const std::wstring &reason)> onWriteFailed;
+    // Every completed record, written or not (the station's JSON).
+    std::function<void(const JobRecordFields &)> onCompleted;
+
+  private:
+    enum class Phase { Idle, Running, Finished, Complete };
+    // Takes the record out under the lock; writes it outside.
+    std::optional<JobRecordFields> TakeLocked();
+    void Write(JobRecordFields fields);
+
+    IJobRecordStore &m_store;
+    IClock &m_clock;
+    mutable std::mutex m_guard; // everything below
+    std::condition_variable m_changed;
+    std::wstring m_file;
+    Phase m_phase = Phase::Idle;
+    JobRecordFields m_fields;
+    uint64_t m_startTick = 0;
+    uint64_t m_deadline = 0;
+    bool m_failureReported = false;
+};

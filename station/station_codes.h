@@ -1,0 +1,18 @@
+// The station's exit codes. A job's own result code (0 for success, -1 to -17
+// for the failures the window reports) is the exit code of a one-job run;
+// everything else that ends the station has a code of its own, outside that
+// range.
+#pragma once
+
+namespace station_exit {
+constexpr int kSuccess = 0;
+constexpr int kSettingsUnavailable = 1; // as the window: setting.ini cannot be opened
+constexpr int kBadArguments = 2;
+constexpr int kLibraryMissing = 3; // QVAndroidDLL.dll or one of its exports
+constexpr int kAnotherCopy = 4;    // the window or another station runs
+constexpr int kImageRefused = 5;   // the image failed its inspection
+constexpr int kJobRefused = 6;     // the checks before a job refused it
+constexpr int kNoDevice = 7;       // no device within --wait seconds
+constexpr int kStopped = 8;        // Ctrl+C before any job ran (one-job run)
+constexpr int kSomeJobsFailed = 9; // station loop: at least one job did not succeed
+} // namespace station_exit

@@ -1,0 +1,145 @@
+#include "station/station_loop.h"
+
+#include "station/station_codes.h"
+
+StationLoop::StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs)
+    : m_actions(actions), m_loop(loop), m_waitMs(waitMs), m_enteredMs(nowMs), m_waitStartMs(nowMs) {
+}
+
+void StationLoop::Start(uint64_t nowMs) {
+    m_state = StationState::WaitingForDevice;
+    m_enteredMs = nowMs;
+    m_waitStartMs = nowMs;
+}
+
+void StationLoop::Finish(int exitCode) {
+    m_state = StationState::Finished;
+    m_exitCode = exitCode;
+}
+
+int StationLoop::LoopExitCode() const {
+    return m_jobsFailed > 0 ? station_exit::kSomeJobsFailed : station_exit::kSuccess;
+}
+
+void StationLoop::Enter(StationState state, const StationObservation &seen) {
+    m_state = state;
+    m_enteredMs = seen.nowMs;
+    switch (state) {
+    case StationState::WaitingForDevice:
+        // Only a device announced from now on is the next one.
+        m_announcementsSeen = seen.announcements;
+        m_waitStartMs = seen.nowMs;
+        m_actions.Notify(StationNotice::WaitingForDevice);
+        break;
+    case StationState::WaitingForRemoval:
+        m_actions.Notify(StationNotice::RemoveDevice);
+        break;
+    case StationState::SeveralDevices:
+        m_alone = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void StationLoop::TryJob(const StationObservation &seen) {
+    const unsigned announcementsBefore = m_announcementsSeen;
+    m_announcementsSeen = seen.announcements;
+    switch (m_actions.CheckAndStartJob()) {
+    case JobStart::Started:
+        ++m_jobsRun;
+        Enter(StationState::JobRunning, seen);
+        break;
+    case JobStart::SeveralDevices:
+        Enter(StationState::SeveralDevices, seen);
+        break;
+    case JobStart::NoDevice:
+        m_state = StationState::WaitingForDevice; // quietly: the operator sees no change
+        break;
+    case JobStart::Busy:
+        m_announcementsSeen = announcementsBefore; // the same device is tried at the next tick
+        break;
+    case JobStart::Refused:
+        if (!m_loop)
+            Finish(station_exit::kJobRefused);
+        else
+            Enter(StationState::WaitingForRemoval, seen);
+        break;
+    }
+}
+
+void StationLoop::Tick(const StationObservation &seen) {
+    if (m_state == StationState::Finished) return;
+
+    if (seen.stopRequested && m_state != StationState::JobRunning) {
+        m_actions.Notify(StationNotice::Stopped);
+        Finish(m_loop ? LoopExitCode() : station_exit::kStopped);
+        return;
+    }
+
+    const bool waiting =
+        m_state == StationState::WaitingForDevice || m_state == StationState::SeveralDevices;
+    if (waiting && m_waitMs != 0 && seen.nowMs - m_waitStartMs >= m_waitMs) {
+        m_actions.Notify(StationNotice::NoDeviceInTime);
+        Finish(m_loop && m_jobsRun > 0 ? LoopExitCode() : station_exit::kNoDevice);
+        return;
+    }
+
+    switch (m_state) {
+    case StationState::WaitingForDevice:
+        if (seen.findResult >= 2)
+            TryJob(seen); // refused as the window refuses, once
+        else if (seen.findResult == 1 && seen.announcements != m_announcementsSeen)
+            TryJob(seen);
+        break;
+    case StationState::SeveralDevices:
+        if (seen.findResult <= 0) {
+            m_state = StationState::WaitingForDevice;
+            m_announcementsSeen = seen.announcements;
+        } else if (seen.findResult >= 2) {
+            m_alone = false;
+        } else if (!m_alone) {
+            m_alone = true;
+            m_aloneSinceMs = seen.nowMs;
+        } else if (seen.nowMs - m_aloneSinceMs >= kSettleAfterSeveralMs) {
+            TryJob(seen);
+        }
+        break;
+    case StationState::JobRunning:
+        if (seen.stopRequested && !m_stopAfterJob) {
+            m_stopAfterJob = true;
+            m_actions.Notify(StationNotice::Finishing);
+        }
+        break;
+    case StationState::WaitingForReturn:
+        if (seen.announcements != m_announcementsSeen) {
+            Enter(StationState::WaitingForRemoval, seen);
+        } else if (seen.nowMs - m_enteredMs >= kReturnAfterJobMs) {
+            if (seen.findResult > 0)
+                Enter(StationState::WaitingForRemoval, seen);
+            else
+                Enter(StationState::WaitingForDevice, seen);
+        }
+        break;
+    case StationState::WaitingForRemoval:
+        if (seen.findResult <= 0) Enter(StationState::WaitingForDevice, seen);
+        break;
+    case StationState::Finished:
+        break;
+    }
+}
+
+void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {
+    if (m_state != StationState::JobRunning) return;
+    if (code != 0) ++m_jobsFailed;
+    if (!m_loop) {
+        Finish(code);
+        return;
+    }
+    if (m_stopAfterJob || seen.stopRequested) {
+        Finish(LoopExitCode());
+        return;
+    }
+    m_announcementsSeen = seen.announcements;
+    Enter(StationState::WaitingForReturn, seen);
+}

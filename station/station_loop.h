@@ -1,0 +1,97 @@
+// The station's course from device to device, as a state machine over what
+// the device watcher has found. It decides; the caller observes (the
+// watcher's last search, its announcements, Ctrl+C, the clock) and acts
+// (the checks and the job, the lines printed). The same machine runs one job
+// and the station loop.
+#pragma once
+
+#include <cstdint>
+
+enum class StationState {
+    WaitingForDevice,
+    SeveralDevices,    // refused as the window refuses; waits until one is left
+    JobRunning,        // the job thread runs; Ctrl+C waits for its verdict
+    WaitingForReturn,  // the verdict is out; the device reboots after its job
+    WaitingForRemoval, // the device is back (or was refused): take it away
+    Finished,
+};
+
+// What the station tells the operator besides the watcher's and the job's
+// own lines.
+enum class StationNotice {
+    WaitingForDevice,
+    RemoveDevice,
+    Finishing, // Ctrl+C during a job: it ends after its verdict
+    Stopped,   // Ctrl+C between jobs
+    NoDeviceInTime,
+};
+
+// How the checks before a job ended.
+enum class JobStart {
+    Started,
+    SeveralDevices, // the refusal for two or more devices
+    NoDevice,       // the device went before the checks saw it
+    Refused,        // any other refusal (a mask-ROM device, the loader question answered No)
+    Busy,           // a watcher cycle blocked in the library: nothing was shown; try again
+};
+
+class IStationActions {
+  public:
+    virtual ~IStationActions() = default;
+    // The checks of the Upgrade or Repair command and, when they pass, the
+    // job thread. A refusal has been reported when this returns.
+    virtual JobStart CheckAndStartJob() = 0;
+    virtual void Notify(StationNotice notice) = 0;
+};
+
+struct StationObservation {
+    int32_t findResult = 0;     // the watcher's last search: 1 one device, 2 or more several
+    unsigned announcements = 0; // the watcher's finished announcements of a device so far
+    bool stopRequested = false; // Ctrl+C
+    uint64_t nowMs = 0;
+};
+
+// After two or more devices, the one left is taken once the watcher has
+// found it alone for this long (two searches), so that its versions are
+// read again first.
+inline constexpr uint64_t kSettleAfterSeveralMs = 400;
+// How long the station waits for a device to come back after its job.
+inline constexpr uint64_t kReturnAfterJobMs = 10000;
+
+class StationLoop {
+  public:
+    // loop: device after device; otherwise one job. waitMs: 0 waits for ever.
+    StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs);
+
+    // The wait for the first device begins (again) now.
+    void Start(uint64_t nowMs);
+    void Tick(const StationObservation &seen);
+    // The job's verdict has been shown.
+    void JobEnded(int32_t code, const StationObservation &seen);
+
+    StationState State() const { return m_state; }
+    bool Finished() const { return m_state == StationState::Finished; }
+    int ExitCode() const { return m_exitCode; }
+    int JobsRun() const { return m_jobsRun; }
+    int JobsFailed() const { return m_jobsFailed; }
+
+  private:
+    void Enter(StationState state, const StationObservation &seen);
+    void TryJob(const StationObservation &seen);
+    void Finish(int exitCode);
+    int LoopExitCode() const;
+
+    IStationActions &m_actions;
+    bool m_loop;
+    uint64_t m_waitMs;
+    StationState m_state = StationState::WaitingForDevice;
+    uint64_t m_enteredMs;        // when the current state began
+    uint64_t m_waitStartMs;      // when the wait for a device began
+    uint64_t m_aloneSinceMs = 0; // SeveralDevices: since when one device is found alone
+    bool m_alone = false;
+    unsigned m_announcementsSeen = 0;
+    bool m_stopAfterJob = false;
+    int m_exitCode = 0;
+    int m_jobsRun = 0;
+    int m_jobsFailed = 0;
+};

@@ -1,0 +1,245 @@
+// Entry point of qvstation.exe: the console, the single-instance guard, the
+// device library, the hidden window that the library sends its questions to
+// (and the job its result), Ctrl+C, and the main loop around the session.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings_loader.h"
+#include "base/language.h"
+#include "base/platform_win.h"
+#include "base/text_keys.h"
+#include "device/device_library_win.h"
+#include "device/job_record_win.h"
+#include "device/message_pump_win.h"
+#include "device/process_runner_win.h"
+#include "device/system_info_win.h"
+#include "res/resource.h"
+#include "station/station_codes.h"
+#include "station/station_session.h"
+
+namespace {
+
+// Ctrl+C arrives on a thread of its own; the main loop reads it.
+std::atomic<bool> g_stopRequested{false};
+// The session, for the hidden window's messages.
+std::atomic<StationSession *> g_session{nullptr};
+
+constexpr DWORD kLoopPeriodMs = 20;
+
+class ConsoleOutputWin : public IStationOutput {
+  public:
+    void Out(const std::wstring &line) override { Write(GetStdHandle(STD_OUTPUT_HANDLE), line); }
+    void Err(const std::wstring &line) override { Write(GetStdHandle(STD_ERROR_HANDLE), line); }
+    std::wstring TimeStamp() override {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        wchar_t text[32];
+        swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                 now.wHour, now.wMinute, now.wSecond);
+        return text;
+    }
+
+  private:
+    // A console shows wide text as it is; a pipe or a file gets UTF-8.
+    void Write(HANDLE stream, const std::wstring &line) {
+        std::lock_guard<std::mutex> lock(m_guard);
+        const std::wstring text = line + L"\r\n";
+        DWORD mode = 0;
+        DWORD written = 0;
+        if (GetConsoleMode(stream, &mode)) {
+            WriteConsoleW(stream, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+            return;
+        }
+        const int bytes = WideCharToMultiByte(
+            CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) return;
+        std::string utf8(static_cast<size_t>(bytes), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0],
+                            bytes, nullptr, nullptr);
+        WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    }
+    std::mutex m_guard; // one line at a time from every thread
+};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        g_stopRequested = true;
+        return TRUE; // the main loop ends the program, never in a job's middle
+    }
+    return FALSE;
+}
+
+LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    StationSession *session = g_session.load();
+    if (session != nullptr) {
+        if (message == WM_DEVICE_PROMPT) {
+            session->OnDevicePrompt(static_cast<unsigned>(wParam),
+                                    reinterpret_cast<int32_t *>(lParam));
+            return 0;
+        }
+        if (message == WM_UPGRADE_RESULT) {
+            session->OnJobResult(static_cast<int>(wParam), static_cast<int32_t>(lParam),
+                                 GetTickCount64(), g_stopRequested.load());
+            return 0;
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A message-only window: never shown, it only receives.
+HWND CreateHiddenWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = HiddenWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"QvStationMessages";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+std::wstring ProgramFolderOfModule() {
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    const size_t slash = folder.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = temp;
+    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    return folder;
+}
+
+// The text of a key in the language that setting.ini chooses, for the
+// message of a second copy, which ends before any setting is loaded.
+std::wstring TextBeforeSettings(const std::wstring &programFolder, const wchar_t *key) {
+    ProfileReaderWin profile;
+    FileSystemWin files;
+    std::wstring language =
+        profile.GetString(programFolder + kSettingsFileName, L"SYSTEM", L"LANGUAGE", 100);
+    if (language.empty()) language = L"English";
+    LANGUAGE_INFO list[kLanguageListCapacity];
+    const int count =
+        ListLanguages(list, kLanguageListCapacity, programFolder + L"Language\\", files, profile);
+    const int chosen = FindLanguage(list, count, language);
+    return chosen < 0 ? std::wstring() : LoadLangString(profile, key, list[chosen].path);
+}
+
+bool StartDetached(std::function<void()> body) {
+    try {
+        std::thread(std::move(body)).detach();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+int Run(int argc, wchar_t **argv) {
+    ConsoleOutputWin &console = *new ConsoleOutputWin;
+    std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    StationOptions options;
+    std::wstring error;
+    if (!ParseStationArguments(arguments, options, error)) {
+        console.Err(L"qvstation: " + error);
+        console.Err(StationUsage());
+        return station_exit::kBadArguments;
+    }
+    if (options.run == StationOptions::Run::Help) {
+        console.Out(StationUsage());
+        return station_exit::kSuccess;
+    }
+
+    // The record names the image by its full path, wherever it was started.
+    wchar_t fullImage[MAX_PATH] = L"";
+    const DWORD fullLength = GetFullPathNameW(options.image.c_str(), MAX_PATH, fullImage, nullptr);
+    if (fullLength > 0 && fullLength < MAX_PATH) options.image = fullImage;
+
+    const std::wstring programFolder = ProgramFolderOfModule();
+    // The window's guard: one program on the device library at a time.
+    CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        std::wstring text = TextBeforeSettings(programFolder, ids::kStationAnotherCopy);
+        console.Err(text.empty() ? std::wstring(L"qvstation: ") + kInstanceMutexName : text);
+        return station_exit::kAnotherCopy;
+    }
+
+    std::wstring libraryError;
+    std::unique_ptr<LoadedDeviceLibrary> loaded =
+        LoadedDeviceLibrary::Load(programFolder, libraryError);
+    if (!loaded) {
+        console.Err(libraryError);
+        return station_exit::kLibraryMissing;
+    }
+
+    // As in the window, what the workers share lives until the process ends.
+    auto *state = new ProcessState;
+    state->g_programFolder = programFolder;
+    state->g_tempFolder = TempFolder();
+    IDeviceLibrary *library = loaded.release();
+    auto *platform =
+        new Platform{*new ProfileReaderWin, *new FileSystemWin, *new TextCodecWin, *new ClockWin};
+    auto *gate = new WorkerGate;
+    HWND hidden = CreateHiddenWindow();
+
+    StationServices services{*state,
+                             *library,
+                             *platform,
+                             *new ProcessRunnerWin,
+                             *new SystemInfoWin,
+                             *new JobRecordStoreWin,
+                             console,
+                             *gate,
+                             StartDetached,
+                             [hidden](int mode, int code) {
+                                 PostMessageW(hidden, WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
+                                              static_cast<LPARAM>(code));
+                             },
+                             PumpSentMessages};
+    auto *session = new StationSession(services, options);
+    g_session = session;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    int code = session->LoadSettings();
+    if (code != 0) return code;
+    library->SetMainWindowHwnd(hidden);
+    code = session->Prepare(platform->clock.TickMs());
+    if (code != 0) {
+        session->Shutdown();
+        return code;
+    }
+
+    while (!session->Finished()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kLoopPeriodMs, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        session->Tick(platform->clock.TickMs(), g_stopRequested.load());
+    }
+    session->Shutdown();
+    return session->ExitCode();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    int code;
+    try {
+        code = Run(argc, argv);
+    } catch (...) {
+        code = -7; // out of memory on the way: the job's "any other failure"
+    }
+    // Workers may still run (the watcher never ends by itself): end the
+    // process without destructors under them, as the window does.
+    ExitProcess(static_cast<UINT>(code));
+}

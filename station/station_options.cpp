@@ -1,0 +1,109 @@
+#include "station/station_options.h"
+
+namespace {
+
+bool ParseSeconds(const std::wstring &text, unsigned &seconds) {
+    if (text.empty() || text.size() > 7) return false;
+    unsigned value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    seconds = value;
+    return true;
+}
+
+} // namespace
+
+bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOptions &options,
+                           std::wstring &error) {
+    options = StationOptions();
+    bool loop = false;
+    bool jobGiven = false;
+    bool waitGiven = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring &argument = arguments[i];
+        // The options that take a value take the next argument.
+        auto value = [&](std::wstring &out) {
+            if (i + 1 >= arguments.size()) {
+                error = argument + L" needs a value";
+                return false;
+            }
+            out = arguments[++i];
+            return true;
+        };
+        if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+            options.run = StationOptions::Run::Help;
+            return true;
+        } else if (argument == L"--upgrade" || argument == L"--repair") {
+            if (jobGiven) {
+                error = L"give one of --upgrade and --repair, once";
+                return false;
+            }
+            jobGiven = true;
+            options.mode = argument == L"--upgrade" ? 0 : 1;
+            if (!value(options.image)) return false;
+            if (options.image.empty()) {
+                error = argument + L" needs an image file";
+                return false;
+            }
+        } else if (argument == L"--station") {
+            loop = true;
+        } else if (argument == L"--wait") {
+            std::wstring text;
+            if (!value(text)) return false;
+            if (!ParseSeconds(text, options.waitSeconds)) {
+                error = L"--wait takes whole seconds, not " + text;
+                return false;
+            }
+            waitGiven = true;
+        } else if (argument == L"--yes-loader") {
+            options.yesLoader = true;
+        } else if (argument == L"--yes-continue") {
+            options.yesContinue = true;
+        } else if (argument == L"--yes-anyway") {
+            options.yesAnyway = true;
+        } else if (argument == L"--json") {
+            options.json = true;
+        } else if (argument == L"--record") {
+            if (!value(options.record)) return false;
+            options.recordGiven = true;
+        } else {
+            error = L"unknown argument " + argument;
+            return false;
+        }
+    }
+    if (!jobGiven) {
+        error = L"give --upgrade IMAGE or --repair IMAGE";
+        return false;
+    }
+    options.run = loop ? StationOptions::Run::Loop : StationOptions::Run::OneJob;
+    if (loop && !waitGiven) options.waitSeconds = 0;
+    return true;
+}
+
+std::wstring StationUsage() {
+    return L"qvstation: upgrade or repair QV70 devices without the window.\n"
+           L"\n"
+           L"  qvstation --upgrade IMAGE [options]   one device, then end\n"
+           L"  qvstation --repair IMAGE [options]\n"
+           L"  qvstation --station --upgrade IMAGE [options]\n"
+           L"                                        device after device until Ctrl+C\n"
+           L"\n"
+           L"  --wait SECONDS   wait this long for a device (one job: 60; station: for ever;\n"
+           L"                   0: for ever)\n"
+           L"  --yes-loader     say Yes when the image's loader is older than the device's\n"
+           L"  --yes-continue   say Yes to the device library's question of kind 1\n"
+           L"  --yes-anyway     say Yes to the device library's question of kind 2\n"
+           L"                   (without these flags every question is answered No)\n"
+           L"  --json           one JSON object per job instead of the lines\n"
+           L"  --record FILE    append the job record to FILE instead of the file that\n"
+           L"                   [SYSTEM] JOB_RECORD in setting.ini names\n"
+           L"  --help           this text\n"
+           L"\n"
+           L"Exit codes: the job's result code in a one-job run (0 success, -1 to -17 the\n"
+           L"window's failure verdicts); 1 setting.ini unreadable, 2 bad arguments,\n"
+           L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
+           L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
+           L"9 station loop with at least one failed job.\n";
+}

@@ -1,0 +1,31 @@
+// The station's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct StationOptions {
+    enum class Run { Help, OneJob, Loop };
+    Run run = Run::OneJob;
+    int mode = 0; // 0 upgrade, 1 repair
+    std::wstring image;
+    // Seconds to wait for a device; 0 waits for ever. A one-job run waits 60
+    // seconds unless told otherwise, the station loop for ever.
+    unsigned waitSeconds = 60;
+    bool yesLoader = false;   // question kind 0 and the loader question before a job
+    bool yesContinue = false; // kind 1
+    bool yesAnyway = false;   // kind 2
+    bool json = false;
+    bool recordGiven = false;
+    std::wstring record; // --record FILE
+};
+
+inline constexpr unsigned kDefaultWaitSeconds = 60;
+
+// False with a one-line reason (English: no language is chosen yet) when
+// the arguments make no run.
+bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOptions &options,
+                           std::wstring &error);
+
+// What --help prints.
+std::wstring StationUsage();

@@ -1,0 +1,224 @@
+#include "station/station_session.h"
+
+#include <algorithm>
+
+#include "app/settings_loader.h"
+#include "base/text_format.h"
+#include "base/text_keys.h"
+#include "device/device_watcher.h"
+#include "device/firmware_check.h"
+#include "device/job_verdict.h"
+#include "device/upgrade_job.h"
+#include "station/station_codes.h"
+#include "ui/exit_procedure.h"
+#include "ui/job_commands.h"
+
+namespace {
+
+constexpr const wchar_t *kYesLoader = L"--yes-loader";
+constexpr const wchar_t *kYesContinue = L"--yes-continue";
+constexpr const wchar_t *kYesAnyway = L"--yes-anyway";
+
+std::wstring Serial(const DEVICE_INFO &device, ITextCodec &codec) {
+    const char *end =
+        std::find(device.serialNumber, device.serialNumber + sizeof device.serialNumber, '\0');
+    return codec.FromAnsi(std::string(device.serialNumber, end));
+}
+
+} // namespace
+
+PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
+                                 bool loaderConfirmed) {
+    switch (kind) {
+    case kPromptOlderLoader:
+        // Said Yes to before the job, as the window does.
+        if (loaderConfirmed || options.yesLoader) return {1, nullptr};
+        return {0, kYesLoader};
+    case kPromptContinue:
+        return options.yesContinue ? PromptAnswer{1, nullptr} : PromptAnswer{0, kYesContinue};
+    case kPromptMayNotComplete:
+        return options.yesAnyway ? PromptAnswer{1, nullptr} : PromptAnswer{0, kYesAnyway};
+    default:
+        return {0, nullptr}; // the window answers No without a box, too
+    }
+}
+
+StationSession::StationSession(StationServices services, const StationOptions &options)
+    : m_services(std::move(services)), m_options(options), m_state(m_services.state),
+      m_texts(m_services.platform.profile, m_state.g_languageFile),
+      m_settingsFile(m_services.platform.files, m_services.platform.profile),
+      m_view(m_services.output), m_recorder(m_services.store, m_services.platform.clock),
+      m_recordView(m_view, m_recorder), m_ctx{{m_state, m_model, m_services.library, m_recordView,
+                                               m_texts, m_services.platform, m_services.gate},
+                                              *this,
+                                              m_services.pump,
+                                              nullptr,
+                                              kWatchIdleWaitMs},
+      m_loop(*this, options.run == StationOptions::Run::Loop,
+             static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
+    m_view.json = options.json;
+    m_view.loaderQuestion = [this] {
+        if (m_options.yesLoader) return true;
+        m_declinedBy = kYesLoader;
+        return false;
+    };
+    m_view.postResult = [this](int mode, int code) {
+        if (m_services.postResult) m_services.postResult(mode, code);
+    };
+    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), reason));
+    };
+    m_recorder.onCompleted = [this](const JobRecordFields &fields) {
+        if (!m_options.json) return;
+        const std::string json =
+            JobRecordJson(fields, {{"declined_by", JsonString(fields.declinedBy)}});
+        m_view.Raw(std::wstring(json.begin(), json.end()));
+    };
+}
+
+int StationSession::LoadSettings() {
+    // The window's boxes about its own preselected image do not concern the
+    // station, whose image is its argument.
+    m_view.SetMuted(true);
+    const LoadSettingsResult loaded = ::LoadSettings(m_state, m_settingsFile, m_services.platform,
+                                                     m_services.library, m_recordView, m_texts);
+    m_view.SetMuted(false);
+    if (loaded == LoadSettingsResult::Loaded) return 0;
+    // No language is chosen: the window's one fixed text.
+    m_view.ErrorLine(L"Failure to Load setting!");
+    return station_exit::kSettingsUnavailable;
+}
+
+int StationSession::Prepare(uint64_t nowMs) {
+    m_computer = m_services.store.ComputerName();
+    m_recorder.SetFile(m_options.recordGiven
+                           ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
+                           : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    const Settings &s = m_state.g_settings;
+    m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
+                                 s.ADB_ID_VID, s.ADB_ID_PID);
+    m_model.m_deviceLoaderVersion = kNoLoaderVersion;
+    m_model.m_imageLoaderVersion = kNoLoaderVersion;
+
+    if (!InspectFirmware(m_ctx, m_options.image)) return station_exit::kImageRefused;
+    m_state.g_settings.FIRMWARE = m_options.image;
+    // The image is the same for every device: its digest is taken once, now,
+    // and not between a device's arrival and its job.
+    std::wstring digest;
+    if (!m_recorder.File().empty() || m_options.json)
+        m_services.store.FileSha256(m_options.image, digest);
+
+    m_loop.Start(nowMs);
+    Notify(StationNotice::WaitingForDevice);
+    if (!StartWatcher()) return station_exit::kNoDevice;
+    return 0;
+}
+
+StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
+    StationObservation seen;
+    seen.findResult = m_state.g_findResult.load();
+    seen.announcements = m_recordView.Announcements();
+    seen.stopRequested = stopRequested;
+    seen.nowMs = nowMs;
+    return seen;
+}
+
+void StationSession::Tick(uint64_t nowMs, bool stopRequested) {
+    m_loop.Tick(Observe(nowMs, stopRequested));
+    m_recorder.Poll();
+}
+
+bool StationSession::StartWatcher() {
+    return m_services.startThread([this] { DeviceWatchThread(m_ctx); });
+}
+
+bool StationSession::InspectImage(const std::wstring &path) {
+    return InspectFirmware(m_ctx, path);
+}
+
+bool StationSession::StartJob(JobMode mode) {
+    // The hand-over is done: the watcher is idle and the held device is the
+    // one the checks passed.
+    m_jobDevice = m_recordView.DeviceName();
+    const std::wstring serial = Serial(m_state.g_deviceInfo, m_services.platform.codec);
+    if (!serial.empty()) m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + serial;
+    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_computer));
+    return m_services.startThread(
+        [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); });
+}
+
+JobStart StationSession::CheckAndStartJob() {
+    m_declinedBy.clear();
+    m_view.ClearRefusal();
+    const bool started = m_options.mode == kModeUpgrade ? OnUpgrade(m_ctx) : OnRepair(m_ctx);
+    if (started) return JobStart::Started;
+    if (!m_declinedBy.empty()) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kStationDeclined), m_declinedBy));
+        return JobStart::Refused;
+    }
+    // The click was given up before any check: a watcher cycle is still
+    // inside the library.
+    if (!m_view.RefusalShown()) return JobStart::Busy;
+    const std::wstring refusal = m_view.LastRefusal();
+    if (refusal == Text(ids::kSeveralDevicesRefused)) return JobStart::SeveralDevices;
+    if (refusal == Text(ids::kNoDeviceRefused)) return JobStart::NoDevice;
+    return JobStart::Refused;
+}
+
+void StationSession::Notify(StationNotice notice) {
+    switch (notice) {
+    case StationNotice::WaitingForDevice:
+        m_view.Line(Text(ids::kStationWaiting), L"");
+        break;
+    case StationNotice::RemoveDevice:
+        m_view.Line(Text(ids::kStationRemoveDevice), L"");
+        break;
+    case StationNotice::Finishing:
+        m_view.Line(Text(ids::kStationFinishing), m_jobDevice);
+        break;
+    case StationNotice::Stopped:
+        m_view.Line(Text(ids::kStationStopped), L"");
+        break;
+    case StationNotice::NoDeviceInTime:
+        m_view.ErrorLine(FormatLangText(Text(ids::kStationNoDeviceInTime),
+                                        std::to_wstring(m_options.waitSeconds)));
+        break;
+    }
+}
+
+void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRequested) {
+    const JobMode jobMode = static_cast<JobMode>(mode);
+    const VerdictKey key = VerdictKeyFor(jobMode, code);
+    m_view.BeginVerdict();
+    // The window's own handling: the verdict, the job's traces cleared, the
+    // device handed back to the watcher.
+    ShowJobVerdict(m_ctx, jobMode, code);
+    const std::wstring verdict = m_view.EndVerdict();
+    m_recorder.Finish(code, key.key, verdict, m_declinedBy);
+
+    std::wstring line = verdict + L" [" + std::to_wstring(code) + L"]";
+    if (!m_declinedBy.empty())
+        line += L" " + FormatLangText(Text(ids::kStationDeclined), m_declinedBy);
+    m_view.Line(line, m_jobDevice);
+    m_loop.JobEnded(code, Observe(nowMs, stopRequested));
+}
+
+void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
+    if (answer == nullptr) return;
+    const PromptAnswer chosen =
+        StationPromptAnswer(kind, m_options, m_state.g_autoConfirmLoader.load() != 0);
+    *answer = chosen.answer;
+    if (chosen.answer == 0 && chosen.flag != nullptr) m_declinedBy = chosen.flag;
+}
+
+void StationSession::Shutdown() {
+    // A one-job run waits for its device's return only when a record or a
+    // JSON object is to carry the version read after the job.
+    const bool recordWanted = !m_recorder.File().empty() || m_options.json;
+    if (m_options.run == StationOptions::Run::OneJob && recordWanted)
+        m_recorder.WaitAndWrite();
+    else
+        m_recorder.Flush();
+    m_view.SetMuted(true);
+    RunExitProcedure(m_ctx);
+}

@@ -1,0 +1,121 @@
+// One run of the station: the settings, the image, the device watcher, the
+// checks and the job of the window's Upgrade and Repair commands, its
+// verdict and its record, driven by the station loop. Portable: the Win32
+// half gives it the platform, the threads and the hidden window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "base/main_window_model.h"
+#include "base/platform.h"
+#include "base/process_state.h"
+#include "device/device_context.h"
+#include "device/device_library.h"
+#include "device/driver_platform.h"
+#include "device/job_codes.h"
+#include "device/job_record.h"
+#include "device/job_record_view.h"
+#include "device/worker_gate.h"
+#include "station/station_loop.h"
+#include "station/station_options.h"
+#include "station/station_view.h"
+#include "ui/command_context.h"
+
+// What the session works with; the program passes the real ones, tests
+// fakes. state.g_programFolder and state.g_tempFolder are set.
+struct StationServices {
+    ProcessState &state;
+    IDeviceLibrary &library;
+    const Platform &platform;
+    IProcessRunner &runner;
+    ISystemInfo &system;
+    IJobRecordStore &store;
+    IStationOutput &output;
+    WorkerGate &gate;
+    // Starts a worker thread; false when it could not be started.
+    std::function<bool(std::function<void()>)> startThread;
+    // Hands the job's result to the thread that runs the session (the
+    // program posts it to its hidden window).
+    std::function<void(int mode, int code)> postResult;
+    // Handles sent messages while the session's thread waits on a worker.
+    WorkerGate::Pump pump;
+};
+
+// The answer to a question of the device library, and the flag that would
+// have said Yes when the answer is No.
+struct PromptAnswer {
+    int32_t answer = 0;
+    const wchar_t *flag = nullptr;
+};
+PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
+                                 bool loaderConfirmed);
+
+class StationSession : public IStationActions, private ICommandHost {
+  public:
+    StationSession(StationServices services, const StationOptions &options);
+
+    // Reads setting.ini and chooses the language, as the window does at its
+    // start. 0, or station_exit::kSettingsUnavailable (reported).
+    int LoadSettings();
+    // The record's file, the USB identities, the image (inspected as the
+    // window inspects a chosen image) and the device watcher. 0, or the exit
+    // code of what failed (reported).
+    int Prepare(uint64_t nowMs);
+
+    // One round of the main loop: the loop's decision on what the watcher
+    // found, and the record when it is due.
+    void Tick(uint64_t nowMs, bool stopRequested);
+    // WM_UPGRADE_RESULT, on the session's thread.
+    void OnJobResult(int mode, int code, uint64_t nowMs, bool stopRequested);
+    // WM_DEVICE_PROMPT, on the session's thread.
+    void OnDevicePrompt(unsigned kind, int32_t *answer);
+
+    bool Finished() const { return m_loop.Finished(); }
+    int ExitCode() const { return m_loop.ExitCode(); }
+    const StationLoop &Loop() const { return m_loop; }
+
+    // The end: the record of the last job written (a one-job run waits for
+    // the device's return, as long as the record waits), then the window's
+    // exit procedure: the workers stopped, the loader file removed, the
+    // library released.
+    void Shutdown();
+
+    // A text of the language file in use.
+    std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
+
+    // IStationActions
+    JobStart CheckAndStartJob() override;
+    void Notify(StationNotice notice) override;
+
+    // What the watcher works on (tests run its cycles one by one).
+    DeviceContext &Device() { return m_ctx; }
+
+  private:
+    StationObservation Observe(uint64_t nowMs, bool stopRequested);
+    // ICommandHost: the station's threads and its image.
+    bool StartJob(JobMode mode) override;
+    bool StartWatcher() override;
+    bool InspectImage(const std::wstring &path) override;
+
+    StationServices m_services;
+    StationOptions m_options;
+    ProcessState &m_state;
+    MainWindowModel m_model;
+    LanguageFileTexts m_texts;
+    CIniFile m_settingsFile;
+    StationView m_view;
+    JobRecorder m_recorder;
+    JobRecordView m_recordView;
+    CommandContext m_ctx;
+    StationLoop m_loop;
+    std::wstring m_computer;
+    // The job under way: its device as the lines show it, and the flag that
+    // would have said Yes to a question answered No.
+    std::wstring m_jobDevice;
+    std::wstring m_declinedBy; // written by the session's thread only
+};

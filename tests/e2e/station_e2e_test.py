@@ -1,0 +1,414 @@
+#!/usr/bin/env python3
+"""End to end: the real qvstation.exe on the simulated bench, under Wine.
+
+Each scenario copies the distribution folder (the program, the simulated
+library, setting.ini, the languages, the sample image) into a folder of its
+own, whose bench (the folder Bench beside the library) it drives with
+qvsim.exe. What the station prints is compared with the shipped English
+texts, and its job record is read with Python's csv module, as any user's
+tool would read it.
+
+    station_e2e_test.py --dist DIR --bin DIR [--report DIR]
+
+--report writes a GoogleTest-style XML report for scripts/test's sum.
+"""
+import argparse
+import csv
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import unittest
+import xml.etree.ElementTree as ET
+
+ARGS = None
+JOB_TIMEOUT_S = 90
+
+
+def exit_code(returncode):
+    """A Windows exit code as Wine hands it to Linux: the low byte."""
+    return returncode - 256 if returncode >= 128 else returncode
+
+
+def read_language(path):
+    """The [String] texts of a language file, escapes decoded."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    text = raw[2:].decode("utf-16-le") if raw.startswith(b"\xff\xfe") else raw.decode("utf-8")
+    texts, section = {}, None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            section = line[1:-1]
+        elif section == "String" and "=" in line and not line.startswith(";"):
+            key, value = line.split("=", 1)
+            value = value.strip()
+            for escape, char in (("\\r", "\r"), ("\\n", "\n"), ("\\t", "\t"),
+                                 ('\\"', '"'), ("\\'", "'")):
+                value = value.replace(escape, char)
+            texts[key.strip()] = value
+    return texts
+
+
+def one_line(text):
+    return re.sub(r"[\r\n\t]+", " ", text).strip()
+
+
+class Output:
+    """The lines of a running program's stream, collected on a thread."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._lock = threading.Lock()
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for raw in iter(stream.readline, b""):
+            with self._lock:
+                self.lines.append(raw.decode("utf-8", "replace").rstrip("\r\n"))
+
+    def snapshot(self):
+        with self._lock:
+            return list(self.lines)
+
+    def count(self, part):
+        return sum(1 for line in self.snapshot() if part in line)
+
+    def join(self):
+        self._thread.join(timeout=10)
+
+
+class StationFolder:
+    """A copy of the distribution folder with its own bench."""
+
+    def __init__(self, test):
+        self.root = tempfile.mkdtemp(prefix="qvstation-e2e-")
+        self.folder = os.path.join(self.root, "QV70")
+        shutil.copytree(ARGS.dist, self.folder)
+        shutil.copy(os.path.join(ARGS.bin, "qvsim.exe"), self.folder)
+        test.addCleanup(shutil.rmtree, self.root, True)
+        self.texts = read_language(os.path.join(self.folder, "Language", "English.ini"))
+        self.image = os.path.join(self.folder, "QV70-sample.img")
+        # A quick bench: the device answers at once after a switch or reset.
+        self.qvsim("delay", "switch=0", "reset=0", "wait=20", "upgrade=100", "erase=50")
+        self.qvsim("driver", "installed")
+
+    def qvsim(self, *args):
+        done = subprocess.run(["wine", "qvsim.exe", *args], cwd=self.folder,
+                              capture_output=True, timeout=60)
+        if done.returncode != 0:
+            raise AssertionError(f"qvsim {' '.join(args)}: {done.stderr!r}")
+        return done.stdout.decode().strip()
+
+    def plug(self, serial, kind=4):
+        return self.qvsim("plug", f"kind={kind}", f"serial={serial}")
+
+    def station_command(self, *args):
+        return ["wine", "qvstation.exe", *args]
+
+    def run(self, *args, timeout=JOB_TIMEOUT_S):
+        done = subprocess.run(self.station_command(*args), cwd=self.folder,
+                              capture_output=True, timeout=timeout)
+        out = done.stdout.decode("utf-8", "replace").splitlines()
+        err = done.stderr.decode("utf-8", "replace").splitlines()
+        return exit_code(done.returncode), out, err
+
+    def start(self, *args):
+        process = subprocess.Popen(self.station_command(*args), cwd=self.folder,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return process, Output(process.stdout), Output(process.stderr)
+
+    def record_path(self):
+        return os.path.join(self.folder, "Log", "jobs.csv")
+
+    def records(self):
+        path = self.record_path()
+        if not os.path.exists(path):
+            return []
+        # Shared for reading while the station appends.
+        with open(path, encoding="utf-8-sig", newline="") as f:
+            return list(csv.DictReader(f))
+
+    def text(self, key):
+        return one_line(self.texts[key])
+
+    def verdict(self, code, mode="upgrade"):
+        keys = {0: "IDS_21" if mode == "upgrade" else "IDS_20", -3: "IDS_113", -9: "IDS_118"}
+        text = self.texts[keys[code]]
+        if code in (-9,):
+            text += self.texts["IDS_93"]
+        return one_line(text)
+
+
+def wait_until(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise AssertionError(f"timed out: {what}")
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class StationEndToEnd(unittest.TestCase):
+    maxDiff = None
+
+    def test_one_upgrade_and_one_repair_each_with_its_record(self):
+        s = StationFolder(self)
+        s.plug("ONE1")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, 0, err)
+        self.assertIn(s.text("IDS_200"), out[0])
+        self.assertTrue(any(s.text("IDS_89") in line for line in out), out)
+        self.assertTrue(any(s.text("IDS_92") in line for line in out), out)
+        verdicts = [line for line in out if line.endswith(s.verdict(0) + " [0]")]
+        self.assertEqual(len(verdicts), 1, out)
+        self.assertIn("ONE1", verdicts[0])
+        self.assertTrue(re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ", verdicts[0]), verdicts[0])
+
+        code, out, err = s.run("--repair", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, 0, err)
+        self.assertTrue(any(line.endswith(s.verdict(0, "repair") + " [0]") for line in out), out)
+
+        records = s.records()
+        self.assertEqual(len(records), 2)
+        upgrade, repair = records
+        self.assertEqual(upgrade["mode"], "upgrade")
+        self.assertEqual(repair["mode"], "repair")
+        for record in records:
+            self.assertEqual(record["result_code"], "0")
+            self.assertEqual(record["device_serial"], "ONE1")
+            self.assertEqual(record["device_kind"], "4")
+            self.assertEqual(record["program_version"], "1.2.0.3")
+            self.assertEqual(record["image_sha256"], sha256(s.image))
+            self.assertEqual(int(record["image_size"]), os.path.getsize(s.image))
+            self.assertTrue(record["image_file"].endswith("\\QV70-sample.img"), record)
+            self.assertRegex(record["start"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+            self.assertNotEqual(record["device_software_after"], "")
+        self.assertEqual(upgrade["verdict_key"], "IDS_21")
+        self.assertEqual(upgrade["verdict_text"], s.texts["IDS_21"])
+        self.assertEqual(upgrade["device_software_before"], "1.0.0")
+        self.assertEqual(upgrade["device_software_after"], upgrade["image_software"])
+
+    def test_three_devices_in_a_row_the_second_with_a_fault(self):
+        s = StationFolder(self)
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "6")
+        try:
+            waiting = s.text("IDS_200")
+            wait_until(lambda: out.count(waiting) >= 1, 30, "the station waits")
+            for number, serial in enumerate(["ROW1", "ROW2", "ROW3"], start=1):
+                if serial == "ROW2":
+                    s.qvsim("fault", "download-fails")
+                device = s.plug(serial)
+                wait_until(lambda: len(s.records()) >= number, JOB_TIMEOUT_S,
+                           f"the record of {serial}")
+                s.qvsim("clear-fault", "all")
+                wait_until(lambda: out.count(s.text("IDS_201")) >= number, 30,
+                           f"the station asks to remove {serial}")
+                s.qvsim("unplug", device)
+                wait_until(lambda: out.count(waiting) >= number + 1, 30,
+                           f"the station waits after {serial}")
+            process.wait(timeout=60)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        lines = out.snapshot()
+        self.assertEqual(exit_code(process.returncode), 9, lines + err.snapshot())
+
+        verdicts = [line for line in lines if line.endswith("]")]
+        self.assertEqual(len(verdicts), 3, lines)
+        self.assertIn("ROW1", verdicts[0])
+        self.assertTrue(verdicts[0].endswith(s.verdict(0) + " [0]"), verdicts[0])
+        self.assertIn("ROW2", verdicts[1])
+        self.assertTrue(verdicts[1].endswith(s.verdict(-9) + " [-9]"), verdicts[1])
+        self.assertTrue(verdicts[2].endswith(s.verdict(0) + " [0]"), verdicts[2])
+        self.assertIn(s.text("IDS_204").replace("%s", "6"), " ".join(err.snapshot()))
+
+        records = s.records()
+        self.assertEqual([r["device_serial"] for r in records], ["ROW1", "ROW2", "ROW3"])
+        self.assertEqual([r["result_code"] for r in records], ["0", "-9", "0"])
+        self.assertEqual([r["verdict_key"] for r in records], ["IDS_21", "IDS_118", "IDS_21"])
+        self.assertEqual(records[1]["verdict_text"], s.texts["IDS_118"] + s.texts["IDS_93"])
+        self.assertEqual(records[0]["device_software_after"], records[0]["image_software"])
+
+    def test_a_question_without_its_flag_is_answered_no_and_the_flag_named(self):
+        s = StationFolder(self)
+        s.qvsim("ask", "1")
+        s.plug("ASK1")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, -3, out + err)
+        named = s.text("IDS_205").replace("%s", "--yes-continue")
+        self.assertTrue(any(line.endswith(s.verdict(-3) + " [-3] " + named) for line in out), out)
+
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30", "--yes-continue")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual([r["result_code"] for r in s.records()], ["-3", "0"])
+
+    def test_json_prints_one_object_per_job(self):
+        s = StationFolder(self)
+        s.plug("JSON1")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30", "--json",
+                               "--record", "other.csv")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(len(out), 1, out)
+        job = json.loads(out[0])
+        self.assertEqual(job["result_code"], 0)
+        self.assertEqual(job["device_serial"], "JSON1")
+        self.assertEqual(job["image_sha256"], sha256(s.image))
+        self.assertEqual(job["declined_by"], "")
+        # --record names another file than the settings' one.
+        self.assertEqual(s.records(), [])
+        with open(os.path.join(s.folder, "other.csv"), encoding="utf-8-sig", newline="") as f:
+            self.assertEqual(len(list(csv.DictReader(f))), 1)
+
+    def test_a_second_copy_is_refused_and_no_device_ends_the_wait(self):
+        s = StationFolder(self)
+        process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "4")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the first copy waits")
+            code, second_out, second_err = s.run("--upgrade", "QV70-sample.img")
+            self.assertEqual(code, 4)
+            self.assertIn(s.text("IDS_206"), second_err)
+            process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        self.assertEqual(exit_code(process.returncode), 7)
+        self.assertIn(s.text("IDS_204").replace("%s", "4"), " ".join(err.snapshot()))
+
+    def test_ctrl_c_between_jobs_ends_at_once_and_during_a_job_after_its_verdict(self):
+        s = StationFolder(self)
+        # Wine turns SIGINT into the console's Ctrl+C.
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        self.assertEqual(exit_code(process.returncode), 0)
+        self.assertTrue(out.snapshot()[-1].endswith(s.text("IDS_203")), out.snapshot())
+
+        # A download slow enough to be interrupted half-way.
+        s.qvsim("speed", "64K")
+        s.plug("STOP1")
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_91")) >= 1, JOB_TIMEOUT_S, "the download")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=JOB_TIMEOUT_S)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            out.join()
+            err.join()
+        lines = out.snapshot()
+        self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
+        finishing = [i for i, line in enumerate(lines) if line.endswith(s.text("IDS_202"))]
+        verdict = [i for i, line in enumerate(lines) if line.endswith(s.verdict(0) + " [0]")]
+        self.assertEqual(len(finishing), 1, lines)
+        self.assertEqual(len(verdict), 1, lines)
+        self.assertLess(finishing[0], verdict[0])
+        self.assertEqual([r["result_code"] for r in s.records()], ["0"])
+        self.assertFalse(any(line.endswith(s.text("IDS_201")) for line in lines),
+                         "no wait for the next device")
+
+    def test_bad_arguments_and_a_refused_image_have_their_own_codes(self):
+        s = StationFolder(self)
+        code, out, err = s.run("--upgrade")
+        self.assertEqual(code, 2)
+        self.assertTrue(any("--upgrade" in line for line in err))
+        with open(os.path.join(s.folder, "broken.img"), "wb") as f:
+            f.write(b"not an image")
+        code, out, err = s.run("--upgrade", "broken.img", "--wait", "1")
+        self.assertEqual(code, 5, out + err)
+        self.assertTrue(any(s.text("IDS_104") in line for line in err), err)
+
+
+class XmlResult(unittest.TextTestResult):
+    """Also keeps every case's outcome for the report."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.cases = []
+
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        self.cases.append((test, None))
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self.cases.append((test, self._exc_info_to_string(err, test)))
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self.cases.append((test, self._exc_info_to_string(err, test)))
+
+
+def write_report(folder, result):
+    suites = ET.Element("testsuites")
+    suite = ET.SubElement(suites, "testsuite", name="StationEndToEnd")
+    for test, failure in result.cases:
+        case = ET.SubElement(suite, "testcase", name=test.id().split(".")[-1],
+                             classname="StationEndToEnd", status="run", result="completed")
+        if failure:
+            ET.SubElement(case, "failure", message="failed").text = failure
+    os.makedirs(folder, exist_ok=True)
+    ET.ElementTree(suites).write(os.path.join(folder, "e2e_station_test.xml"))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dist", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--report", default="")
+    parser.add_argument("tests", nargs="*")
+    ARGS = parser.parse_args()
+    loader = unittest.TestLoader()
+    if ARGS.tests:
+        suite = unittest.TestSuite(loader.loadTestsFromName(name, sys.modules[__name__])
+                                   for name in ARGS.tests)
+    else:
+        suite = loader.loadTestsFromTestCase(StationEndToEnd)
+    result = unittest.TextTestRunner(resultclass=XmlResult, verbosity=2).run(suite)
+    report = ARGS.report
+    gtest_output = os.environ.get("GTEST_OUTPUT", "")
+    if not report and gtest_output.startswith("xml:"):
+        # scripts/test names a Windows folder for the programs under Wine.
+        folder = gtest_output[4:]
+        if re.match(r"^[A-Za-z]:", folder):
+            try:
+                folder = subprocess.run(["winepath", "-u", folder], capture_output=True,
+                                        timeout=30).stdout.decode().strip()
+            except (OSError, subprocess.SubprocessError):
+                traceback.print_exc()
+                folder = ""
+        report = folder
+    if report:
+        write_report(report, result)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,242 @@
+// The station loop's states: waiting, the job, the device's return and
+// removal, several devices, the time-out and Ctrl+C between and during jobs.
+#include "station/station_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+#include "station/station_codes.h"
+
+namespace {
+
+class FakeActions : public IStationActions {
+  public:
+    std::deque<JobStart> starts; // answers in turn; Started when none is left
+    int startCalls = 0;
+    std::vector<StationNotice> notices;
+    JobStart CheckAndStartJob() override {
+        ++startCalls;
+        if (starts.empty()) return JobStart::Started;
+        const JobStart next = starts.front();
+        starts.pop_front();
+        return next;
+    }
+    void Notify(StationNotice notice) override { notices.push_back(notice); }
+    int Count(StationNotice notice) const {
+        int n = 0;
+        for (StationNotice seen : notices)
+            n += seen == notice ? 1 : 0;
+        return n;
+    }
+};
+
+// What the watcher has found, and the time, as the test moves them on.
+struct World {
+    FakeActions actions;
+    StationObservation seen;
+    StationLoop loop;
+    World(bool stationLoop, uint64_t waitMs = 0) : loop(actions, stationLoop, waitMs, 0) {}
+
+    void Tick(uint64_t advanceMs = 200) {
+        seen.nowMs += advanceMs;
+        loop.Tick(seen);
+    }
+    // The watcher finds one device and announces it.
+    void DeviceAnnounced() {
+        seen.findResult = 1;
+        ++seen.announcements;
+        Tick();
+    }
+    void NoDevice() {
+        seen.findResult = 0;
+        Tick();
+    }
+    void JobEnded(int code) { loop.JobEnded(code, seen); }
+};
+
+TEST(StationLoop, OneJobEndsWithTheJobsResultCode) {
+    for (int code : {0, -1, -9, -17}) {
+        World w(false);
+        w.Tick();
+        w.Tick();
+        EXPECT_EQ(w.actions.startCalls, 0) << "no device, no job";
+        w.DeviceAnnounced();
+        EXPECT_EQ(w.loop.State(), StationState::JobRunning);
+        w.JobEnded(code);
+        EXPECT_TRUE(w.loop.Finished());
+        EXPECT_EQ(w.loop.ExitCode(), code);
+        EXPECT_EQ(w.actions.startCalls, 1);
+    }
+}
+
+TEST(StationLoop, NoDeviceWithinTheWaitEndsWithItsOwnCode) {
+    World w(false, 1000);
+    for (int i = 0; i < 4; ++i)
+        w.Tick(); // 800 ms
+    EXPECT_FALSE(w.loop.Finished());
+    w.Tick(); // 1000 ms
+    EXPECT_TRUE(w.loop.Finished());
+    EXPECT_EQ(w.loop.ExitCode(), station_exit::kNoDevice);
+    EXPECT_EQ(w.actions.Count(StationNotice::NoDeviceInTime), 1);
+}
+
+TEST(StationLoop, SeveralDevicesAreRefusedOnceAndTheOneLeftIsTaken) {
+    World w(true);
+    w.actions.starts = {JobStart::SeveralDevices};
+    w.seen.findResult = 2;
+    for (int i = 0; i < 5; ++i)
+        w.Tick();
+    EXPECT_EQ(w.actions.startCalls, 1) << "the refusal comes once";
+    EXPECT_EQ(w.loop.State(), StationState::SeveralDevices);
+
+    w.seen.findResult = 1; // one pulled out; the other was the one held
+    w.Tick();
+    EXPECT_EQ(w.actions.startCalls, 1) << "its versions are read again first";
+    w.Tick(kSettleAfterSeveralMs);
+    EXPECT_EQ(w.actions.startCalls, 2);
+    EXPECT_EQ(w.loop.State(), StationState::JobRunning);
+}
+
+TEST(StationLoop, SeveralDevicesAllPulledOutWaitsAgain) {
+    World w(true);
+    w.actions.starts = {JobStart::SeveralDevices};
+    w.seen.findResult = 2;
+    w.Tick();
+    w.NoDevice();
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.loop.State(), StationState::JobRunning);
+}
+
+TEST(StationLoop, AfterAJobTheDeviceMustComeBackAndGoBeforeTheNext) {
+    World w(true);
+    w.DeviceAnnounced();
+    w.JobEnded(0);
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForReturn);
+    w.NoDevice(); // rebooting: not yet taken away
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForReturn);
+    w.DeviceAnnounced(); // back with its new software
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForRemoval);
+    EXPECT_EQ(w.actions.startCalls, 1) << "the same device is not written twice";
+    EXPECT_EQ(w.actions.Count(StationNotice::RemoveDevice), 1);
+    w.Tick();
+    w.NoDevice();
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    EXPECT_EQ(w.actions.Count(StationNotice::WaitingForDevice), 1);
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.actions.startCalls, 2);
+    EXPECT_EQ(w.loop.JobsRun(), 2);
+}
+
+TEST(StationLoop, ADeviceThatDoesNotComeBackIsNotWaitedForLongerThanTheReturnWait) {
+    World w(true);
+    w.DeviceAnnounced();
+    w.JobEnded(-8);
+    w.seen.findResult = 0;
+    w.Tick(kReturnAfterJobMs - 1);
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForReturn);
+    w.Tick(1);
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+}
+
+TEST(StationLoop, ADeviceStillThereAfterTheReturnWaitMustBeRemoved) {
+    World w(true);
+    w.DeviceAnnounced();
+    w.JobEnded(-8);
+    w.seen.findResult = 1; // there, but never announced again
+    w.Tick(kReturnAfterJobMs);
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForRemoval);
+}
+
+TEST(StationLoop, CtrlCBetweenJobsEndsAtOnce) {
+    World w(true);
+    w.DeviceAnnounced();
+    w.JobEnded(0);
+    w.DeviceAnnounced();
+    w.seen.stopRequested = true;
+    w.Tick();
+    EXPECT_TRUE(w.loop.Finished());
+    EXPECT_EQ(w.loop.ExitCode(), station_exit::kSuccess);
+    EXPECT_EQ(w.actions.Count(StationNotice::Stopped), 1);
+}
+
+TEST(StationLoop, CtrlCDuringAJobWaitsForItsVerdict) {
+    World w(true);
+    w.DeviceAnnounced();
+    w.seen.stopRequested = true;
+    for (int i = 0; i < 5; ++i)
+        w.Tick();
+    EXPECT_EQ(w.loop.State(), StationState::JobRunning) << "never half-written";
+    EXPECT_EQ(w.actions.Count(StationNotice::Finishing), 1);
+    w.JobEnded(-9);
+    EXPECT_TRUE(w.loop.Finished());
+    EXPECT_EQ(w.loop.ExitCode(), station_exit::kSomeJobsFailed);
+    EXPECT_EQ(w.actions.startCalls, 1);
+}
+
+TEST(StationLoop, CtrlCBeforeTheOneJobHasItsOwnCode) {
+    World w(false);
+    w.seen.stopRequested = true;
+    w.Tick();
+    EXPECT_TRUE(w.loop.Finished());
+    EXPECT_EQ(w.loop.ExitCode(), station_exit::kStopped);
+}
+
+TEST(StationLoop, ARefusedDeviceEndsOneJobAndIsSkippedByTheStation) {
+    World one(false);
+    one.actions.starts = {JobStart::Refused};
+    one.DeviceAnnounced();
+    EXPECT_TRUE(one.loop.Finished());
+    EXPECT_EQ(one.loop.ExitCode(), station_exit::kJobRefused);
+
+    World station(true);
+    station.actions.starts = {JobStart::Refused};
+    station.DeviceAnnounced();
+    EXPECT_EQ(station.loop.State(), StationState::WaitingForRemoval);
+    station.NoDevice();
+    station.DeviceAnnounced();
+    EXPECT_EQ(station.loop.State(), StationState::JobRunning);
+}
+
+TEST(StationLoop, ADeviceGoneBeforeTheChecksIsWaitedForQuietly) {
+    World w(false);
+    w.actions.starts = {JobStart::NoDevice};
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    w.Tick();
+    EXPECT_EQ(w.actions.startCalls, 1) << "only a new announcement is tried";
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.actions.startCalls, 2);
+}
+
+TEST(StationLoop, AClickGivenUpForABusyWatcherIsTriedAgain) {
+    World w(false);
+    w.actions.starts = {JobStart::Busy};
+    w.DeviceAnnounced();
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    EXPECT_FALSE(w.loop.Finished());
+    w.Tick();
+    EXPECT_EQ(w.actions.startCalls, 2);
+    EXPECT_EQ(w.loop.State(), StationState::JobRunning);
+}
+
+TEST(StationLoop, TheStationEndsWithItsOwnCodeWhenAJobFailed) {
+    World w(true, 5000);
+    w.DeviceAnnounced();
+    w.JobEnded(0);
+    w.NoDevice();
+    w.Tick(kReturnAfterJobMs);
+    w.DeviceAnnounced();
+    w.JobEnded(-3);
+    w.NoDevice();
+    w.Tick(kReturnAfterJobMs);
+    EXPECT_EQ(w.loop.State(), StationState::WaitingForDevice);
+    w.Tick(5000); // the wait for a next device is over
+    EXPECT_TRUE(w.loop.Finished());
+    EXPECT_EQ(w.loop.ExitCode(), station_exit::kSomeJobsFailed);
+    EXPECT_EQ(w.loop.JobsFailed(), 1);
+}
+
+} // namespace

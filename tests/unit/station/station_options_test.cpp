@@ -1,0 +1,82 @@
+// The station's command line: every flag, the defaults, and what is refused.
+#include "station/station_options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Args = std::vector<std::wstring>;
+
+StationOptions Parsed(const Args &args) {
+    StationOptions options;
+    std::wstring error;
+    EXPECT_TRUE(ParseStationArguments(args, options, error))
+        << std::string(error.begin(), error.end());
+    return options;
+}
+
+TEST(StationOptions, OneUpgradeWaitsSixtySecondsAndSaysNoToEveryQuestion) {
+    const StationOptions o = Parsed({L"--upgrade", L"C:\\img\\a.img"});
+    EXPECT_EQ(o.run, StationOptions::Run::OneJob);
+    EXPECT_EQ(o.mode, 0);
+    EXPECT_EQ(o.image, L"C:\\img\\a.img");
+    EXPECT_EQ(o.waitSeconds, kDefaultWaitSeconds);
+    EXPECT_FALSE(o.yesLoader || o.yesContinue || o.yesAnyway || o.json || o.recordGiven);
+}
+
+TEST(StationOptions, EveryFlagInAnyOrder) {
+    const StationOptions o =
+        Parsed({L"--json", L"--yes-anyway", L"--repair", L"b.img", L"--wait", L"5", L"--yes-loader",
+                L"--yes-continue", L"--record", L"D:\\r.csv", L"--station"});
+    EXPECT_EQ(o.run, StationOptions::Run::Loop);
+    EXPECT_EQ(o.mode, 1);
+    EXPECT_EQ(o.image, L"b.img");
+    EXPECT_EQ(o.waitSeconds, 5u);
+    EXPECT_TRUE(o.yesLoader && o.yesContinue && o.yesAnyway && o.json && o.recordGiven);
+    EXPECT_EQ(o.record, L"D:\\r.csv");
+}
+
+TEST(StationOptions, TheStationWaitsForEverUnlessTold) {
+    EXPECT_EQ(Parsed({L"--station", L"--upgrade", L"a.img"}).waitSeconds, 0u);
+    EXPECT_EQ(Parsed({L"--station", L"--upgrade", L"a.img", L"--wait", L"30"}).waitSeconds, 30u);
+}
+
+TEST(StationOptions, HelpWinsOverEverythingElse) {
+    EXPECT_EQ(Parsed({L"--help"}).run, StationOptions::Run::Help);
+    EXPECT_EQ(Parsed({L"--upgrade", L"a.img", L"-h"}).run, StationOptions::Run::Help);
+    EXPECT_EQ(Parsed({L"/?"}).run, StationOptions::Run::Help);
+}
+
+TEST(StationOptions, WhatMakesNoRunIsRefusedWithAReason) {
+    const Args refused[] = {
+        {},
+        {L"--station"},
+        {L"--upgrade"},
+        {L"--upgrade", L""},
+        {L"--upgrade", L"a.img", L"--repair", L"b.img"},
+        {L"--upgrade", L"a.img", L"--upgrade", L"a.img"},
+        {L"--upgrade", L"a.img", L"--wait"},
+        {L"--upgrade", L"a.img", L"--wait", L"-1"},
+        {L"--upgrade", L"a.img", L"--wait", L"ten"},
+        {L"--upgrade", L"a.img", L"--wait", L"99999999"},
+        {L"--upgrade", L"a.img", L"--record"},
+        {L"--upgrade", L"a.img", L"--yes"},
+        {L"a.img"},
+    };
+    for (const Args &args : refused) {
+        StationOptions options;
+        std::wstring error;
+        EXPECT_FALSE(ParseStationArguments(args, options, error)) << args.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(StationOptions, TheUsageNamesEveryFlag) {
+    const std::wstring usage = StationUsage();
+    for (const wchar_t *flag :
+         {L"--upgrade", L"--repair", L"--station", L"--wait", L"--yes-loader", L"--yes-continue",
+          L"--yes-anyway", L"--json", L"--record", L"--help"})
+        EXPECT_NE(usage.find(flag), std::wstring::npos) << std::wstring(flag).size();
+}
+
+} // namespace

@@ -1,0 +1,299 @@
+// The station's session on the window's own logic with the device fakes: a
+// device found, checked, written and recorded; the questions answered from
+// the flags; several devices; a refused image; JSON; Ctrl+C during a job.
+#include "station/station_session.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "device/device_watcher.h"
+#include "station/station_codes.h"
+#include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
+
+namespace {
+
+using fakes::MakeDevice;
+
+class FakeRecordStore : public IJobRecordStore {
+  public:
+    std::vector<std::string> lines;
+    bool Append(const std::wstring &, const std::string &header, const std::string &line,
+                std::wstring &) override {
+        if (lines.empty()) lines.push_back(header);
+        lines.push_back(line);
+        return true;
+    }
+    bool FileSha256(const std::wstring &, std::wstring &hex) override {
+        hex = L"ab12";
+        return true;
+    }
+    std::wstring ComputerName() override { return L"BENCH-PC"; }
+};
+
+class FakeOutput : public IStationOutput {
+  public:
+    std::vector<std::wstring> out, err;
+    void Out(const std::wstring &line) override { out.push_back(line); }
+    void Err(const std::wstring &line) override { err.push_back(line); }
+    std::wstring TimeStamp() override { return L"T"; }
+    static bool Has(const std::vector<std::wstring> &lines, const std::wstring &part) {
+        for (const std::wstring &line : lines)
+            if (line.find(part) != std::wstring::npos) return true;
+        return false;
+    }
+    static int Count(const std::vector<std::wstring> &lines, const std::wstring &part) {
+        int n = 0;
+        for (const std::wstring &line : lines)
+            n += line.find(part) != std::wstring::npos ? 1 : 0;
+        return n;
+    }
+};
+
+// A program folder with setting.ini and an English file whose every text is
+// its key: "<IDS_89>", formats "<IDS_30:%s>".
+void WriteProgramFolder(FakeFileSystem &files) {
+    files.AddTextFile(L"C:\\QV\\setting.ini", L"[MSC_ID]\nNAME=QV70 Tablet\n"
+                                              L"[DEVICE_ID]\nNAME=QV70 Loader\n"
+                                              L"[SYSTEM]\nLANGUAGE=English\n"
+                                              L"JOB_RECORD=Log\\jobs.csv\n");
+    std::wstring language = L"[Setting]\nLanguage=English\n[String]\n";
+    for (int key :
+         {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,  91,  92,
+          93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117,
+          118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
+        language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
+    for (int key : {6, 30, 204, 205, 207})
+        language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
+    files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
+    files.AddFile(L"C:\\Images\\update.img", "image");
+}
+
+// The station's world: the window's logic on fakes. The watcher runs when
+// the test says; a job runs on the spot and its result waits in a queue, as
+// a posted message waits for the main loop.
+struct Station {
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    Latin1TextCodec codec;
+    fakes::FakeClock clock;
+    fakes::FakeDeviceLibrary library;
+    fakes::FakeProcessRunner runner;
+    fakes::FakeSystemInfo system;
+    FakeRecordStore store;
+    FakeOutput output;
+    ProcessState state;
+    WorkerGate gate;
+    Platform platform{profile, files, codec, clock};
+    std::deque<std::pair<int, int>> results;
+    int threads = 0;
+    StationOptions options;
+    std::unique_ptr<StationSession> session;
+    DEVICE_INFO working{};
+    bool stop = false;
+
+    explicit Station(std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"}) {
+        WriteProgramFolder(files);
+        state.g_programFolder = L"C:\\QV\\";
+        state.g_tempFolder = L"C:\\Temp\\";
+        std::wstring error;
+        EXPECT_TRUE(ParseStationArguments(args, options, error));
+        library.imageLoaderVersion = 0x0205; // the same as the device's: no loader question
+    }
+
+    int Start() {
+        StationServices services{state,
+                                 library,
+                                 platform,
+                                 runner,
+                                 system,
+                                 store,
+                                 output,
+                                 gate,
+                                 [this](std::function<void()> body) {
+                                     // The first thread is the watcher, run
+                                     // cycle by cycle by the test.
+                                     if (threads++ == 0) return true;
+                                     body();
+                                     return true;
+                                 },
+                                 [this](int mode, int code) {
+                                     results.push_back({mode, code});
+                                 },
+                                 nullptr};
+        session = std::make_unique<StationSession>(services, options);
+        const int loaded = session->LoadSettings();
+        if (loaded != 0) return loaded;
+        return session->Prepare(clock.TickMs());
+    }
+    // One watcher cycle and one round of the main loop, 200 ms later.
+    void Round() {
+        if (gate.BeginWatchCycle(state.g_jobActive)) {
+            RunWatchCycle(session->Device(), working);
+            gate.EndWatchCycle();
+        }
+        clock.SleepMs(200);
+        while (!results.empty()) {
+            const auto result = results.front();
+            results.pop_front();
+            session->OnJobResult(result.first, result.second, clock.TickMs(), stop);
+        }
+        session->Tick(clock.TickMs(), stop);
+    }
+};
+
+// Rounds until the session has finished, at most the given number.
+void RunUntilFinished(Station &s, int rounds = 20) {
+    for (int i = 0; i < rounds && !s.session->Finished(); ++i)
+        s.Round();
+}
+
+TEST(StationSession, OneUpgradeFromDeviceToRecord) {
+    Station s;
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    ASSERT_TRUE(s.session->Finished());
+    EXPECT_EQ(s.session->ExitCode(), 0);
+    EXPECT_TRUE(s.library.Called("QV_DownloadImage"));
+
+    const auto &out = s.output.out;
+    EXPECT_TRUE(FakeOutput::Has(out, L"T  <IDS_200>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"T  QV70 Tablet  <IDS_30:QV70 Tablet>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_44>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_89>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_92>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"T  QV70 Tablet SN0001  <IDS_21> [0]"));
+    EXPECT_TRUE(s.output.err.empty());
+
+    s.library.deviceSystemText = "1.2.3";
+    s.Round(); // the device is back, announced with its new version
+    s.session->Shutdown();
+    ASSERT_EQ(s.store.lines.size(), 2u);
+    const std::string &line = s.store.lines[1];
+    EXPECT_NE(
+        line.find(",upgrade,4,QV70 Tablet,SN0001,4.4.2,2.05,C:\\Images\\update.img,1.2.3,2.05,"),
+        std::string::npos)
+        << line;
+    EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3\r\n"), std::string::npos) << line;
+}
+
+TEST(StationSession, AQuestionAnsweredNoNamesTheFlagThatWouldHaveSaidYes) {
+    Station s;
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.library.onUpgrade = [&] {
+        int32_t answer = -1;
+        s.session->OnDevicePrompt(1, &answer); // as the library sends it
+        return answer == 1 ? 0 : -4;
+    };
+    RunUntilFinished(s);
+    EXPECT_EQ(s.session->ExitCode(), -3);
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_113> [-3] <IDS_205:--yes-continue>"));
+}
+
+TEST(StationSession, TheFlagsSayYesToTheirQuestions) {
+    Station s({L"--upgrade", L"C:\\Images\\update.img", L"--yes-continue", L"--yes-anyway"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    std::vector<int32_t> answers;
+    s.library.onUpgrade = [&] {
+        for (unsigned kind : {0u, 1u, 2u, 3u}) {
+            int32_t answer = -1;
+            s.session->OnDevicePrompt(kind, &answer);
+            answers.push_back(answer);
+        }
+        return 0;
+    };
+    RunUntilFinished(s);
+    EXPECT_EQ(s.session->ExitCode(), 0);
+    // Kind 0 without --yes-loader is No; kind 3 is unknown and always No.
+    EXPECT_EQ(answers, (std::vector<int32_t>{0, 1, 1, 0}));
+}
+
+TEST(StationSession, TheLoaderQuestionBeforeTheJobNeedsItsFlag) {
+    for (bool flag : {false, true}) {
+        std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"};
+        if (flag) args.push_back(L"--yes-loader");
+        Station s(args);
+        s.library.imageLoaderVersion = 0x0129; // older than the device's 2.05
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunUntilFinished(s);
+        if (flag) {
+            EXPECT_EQ(s.session->ExitCode(), 0);
+            EXPECT_EQ(s.state.g_autoConfirmLoader.load(), 1);
+            int32_t answer = -1;
+            s.session->OnDevicePrompt(0, &answer);
+            EXPECT_EQ(answer, 1) << "confirmed before the job";
+        } else {
+            EXPECT_EQ(s.session->ExitCode(), station_exit::kJobRefused);
+            EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+            EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
+            EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_205:--yes-loader>"));
+        }
+    }
+}
+
+TEST(StationSession, SeveralDevicesAreRefusedOnceAsTheWindowRefusesThem) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{2, DEVICE_INFO{}}};
+    for (int i = 0; i < 5; ++i)
+        s.Round();
+    EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_109>"), 1);
+    EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+
+    s.library.finds = {{1, MakeDevice(7, QV_DEVICE_MSC)}};
+    for (int i = 0; i < 5 && !s.library.Called("QV_Upgrade"); ++i)
+        s.Round();
+    EXPECT_TRUE(s.library.Called("QV_Upgrade"));
+    EXPECT_EQ(s.session->Loop().JobsRun(), 1);
+}
+
+TEST(StationSession, ARefusedImageEndsBeforeAnyDevice) {
+    Station s;
+    s.library.loaderVersionResult = 0;
+    EXPECT_EQ(s.Start(), station_exit::kImageRefused);
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_104>"));
+    EXPECT_FALSE(s.library.Called("QV_FindDevice"));
+}
+
+TEST(StationSession, JsonPrintsOneObjectPerJobAndNothingElseOnTheOutput) {
+    Station s({L"--upgrade", L"C:\\Images\\update.img", L"--json"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    s.Round();
+    s.session->Shutdown();
+    ASSERT_EQ(s.output.out.size(), 1u);
+    const std::wstring &json = s.output.out[0];
+    EXPECT_EQ(json.front(), L'{');
+    EXPECT_NE(json.find(L"\"result_code\":0"), std::wstring::npos);
+    EXPECT_NE(json.find(L"\"device_serial\":\"SN0001\""), std::wstring::npos);
+    EXPECT_NE(json.find(L"\"declined_by\":\"\""), std::wstring::npos);
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_89>")) << "the lines go to the error stream";
+}
+
+TEST(StationSession, CtrlCDuringAJobLetsItFinishAndRecordsIt) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round(); // the job starts; its result waits in the queue
+    ASSERT_EQ(s.session->Loop().State(), StationState::JobRunning);
+    s.stop = true; // Ctrl+C before the result is handled
+    s.session->Tick(s.clock.TickMs(), true);
+    EXPECT_EQ(s.session->Loop().State(), StationState::JobRunning);
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_202>"));
+    s.Round();
+    EXPECT_EQ(s.session->Loop().State(), StationState::Finished);
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_21> [0]"));
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_203>") == false);
+    s.session->Shutdown();
+    EXPECT_EQ(s.store.lines.size(), 2u);
+    EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
+}
+
+} // namespace
