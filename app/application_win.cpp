@@ -5,16 +5,29 @@
 #include <commctrl.h>
 
 #include "app/settings_loader.h"
+#include "base/crash_handler_win.h"
 #include "base/platform_win.h"
 #include "base/process_state.h"
 #include "base/program_file_win.h"
 #include "device/device_library_win.h"
 #include "device/worker_gate.h"
+#include "res/version.h"
 #include "ui/main_dialog_win.h"
 
 int CDeviceManagerApp::InitInstance() {
     m_instanceGuard = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) return 0; // another copy runs: end silently
+
+    // Before anything that could fault: from here on a crash on any thread
+    // leaves a report in the Log folder.
+    CrashHandlerSetup crash;
+    const std::wstring folder = ProgramFolder();
+    const std::wstring caption = ApplicationName();
+    crash.programFolder = folder.c_str();
+    crash.caption = caption.c_str();
+    crash.program = QV_FILE_NAME;
+    crash.version = QV_VERSION_STRING;
+    InstallCrashHandler(crash);
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);

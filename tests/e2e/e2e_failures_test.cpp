@@ -4,7 +4,10 @@
 // window is out of Job running and the device is announced again.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 
 #include "res/resource.h"
 #include "tests/e2e/program_run_win.h"
@@ -190,6 +193,62 @@ TEST(EndToEndFailures, AHangingDriverInstallerIsEndedWithItsVerdict) {
     std::printf("hanging installer to verdict closed: %.1f s\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     run.ExitThroughButton();
+}
+
+// The device library faults on the watcher's thread, inside the library: the
+// program leaves a minidump and a text in its Log folder, names them in one
+// box, and ends with the fault's code once the box is answered.
+TEST(EndToEndFailures, ACrashInTheDeviceLibraryLeavesAReport) {
+    // No image: this library inspects none, and its refusal would come first.
+    ProgramSetup setup;
+    setup.withImage = false;
+    ProgramRun run("failures-crash", setup);
+    const std::filesystem::path faulting =
+        (DistFolder() / L".." / L"bin" / L"tests" / L"faulting-library" / L"QVAndroidDLL.dll")
+            .lexically_normal();
+    ASSERT_TRUE(
+        CopyFileW(faulting.wstring().c_str(), (run.Folder() + L"QVAndroidDLL.dll").c_str(), FALSE))
+        << faulting.string();
+    ASSERT_TRUE(run.Start(false));
+
+    // The splash screen is a dialog too: the box is the one that names a report.
+    MessageBoxInfo box;
+    ASSERT_TRUE(UiRobot::WaitUntil(
+        [&] {
+            return run.Robot().WaitForMessageBox(box, milliseconds(200)) &&
+                   box.text.find(L"\\Log\\crash-") != std::wstring::npos;
+        },
+        milliseconds(30000)));
+    Sleep(150);
+    run.Shot("crash-box");
+
+    const std::wstring log = run.Folder() + L"Log\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((log + L"crash-*.dmp").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no minidump in the Log folder";
+    FindClose(search);
+    const std::wstring dump = log + found.cFileName;
+    const std::wstring text = dump.substr(0, dump.size() - 4) + L".txt";
+    EXPECT_EQ(box.caption, run.ProgramName());
+    EXPECT_EQ(box.icon, Icon::Error);
+    EXPECT_FALSE(box.hasYesNo);
+    EXPECT_NE(box.text.find(dump), std::wstring::npos);
+    EXPECT_NE(box.text.find(text), std::wstring::npos);
+
+    std::ifstream in(text.c_str(), std::ios::binary);
+    const std::string report((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_NE(report.find("DeviceManager.exe 1.2.0.3 stopped"), std::string::npos) << report;
+    EXPECT_NE(report.find("Exception: 0xC0000005 EXCEPTION_ACCESS_VIOLATION"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("(a worker thread)"), std::string::npos) << report;
+    EXPECT_NE(report.find("Access: write to 0x0000000000000000"), std::string::npos) << report;
+    const std::vector<unsigned char> minidump = ReadAll(dump);
+    ASSERT_GE(minidump.size(), 4u);
+    EXPECT_EQ(std::string(minidump.begin(), minidump.begin() + 4), "MDMP");
+
+    run.Robot().Answer(box, IDOK);
+    EXPECT_EQ(run.WaitForEnd(milliseconds(15000)), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 }
 
 } // namespace

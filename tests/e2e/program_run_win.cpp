@@ -326,8 +326,13 @@ bool ProgramRun::WaitForDevice(milliseconds timeout, bool withVersions) {
         [&] {
             if (!robot.Enabled(IDC_UPGRADE) || robot.Text(IDC_DEVICE_NAME).empty()) return false;
             if (!withVersions) return true;
-            const std::wstring version = robot.Text(IDC_DEVICE_SW_VERSION);
-            return !version.empty() && version != L"N/A";
+            // The watcher writes the two versions one after the other, each
+            // over "N/A": both must be there.
+            for (int field : {IDC_DEVICE_SW_VERSION, IDC_DEVICE_LOADER_VERSION}) {
+                const std::wstring version = robot.Text(field);
+                if (version.empty() || version == L"N/A") return false;
+            }
+            return true;
         },
         timeout);
 }

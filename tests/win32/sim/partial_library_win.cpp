@@ -1,5 +1,7 @@
 // A device library that lacks QV_DownloadImage, to show what the loader says
-// about a missing export.
+// about a missing export. Built with QV_FAULTING_LIBRARY it is complete
+// instead, and its device search faults: a crash inside the maker's library,
+// on the watcher's thread, for the crash report's end-to-end test.
 #include <windows.h>
 
 #define QVAPI __declspec(dllexport)
@@ -27,7 +29,14 @@ int SetMainWindowHwnd(HWND) {
 int SetVidPid(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t) {
     return 1;
 }
+#ifdef QV_FAULTING_LIBRARY
+volatile int *g_nowhere = nullptr;
+#endif
+
 int QV_FindDevice(DEVICE_INFO *, int) {
+#ifdef QV_FAULTING_LIBRARY
+    *g_nowhere = 1;
+#endif
     return 0;
 }
 int QV_GetDeviceVersion(DEVICE_INFO *, ANDROID_VERSION *) {
@@ -57,6 +66,11 @@ int QV_ResetDevice(DEVICE_INFO *) {
 int QV_WaitDevice(DEVICE_INFO *, int, uint16_t, int) {
     return 0;
 }
+#ifdef QV_FAULTING_LIBRARY
+int QV_DownloadImage(DEVICE_INFO *, const char *) {
+    return 0;
+}
+#endif
 int QV_SwitchVeskUsb(DEVICE_INFO *) {
     return 0;
 }

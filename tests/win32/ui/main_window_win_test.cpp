@@ -526,6 +526,23 @@ TEST(WorkerThreads, FiftyJobsHoldNoMoreThreadHandlesThanOne) {
     EXPECT_TRUE(workers.WaitAll(2000));
 }
 
+// Releasing the finished threads must never wait for one still running: a
+// job is started while the watcher runs for the life of the process.
+TEST(WorkerThreads, AStartDoesNotWaitForARunningThread) {
+    WorkerThreads workers;
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(workers.Start([release] { WaitForSingleObject(release, 10000); }));
+    std::atomic<bool> ran{false};
+    const DWORD started = GetTickCount();
+    ASSERT_TRUE(workers.Start([&ran] { ran = true; }));
+    while (!ran)
+        Sleep(1);
+    EXPECT_LT(GetTickCount() - started, 2000u);
+    SetEvent(release);
+    EXPECT_TRUE(workers.WaitAll(5000));
+    CloseHandle(release);
+}
+
 TEST(MainWindow, TitlePictureFromTheCurrentDirectory) {
     MainWindowHarness harness;
     wchar_t previous[MAX_PATH];
