@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/settings_loader.h"
+#include "base/crash_handler_win.h"
 #include "base/language.h"
 #include "base/platform_win.h"
 #include "base/text_keys.h"
@@ -20,6 +21,7 @@
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
 #include "res/resource.h"
+#include "res/version.h"
 #include "station/station_codes.h"
 #include "station/station_session.h"
 
@@ -171,6 +173,17 @@ int Run(int argc, wchar_t **argv) {
         console.Err(text.empty() ? std::wstring(L"qvstation: ") + kInstanceMutexName : text);
         return station_exit::kAnotherCopy;
     }
+
+    // An unattended station has nobody to answer a box: a crash leaves its
+    // report in the Log folder and names it on the error stream.
+    CrashHandlerSetup crash;
+    crash.programFolder = programFolder.c_str();
+    crash.caption = L"qvstation";
+    crash.program = "qvstation.exe";
+    crash.version = QV_VERSION_STRING;
+    crash.showBox = false;
+    crash.textToStandardError = true;
+    InstallCrashHandler(crash);
 
     std::wstring libraryError;
     std::unique_ptr<LoadedDeviceLibrary> loaded =
