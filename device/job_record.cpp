@@ -262,7 +262,13 @@ std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &pro
 }
 
 std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder) {
-    return ResolveRecordPath(ini.GetString(L"SYSTEM", L"JOB_RECORD"), programFolder);
+    // Read with room for the longest path the platform knows: cut to the
+    // usual 259 characters, the value could name another, existing file and
+    // the record would go there. A value this long is refused by the file
+    // system, and the failed write is reported like any other.
+    constexpr size_t kLongestPathChars = 32768;
+    return ResolveRecordPath(ini.GetString(L"SYSTEM", L"JOB_RECORD", kLongestPathChars),
+                             programFolder);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,12 +8,14 @@
 
 #include <thread>
 
+#include "base/ini_file.h"
 #include "device/device_record.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_record_view.h"
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
+#include "tests/fakes/ini_profile_fake.h"
 
 namespace {
 
@@ -186,6 +188,17 @@ TEST(JobRecordPath, RelativeToTheProgramFolderAbsoluteAsItIs) {
     EXPECT_EQ(ResolveRecordPath(L"D:\\records\\jobs.csv", L"C:\\QV\\"), L"D:\\records\\jobs.csv");
     EXPECT_EQ(ResolveRecordPath(L"\\\\server\\share\\jobs.csv", L"C:\\QV\\"),
               L"\\\\server\\share\\jobs.csv");
+}
+
+TEST(JobRecordPath, ALongSettingIsTakenWholeNeverCutToAnotherFile) {
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    CIniFile ini{files, profile};
+    const std::wstring settings = L"C:\\QV\\setting.ini";
+    const std::wstring longPath = L"D:\\" + std::wstring(300, L'r') + L"\\jobs.csv";
+    files.AddTextFile(settings, L"[SYSTEM]\r\nJOB_RECORD=" + longPath + L"\r\n");
+    ASSERT_TRUE(ini.SetFile(settings));
+    EXPECT_EQ(ReadJobRecordPath(ini, L"C:\\QV\\"), longPath);
 }
 
 // The window's world with a recorder listening through the view.
