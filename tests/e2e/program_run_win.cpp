@@ -253,14 +253,22 @@ bool ProgramRun::Start(bool waitForWindow) {
     std::wstring commandLine = L"\"" + m_folder + L"DeviceManager.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                        nullptr, m_folder.c_str(), &startup, &m_process) != 0;
+    // Wine now and then refuses to start a program copied a moment ago
+    // (an internal error, at once); a second try a little later starts it.
+    bool started = false;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) Sleep(500);
+        started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 m_folder.c_str(), &startup, &m_process) != 0;
+        if (!started) startError = GetLastError();
+    }
 
     SetEnvironmentVariableW(L"QVSIM_BENCH", savedBench.empty() ? nullptr : savedBench.c_str());
     SetEnvironmentVariableW(L"TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
     SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
     if (!started) {
-        ADD_FAILURE() << "DeviceManager.exe did not start, error " << GetLastError();
+        ADD_FAILURE() << "DeviceManager.exe did not start, error " << startError;
         return false;
     }
     m_robot = std::make_unique<UiRobot>(m_process.dwProcessId);
