@@ -149,6 +149,14 @@ class StationFolder:
         return one_line(text)
 
 
+def end_station(process, out, err):
+    """Ends a station still running (a failed test) and drains its streams."""
+    if process.poll() is None:
+        process.kill()
+    out.join()
+    err.join()
+
+
 def wait_until(condition, timeout, what):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -223,10 +231,7 @@ class StationEndToEnd(unittest.TestCase):
                            f"the station waits after {serial}")
             process.wait(timeout=60)
         finally:
-            if process.poll() is None:
-                process.kill()
-            out.join()
-            err.join()
+            end_station(process, out, err)
         lines = out.snapshot()
         self.assertEqual(exit_code(process.returncode), 9, lines + err.snapshot())
 
@@ -286,10 +291,7 @@ class StationEndToEnd(unittest.TestCase):
             self.assertIn(s.text("IDS_206"), second_err)
             process.wait(timeout=30)
         finally:
-            if process.poll() is None:
-                process.kill()
-            out.join()
-            err.join()
+            end_station(process, out, err)
         self.assertEqual(exit_code(process.returncode), 7)
         self.assertIn(s.text("IDS_204").replace("%s", "4"), " ".join(err.snapshot()))
 
@@ -302,10 +304,7 @@ class StationEndToEnd(unittest.TestCase):
             process.send_signal(signal.SIGINT)
             process.wait(timeout=30)
         finally:
-            if process.poll() is None:
-                process.kill()
-            out.join()
-            err.join()
+            end_station(process, out, err)
         self.assertEqual(exit_code(process.returncode), 0)
         self.assertTrue(out.snapshot()[-1].endswith(s.text("IDS_203")), out.snapshot())
 
@@ -318,10 +317,7 @@ class StationEndToEnd(unittest.TestCase):
             process.send_signal(signal.SIGINT)
             process.wait(timeout=JOB_TIMEOUT_S)
         finally:
-            if process.poll() is None:
-                process.kill()
-            out.join()
-            err.join()
+            end_station(process, out, err)
         lines = out.snapshot()
         self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
         finishing = [i for i, line in enumerate(lines) if line.endswith(s.text("IDS_202"))]
