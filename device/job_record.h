@@ -24,6 +24,9 @@
 inline constexpr uint32_t kRecordAfterWaitMs = 10000;
 
 struct JobRecordFields {
+    // Unique per job, across stations and restarts: a destination that meets
+    // it again after an unknown outcome knows the line is already there.
+    std::wstring jobId;
     int64_t startSeconds = 0; // UTC, seconds since 1970
     int64_t endSeconds = 0;
     uint64_t durationMs = 0;
