@@ -35,7 +35,9 @@ constexpr size_t kPathChars = MAX_PATH + 64;
 // A plain process-wide value: no constructor, nothing on the heap.
 struct CrashState {
     bool installed;
-    wchar_t logFolder[kPathChars]; // ends in a backslash
+    wchar_t logFolder[kPathChars];  // ends in a backslash
+    wchar_t tempFolder[kPathChars]; // ends in a backslash; where a report goes without Log
+    const wchar_t *reportFolder;    // the one of the two the report went to
     wchar_t caption[128];
     char program[64];
     char version[32];
@@ -62,6 +64,7 @@ struct CrashState {
     wchar_t textPath[kPathChars];
     char dumpName[64];
     char text[2048];
+    char folderLine[kPathChars * 3 + 32];
     wchar_t boxText[1024];
     bool dumpWritten;
     bool textWritten;
@@ -106,8 +109,22 @@ bool WriteText(const CrashFacts &facts) {
     if (g_crash.textToStandardError) {
         DWORD written = 0;
         HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-        if (error != nullptr && error != INVALID_HANDLE_VALUE)
+        if (error != nullptr && error != INVALID_HANDLE_VALUE) {
             WriteFile(error, g_crash.text, static_cast<DWORD>(length), &written, nullptr);
+            // Where the files are: the Log folder, or the temporary folder
+            // when Log could not be made.
+            BoundedText<char> where = TextIn(g_crash.folderLine);
+            where.Append("Report folder: ");
+            const int bytes = WideCharToMultiByte(
+                CP_UTF8, 0, g_crash.reportFolder, -1, g_crash.folderLine + where.Length(),
+                static_cast<int>(sizeof g_crash.folderLine - where.Length() - 3), nullptr, nullptr);
+            if (bytes > 1) {
+                size_t end = where.Length() + static_cast<size_t>(bytes) - 1;
+                g_crash.folderLine[end++] = '\r';
+                g_crash.folderLine[end++] = '\n';
+                WriteFile(error, g_crash.folderLine, static_cast<DWORD>(end), &written, nullptr);
+            }
+        }
     }
     HANDLE file = CreateFileW(g_crash.textPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -138,9 +155,17 @@ void WriteReport() {
     const DWORD processId = GetCurrentProcessId();
 
     // The Log folder is made only when logging is on; a crash needs it anyway.
+    // A folder that cannot be made (a read-only program folder, a file of
+    // that name) must not cost the report: it goes to the temporary folder,
+    // and the box and the error stream name where.
     CreateDirectoryW(g_crash.logFolder, nullptr);
+    const DWORD attributes = GetFileAttributesW(g_crash.logFolder);
+    const bool logUsable =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    g_crash.reportFolder =
+        logUsable || g_crash.tempFolder[0] == 0 ? g_crash.logFolder : g_crash.tempFolder;
     BoundedText<wchar_t> dumpPath = TextIn(g_crash.dumpPath);
-    dumpPath.Append(g_crash.logFolder);
+    dumpPath.Append(g_crash.reportFolder);
     FormatCrashFileStem(dumpPath, time, processId);
     BoundedText<wchar_t> textPath = TextIn(g_crash.textPath);
     textPath.Append(g_crash.dumpPath);
@@ -185,7 +210,7 @@ void ShowBox() {
         if (g_crash.textWritten) box.Append(g_crash.textPath);
     } else {
         box.AppendAscii("No report could be written into ")
-            .Append(g_crash.logFolder)
+            .Append(g_crash.reportFolder != nullptr ? g_crash.reportFolder : g_crash.logFolder)
             .AppendAscii(" (error ")
             .AppendDecimal(g_crash.dumpError)
             .AppendAscii(").");
@@ -282,6 +307,8 @@ bool InstallCrashHandler(const CrashHandlerSetup &setup) {
         const DWORD length = GetTempPathW(MAX_PATH, g_crash.logFolder);
         if (length == 0 || length >= MAX_PATH) g_crash.logFolder[0] = 0;
     }
+    const DWORD tempLength = GetTempPathW(kPathChars, g_crash.tempFolder);
+    if (tempLength == 0 || tempLength >= kPathChars) g_crash.tempFolder[0] = 0;
     TextIn(g_crash.caption).Append(setup.caption);
     TextIn(g_crash.program).Append(setup.program);
     TextIn(g_crash.version).Append(setup.version);

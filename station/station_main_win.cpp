@@ -34,6 +34,9 @@ std::atomic<StationSession *> g_session{nullptr};
 
 constexpr DWORD kLoopPeriodMs = 20;
 
+constexpr const wchar_t *kAnotherCopyFallback =
+    L"qvstation: another copy of the station or the window is running.";
+
 class ConsoleOutputWin : public IStationOutput {
   public:
     void Out(const std::wstring &line) override { Write(GetStdHandle(STD_OUTPUT_HANDLE), line); }
@@ -122,18 +125,19 @@ std::wstring TempFolder() {
 }
 
 // The text of a key in the language that setting.ini chooses, for the
-// message of a second copy, which ends before any setting is loaded.
+// message of a second copy, which ends before any setting is loaded. Chosen
+// and falling back to English as the window's texts do, however many
+// language files the folder holds.
 std::wstring TextBeforeSettings(const std::wstring &programFolder, const wchar_t *key) {
     ProfileReaderWin profile;
     FileSystemWin files;
     std::wstring language =
         profile.GetString(programFolder + kSettingsFileName, L"SYSTEM", L"LANGUAGE", 100);
     if (language.empty()) language = L"English";
-    LANGUAGE_INFO list[kLanguageListCapacity];
-    const int count =
-        ListLanguages(list, kLanguageListCapacity, programFolder + L"Language\\", files, profile);
-    const int chosen = FindLanguage(list, count, language);
-    return chosen < 0 ? std::wstring() : LoadLangString(profile, key, list[chosen].path);
+    const std::wstring languageFile =
+        ChooseLanguageFile(programFolder + L"Language\\", language, files, profile);
+    LanguageFileTexts texts(profile, languageFile, programFolder);
+    return texts.Text(key);
 }
 
 bool StartDetached(std::function<void()> body) {
@@ -170,7 +174,8 @@ int Run(int argc, wchar_t **argv) {
     CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         std::wstring text = TextBeforeSettings(programFolder, ids::kStationAnotherCopy);
-        console.Err(text.empty() ? std::wstring(L"qvstation: ") + kInstanceMutexName : text);
+        // Without any language file: a plain sentence, never an internal name.
+        console.Err(text.empty() ? std::wstring(kAnotherCopyFallback) : text);
         return station_exit::kAnotherCopy;
     }
 

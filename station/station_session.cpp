@@ -53,7 +53,8 @@ StationSession::StationSession(StationServices services, const StationOptions &o
                                               *this,
                                               m_services.pump,
                                               nullptr,
-                                              kWatchIdleWaitMs},
+                                              kWatchIdleWaitMs,
+                                              true},
       m_loop(*this, options.run == StationOptions::Run::Loop,
              static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
     m_view.json = options.json;

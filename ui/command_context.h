@@ -36,6 +36,10 @@ struct CommandContext : DeviceContext {
     WorkerGate::Pump windowPump;
     // How long a click waits for that cycle before it is given up.
     uint32_t watchIdleWaitMs = kWatchIdleWaitMs;
+    // The job was confirmed before the click (the station's command line):
+    // the confirmation box is not asked, so a language file without its text
+    // does not refuse every job. The loader question is asked all the same.
+    bool confirmedBeforehand = false;
 };
 
 // The pump to wait with: the context's, or a plain sleep on its clock.

@@ -69,6 +69,7 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
         Refuse(ctx, ids::kMaskRomCannotUpgrade);
         return false;
     }
+    if (ctx.confirmedBeforehand) return true;
     return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE,
                   mb::kYesNo | mb::kIconExclamation);
 }

@@ -283,6 +283,11 @@ class StationEndToEnd(unittest.TestCase):
 
     def test_a_second_copy_is_refused_and_no_device_ends_the_wait(self):
         s = StationFolder(self)
+        # More language files than the first list has room for, all found
+        # before English: the second copy's message is still the English text.
+        for n in range(21):
+            with open(os.path.join(s.folder, "Language", f"A{n:02}.ini"), "w") as f:
+                f.write(f"[Setting]\nLanguage=Other{n}\n[String]\nIDS_1=x\n")
         process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "4")
         try:
             wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the first copy waits")

@@ -180,6 +180,24 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
     EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3\r\n"), std::string::npos) << line;
 }
 
+// The command line is the station's confirmation: a language file without
+// the window's confirmation texts (and no English file to fall back to)
+// must not refuse every job for a box the station never shows.
+TEST(StationSession, ALanguageFileWithoutTheConfirmationTextsStillRunsTheJob) {
+    for (const wchar_t *mode : {L"--upgrade", L"--repair"}) {
+        Station s({mode, L"C:\\Images\\update.img"});
+        std::wstring language = L"[Setting]\nLanguage=English\n[String]\n";
+        for (int key : {21, 44, 89, 92, 101, 200})
+            language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
+        s.files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunUntilFinished(s);
+        EXPECT_EQ(s.session->ExitCode(), 0) << mode;
+        EXPECT_TRUE(s.library.Called("QV_DownloadImage")) << mode;
+    }
+}
+
 TEST(StationSession, AQuestionAnsweredNoNamesTheFlagThatWouldHaveSaidYes) {
     Station s;
     ASSERT_EQ(s.Start(), 0);

@@ -216,11 +216,12 @@ class ChildProcess {
     PROCESS_INFORMATION m_process{};
 };
 
-Report ReadReport(const std::wstring &programFolder, DWORD processId, DWORD exitCode) {
+Report ReadReport(const std::wstring &programFolder, DWORD processId, DWORD exitCode,
+                  const std::wstring &reportFolder = L"") {
     Report report;
     report.processId = processId;
     report.exitCode = exitCode;
-    const std::wstring log = programFolder + L"Log\\";
+    const std::wstring log = reportFolder.empty() ? programFolder + L"Log\\" : reportFolder;
     report.dumps = FilesIn(log, L"crash-*.dmp");
     report.texts = FilesIn(log, L"crash-*.txt");
     if (!report.texts.empty()) report.text = ReadBytes(report.texts[0]);
@@ -413,7 +414,34 @@ TEST(CrashHandler, AConsoleProgramGetsTheTextOnItsStandardErrorAndNoBox) {
     const DWORD exitCode = child.WaitForEnd(60000);
     const Report report = ReadReport(folder.Path(), child.Id(), exitCode);
     ExpectReport(report, EXCEPTION_ACCESS_VIOLATION, true);
-    EXPECT_EQ(ReadBytes(errorFile), report.text);
+    EXPECT_EQ(ReadBytes(errorFile),
+              report.text + "Report folder: " + Narrow(folder.Path()) + "Log\\\r\n");
+}
+
+// A Log folder that cannot be made (a file holds its name) must not cost the
+// report: it goes to the temporary folder, and the error stream says where.
+TEST(CrashHandler, WithoutALogFolderTheReportGoesToTheTemporaryFolder) {
+    TempFolder folder;
+    const std::wstring blocker = folder.Path() + L"Log";
+    HANDLE file = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const std::wstring temp = folder.Path() + L"temp\\";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    wchar_t savedTmp[MAX_PATH] = L"";
+    const DWORD hadTmp = GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    const std::wstring errorFile = folder.Path() + L"stderr.txt";
+    ChildProcess child("console", folder.Path(), true, errorFile);
+    SetEnvironmentVariableW(L"TMP", hadTmp ? savedTmp : nullptr);
+    ASSERT_TRUE(child.Started());
+    const DWORD exitCode = child.WaitForEnd(60000);
+    const Report report = ReadReport(folder.Path(), child.Id(), exitCode, temp);
+    ExpectReport(report, EXCEPTION_ACCESS_VIOLATION, true);
+    EXPECT_NE(ReadBytes(errorFile).find("Report folder: " + Narrow(temp) + "\r\n"),
+              std::string::npos)
+        << ReadBytes(errorFile);
 }
 
 // The box comes after the report is on disk, names it, and holds the
