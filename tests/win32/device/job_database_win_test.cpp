@@ -449,11 +449,21 @@ TEST_F(FleetDatabase, AServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
 // The writer that TwoProcessesWritingAtOnceLeaveEveryRowOnce starts twice.
 constexpr int kRowsPerWriter = 60;
 constexpr int kSharedRows = 20; // both writers send these: one wins, one meets the key
+constexpr wchar_t kWritersGo[] = L"qv-fleet-writers-go";
+constexpr wchar_t kWritersReady[] = L"qv-fleet-writers-ready";
 
 TEST(FleetDatabaseWriter, WritesItsRows) {
     const std::string writer = Env("QV_FLEET_WRITER");
     if (writer.empty()) GTEST_SKIP() << "started by TwoProcessesWritingAtOnceLeaveEveryRowOnce";
     DatabaseRecordDestination destination(AdminConnection(), L"WRITER-" + Widen(writer));
+    // Both writers begin together, when both are up.
+    HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kWritersReady);
+    HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, kWritersGo);
+    ASSERT_TRUE(ready && go);
+    ReleaseSemaphore(ready, 1, nullptr);
+    CloseHandle(ready);
+    ASSERT_EQ(WaitForSingleObject(go, 30000), WAIT_OBJECT_0);
+    CloseHandle(go);
     const int base = std::atoi(writer.c_str()) * 1000;
     for (int i = 0; i < kRowsPerWriter; ++i) {
         std::wstring error;
@@ -471,6 +481,9 @@ TEST_F(FleetDatabase, TwoProcessesWritingAtOnceLeaveEveryRowOnce) {
     wchar_t report[MAX_PATH] = L"";
     const bool reporting = GetEnvironmentVariableW(L"GTEST_OUTPUT", report, MAX_PATH) > 0;
     SetEnvironmentVariableW(L"GTEST_OUTPUT", nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, kWritersGo);
+    HANDLE ready = CreateSemaphoreW(nullptr, 0, 2, kWritersReady);
+    ASSERT_TRUE(go && ready);
     HANDLE processes[2] = {};
     for (int writer = 1; writer <= 2; ++writer) {
         SetEnvironmentVariableW(L"QV_FLEET_WRITER", std::to_wstring(writer).c_str());
@@ -486,7 +499,12 @@ TEST_F(FleetDatabase, TwoProcessesWritingAtOnceLeaveEveryRowOnce) {
     }
     SetEnvironmentVariableW(L"QV_FLEET_WRITER", nullptr);
     if (reporting) SetEnvironmentVariableW(L"GTEST_OUTPUT", report);
+    for (int writer = 0; writer < 2; ++writer)
+        ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0) << "a writer did not start";
+    SetEvent(go);
+    CloseHandle(ready);
     ASSERT_EQ(WaitForMultipleObjects(2, processes, TRUE, 40000), WAIT_OBJECT_0);
+    CloseHandle(go);
     for (HANDLE process : processes) {
         DWORD code = 1;
         GetExitCodeProcess(process, &code);
