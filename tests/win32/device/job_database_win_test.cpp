@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/job_database_win.h"
@@ -126,6 +127,18 @@ class Admin {
         std::vector<std::vector<std::wstring>> rows;
         EXPECT_TRUE(Query(sql, rows)) << Narrow(sql);
         return rows;
+    }
+
+    // Statements then wait in one transaction until Commit.
+    void BeginTransaction() {
+        SQLSetConnectAttrW(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(uintptr_t{SQL_AUTOCOMMIT_OFF}), 0);
+    }
+    bool Commit() {
+        const bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT));
+        SQLSetConnectAttrW(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(uintptr_t{SQL_AUTOCOMMIT_ON}), 0);
+        return ok;
     }
 
     std::wstring Value(const std::wstring &sql) {
@@ -393,6 +406,22 @@ TEST_F(FleetDatabase, ARetryOfARowAlreadyThereCountsAsDelivered) {
     EXPECT_EQ(again.Deliver(Record(JobId(6)), error), DeliveryOutcome::Delivered) << Narrow(error);
     EXPECT_EQ(Count(), 2);
     EXPECT_EQ(Count(L"verdict_text = 'another text'"), 0) << "the first row stays as it was";
+}
+
+TEST_F(FleetDatabase, ATableMadeByAnotherStationMeanwhileIsTaken) {
+    // Another station has made the table and not yet committed: this one
+    // finds none, and its own CREATE waits, then fails on the other's.
+    admin.BeginTransaction();
+    ASSERT_TRUE(admin.Exec(CreateJobTableSql()));
+    DatabaseRecordDestination destination(AdminConnection(), L"LINE-1");
+    std::wstring error;
+    DeliveryOutcome outcome = DeliveryOutcome::Failed;
+    std::thread station([&] { outcome = destination.Deliver(Record(JobId(4)), error); });
+    Sleep(1500);
+    ASSERT_TRUE(admin.Commit());
+    station.join();
+    EXPECT_EQ(outcome, DeliveryOutcome::Delivered) << Narrow(error);
+    EXPECT_EQ(Count(), 1);
 }
 
 TEST_F(FleetDatabase, ATableOfAForeignShapeIsReportedAndLeftAsItIs) {
