@@ -10,6 +10,8 @@
 #   test_db.sh halt STATE_DIR    stops the server, keeps its folder
 #   test_db.sh resume STATE_DIR  starts the kept server again, same port
 #                                (halt and resume leave STATE_DIR/ACTION.done)
+#   test_db.sh sql STATE_DIR SQL  runs SQL as the administrator, prints the
+#                                rows unaligned
 #
 # The server refuses to run as root: as root it runs as the unprivileged
 # system user qvtestdb (made by scripts/setup, or here when missing). Nothing
@@ -26,7 +28,7 @@ kAdminPassword=qv-admin-pw
 action=${1:-}
 state=${2:-}
 if [ -z "$action" ] || [ -z "$state" ]; then
-  echo "usage: $0 start|stop|halt|resume STATE_DIR" >&2
+  echo "usage: $0 start|stop|halt|resume STATE_DIR | sql STATE_DIR SQL" >&2
   exit 2
 fi
 
@@ -108,6 +110,10 @@ resume)
   rm -f "$state/resume.done"
   start_server "$(cat "$state/data")" "$(cat "$state/port")"
   touch "$state/resume.done"
+  ;;
+sql)
+  as_server_user "$(pg_bin)/psql" -q -At -v ON_ERROR_STOP=1 -h "$(cat "$state/data")" \
+    -p "$(cat "$state/port")" -U "$kAdmin" -d "$kDatabase" -c "${3:?SQL}"
   ;;
 stop)
   if [ -f "$state/data" ]; then

@@ -485,14 +485,27 @@ TEST(FleetDatabaseWriter, WritesItsRows) {
     const std::string writer = Env("QV_FLEET_WRITER");
     if (writer.empty()) GTEST_SKIP() << "started by TwoProcessesWritingAtOnceLeaveEveryRowOnce";
     DatabaseRecordDestination destination(AdminConnection(), L"WRITER-" + Widen(writer));
-    // Both writers begin together, when both are up.
-    HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kWritersReady);
-    HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, kWritersGo);
-    ASSERT_TRUE(ready && go);
-    ReleaseSemaphore(ready, 1, nullptr);
-    CloseHandle(ready);
-    ASSERT_EQ(WaitForSingleObject(go, 30000), WAIT_OBJECT_0);
-    CloseHandle(go);
+    // Both writers begin together, when both are up: by named objects in
+    // one Wine prefix, by files across two (each has its own objects).
+    const std::wstring goFile = Widen(Env("QV_FLEET_WRITER_GO_FILE"));
+    if (goFile.empty()) {
+        HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kWritersReady);
+        HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, kWritersGo);
+        ASSERT_TRUE(ready && go);
+        ReleaseSemaphore(ready, 1, nullptr);
+        CloseHandle(ready);
+        ASSERT_EQ(WaitForSingleObject(go, 30000), WAIT_OBJECT_0);
+        CloseHandle(go);
+    } else {
+        const std::wstring readyFile = goFile + L".ready-" + Widen(writer);
+        CloseHandle(
+            CreateFileW(readyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        int waited = 0;
+        for (; waited < 6000 && GetFileAttributesW(goFile.c_str()) == INVALID_FILE_ATTRIBUTES;
+             ++waited)
+            Sleep(10);
+        ASSERT_LT(waited, 6000) << "no go";
+    }
     const int base = std::atoi(writer.c_str()) * 1000;
     for (int i = 0; i < kRowsPerWriter; ++i) {
         std::wstring error;
