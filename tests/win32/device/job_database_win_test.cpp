@@ -475,6 +475,27 @@ TEST_F(FleetDatabase, AServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
     WSACleanup();
 }
 
+TEST_F(FleetDatabase, ATableHeldByAnotherFailsWithinTheQueryTimeOutAndIsWrittenOnceFree) {
+    DatabaseRecordDestination destination(AdminConnection(), L"LINE-1");
+    std::wstring error;
+    ASSERT_EQ(destination.Deliver(Record(JobId(1)), error), DeliveryOutcome::Delivered);
+
+    // Someone's long transaction holds the whole table.
+    admin.BeginTransaction();
+    ASSERT_TRUE(admin.Exec(L"LOCK TABLE qv_jobs IN ACCESS EXCLUSIVE MODE"));
+    const DWORD before = GetTickCount();
+    EXPECT_EQ(destination.Deliver(Record(JobId(2)), error), DeliveryOutcome::Failed);
+    const DWORD waited = GetTickCount() - before;
+    EXPECT_GE(waited, kDatabaseQueryTimeoutSeconds * 1000 - 1000u);
+    EXPECT_LT(waited, kDatabaseQueryTimeoutSeconds * 1000 + 5000u);
+    EXPECT_NE(error.find(L"was refused"), std::wstring::npos) << Narrow(error);
+    ASSERT_TRUE(admin.Commit());
+
+    EXPECT_EQ(destination.Deliver(Record(JobId(2)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    EXPECT_EQ(Count(), 2);
+}
+
 // The writer that TwoProcessesWritingAtOnceLeaveEveryRowOnce starts twice.
 constexpr int kRowsPerWriter = 60;
 constexpr int kSharedRows = 20; // both writers send these: one wins, one meets the key
