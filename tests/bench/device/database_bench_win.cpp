@@ -93,22 +93,23 @@ int wmain(int argc, wchar_t **argv) {
         if (stations[n % kStations]->Deliver(Record(n, seed), error) == DeliveryOutcome::Failed) {
             if (failed++ == 0) std::fwprintf(stderr, L"%ls\n", error.c_str());
         }
-        if (n == kStations - 1) QueryPerformanceCounter(&firstDone);
+        if (n == (rows < kStations ? rows : kStations) - 1) QueryPerformanceCounter(&firstDone);
     }
     QueryPerformanceCounter(&end);
     const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) /
                            static_cast<double>(frequency.QuadPart);
     const double firstMs = 1000.0 * static_cast<double>(firstDone.QuadPart - start.QuadPart) /
                            static_cast<double>(frequency.QuadPart);
-    const double steady = static_cast<double>(rows - kStations) /
-                          (static_cast<double>(end.QuadPart - firstDone.QuadPart) /
-                           static_cast<double>(frequency.QuadPart));
+    const int connected = rows < kStations ? rows : kStations;
+    const double rest = static_cast<double>(end.QuadPart - firstDone.QuadPart) /
+                        static_cast<double>(frequency.QuadPart);
+    const double steady = rows > kStations && rest > 0 ? (rows - kStations) / rest : 0.0;
     std::wprintf(L"rows: %d sent, %d failed, in %.3f s: %.0f rows/s overall, %.0f rows/s once "
                  L"connected\n",
                  rows - failed, failed, seconds, static_cast<double>(rows) / seconds, steady);
     std::wprintf(L"first row of each of %d stations (connect, table check, insert): %.1f ms\n",
-                 kStations, firstMs);
+                 connected, firstMs);
     std::wprintf(L"working set: %.1f MB before, %.1f MB with %d connections\n", before,
-                 WorkingSetMb(), kStations);
+                 WorkingSetMb(), connected);
     return failed == 0 ? 0 : 1;
 }
