@@ -30,7 +30,9 @@ class DatabaseRecordDestination : public IRecordDestination {
 
     // Every failure, once per kind (cannot connect, the table's shape, a row
     // refused), with the driver's message and SQLSTATE and no password; the
-    // kind may be reported again after a row has been delivered.
+    // kind may be reported again after a row has been delivered. Called on
+    // the delivering thread while the destination is busy: it must not call
+    // Deliver.
     std::function<void(const std::wstring &message)> onError;
 
   private:
