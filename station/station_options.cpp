@@ -68,6 +68,9 @@ bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOp
         } else if (argument == L"--record") {
             if (!value(options.record)) return false;
             options.recordGiven = true;
+        } else if (argument == L"--database") {
+            if (!value(options.database)) return false;
+            options.databaseGiven = true;
         } else {
             error = L"unknown argument " + argument;
             return false;
@@ -80,6 +83,11 @@ bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOp
     options.run = loop ? StationOptions::Run::Loop : StationOptions::Run::OneJob;
     if (loop && !waitGiven) options.waitSeconds = 0;
     return true;
+}
+
+std::wstring StationDatabaseConnection(const StationOptions &options,
+                                       const std::wstring &jobDatabaseSetting) {
+    return options.databaseGiven ? options.database : jobDatabaseSetting;
 }
 
 std::wstring StationUsage() {
@@ -99,6 +107,9 @@ std::wstring StationUsage() {
            L"  --json           one JSON object per job instead of the lines\n"
            L"  --record FILE    append the job record to FILE instead of the file that\n"
            L"                   [SYSTEM] JOB_RECORD in setting.ini names\n"
+           L"  --database CONN  write every job's record to the fleet database that the\n"
+           L"                   ODBC connection string CONN names, instead of the one\n"
+           L"                   [SYSTEM] JOB_DATABASE names (\"\": none)\n"
            L"  --help           this text\n"
            L"\n"
            L"Exit codes: the job's result code in a one-job run (0 success, -1 to -17 the\n"

@@ -18,7 +18,16 @@ struct StationOptions {
     bool json = false;
     bool recordGiven = false;
     std::wstring record; // --record FILE
+    // --database CONN: an ODBC connection string in place of [SYSTEM]
+    // JOB_DATABASE; an empty one turns the database off for this run.
+    bool databaseGiven = false;
+    std::wstring database;
 };
+
+// The fleet database's connection string for this run: --database when it
+// was given, else the setting (already read); empty: no database.
+std::wstring StationDatabaseConnection(const StationOptions &options,
+                                       const std::wstring &jobDatabaseSetting);
 
 inline constexpr unsigned kDefaultWaitSeconds = 60;
 

@@ -7,6 +7,7 @@
 #include "base/text_keys.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
+#include "device/job_database.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "station/station_codes.h"
@@ -95,6 +96,7 @@ int StationSession::Prepare(uint64_t nowMs) {
     m_recorder.SetFile(m_options.recordGiven
                            ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                            : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);

@@ -85,6 +85,10 @@ class StationSession : public IStationActions, private ICommandHost {
     // library released.
     void Shutdown();
 
+    // The fleet database's ODBC connection string for this run (--database,
+    // else [SYSTEM] JOB_DATABASE), known after Prepare; empty: none.
+    const std::wstring &DatabaseConnection() const { return m_database; }
+
     // A text of the language file in use.
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
 
@@ -114,6 +118,7 @@ class StationSession : public IStationActions, private ICommandHost {
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;
+    std::wstring m_database;
     // The job under way: its device as the lines show it, and the flag that
     // would have said Yes to a question answered No.
     std::wstring m_jobDevice;

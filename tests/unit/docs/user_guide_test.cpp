@@ -16,6 +16,7 @@
 #include "base/language.h"
 #include "device/device_context.h"
 #include "device/job_codes.h"
+#include "device/job_database.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "tests/fakes/device_fakes.h"
@@ -136,6 +137,9 @@ TEST_F(UserGuideTest, EverySettingsKeyTheProgramReadsIsExplained) {
     WorkerGate gate;
     DeviceContext context{state, model, library, view, texts, platform, gate};
     RepairErasesIdb(context);
+    // What the window and the station read for the job's records.
+    ReadJobRecordPath(ini, state.g_programFolder);
+    ReadJobDatabaseConnection(ini);
     ASSERT_GE(profile.keys.size(), 10u);
 
     for (const auto &[section, key] : profile.keys) {

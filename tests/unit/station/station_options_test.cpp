@@ -21,19 +21,34 @@ TEST(StationOptions, OneUpgradeWaitsSixtySecondsAndSaysNoToEveryQuestion) {
     EXPECT_EQ(o.mode, 0);
     EXPECT_EQ(o.image, L"C:\\img\\a.img");
     EXPECT_EQ(o.waitSeconds, kDefaultWaitSeconds);
-    EXPECT_FALSE(o.yesLoader || o.yesContinue || o.yesAnyway || o.json || o.recordGiven);
+    EXPECT_FALSE(o.yesLoader || o.yesContinue || o.yesAnyway || o.json || o.recordGiven ||
+                 o.databaseGiven);
 }
 
 TEST(StationOptions, EveryFlagInAnyOrder) {
     const StationOptions o =
         Parsed({L"--json", L"--yes-anyway", L"--repair", L"b.img", L"--wait", L"5", L"--yes-loader",
-                L"--yes-continue", L"--record", L"D:\\r.csv", L"--station"});
+                L"--yes-continue", L"--record", L"D:\\r.csv", L"--station", L"--database",
+                L"DSN=fleet;Pwd={a;b}"});
     EXPECT_EQ(o.run, StationOptions::Run::Loop);
     EXPECT_EQ(o.mode, 1);
     EXPECT_EQ(o.image, L"b.img");
     EXPECT_EQ(o.waitSeconds, 5u);
     EXPECT_TRUE(o.yesLoader && o.yesContinue && o.yesAnyway && o.json && o.recordGiven);
     EXPECT_EQ(o.record, L"D:\\r.csv");
+    EXPECT_TRUE(o.databaseGiven);
+    EXPECT_EQ(o.database, L"DSN=fleet;Pwd={a;b}");
+}
+
+TEST(StationOptions, TheDatabaseOptionOverridesTheSettingAndAnEmptyOneTurnsItOff) {
+    const std::wstring setting = L"DSN=line";
+    EXPECT_EQ(StationDatabaseConnection(Parsed({L"--upgrade", L"a.img"}), setting), setting);
+    EXPECT_EQ(StationDatabaseConnection(Parsed({L"--upgrade", L"a.img", L"--database", L"DSN=x"}),
+                                        setting),
+              L"DSN=x");
+    EXPECT_EQ(
+        StationDatabaseConnection(Parsed({L"--upgrade", L"a.img", L"--database", L""}), setting),
+        L"");
 }
 
 TEST(StationOptions, TheStationWaitsForEverUnlessTold) {
@@ -60,6 +75,7 @@ TEST(StationOptions, WhatMakesNoRunIsRefusedWithAReason) {
         {L"--upgrade", L"a.img", L"--wait", L"ten"},
         {L"--upgrade", L"a.img", L"--wait", L"99999999"},
         {L"--upgrade", L"a.img", L"--record"},
+        {L"--upgrade", L"a.img", L"--database"},
         {L"--upgrade", L"a.img", L"--yes"},
         {L"a.img"},
     };
@@ -75,7 +91,7 @@ TEST(StationOptions, TheUsageNamesEveryFlag) {
     const std::wstring usage = StationUsage();
     for (const wchar_t *flag :
          {L"--upgrade", L"--repair", L"--station", L"--wait", L"--yes-loader", L"--yes-continue",
-          L"--yes-anyway", L"--json", L"--record", L"--help"})
+          L"--yes-anyway", L"--json", L"--record", L"--database", L"--help"})
         EXPECT_NE(usage.find(flag), std::wstring::npos) << std::wstring(flag).size();
 }
 

@@ -198,6 +198,23 @@ TEST(StationSession, ALanguageFileWithoutTheConfirmationTextsStillRunsTheJob) {
     }
 }
 
+TEST(StationSession, TheDatabaseIsTheSettingsUnlessTheCommandLineNamesOne) {
+    const std::wstring settings = L"[SYSTEM]\nLANGUAGE=English\nJOB_DATABASE=DSN=line\n";
+    Station fromSettings;
+    fromSettings.files.AddTextFile(L"C:\\QV\\setting.ini", settings);
+    ASSERT_EQ(fromSettings.Start(), 0);
+    EXPECT_EQ(fromSettings.session->DatabaseConnection(), L"DSN=line");
+
+    Station fromCommandLine({L"--upgrade", L"C:\\Images\\update.img", L"--database", L"DSN=bench"});
+    fromCommandLine.files.AddTextFile(L"C:\\QV\\setting.ini", settings);
+    ASSERT_EQ(fromCommandLine.Start(), 0);
+    EXPECT_EQ(fromCommandLine.session->DatabaseConnection(), L"DSN=bench");
+
+    Station none;
+    ASSERT_EQ(none.Start(), 0);
+    EXPECT_EQ(none.session->DatabaseConnection(), L"");
+}
+
 TEST(StationSession, AQuestionAnsweredNoNamesTheFlagThatWouldHaveSaidYes) {
     Station s;
     ASSERT_EQ(s.Start(), 0);

@@ -1,0 +1,101 @@
+// The fleet database: every station's job records in one table of a shared
+// database server, reached through the system's ODBC driver manager. This is
+// the portable half: the connection string, the table's shape and the SQL
+// texts (which never carry a value: every value is a bound parameter), the
+// values of one row, and the wording of failures. The ODBC calls are in
+// job_database_win.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/ini_file.h"
+#include "device/job_record.h"
+
+// The table every station writes to.
+inline constexpr wchar_t kJobTable[] = L"qv_jobs";
+
+// Bounds of the waits on the server, so that a server that does not answer
+// holds the delivery thread (never a verdict) for seconds, not minutes.
+inline constexpr uint32_t kDatabaseLoginTimeoutSeconds = 5;
+inline constexpr uint32_t kDatabaseConnectionTimeoutSeconds = 5;
+inline constexpr uint32_t kDatabaseQueryTimeoutSeconds = 15;
+
+// SQLSTATE of a row whose primary key is already in the table.
+inline constexpr wchar_t kSqlStateUniqueViolation[] = L"23505";
+
+// [SYSTEM] JOB_DATABASE: an ODBC connection string; empty (or missing): no
+// database. Read whole (a connection string may be long), surrounding blanks
+// dropped.
+std::wstring ReadJobDatabaseConnection(CIniFile &ini);
+
+// The key=value pairs of an ODBC connection string, in order; a value in
+// braces keeps its semicolons ("Pwd={a;b}"), "}}" inside braces is one "}".
+std::vector<std::pair<std::wstring, std::wstring>>
+ParseConnectionString(const std::wstring &connection);
+
+// The text with every secret of the connection string replaced by "***":
+// the values of PWD= and Password= wherever they appear as key=value, and the
+// connection's own password values wherever they appear at all (a driver may
+// quote them back in a message).
+std::wstring MaskSecrets(const std::wstring &text, const std::wstring &connection);
+
+// The table's columns: job_id (the primary key), station, then the record's
+// columns under their names.
+enum class ColumnType { Text, Integer, BigInteger, Decimal, Timestamp };
+struct JobColumn {
+    const wchar_t *name;
+    ColumnType type;
+};
+const std::vector<JobColumn> &JobTableColumns();
+
+// The type's name as the server's catalogue (information_schema) reports it.
+std::wstring CatalogTypeName(ColumnType type);
+
+// The SQL texts; names only, no value.
+std::wstring CreateJobTableSql();
+std::wstring InsertJobSql();    // one "?" per column, in JobTableColumns() order
+std::wstring TableColumnsSql(); // one "?": the table's name; rows: name, type
+
+// What is wrong with the table's shape as the catalogue lists it (column
+// name and type, in any order): empty when it fits. Extra columns are
+// allowed; a missing column or one of another type is named.
+std::wstring CompareTableShape(const std::vector<std::pair<std::wstring, std::wstring>> &columns);
+
+// One row's values, each as the bound parameter carries it: numbers as
+// numbers, times as ISO 8601 texts in UTC, the duration as a decimal text.
+struct JobRowValue {
+    ColumnType type;
+    std::wstring text;  // Text, Decimal, Timestamp
+    int64_t number = 0; // Integer, BigInteger
+};
+std::vector<JobRowValue> JobRowValues(const JobRecordFields &fields, const std::wstring &station);
+
+// One diagnostic record of the driver.
+struct DatabaseDiagnostic {
+    std::wstring sqlState;
+    int32_t nativeError = 0;
+    std::wstring message;
+};
+
+// "cannot connect: [08001] could not connect to server ..." with every
+// diagnostic, the driver manager's prefixes ("[unixODBC][Driver]...") kept as
+// the driver wrote them, and every secret masked.
+std::wstring DescribeDatabaseFailure(const std::wstring &what,
+                                     const std::vector<DatabaseDiagnostic> &diagnostics,
+                                     const std::wstring &connection);
+
+// Reports a failure once per kind: the same kind again stays quiet until a
+// record has been delivered (Clear) or another kind came in between.
+class FailureOnce {
+  public:
+    // True when this failure is to be reported.
+    bool Take(const std::wstring &kind);
+    void Clear();
+
+  private:
+    std::wstring m_last;
+};

@@ -1,0 +1,167 @@
+// The fleet database's portable half: the setting, the connection string and
+// its secrets, the table's shape and SQL (names only, never values), one
+// row's values, and how failures read and repeat.
+#include "device/job_database.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "tests/fakes/ini_profile_fake.h"
+
+namespace {
+
+const std::wstring kConnection =
+    L"Driver={PostgreSQL Unicode};Server=db.line;Port=5432;Database=fleet;Uid=station;"
+    L"Pwd={s3cr;et!};";
+
+TEST(JobDatabaseSetting, EmptyOrMissingMeansOffAndALongOneIsTakenWhole) {
+    FakeFileSystem files;
+    IniProfileFake profile{files};
+    CIniFile ini{files, profile};
+    const std::wstring settings = L"C:\\QV\\setting.ini";
+
+    files.AddTextFile(settings, L"[SYSTEM]\r\nJOB_RECORD=Log\\jobs.csv\r\n");
+    ASSERT_TRUE(ini.SetFile(settings));
+    EXPECT_EQ(ReadJobDatabaseConnection(ini), L"");
+
+    files.AddTextFile(settings, L"[SYSTEM]\r\nJOB_DATABASE=   \r\n");
+    EXPECT_EQ(ReadJobDatabaseConnection(ini), L"");
+
+    const std::wstring longOne = L"Driver={PostgreSQL Unicode};Server=" + std::wstring(400, L's') +
+                                 L";Database=fleet;Pwd=x;";
+    files.AddTextFile(settings, L"[system]\r\njob_database=" + longOne + L"\r\n");
+    EXPECT_EQ(ReadJobDatabaseConnection(ini), longOne);
+
+    files.AddTextFile(settings, L"[SYSTEM]\r\nJOB_DATABASE=DSN=QV Fleet\r\n");
+    EXPECT_EQ(ReadJobDatabaseConnection(ini), L"DSN=QV Fleet");
+}
+
+TEST(JobDatabaseConnection, PairsKeepBracedValuesWhole) {
+    const auto pairs = ParseConnectionString(L"Driver={PostgreSQL Unicode};Server=h; Pwd={a;b}}c};"
+                                             L"junk;Uid=u");
+    ASSERT_EQ(pairs.size(), 4u);
+    EXPECT_EQ(pairs[0].first, L"Driver");
+    EXPECT_EQ(pairs[0].second, L"PostgreSQL Unicode");
+    EXPECT_EQ(pairs[2].first, L"Pwd");
+    EXPECT_EQ(pairs[2].second, L"a;b}c");
+    EXPECT_EQ(pairs[3].second, L"u");
+}
+
+TEST(JobDatabaseConnection, EveryPasswordIsMaskedWhereverItAppears) {
+    struct Case {
+        std::wstring connection, text, expected;
+    };
+    const Case cases[] = {
+        // The connection string itself, in a message.
+        {kConnection, L"cannot connect with " + kConnection,
+         L"cannot connect with Driver={PostgreSQL Unicode};Server=db.line;Port=5432;"
+         L"Database=fleet;Uid=station;Pwd=***;"},
+        // Either key, any case, a braced value with a semicolon in it.
+        {L"DSN=fleet;PASSWORD={p;w}}d}", L"DSN=fleet;PASSWORD={p;w}}d};x=1",
+         L"DSN=fleet;PASSWORD=***;x=1"},
+        {L"DSN=fleet", L"dsn=fleet;password = hunter2", L"dsn=fleet;password =***"},
+        // A driver quoting the password back without its key.
+        {kConnection, L"FATAL: role rejected s3cr;et! for station",
+         L"FATAL: role rejected *** for station"},
+        // A key that only ends in "pwd" is not a password.
+        {L"DSN=x", L"oldpwd=keep", L"oldpwd=keep"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(MaskSecrets(c.text, c.connection), c.expected)
+            << std::string(c.text.begin(), c.text.end());
+}
+
+TEST(JobDatabaseTable, HoldsEveryRecordColumnUnderItsNameWithTheJobIdAsKey) {
+    const auto &columns = JobTableColumns();
+    auto has = [&](const std::wstring &name) {
+        return std::any_of(columns.begin(), columns.end(),
+                           [&](const JobColumn &c) { return name == c.name; });
+    };
+    for (const char *name : JobRecordColumns())
+        EXPECT_TRUE(has(std::wstring(name, name + std::char_traits<char>::length(name)))) << name;
+    EXPECT_TRUE(has(L"job_id"));
+    EXPECT_TRUE(has(L"station"));
+
+    const std::wstring create = CreateJobTableSql();
+    EXPECT_EQ(create.find(L"CREATE TABLE IF NOT EXISTS qv_jobs ("), 0u);
+    EXPECT_NE(create.find(L"\"job_id\" text NOT NULL PRIMARY KEY"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"start\" timestamp with time zone"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"end\" timestamp with time zone"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"duration_s\" numeric(12,3)"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"result_code\" integer"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"image_size\" bigint"), std::wstring::npos);
+
+    // One placeholder per column and not one value.
+    const std::wstring insert = InsertJobSql();
+    EXPECT_EQ(static_cast<size_t>(std::count(insert.begin(), insert.end(), L'?')), columns.size());
+    EXPECT_EQ(insert.find(L'\''), std::wstring::npos);
+}
+
+TEST(JobDatabaseTable, AForeignShapeIsNamedExtraColumnsAreAllowed) {
+    std::vector<std::pair<std::wstring, std::wstring>> catalogue;
+    for (const JobColumn &c : JobTableColumns())
+        catalogue.emplace_back(c.name, CatalogTypeName(c.type));
+    EXPECT_EQ(CompareTableShape(catalogue), L"");
+
+    catalogue.emplace_back(L"line", L"text");
+    EXPECT_EQ(CompareTableShape(catalogue), L"");
+
+    catalogue.erase(catalogue.begin() + 1); // station
+    for (auto &[name, type] : catalogue)
+        if (name == L"result_code") type = L"text";
+    EXPECT_EQ(CompareTableShape(catalogue),
+              L"column station (text) is missing; column result_code is text, not integer");
+}
+
+TEST(JobDatabaseRow, NumbersAsNumbersTimesInUtcTextsAsTheyAre) {
+    JobRecordFields f;
+    f.jobId = L"0123456789abcdef0123456789abcdef";
+    f.startSeconds = 1796732819; // 2026-12-08T12:26:59Z
+    f.endSeconds = 1796732822;
+    f.durationMs = 3079;
+    f.computer = L"BENCH-PC";
+    f.deviceKind = 4;
+    f.imageSize = 4000000000u;
+    f.resultCode = -9;
+    f.verdictText = L"x'; DROP TABLE qv_jobs; --\r\n\x5347\x7ea7";
+    const auto values = JobRowValues(f, L"");
+    ASSERT_EQ(values.size(), JobTableColumns().size());
+    auto at = [&](const std::wstring &name) {
+        for (size_t i = 0; i < values.size(); ++i)
+            if (name == JobTableColumns()[i].name) return values[i];
+        return JobRowValue{};
+    };
+    EXPECT_EQ(at(L"job_id").text, f.jobId);
+    EXPECT_EQ(at(L"station").text, L"BENCH-PC") << "the computer's name when none is given";
+    EXPECT_EQ(JobRowValues(f, L"LINE-3")[1].text, L"LINE-3");
+    EXPECT_EQ(at(L"start").text, L"2026-12-08T12:26:59Z");
+    EXPECT_EQ(at(L"end").text, L"2026-12-08T12:27:02Z");
+    EXPECT_EQ(at(L"duration_s").text, L"3.079");
+    EXPECT_EQ(at(L"device_kind").number, 4);
+    EXPECT_EQ(at(L"image_size").number, 4000000000);
+    EXPECT_EQ(at(L"result_code").number, -9);
+    EXPECT_EQ(at(L"verdict_text").text, f.verdictText);
+}
+
+TEST(JobDatabaseFailure, SaysWhatWithEachSqlStateAndNoPasswordOncePerKind) {
+    const std::wstring text = DescribeDatabaseFailure(
+        L"cannot connect",
+        {{L"28P01", 101, L"FATAL:  password authentication failed for user \"station\"\n"},
+         {L"01000", 0, L"while connecting with " + kConnection}},
+        kConnection);
+    EXPECT_EQ(text.find(L"s3cr"), std::wstring::npos);
+    EXPECT_EQ(text.find(L"cannot connect: [28P01] FATAL:  password authentication failed"), 0u);
+    EXPECT_NE(text.find(L"; [01000] while connecting"), std::wstring::npos);
+
+    FailureOnce once;
+    EXPECT_TRUE(once.Take(L"connect"));
+    EXPECT_FALSE(once.Take(L"connect"));
+    EXPECT_TRUE(once.Take(L"shape"));
+    EXPECT_TRUE(once.Take(L"connect"));
+    once.Clear(); // a row went through
+    EXPECT_TRUE(once.Take(L"connect"));
+}
+
+} // namespace
