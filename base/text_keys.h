@@ -165,8 +165,7 @@ inline constexpr const wchar_t *kStationDeclined = L"IDS_205";
 inline constexpr const wchar_t *kStationAnotherCopy = L"IDS_206";
 // The job record could not be written: %s
 inline constexpr const wchar_t *kRecordNotWritten = L"IDS_207";
-// Job record: %s line(s) wait to be written; they are written as soon as the
-// file can be written to.
+// Job record lines waiting to be written: %s
 inline constexpr const wchar_t *kRecordLinesWaiting = L"IDS_230";
 // The job record line of job %s waits; it is written as soon as the file can
 // be written to.

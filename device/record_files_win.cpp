@@ -92,7 +92,7 @@ HANDLE OpenForAppend(const std::wstring &path, DWORD share, std::wstring &error)
     if (TooLong(path, error)) return INVALID_HANDLE_VALUE;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = path + L" is a folder, not a file";
+        error = L"it is a folder, not a file";
         return INVALID_HANDLE_VALUE;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -141,7 +141,7 @@ bool RecordFilesWin::ReadFrom(const std::wstring &path, uint64_t offset, std::st
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return true;
         if (code == ERROR_PATH_NOT_FOUND) return true; // its folder is made with the first line
-        error = IsFolder(path) ? path + L" is a folder, not a file" : Reason(code, path);
+        error = IsFolder(path) ? L"it is a folder, not a file" : Reason(code, path);
         return false;
     }
     LARGE_INTEGER length{};

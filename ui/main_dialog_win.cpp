@@ -389,9 +389,15 @@ void CDeviceManagerDlg::ShowRecordState(size_t waiting) {
         if (waiting == 0) m_recordProblem.clear();
         // A line just handed over is on its way; only a refusal is news.
         if (waiting > 0 && m_recordProblem.empty()) return;
+        // The count and why, short enough for the line; the file is the one
+        // the settings name.
+        const std::wstring file = m_recorder.File() + L": ";
+        const std::wstring why = m_recordProblem.compare(0, file.size(), file) == 0
+                                     ? m_recordProblem.substr(file.size())
+                                     : m_recordProblem;
         if (waiting > 0)
-            text = FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)) + L" " +
-                   FormatLangText(Text(ids::kRecordNotWritten), m_recordProblem);
+            text = FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)) +
+                   L" (" + why + L")";
         shown = m_recordLineShown;
         m_recordLineShown = text;
     }
