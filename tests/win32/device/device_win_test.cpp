@@ -476,6 +476,24 @@ TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
         EXPECT_EQ(again->Waiting(), 0u);
     }
     EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), once);
+
+    // The queue cut in the middle of its last line (a failing disk): the
+    // start goes on, the whole file is kept aside, the whole lines go.
+    const std::string cut = queue.substr(0, queue.size() - 20);
+    ASSERT_TRUE(TempFolder::WriteBytes(OutboxPathBeside(record), cut));
+    std::vector<std::wstring> errors;
+    {
+        auto damaged = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        damaged->Outbox().onError = [&](const std::wstring &message) { errors.push_back(message); };
+        damaged->Submit(RecordOf(L"after"));
+        EXPECT_EQ(damaged->Outbox().DeliverNow(), 3u) << "two known, one new";
+    }
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)),
+              (std::vector<std::string>{"earlier", "job-1", "job-2", "job-3", "after"}));
+    ASSERT_EQ(errors.size(), 1u);
+    const size_t named = errors[0].find(L"set aside in ");
+    ASSERT_NE(named, std::wstring::npos);
+    EXPECT_EQ(FileBytes(errors[0].substr(named + 13)), cut);
 }
 
 } // namespace
