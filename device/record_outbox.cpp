@@ -1,5 +1,6 @@
 #include "device/record_outbox.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
