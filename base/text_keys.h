@@ -165,4 +165,9 @@ inline constexpr const wchar_t *kStationDeclined = L"IDS_205";
 inline constexpr const wchar_t *kStationAnotherCopy = L"IDS_206";
 // The job record could not be written: %s
 inline constexpr const wchar_t *kRecordNotWritten = L"IDS_207";
+// Job record lines waiting to be written: %s
+inline constexpr const wchar_t *kRecordLinesWaiting = L"IDS_230";
+// The job record line of job %s waits; it is written as soon as the file can
+// be written to.
+inline constexpr const wchar_t *kRecordLineWaits = L"IDS_231";
 } // namespace ids

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "device/record_sink.h"
+
 namespace {
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian), as in Howard
@@ -68,7 +70,8 @@ std::vector<std::string> CsvFields(const JobRecordFields &f) {
             Number(f.resultCode),
             CsvTextField(f.verdictKey),
             CsvTextField(f.verdictText),
-            CsvTextField(f.deviceSoftwareAfter)};
+            CsvTextField(f.deviceSoftwareAfter),
+            CsvTextField(f.jobId)};
 }
 
 bool IsAbsolute(const std::wstring &path) {
@@ -98,7 +101,8 @@ const std::vector<const char *> &JobRecordColumns() {
                                                       "result_code",
                                                       "verdict_key",
                                                       "verdict_text",
-                                                      "device_software_after"};
+                                                      "device_software_after",
+                                                      "job_id"};
     return columns;
 }
 
@@ -224,6 +228,7 @@ std::string JobRecordJson(const JobRecordFields &f,
                           const std::vector<std::pair<std::string, std::string>> &extra) {
     auto text = [](const std::string &s) { return JsonString(std::wstring(s.begin(), s.end())); };
     const std::vector<std::pair<std::string, std::string>> members = {
+        {"job_id", JsonString(f.jobId)},
         {"start", text(FormatUtcIso8601(f.startSeconds))},
         {"end", text(FormatUtcIso8601(f.endSeconds))},
         {"duration_s", Duration(f.durationMs)},
@@ -377,21 +382,22 @@ void JobRecorder::WaitAndWrite() {
     if (taken) Write(std::move(*taken));
 }
 
+void JobRecorder::AddSink(IRecordSink &sink) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_sinks.push_back(&sink);
+}
+
 void JobRecorder::Write(JobRecordFields fields) {
     if (fields.imageSha256.empty() && !fields.imageFile.empty())
         m_store.FileSha256(fields.imageFile, fields.imageSha256);
-    const std::wstring file = File();
-    if (!file.empty()) {
-        std::wstring reason;
-        const bool written =
-            m_store.Append(file, JobRecordHeaderLine(), JobRecordLine(fields), reason);
-        bool report = false;
-        {
-            std::lock_guard<std::mutex> lock(m_guard);
-            report = !written && !m_failureReported;
-            m_failureReported = !written;
-        }
-        if (report && onWriteFailed) onWriteFailed(file + L": " + reason);
+    std::vector<IRecordSink *> sinks;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        sinks = m_sinks;
     }
+    // Each sink keeps the record durably and delivers it when it can; a
+    // record that waits is reported by the sink, never here.
+    for (IRecordSink *sink : sinks)
+        sink->Submit(fields);
     if (onCompleted) onCompleted(fields);
 }

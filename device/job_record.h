@@ -20,6 +20,8 @@
 #include "base/ini_file.h"
 #include "base/platform.h"
 
+class IRecordSink;
+
 // How long a finished job's record waits for the device to come back.
 inline constexpr uint32_t kRecordAfterWaitMs = 10000;
 
@@ -105,7 +107,8 @@ class JobRecorder {
   public:
     JobRecorder(IJobRecordStore &store, IClock &clock);
 
-    // Empty: no file (a completed record still reaches onCompleted).
+    // The record file the program named (empty: none); its sink is added
+    // with AddSink. A completed record reaches onCompleted either way.
     void SetFile(const std::wstring &path);
     std::wstring File() const;
 
@@ -136,10 +139,10 @@ class JobRecorder {
     void WaitAndWrite();
     bool Pending() const;
 
-    // Called once for the first record that could not be written (and again
-    // only after a record has been written since): the window's detail line,
-    // the station's error stream.
-    std::function<void(const std::wstring &reason)> onWriteFailed;
+    // Every completed record goes to each sink (the CSV file, a database),
+    // which keeps it durably and reports what waits. The sink outlives the
+    // recorder.
+    void AddSink(IRecordSink &sink);
     // Every completed record, written or not (the station's JSON).
     std::function<void(const JobRecordFields &)> onCompleted;
 
@@ -158,5 +161,5 @@ class JobRecorder {
     JobRecordFields m_fields;
     uint64_t m_startTick = 0;
     uint64_t m_deadline = 0;
-    bool m_failureReported = false;
+    std::vector<IRecordSink *> m_sinks;
 };

@@ -19,6 +19,7 @@
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
+#include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "res/resource.h"
 #include "res/version.h"
@@ -208,6 +209,7 @@ int Run(int argc, wchar_t **argv) {
     auto *gate = new WorkerGate;
     HWND hidden = CreateHiddenWindow();
 
+    auto *recordFiles = new RecordFilesWin;
     StationServices services{*state,
                              *library,
                              *platform,
@@ -221,7 +223,9 @@ int Run(int argc, wchar_t **argv) {
                                  PostMessageW(hidden, WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
                                               static_cast<LPARAM>(code));
                              },
-                             PumpSentMessages};
+                             PumpSentMessages,
+                             recordFiles,
+                             recordFiles};
     auto *session = new StationSession(services, options);
     g_session = session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

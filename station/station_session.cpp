@@ -67,9 +67,6 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     m_view.postResult = [this](int mode, int code) {
         if (m_services.postResult) m_services.postResult(mode, code);
     };
-    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
-        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), reason));
-    };
     m_recorder.onCompleted = [this](const JobRecordFields &fields) {
         if (!m_options.json) return;
         const std::string json =
@@ -97,6 +94,7 @@ int StationSession::Prepare(uint64_t nowMs) {
                            ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                            : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
+    OpenRecord();
     const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
@@ -115,6 +113,27 @@ int StationSession::Prepare(uint64_t nowMs) {
     Notify(StationNotice::WaitingForDevice);
     if (!StartWatcher()) return station_exit::kNoDevice;
     return 0;
+}
+
+void StationSession::OpenRecord() {
+    const std::wstring path = m_recorder.File();
+    if (path.empty() || !m_services.recordFile || !m_services.outboxFile) return;
+    m_recordSink =
+        MakeCsvRecordSink(*m_services.recordFile, *m_services.outboxFile, m_services.platform.clock,
+                          path, m_state.g_programFolder + L"Log\\");
+    RecordOutbox &outbox = m_recordSink->Outbox();
+    outbox.onError = [this](const std::wstring &message) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
+    };
+    // Every line that waits is named, the job by its id.
+    outbox.onRecordWaiting = [this](const JobRecordFields &fields) {
+        const std::string start = FormatUtcIso8601(fields.startSeconds);
+        const std::wstring job =
+            fields.jobId.empty() ? std::wstring(start.begin(), start.end()) : fields.jobId;
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordLineWaits), job));
+    };
+    m_recorder.AddSink(*m_recordSink);
+    outbox.Start();
 }
 
 StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
@@ -222,6 +241,14 @@ void StationSession::Shutdown() {
         m_recorder.WaitAndWrite();
     else
         m_recorder.Flush();
+    if (m_recordSink) {
+        // One last try; what the file still refuses waits for the next start.
+        m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
+        const size_t waiting = m_recordSink->Waiting();
+        if (waiting > 0)
+            m_view.ErrorLine(
+                FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)));
+    }
     m_view.SetMuted(true);
     RunExitProcedure(m_ctx);
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "base/ini_file.h"
@@ -14,6 +15,7 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "device/csv_record_sink.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/driver_platform.h"
@@ -44,6 +46,9 @@ struct StationServices {
     std::function<void(int mode, int code)> postResult;
     // Handles sent messages while the session's thread waits on a worker.
     WorkerGate::Pump pump;
+    // The record file and its outbox's queue; without them no line is kept.
+    IRecordFile *recordFile = nullptr;
+    IOutboxFile *outboxFile = nullptr;
 };
 
 // The answer to a question of the device library, and the flag that would
@@ -100,6 +105,8 @@ class StationSession : public IStationActions, private ICommandHost {
     DeviceContext &Device() { return m_ctx; }
 
   private:
+    // The record's sink over the file named, its delivery thread started.
+    void OpenRecord();
     StationObservation Observe(uint64_t nowMs, bool stopRequested);
     // ICommandHost: the station's threads and its image.
     bool StartJob(JobMode mode) override;
@@ -115,6 +122,8 @@ class StationSession : public IStationActions, private ICommandHost {
     StationView m_view;
     JobRecorder m_recorder;
     JobRecordView m_recordView;
+    // The record file behind its outbox, when a record is kept.
+    std::unique_ptr<CsvRecordSink> m_recordSink;
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;

@@ -45,10 +45,6 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
       m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
-    // Reported once, where the user looks during and after a job.
-    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
-        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), reason));
-    };
 }
 
 CDeviceManagerDlg::~CDeviceManagerDlg() {
@@ -163,6 +159,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     }
 
     m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    OpenRecord();
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -361,6 +358,61 @@ void CDeviceManagerDlg::OnBrowse() {
 }
 
 // ---------------------------------------------------------------------------
+// The job record
+
+void CDeviceManagerDlg::OpenRecord() {
+    const std::wstring path = m_recorder.File();
+    if (path.empty()) return;
+    // The queue goes to the program's Log folder while the record's own
+    // folder cannot hold it (a share away, a path too long).
+    m_recordSink = MakeCsvRecordSink(m_recordFiles, m_recordFiles, m_services.platform.clock, path,
+                                     m_state.g_programFolder + L"Log\\");
+    RecordOutbox &outbox = m_recordSink->Outbox();
+    outbox.onError = [this](const std::wstring &message) {
+        {
+            std::lock_guard<std::mutex> lock(m_recordLineGuard);
+            m_recordProblem = message;
+        }
+        ShowRecordState(m_recordSink->Waiting());
+    };
+    outbox.onWaitingChanged = [this](size_t waiting) { ShowRecordState(waiting); };
+    m_recorder.AddSink(*m_recordSink);
+    // Lines an earlier run left are written now, beside the window.
+    outbox.Start();
+}
+
+void CDeviceManagerDlg::ShowRecordState(size_t waiting) {
+    std::wstring text;
+    std::wstring shown;
+    {
+        std::lock_guard<std::mutex> lock(m_recordLineGuard);
+        if (waiting == 0) m_recordProblem.clear();
+        // A line just handed over is on its way; only a refusal is news.
+        if (waiting > 0 && m_recordProblem.empty()) return;
+        // The count and why, short enough for the line; the file is the one
+        // the settings name.
+        const std::wstring file = m_recorder.File() + L": ";
+        const std::wstring why = m_recordProblem.compare(0, file.size(), file) == 0
+                                     ? m_recordProblem.substr(file.size())
+                                     : m_recordProblem;
+        if (waiting > 0)
+            text = FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)) +
+                   L" (" + why + L")";
+        shown = m_recordLineShown;
+        m_recordLineShown = text;
+    }
+    if (waiting > 0) {
+        SetItemText(IDC_DETAIL_LINE, text);
+        return;
+    }
+    // All written: the line is cleared unless a job has written there since.
+    if (shown.empty()) return;
+    wchar_t current[1024] = L"";
+    GetDlgItemTextW(m_viewWindow.load(), IDC_DETAIL_LINE, current, 1024);
+    if (shown.compare(0, 1023, current) == 0) SetItemText(IDC_DETAIL_LINE, L"");
+}
+
+// ---------------------------------------------------------------------------
 // Exit
 
 void CDeviceManagerDlg::OnExit() {
@@ -370,5 +422,8 @@ void CDeviceManagerDlg::OnExit() {
     // No worker reaches the window any more: the gate is closed, and what
     // slipped past it now writes to no window.
     m_viewWindow = nullptr;
+    // One last try for the lines that wait; what the file still refuses
+    // stays in the outbox for the next start.
+    if (m_recordSink) m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
     EndDialog(IDCANCEL);
 }

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -27,6 +29,7 @@
 #include "device/job_record_view.h"
 #include "device/job_record_win.h"
 #include "device/process_runner_win.h"
+#include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
@@ -115,6 +118,11 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     void OnBrowse();
     void AddAboutItem();
     void SetWindowTitle();
+    // The record's sink over the file the settings name, its thread started.
+    void OpenRecord();
+    // The detail line says how many lines wait while the file refuses them,
+    // and is cleared when all are written. From any thread.
+    void ShowRecordState(size_t waiting);
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
     // Built once, in the constructor, after the members it refers to.
     CommandContext MakeCommandContext();
@@ -138,6 +146,13 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     // Every job's record; it listens to what the logic writes into the window.
     JobRecordStoreWin m_recordStore;
     JobRecorder m_recorder;
+    // The record file behind its outbox, when the settings name one; its
+    // delivery thread writes the lines that wait.
+    RecordFilesWin m_recordFiles;
+    std::unique_ptr<CsvRecordSink> m_recordSink;
+    std::mutex m_recordLineGuard;   // the two below
+    std::wstring m_recordProblem;   // the delivery's failure, while lines wait
+    std::wstring m_recordLineShown; // what the detail line was given last
     JobRecordView m_recordView;
     // What the commands, the watcher and the job work on.
     CommandContext m_ctx;

@@ -251,6 +251,46 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual(records[1]["verdict_text"], s.texts["IDS_118"] + s.texts["IDS_93"])
         self.assertEqual(records[0]["device_software_after"], records[0]["image_software"])
 
+    def test_lines_wait_while_a_spreadsheet_holds_the_record_and_arrive_once(self):
+        s = StationFolder(self)
+        os.makedirs(os.path.dirname(s.record_path()), exist_ok=True)
+        holder = subprocess.Popen(["wine", os.path.abspath(os.path.join(ARGS.bin, "e2e_file_holder.exe")),
+                                   "Log\\jobs.csv"], cwd=s.folder,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(lambda: holder.poll() is None and holder.kill())
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "30")
+        try:
+            waiting = s.text("IDS_200")
+            wait_until(lambda: out.count(waiting) >= 1, 30, "the station waits")
+            for number, serial in enumerate(["HELD1", "HELD2"], start=1):
+                device = s.plug(serial)
+                wait_until(lambda: out.count(s.text("IDS_201")) >= number, JOB_TIMEOUT_S,
+                           f"the station asks to remove {serial}")
+                s.qvsim("unplug", device)
+                wait_until(lambda: out.count(waiting) >= number + 1, 30,
+                           f"the station waits after {serial}")
+            # Each line that waits is named on the error stream.
+            waits = s.text("IDS_231").split("%s")[0]
+            wait_until(lambda: sum(waits in line for line in err.snapshot()) >= 2, 30,
+                       "both lines are said to wait")
+            self.assertEqual(s.records(), [])
+            self.assertTrue(os.path.exists(s.record_path() + ".outbox"))
+
+            holder.stdin.close()
+            holder.wait(timeout=30)
+            # The retry while lines wait, without a next job.
+            wait_until(lambda: len(s.records()) >= 2, 30, "the lines once the file is free")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=60)
+        finally:
+            end_station(process, out, err)
+        records = s.records()
+        self.assertEqual([r["device_serial"] for r in records], ["HELD1", "HELD2"])
+        ids = [r["job_id"] for r in records if r["job_id"]]
+        self.assertEqual(len(ids), len(set(ids)), records)
+        self.assertFalse(os.path.exists(s.record_path() + ".outbox"))
+
     def test_a_question_without_its_flag_is_answered_no_and_the_flag_named(self):
         s = StationFolder(self)
         s.qvsim("ask", "1")

@@ -26,10 +26,12 @@ const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 
                                  106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
                                  119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130,
                                  // The station's own lines.
-                                 200, 201, 202, 203, 204, 205, 206, 207};
+                                 200, 201, 202, 203, 204, 205, 206, 207,
+                                 // The job record's lines that wait.
+                                 230, 231};
 
 // Texts used as formats: their one "%s" receives a name or a path.
-const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207};
+const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207, 230, 231};
 
 // Main window controls whose initial text comes from the language file.
 const std::set<int> kMainWindowControls = {1002, 1005, 1006, 1019, 1020, 1021,

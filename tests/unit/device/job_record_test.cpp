@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/ini_file.h"
+#include "device/csv_record_sink.h"
 #include "device/device_record.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
@@ -16,10 +17,13 @@
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/ini_profile_fake.h"
+#include "tests/fakes/record_fakes.h"
 
 namespace {
 
 using fakes::Bench;
+
+constexpr size_t kAfterColumn = 19; // device_software_after
 using fakes::MakeDevice;
 
 // Keeps the lines instead of a file; a store that fails says why.
@@ -77,6 +81,7 @@ std::vector<std::string> ParseCsvLine(const std::string &line) {
 
 JobRecordFields SampleFields() {
     JobRecordFields f;
+    f.jobId = L"5f0c9a2e41d84b7c9e13a6f2b8d07c51";
     f.startSeconds = 1796731403; // 2026-12-08T12:03:23Z
     f.endSeconds = 1796731460;
     f.durationMs = 57250;
@@ -117,6 +122,8 @@ TEST(JobRecordFormat, FieldsAreQuotedAsCsvRequires) {
         {L"a,b", "\"a,b\""},
         {L"say \"hi\"", "\"say \"\"hi\"\"\""},
         {L"two\r\nlines", "\"two\r\nlines\""},
+        {L"two\nlines", "\"two\nlines\""},
+        {L"a lone\rreturn", "\"a lone\rreturn\""},     // a reader would end the line there
         {L"\x5347\x7EA7", "\xE5\x8D\x87\xE7\xBA\xA7"}, // UTF-8
     };
     for (const Case &c : cases)
@@ -166,7 +173,9 @@ TEST(JobRecordFormat, OneLineHoldsEveryColumnInOrder) {
                                                 "-3",
                                                 "IDS_113",
                                                 "The device said \"no\".\nTry again.",
-                                                ""}));
+                                                "",
+                                                "5f0c9a2e41d84b7c9e13a6f2b8d07c51"}));
+    EXPECT_EQ(JobRecordColumns().back(), std::string("job_id")) << "new columns go last";
 }
 
 TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
@@ -174,6 +183,7 @@ TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
     EXPECT_EQ(json.front(), '{');
     EXPECT_EQ(json.back(), '}');
     EXPECT_NE(json.find("\"result_code\":-3"), std::string::npos);
+    EXPECT_EQ(json.find("{\"job_id\":\"5f0c9a2e41d84b7c9e13a6f2b8d07c51\","), 0u);
     EXPECT_NE(json.find("\"image_file\":\"C:\\\\Images\\\\update, final.img\""), std::string::npos);
     EXPECT_NE(json.find("\"verdict_text\":\"The device said \\\"no\\\".\\nTry again.\""),
               std::string::npos);
@@ -209,9 +219,11 @@ struct Recorded {
     JobRecordView view{b.view, recorder};
     DeviceContext context{b.state, b.model, b.library, view, b.texts, b.platform, b.gate};
     DEVICE_INFO working{};
+    fakes::FakeRecordSink sink;
 
     Recorded() {
         recorder.SetFile(L"C:\\QV\\Log\\jobs.csv");
+        recorder.AddSink(sink);
         b.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
     }
     // A device shown by the watcher, with the image inspected.
@@ -265,15 +277,13 @@ TEST(JobRecorder, WrittenWhenTheReturnedDeviceShowsItsVersion) {
     r.b.library.deviceSystemText = "1.2.3";
     RunWatchCycle(r.context, r.working); // the device is announced again
     EXPECT_TRUE(r.recorder.Poll());
-    ASSERT_EQ(r.store.lines.size(), 2u);
-    EXPECT_EQ(r.store.lines[0], JobRecordHeaderLine());
-    const std::vector<std::string> f = ParseCsvLine(r.store.lines[1]);
+    ASSERT_EQ(r.sink.Lines().size(), 1u);
+    const std::vector<std::string> f = ParseCsvLine(r.sink.Lines()[0]);
     EXPECT_EQ(f[2], "3.000");
     EXPECT_EQ(f[9], "4.4.2");
     EXPECT_EQ(f[15], "ab12");
     EXPECT_EQ(f[16], "0");
-    EXPECT_EQ(f.back(), "1.2.3");
-    EXPECT_EQ(r.store.paths[0], L"C:\\QV\\Log\\jobs.csv");
+    EXPECT_EQ(f[kAfterColumn], "1.2.3");
 }
 
 TEST(JobRecorder, ADeviceBackWithoutVersionsCompletesTheRecordAtOnce) {
@@ -283,8 +293,8 @@ TEST(JobRecorder, ADeviceBackWithoutVersionsCompletesTheRecordAtOnce) {
     r.JobEnded(-9);
     RunWatchCycle(r.context, r.working);
     EXPECT_TRUE(r.recorder.Poll());
-    ASSERT_EQ(r.store.lines.size(), 2u);
-    EXPECT_EQ(ParseCsvLine(r.store.lines[1]).back(), "");
+    ASSERT_EQ(r.sink.Lines().size(), 1u);
+    EXPECT_EQ(ParseCsvLine(r.sink.Lines()[0])[kAfterColumn], "");
 }
 
 TEST(JobRecorder, WrittenWithoutVersionAfterTenSecondsOfNoDevice) {
@@ -298,7 +308,7 @@ TEST(JobRecorder, WrittenWithoutVersionAfterTenSecondsOfNoDevice) {
     EXPECT_FALSE(r.recorder.Poll());
     r.b.clock.SleepMs(1);
     EXPECT_TRUE(r.recorder.Poll());
-    EXPECT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(r.sink.Lines().size(), 1u);
     EXPECT_FALSE(r.recorder.Poll()) << "one line per job";
 }
 
@@ -316,33 +326,44 @@ TEST(JobRecorder, ANewJobWritesTheRecordStillPending) {
     r.recorder.Begin(JobRecordFields{});
     r.JobEnded(-1);
     r.recorder.Begin(JobRecordFields{});
-    EXPECT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(r.sink.Lines().size(), 1u);
 }
 
+// The whole way of a record: the recorder, the CSV sink, its outbox and a
+// file held by a spreadsheet.
 TEST(JobRecorder, AFailedWriteIsReportedOnceAndNeverStopsTheNext) {
     Recorded r;
+    fakes::FakeRecordFiles files;
+    const std::wstring path = L"C:\\QV\\Log\\jobs.csv";
+    CsvRecordSink csv(files, files, r.b.clock, path, OutboxPathBeside(path));
+    r.recorder.AddSink(csv);
     std::vector<std::wstring> reports;
-    r.recorder.onWriteFailed = [&](const std::wstring &reason) { reports.push_back(reason); };
+    csv.Outbox().onError = [&](const std::wstring &reason) { reports.push_back(reason); };
     int completed = 0;
     r.recorder.onCompleted = [&](const JobRecordFields &) { ++completed; };
-    r.store.appendWorks = false;
-    for (int job = 0; job < 3; ++job) {
-        r.recorder.Begin(JobRecordFields{});
+    auto job = [&](const wchar_t *id) {
+        JobRecordFields fields;
+        fields.jobId = id;
+        r.recorder.Begin(fields);
         r.JobEnded(0);
         r.recorder.Flush();
-    }
+        csv.Outbox().DeliverNow();
+    };
+    files.held = true;
+    job(L"job-1");
+    job(L"job-2");
+    job(L"job-3");
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], L"C:\\QV\\Log\\jobs.csv: access denied");
+    EXPECT_EQ(reports[0], L"C:\\QV\\Log\\jobs.csv: held open by another program");
     EXPECT_EQ(completed, 3);
+    EXPECT_EQ(csv.Waiting(), 3u);
 
-    r.store.appendWorks = true; // written again; a later failure is news
-    r.recorder.Begin(JobRecordFields{});
-    r.JobEnded(0);
-    r.recorder.Flush();
-    r.store.appendWorks = false;
-    r.recorder.Begin(JobRecordFields{});
-    r.JobEnded(0);
-    r.recorder.Flush();
+    files.held = false; // written again, in order; a later failure is news
+    job(L"job-4");
+    EXPECT_EQ(fakes::CsvJobIds(files.Bytes(path)),
+              (std::vector<std::string>{"job-1", "job-2", "job-3", "job-4"}));
+    files.held = true;
+    job(L"job-5");
     EXPECT_EQ(reports.size(), 2u);
 }
 
@@ -357,7 +378,7 @@ TEST(JobRecorder, NoFileNoLineButTheRecordIsStillCompleted) {
     r.recorder.Begin(JobRecordFields{});
     r.JobEnded(-9);
     r.recorder.Flush();
-    EXPECT_TRUE(r.store.lines.empty());
+    EXPECT_EQ(r.sink.Records().size(), 1u) << "the sinks decide where it goes";
     EXPECT_EQ(completed, 1);
 }
 
@@ -371,8 +392,8 @@ TEST(JobRecorder, TheWaiterWakesWhenTheWatcherSeesTheDeviceBack) {
     std::thread watcher([&] { r.recorder.DeviceVersionRead(L"1.2.3"); });
     watcher.join();
     waiter.join(); // the fake clock never reaches the deadline: only the wake ends it
-    ASSERT_EQ(r.store.lines.size(), 2u);
-    EXPECT_EQ(ParseCsvLine(r.store.lines[1]).back(), "1.2.3");
+    ASSERT_EQ(r.sink.Lines().size(), 1u);
+    EXPECT_EQ(ParseCsvLine(r.sink.Lines()[0])[kAfterColumn], "1.2.3");
 }
 
 } // namespace

@@ -12,10 +12,13 @@
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/driver_fakes.h"
 #include "tests/fakes/ini_profile_fake.h"
+#include "tests/fakes/record_fakes.h"
 
 namespace {
 
 using fakes::MakeDevice;
+
+const std::wstring kRecordFile = L"C:\\QV\\Log\\jobs.csv";
 
 class FakeRecordStore : public IJobRecordStore {
   public:
@@ -65,7 +68,7 @@ void WriteProgramFolder(FakeFileSystem &files) {
           93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117,
           118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6, 30, 204, 205, 207})
+    for (int key : {6, 30, 204, 205, 207, 230, 231})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -83,6 +86,7 @@ struct Station {
     fakes::FakeProcessRunner runner;
     fakes::FakeSystemInfo system;
     FakeRecordStore store;
+    fakes::FakeRecordFiles recordFiles;
     FakeOutput output;
     ProcessState state;
     WorkerGate gate;
@@ -122,11 +126,25 @@ struct Station {
                                  [this](int mode, int code) {
                                      results.push_back({mode, code});
                                  },
-                                 nullptr};
+                                 nullptr,
+                                 &recordFiles,
+                                 &recordFiles};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
         return session->Prepare(clock.TickMs());
+    }
+    // The record file's lines as they stand, the header first.
+    std::vector<std::string> RecordLines() {
+        std::vector<std::string> lines;
+        const std::string bytes = recordFiles.Bytes(kRecordFile);
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t end = bytes.find("\r\n", at);
+            if (end == std::string::npos) break;
+            lines.push_back(bytes.substr(at, end + 2 - at));
+            at = end + 2;
+        }
+        return lines;
     }
     // One watcher cycle and one round of the main loop, 200 ms later.
     void Round() {
@@ -171,13 +189,13 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
     s.library.deviceSystemText = "1.2.3";
     s.Round(); // the device is back, announced with its new version
     s.session->Shutdown();
-    ASSERT_EQ(s.store.lines.size(), 2u);
-    const std::string &line = s.store.lines[1];
+    ASSERT_EQ(s.RecordLines().size(), 2u);
+    const std::string line = s.RecordLines()[1];
     EXPECT_NE(
         line.find(",upgrade,4,QV70 Tablet,SN0001,4.4.2,2.05,C:\\Images\\update.img,1.2.3,2.05,"),
         std::string::npos)
         << line;
-    EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3\r\n"), std::string::npos) << line;
+    EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3,"), std::string::npos) << line;
 }
 
 // The command line is the station's confirmation: a language file without
@@ -327,8 +345,26 @@ TEST(StationSession, CtrlCDuringAJobLetsItFinishAndRecordsIt) {
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_21> [0]"));
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_203>") == false);
     s.session->Shutdown();
-    EXPECT_EQ(s.store.lines.size(), 2u);
+    EXPECT_EQ(s.RecordLines().size(), 2u);
     EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
+}
+
+// A spreadsheet holds the record: each line that waits is named on the
+// error stream, the count at the end, and the line stays in the outbox.
+TEST(StationSession, ARecordHeldOpenKeepsTheLineAndSaysSo) {
+    Station s;
+    s.recordFiles.held = true;
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    s.Round(); // the device is back
+    s.session->Shutdown();
+    EXPECT_TRUE(s.RecordLines().empty());
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_207:" + kRecordFile + L": held open"));
+    EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_231:"), 1);
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_230:1>"));
+    EXPECT_EQ(ReadOutboxContents(s.recordFiles.Bytes(OutboxPathBeside(kRecordFile))).waiting.size(),
+              1u);
 }
 
 } // namespace

@@ -13,9 +13,11 @@
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
+#include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/driver_fakes.h"
+#include "tests/fakes/record_fakes.h"
 #include "tests/win32/app/temp_folder_win.h"
 
 namespace {
@@ -342,6 +344,156 @@ TEST(JobRecordStoreWin, Sha256ThroughTheSystemsHashService) {
     EXPECT_EQ(hex, L"88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589");
     EXPECT_FALSE(store.FileSha256(folder.Path() + L"missing.img", hex));
     EXPECT_FALSE(store.ComputerName().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The record file and its outbox on the real file system.
+
+class RealClock : public IClock {
+  public:
+    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
+    int64_t NowSeconds() override { return 1796731403; }
+    uint64_t TickMs() override { return GetTickCount64(); }
+};
+
+// A spreadsheet's hold: the file open for reading, shared for reading only.
+HANDLE HoldLikeASpreadsheet(const std::wstring &path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+JobRecordFields RecordOf(const std::wstring &id) {
+    JobRecordFields fields;
+    fields.jobId = id;
+    return fields;
+}
+
+TEST(RecordFilesWin, NestedFoldersAreMadeAndAHeldFileMakesTheLinesWait) {
+    TempFolder folder;
+    RecordFilesWin files;
+    RealClock clock;
+    const std::wstring record = folder.Path() + L"Records\\2026\\jobs.csv";
+    auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
+    std::vector<std::wstring> errors;
+    sink->Outbox().onError = [&](const std::wstring &message) { errors.push_back(message); };
+    sink->Submit(RecordOf(L"a"));
+    EXPECT_EQ(sink->Outbox().DeliverNow(), 1u);
+
+    HANDLE hold = HoldLikeASpreadsheet(record);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    sink->Submit(RecordOf(L"b"));
+    sink->Submit(RecordOf(L"c"));
+    EXPECT_EQ(sink->Outbox().DeliverNow(), 0u);
+    EXPECT_EQ(sink->Waiting(), 2u);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(L"holds the file open"), std::wstring::npos);
+    CloseHandle(hold);
+    EXPECT_EQ(sink->Outbox().DeliverNow(), 2u);
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(GetFileAttributesW(OutboxPathBeside(record).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
+    TempFolder folder;
+    RecordFilesWin files;
+    const std::wstring isFolder = folder.Path() + L"jobs.csv";
+    ASSERT_TRUE(CreateDirectoryW(isFolder.c_str(), nullptr));
+    const std::wstring readOnly = folder.Path() + L"locked.csv";
+    ASSERT_TRUE(TempFolder::WriteBytes(readOnly, "x\r\n"));
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    struct Case {
+        std::wstring path;
+        const wchar_t *says;
+    } cases[] = {
+        {isFolder, L"is a folder, not a file"},
+        {readOnly, L"read-only"},
+        {folder.Path() + std::wstring(300, L'r') + L".csv", L"Windows allows at most 259"},
+        {L"\\\\qv-no-such-server\\records\\jobs.csv", L""},
+    };
+    for (const Case &c : cases) {
+        std::wstring error;
+        EXPECT_FALSE(files.Append(c.path, "h\r\n", "1\r\n", error)) << c.says;
+        EXPECT_FALSE(error.empty()) << c.says;
+        EXPECT_NE(error.find(c.says), std::wstring::npos) << c.says;
+    }
+    // The queue of a record that cannot be reached is kept locally.
+    EXPECT_FALSE(files.CanHold(L"\\\\qv-no-such-server\\records\\jobs.csv.outbox"));
+    EXPECT_TRUE(files.CanHold(folder.Path() + L"a\\b\\jobs.csv.outbox"));
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(isFolder.c_str());
+}
+
+// A program keeps three records while the file is held, and is killed. The
+// next start writes them, in order and once, also when the strikes were
+// lost with the process.
+TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
+    TempFolder folder;
+    RecordFilesWin files;
+    RealClock clock;
+    const std::wstring record = folder.Path() + L"Log\\jobs.csv";
+    {
+        auto first = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        first->Submit(RecordOf(L"earlier"));
+        ASSERT_EQ(first->Outbox().DeliverNow(), 1u);
+    }
+    HANDLE hold = HoldLikeASpreadsheet(record);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+
+    std::wstring command =
+        L"\"" + ModuleFolder() + L"record_outbox_child.exe\" \"" + record + L"\" 3";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &child));
+    const std::wstring kept = record + L".kept";
+    for (int i = 0; i < 200 && GetFileAttributesW(kept.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(50);
+    const bool keptInTime = GetFileAttributesW(kept.c_str()) != INVALID_FILE_ATTRIBUTES;
+    TerminateProcess(child.hProcess, 9);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    CloseHandle(hold);
+    ASSERT_TRUE(keptInTime);
+    DeleteFileW(kept.c_str());
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), (std::vector<std::string>{"earlier"}));
+    const std::string queue = FileBytes(OutboxPathBeside(record));
+    EXPECT_EQ(ReadOutboxContents(queue).waiting.size(), 3u);
+
+    {
+        auto next = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        EXPECT_EQ(next->Outbox().DeliverNow(), 3u);
+    }
+    const std::vector<std::string> once = {"earlier", "job-1", "job-2", "job-3"};
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), once);
+
+    // The same queue again, as a crash before its strikes would leave it.
+    ASSERT_TRUE(TempFolder::WriteBytes(OutboxPathBeside(record), queue));
+    {
+        auto again = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        EXPECT_EQ(again->Outbox().DeliverNow(), 3u);
+        EXPECT_EQ(again->Waiting(), 0u);
+    }
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), once);
+
+    // The queue cut in the middle of its last line (a failing disk): the
+    // start goes on, the whole file is kept aside, the whole lines go.
+    const std::string cut = queue.substr(0, queue.size() - 20);
+    ASSERT_TRUE(TempFolder::WriteBytes(OutboxPathBeside(record), cut));
+    std::vector<std::wstring> errors;
+    {
+        auto damaged = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        damaged->Outbox().onError = [&](const std::wstring &message) { errors.push_back(message); };
+        damaged->Submit(RecordOf(L"after"));
+        EXPECT_EQ(damaged->Outbox().DeliverNow(), 3u) << "two known, one new";
+    }
+    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)),
+              (std::vector<std::string>{"earlier", "job-1", "job-2", "job-3", "after"}));
+    ASSERT_EQ(errors.size(), 1u);
+    const size_t named = errors[0].find(L"set aside in ");
+    ASSERT_NE(named, std::wstring::npos);
+    EXPECT_EQ(FileBytes(errors[0].substr(named + 13)), cut);
 }
 
 } // namespace

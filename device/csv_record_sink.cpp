@@ -1,0 +1,121 @@
+#include "device/csv_record_sink.h"
+
+#include <cstdio>
+
+namespace {
+
+// Back from UTF-8 for the job ids (plain hexadecimal in practice; anything
+// else is kept byte by byte, which still tells ids apart).
+std::wstring WidenBytes(const std::string &bytes) {
+    std::wstring out;
+    for (char c : bytes)
+        out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+uint32_t Fnv1a(const std::wstring &text) {
+    constexpr uint32_t kOffsetBasis = 2166136261u;
+    constexpr uint32_t kPrime = 16777619u;
+    uint32_t hash = kOffsetBasis;
+    for (wchar_t c : text) {
+        hash ^= static_cast<uint32_t>(c);
+        hash *= kPrime;
+    }
+    return hash;
+}
+
+} // namespace
+
+size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
+    const size_t columns = JobRecordColumns().size();
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    size_t used = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else if (c == '\n') {
+            // A line of every column; the header's last name is no id.
+            if (fields.size() == columns && !fields.back().empty() &&
+                fields.back() != JobRecordColumns().back())
+                ids.insert(WidenBytes(fields.back()));
+            fields.assign(1, std::string());
+            used = i + 1;
+        } else if (c != '\r') {
+            fields.back() += c;
+        }
+    }
+    return used;
+}
+
+CsvRecordDestination::CsvRecordDestination(IRecordFile &file, std::wstring path)
+    : m_file(file), m_path(std::move(path)) {}
+
+std::wstring CsvRecordDestination::Name() const {
+    return m_path;
+}
+
+DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
+    if (!fields.jobId.empty()) {
+        std::string bytes;
+        uint64_t size = 0;
+        if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
+        if (size < m_scanned) {
+            // Shorter than it was: another file now; read it from the start.
+            m_ids.clear();
+            m_scanned = 0;
+            if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
+        }
+        m_scanned += ScanRecordJobIds(bytes, m_ids);
+        if (m_ids.count(fields.jobId) != 0) return DeliveryOutcome::AlreadyDelivered;
+    }
+    if (!m_file.Append(m_path, JobRecordHeaderLine(), JobRecordLine(fields), error))
+        return DeliveryOutcome::Failed;
+    return DeliveryOutcome::Delivered;
+}
+
+std::wstring OutboxPathBeside(const std::wstring &recordPath) {
+    return recordPath + L".outbox";
+}
+
+std::wstring OutboxPathIn(const std::wstring &folder, const std::wstring &recordPath) {
+    const size_t slash = recordPath.find_last_of(L"\\/");
+    const std::wstring name =
+        slash == std::wstring::npos ? recordPath : recordPath.substr(slash + 1);
+    wchar_t hash[16];
+    std::swprintf(hash, sizeof hash / sizeof hash[0], L"%08x",
+                  static_cast<unsigned>(Fnv1a(recordPath)));
+    std::wstring path = folder;
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+    return path + name + L"-" + hash + L".outbox";
+}
+
+CsvRecordSink::CsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile, IClock &clock,
+                             std::wstring recordPath, std::wstring outboxPath)
+    : m_destination(file, std::move(recordPath)),
+      m_outbox(outboxFile, std::move(outboxPath), m_destination, clock) {}
+
+std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile,
+                                                 IClock &clock, const std::wstring &recordPath,
+                                                 const std::wstring &localFolder) {
+    const std::wstring beside = OutboxPathBeside(recordPath);
+    const std::wstring local = OutboxPathIn(localFolder, recordPath);
+    const bool besideUsable = outboxFile.CanHold(beside);
+    auto sink = std::make_unique<CsvRecordSink>(file, outboxFile, clock, recordPath,
+                                                besideUsable ? beside : local);
+    // The local queue of a run that could not reach the record's folder.
+    if (besideUsable) sink->Outbox().AdoptQueue(local);
+    return sink;
+}

@@ -1,0 +1,76 @@
+// The job record's CSV file as a record destination, behind its outbox: the
+// sink the window and the station hand every completed job to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "device/record_outbox.h"
+
+// The CSV file through the platform.
+class IRecordFile {
+  public:
+    virtual ~IRecordFile() = default;
+    // The file's bytes from offset to its end and its size now. True with
+    // nothing when there is no file yet; false with the reason when it
+    // cannot be read.
+    virtual bool ReadFrom(const std::wstring &path, uint64_t offset, std::string &bytes,
+                          uint64_t &size, std::wstring &error) = 0;
+    // Appends the line; a new or empty file first gets a UTF-8 byte-order
+    // mark and the header. Missing folders are made. False with a reason a
+    // user can act on.
+    virtual bool Append(const std::wstring &path, const std::string &header,
+                        const std::string &line, std::wstring &error) = 0;
+};
+
+// The job_id of each whole line of CSV bytes (the last field of a line of
+// every column); a line not yet ended is left. Returns the bytes used.
+size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
+
+class CsvRecordDestination : public IRecordDestination {
+  public:
+    CsvRecordDestination(IRecordFile &file, std::wstring path);
+    // A record whose jobId the file already holds is not appended again.
+    DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
+    std::wstring Name() const override;
+    const std::wstring &Path() const { return m_path; }
+
+  private:
+    IRecordFile &m_file;
+    const std::wstring m_path;
+    // The job ids of the file as far as it has been read; the rest is read
+    // before each line, so another program's lines count too.
+    std::set<std::wstring> m_ids;
+    uint64_t m_scanned = 0;
+};
+
+// The queue file of a record file: beside it.
+std::wstring OutboxPathBeside(const std::wstring &recordPath);
+// Where the queue goes while the record's folder cannot hold it (a share
+// away, a path too long): a local folder, named after the record's path.
+std::wstring OutboxPathIn(const std::wstring &folder, const std::wstring &recordPath);
+
+class CsvRecordSink : public IRecordSink {
+  public:
+    // outboxPath: OutboxPathBeside, or OutboxPathIn a local folder when the
+    // record's own cannot be written; the other is taken in when found.
+    CsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile, IClock &clock,
+                  std::wstring recordPath, std::wstring outboxPath);
+    void Submit(const JobRecordFields &fields) override { m_outbox.Submit(fields); }
+    size_t Waiting() const override { return m_outbox.Waiting(); }
+    RecordOutbox &Outbox() { return m_outbox; }
+    const std::wstring &RecordPath() const { return m_destination.Path(); }
+
+  private:
+    CsvRecordDestination m_destination;
+    RecordOutbox m_outbox;
+};
+
+// The sink of a record file: its queue beside it when the record's folder can
+// hold one, else in localFolder; a queue left in the other place by an
+// earlier run is taken in.
+std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile,
+                                                 IClock &clock, const std::wstring &recordPath,
+                                                 const std::wstring &localFolder);
