@@ -216,7 +216,8 @@ int Run(int argc, wchar_t **argv) {
                                  PostMessageW(hidden, WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
                                               static_cast<LPARAM>(code));
                              },
-                             PumpSentMessages};
+                             PumpSentMessages,
+                             new JobIdSourceWin};
     auto *session = new StationSession(services, options);
     g_session = session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -7,10 +7,12 @@
 #include "base/text_keys.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
+#include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "station/station_codes.h"
 #include "ui/exit_procedure.h"
+#include "ui/image_recheck.h"
 #include "ui/job_commands.h"
 
 namespace {
@@ -19,11 +21,13 @@ constexpr const wchar_t *kYesLoader = L"--yes-loader";
 constexpr const wchar_t *kYesContinue = L"--yes-continue";
 constexpr const wchar_t *kYesAnyway = L"--yes-anyway";
 
-std::wstring Serial(const DEVICE_INFO &device, ITextCodec &codec) {
-    const char *end =
-        std::find(device.serialNumber, device.serialNumber + sizeof device.serialNumber, '\0');
-    return codec.FromAnsi(std::string(device.serialNumber, end));
-}
+// The refusals the checks before a job show, by their text keys.
+constexpr const wchar_t *kRefusalKeys[] = {
+    ids::kSeveralDevicesRefused, ids::kNoDeviceRefused,         ids::kChooseFirmwareFirst,
+    ids::kMaskRomCannotUpgrade,  ids::kImagePathNotConvertible, ids::kImageLoaderVersionUnreadable,
+    ids::kImageSizeUnreadable,   ids::kTempPathNotConvertible,  ids::kLoaderNotExtracted,
+    ids::kOlderLoaderQuestion,
+};
 
 } // namespace
 
@@ -47,13 +51,14 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     : m_services(std::move(services)), m_options(options), m_state(m_services.state),
       m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_view(m_services.output), m_recorder(m_services.store, m_services.platform.clock),
-      m_recordView(m_view, m_recorder), m_ctx{{m_state, m_model, m_services.library, m_recordView,
-                                               m_texts, m_services.platform, m_services.gate},
-                                              *this,
-                                              m_services.pump,
-                                              nullptr,
-                                              kWatchIdleWaitMs},
+      m_view(m_services.output), m_recordSink(m_services.store),
+      m_recorder(m_services.platform.clock), m_ctx{{m_state, m_model, m_services.library, m_view,
+                                                    m_texts, m_services.platform, m_services.gate,
+                                                    &m_events},
+                                                   *this,
+                                                   m_services.pump,
+                                                   nullptr,
+                                                   kWatchIdleWaitMs},
       m_loop(*this, options.run == StationOptions::Run::Loop,
              static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
     m_view.json = options.json;
@@ -65,7 +70,10 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     m_view.postResult = [this](int mode, int code) {
         if (m_services.postResult) m_services.postResult(mode, code);
     };
-    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
+    m_events.AddListener(*this);
+    m_events.AddListener(m_recorder);
+    m_recorder.AddSink(m_recordSink);
+    m_recordSink.onWriteFailed = [this](const std::wstring &reason) {
         m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), reason));
     };
     m_recorder.onCompleted = [this](const JobRecordFields &fields) {
@@ -81,7 +89,7 @@ int StationSession::LoadSettings() {
     // station, whose image is its argument.
     m_view.SetMuted(true);
     const LoadSettingsResult loaded = ::LoadSettings(m_state, m_settingsFile, m_services.platform,
-                                                     m_services.library, m_recordView, m_texts);
+                                                     m_services.library, m_view, m_texts);
     m_view.SetMuted(false);
     if (loaded == LoadSettingsResult::Loaded) return 0;
     // No language is chosen: the window's one fixed text.
@@ -91,22 +99,20 @@ int StationSession::LoadSettings() {
 
 int StationSession::Prepare(uint64_t nowMs) {
     m_computer = m_services.store.ComputerName();
-    m_recorder.SetFile(m_options.recordGiven
-                           ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
-                           : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    m_recorder.SetComputer(m_computer);
+    m_recordSink.SetFile(m_options.recordGiven
+                             ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
+                             : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
 
-    if (!InspectFirmware(m_ctx, m_options.image)) return station_exit::kImageRefused;
+    // An image refused at the start ends the run; later, it is checked
+    // again for each device.
+    if (!InspectAndRemember(m_ctx, m_options.image)) return station_exit::kImageRefused;
     m_state.g_settings.FIRMWARE = m_options.image;
-    // The image is the same for every device: its digest is taken once, now,
-    // and not between a device's arrival and its job.
-    std::wstring digest;
-    if (!m_recorder.File().empty() || m_options.json)
-        m_services.store.FileSha256(m_options.image, digest);
 
     m_loop.Start(nowMs);
     Notify(StationNotice::WaitingForDevice);
@@ -117,7 +123,11 @@ int StationSession::Prepare(uint64_t nowMs) {
 StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
     StationObservation seen;
     seen.findResult = m_state.g_findResult.load();
-    seen.announcements = m_recordView.Announcements();
+    {
+        std::lock_guard<std::mutex> lock(m_shownGuard);
+        seen.announcements = m_announcements;
+        seen.device = m_shown.identity;
+    }
     seen.stopRequested = stopRequested;
     seen.nowMs = nowMs;
     return seen;
@@ -139,10 +149,12 @@ bool StationSession::InspectImage(const std::wstring &path) {
 bool StationSession::StartJob(JobMode mode) {
     // The hand-over is done: the watcher is idle and the held device is the
     // one the checks passed.
-    m_jobDevice = m_recordView.DeviceName();
-    const std::wstring serial = Serial(m_state.g_deviceInfo, m_services.platform.codec);
-    if (!serial.empty()) m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + serial;
-    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_computer));
+    const DeviceFacts device = m_events.ShownDevice();
+    m_jobDevice = device.name;
+    if (!device.serial.empty()) m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + device.serial;
+    m_loop.SetJobDevice(device.identity);
+    IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
+    TellJobStarted(m_ctx, mode, ids, m_services.store, m_services.startThread);
     return m_services.startThread(
         [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); });
 }
@@ -150,10 +162,20 @@ bool StationSession::StartJob(JobMode mode) {
 JobStart StationSession::CheckAndStartJob() {
     m_declinedBy.clear();
     m_view.ClearRefusal();
+    // The image is checked again for each device, so one unreadable for a
+    // moment refuses this device only; and a refused one is the image again
+    // for the next device.
+    m_state.g_settings.FIRMWARE = m_options.image;
+    if (m_state.g_findResult.load() == 1 && !InspectAndRemember(m_ctx, m_options.image)) {
+        RecordRefusal(RefusalKey(m_view.LastRefusal()));
+        return JobStart::Refused;
+    }
     const bool started = m_options.mode == kModeUpgrade ? OnUpgrade(m_ctx) : OnRepair(m_ctx);
+    m_state.g_settings.FIRMWARE = m_options.image;
     if (started) return JobStart::Started;
     if (!m_declinedBy.empty()) {
         m_view.ErrorLine(FormatLangText(Text(ids::kStationDeclined), m_declinedBy));
+        RecordRefusal(ids::kOlderLoaderQuestion);
         return JobStart::Refused;
     }
     // The click was given up before any check: a watcher cycle is still
@@ -162,7 +184,55 @@ JobStart StationSession::CheckAndStartJob() {
     const std::wstring refusal = m_view.LastRefusal();
     if (refusal == Text(ids::kSeveralDevicesRefused)) return JobStart::SeveralDevices;
     if (refusal == Text(ids::kNoDeviceRefused)) return JobStart::NoDevice;
+    RecordRefusal(RefusalKey(refusal));
     return JobStart::Refused;
+}
+
+std::wstring StationSession::RefusalKey(const std::wstring &refusal) {
+    for (const wchar_t *key : kRefusalKeys)
+        if (Text(key) == refusal) return key;
+    return L"";
+}
+
+void StationSession::RecordRefusal(const std::wstring &refusalKey) {
+    // Told as a job that ended before it began, so the record (and the JSON)
+    // has a line for every device the station met.
+    IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
+    const DeviceFacts device = m_events.ShownDevice();
+    m_loop.SetJobDevice(device.identity);
+    m_jobDevice = device.name;
+    JobStartedFacts job =
+        JobStartFacts(m_ctx, static_cast<JobMode>(m_options.mode), ids.NewJobId());
+    m_events.OnJobStarted(job);
+    m_events.OnImageHashed(job.jobId, L"");
+    JobEndedFacts ended;
+    ended.jobId = job.jobId;
+    ended.code = kJobRefusedByChecks;
+    ended.verdictKey = refusalKey;
+    ended.verdictText = m_view.LastRefusal();
+    ended.declinedBy = m_declinedBy;
+    m_events.OnJobEnded(ended);
+    // Nothing was done to the device: its line needs no version after.
+    m_recorder.Flush();
+}
+
+void StationSession::OnDeviceShown(const DeviceFacts &device) {
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = device;
+    ++m_announcements;
+}
+
+void StationSession::OnDeviceGone(const std::wstring &) {
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = DeviceFacts{};
+}
+
+void StationSession::OnJobEnded(const JobEndedFacts &job) {
+    // After a job the device shown is cleared and the watcher shows it anew:
+    // until then nothing says it is (still, or again) there.
+    if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = DeviceFacts{};
 }
 
 void StationSession::Notify(StationNotice notice) {
@@ -194,7 +264,7 @@ void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRe
     // device handed back to the watcher.
     ShowJobVerdict(m_ctx, jobMode, code);
     const std::wstring verdict = m_view.EndVerdict();
-    m_recorder.Finish(code, key.key, verdict, m_declinedBy);
+    TellJobEnded(m_ctx, code, key.key, verdict, m_declinedBy);
 
     std::wstring line = verdict + L" [" + std::to_wstring(code) + L"]";
     if (!m_declinedBy.empty())
@@ -214,11 +284,13 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 void StationSession::Shutdown() {
     // A one-job run waits for its device's return only when a record or a
     // JSON object is to carry the version read after the job.
-    const bool recordWanted = !m_recorder.File().empty() || m_options.json;
+    const bool recordWanted = !m_recordSink.File().empty() || m_options.json;
     if (m_options.run == StationOptions::Run::OneJob && recordWanted)
         m_recorder.WaitAndWrite();
     else
         m_recorder.Flush();
     m_view.SetMuted(true);
     RunExitProcedure(m_ctx);
+    // A job the exit procedure found still running has its line now.
+    m_recorder.Flush();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "base/ini_file.h"
@@ -18,8 +19,9 @@
 #include "device/device_library.h"
 #include "device/driver_platform.h"
 #include "device/job_codes.h"
+#include "device/job_events.h"
 #include "device/job_record.h"
-#include "device/job_record_view.h"
+#include "device/store_record_sink.h"
 #include "device/worker_gate.h"
 #include "station/station_loop.h"
 #include "station/station_options.h"
@@ -44,6 +46,8 @@ struct StationServices {
     std::function<void(int mode, int code)> postResult;
     // Handles sent messages while the session's thread waits on a worker.
     WorkerGate::Pump pump;
+    // Where job ids come from; none: the C++ library's random device.
+    IJobIdSource *jobIds = nullptr;
 };
 
 // The answer to a question of the device library, and the flag that would
@@ -55,7 +59,7 @@ struct PromptAnswer {
 PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
                                  bool loaderConfirmed);
 
-class StationSession : public IStationActions, private ICommandHost {
+class StationSession : public IStationActions, private ICommandHost, private IJobEventListener {
   public:
     StationSession(StationServices services, const StationOptions &options);
 
@@ -101,6 +105,14 @@ class StationSession : public IStationActions, private ICommandHost {
     bool StartJob(JobMode mode) override;
     bool StartWatcher() override;
     bool InspectImage(const std::wstring &path) override;
+    // IJobEventListener: the device the watcher shows.
+    void OnDeviceShown(const DeviceFacts &device) override;
+    void OnDeviceGone(const std::wstring &identity) override;
+    void OnJobEnded(const JobEndedFacts &job) override;
+    // A device refused by the checks leaves a line saying why.
+    void RecordRefusal(const std::wstring &refusalKey);
+    // The text key of the refusal shown (its text as the language gives it).
+    std::wstring RefusalKey(const std::wstring &refusal);
 
     StationServices m_services;
     StationOptions m_options;
@@ -109,11 +121,17 @@ class StationSession : public IStationActions, private ICommandHost {
     LanguageFileTexts m_texts;
     CIniFile m_settingsFile;
     StationView m_view;
+    JobEventHub m_events;
+    RandomJobIdSource m_ownJobIds;
+    StoreRecordSink m_recordSink;
     JobRecorder m_recorder;
-    JobRecordView m_recordView;
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;
+    // The device shown, as the events tell it (watcher's thread).
+    std::mutex m_shownGuard;
+    DeviceFacts m_shown;
+    unsigned m_announcements = 0;
     // The job under way: its device as the lines show it, and the flag that
     // would have said Yes to a question answered No.
     std::wstring m_jobDevice;

@@ -10,6 +10,7 @@
 #include "base/text_keys.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
+#include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/message_pump_win.h"
 #include "device/upgrade_job.h"
@@ -42,11 +43,13 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
-      m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
-      m_ctx(MakeCommandContext()) {
+      m_recorder(m_services.platform.clock), m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_events.AddListener(m_recorder);
+    m_recorder.AddSink(m_recordSink);
+    m_recorder.SetComputer(m_recordStore.ComputerName());
     // Reported once, where the user looks during and after a job.
-    m_recorder.onWriteFailed = [this](const std::wstring &reason) {
+    m_recordSink.onWriteFailed = [this](const std::wstring &reason) {
         SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), reason));
     };
 }
@@ -59,9 +62,9 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
 }
 
 CommandContext CDeviceManagerDlg::MakeCommandContext() {
-    DeviceContext device{m_state,        m_model, m_services.library,
-                         m_recordView,   m_texts, m_services.platform,
-                         m_services.gate};
+    DeviceContext device{
+        m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
+    device.events = &m_events;
     return CommandContext{device, *this, PumpSentMessages,
                           [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
                           kWatchIdleWaitMs};
@@ -71,7 +74,8 @@ CommandContext CDeviceManagerDlg::MakeCommandContext() {
 // ICommandHost
 
 bool CDeviceManagerDlg::StartJob(JobMode mode) {
-    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_recordStore.ComputerName()));
+    TellJobStarted(m_ctx, mode, m_jobIds, m_recordStore,
+                   [this](std::function<void()> body) { return m_workers.Start(std::move(body)); });
     return m_workers.Start(
         [this, mode] { UpgradeThread(m_ctx, m_processRunner, m_systemInfo, mode); });
 }
@@ -162,7 +166,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
-    m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    m_recordSink.SetFile(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -324,19 +328,13 @@ void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
 void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
     const JobMode jobMode = static_cast<JobMode>(mode);
     const int32_t code = static_cast<int32_t>(resultCode);
-    m_recorder.Finish(code, VerdictKeyFor(jobMode, code).key,
-                      VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
+    TellJobEnded(m_ctx, code, VerdictKeyFor(jobMode, code).key,
+                 VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
     ShowJobVerdict(m_ctx, jobMode, code);
     // The device's return counts from now, when the watcher runs again; the
-    // record is written beside the window, which waits for nothing. The
-    // image's digest is taken while the device restarts (and remembered for
-    // the next job), not on this thread.
+    // record is written beside the window, which waits for nothing.
     m_recorder.StartReturnWait();
-    const bool waiting = m_workers.Start([this, image = m_state.g_settings.FIRMWARE] {
-        std::wstring digest;
-        m_recordStore.FileSha256(image, digest);
-        m_recorder.WaitAndWrite();
-    });
+    const bool waiting = m_workers.Start([this] { m_recorder.WaitAndWrite(); });
     if (!waiting) m_recorder.Flush();
 }
 

@@ -23,10 +23,11 @@
 #include "controls/hyperlink_win.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
+#include "device/job_events.h"
 #include "device/job_record.h"
-#include "device/job_record_view.h"
 #include "device/job_record_win.h"
 #include "device/process_runner_win.h"
+#include "device/store_record_sink.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
@@ -135,10 +136,13 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     LanguageFileTexts m_texts;
     ProcessRunnerWin m_processRunner;
     SystemInfoWin m_systemInfo;
-    // Every job's record; it listens to what the logic writes into the window.
+    // What the watcher, the inspection and the jobs tell; every job's record
+    // listens to it.
+    JobEventHub m_events;
     JobRecordStoreWin m_recordStore;
+    StoreRecordSink m_recordSink{m_recordStore};
+    JobIdSourceWin m_jobIds;
     JobRecorder m_recorder;
-    JobRecordView m_recordView;
     // What the commands, the watcher and the job work on.
     CommandContext m_ctx;
     WorkerThreads m_workers;

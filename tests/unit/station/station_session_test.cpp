@@ -30,6 +30,22 @@ class FakeRecordStore : public IJobRecordStore {
         hex = L"ab12";
         return true;
     }
+    // The record's fields of line i (0 is the header).
+    std::string Field(size_t line, size_t column) const {
+        if (line >= lines.size()) return "<no line>";
+        std::string field;
+        size_t at = 0;
+        const std::string &text = lines[line];
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == ',') {
+                if (at++ == column) return field;
+                field.clear();
+            } else if (text[i] != '\r' && text[i] != '\n') {
+                field += text[i];
+            }
+        }
+        return at == column ? field : "<no field>";
+    }
     std::wstring ComputerName() override { return L"BENCH-PC"; }
 };
 
@@ -294,6 +310,90 @@ TEST(StationSession, CtrlCDuringAJobLetsItFinishAndRecordsIt) {
     s.session->Shutdown();
     EXPECT_EQ(s.store.lines.size(), 2u);
     EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
+}
+
+// Columns of the record line.
+constexpr size_t kSerialColumn = 8;
+constexpr size_t kCodeColumn = 16;
+constexpr size_t kKeyColumn = 17;
+constexpr size_t kAfterColumn = 19;
+
+// A refused device was not done: it leaves a line with the refusal's key, and
+// the loop ends with its own code for jobs not done.
+TEST(StationSession, ARefusedDeviceLeavesALineAndCountsAsNotDone) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img", L"--wait", L"1"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(7, QV_DEVICE_MASKROM, "SN0007")}};
+    for (int i = 0; i < 5; ++i)
+        s.Round();
+    EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+    ASSERT_EQ(s.store.lines.size(), 2u) << "one line for the refused device, once";
+    EXPECT_EQ(s.store.Field(1, kSerialColumn), "SN0007");
+    EXPECT_EQ(s.store.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
+    EXPECT_EQ(s.store.Field(1, kKeyColumn), "IDS_102");
+
+    s.library.finds = {{0, DEVICE_INFO{}}};
+    RunUntilFinished(s, 20);
+    ASSERT_TRUE(s.session->Finished());
+    EXPECT_EQ(s.session->ExitCode(), station_exit::kSomeJobsFailed);
+}
+
+// The image is checked for each device: unreadable for a moment, it refuses
+// that device only, and it stays the image of the next one.
+TEST(StationSession, AnImageUnreadableForAMomentRefusesThatDeviceOnly) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.files.AddFile(L"C:\\Images\\update.img", "image being copied over");
+    s.library.loaderVersionResult = 0;
+    s.library.finds = {{1, MakeDevice(7, QV_DEVICE_MSC, "SN0007")}};
+    for (int i = 0; i < 3; ++i)
+        s.Round();
+    EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+    EXPECT_EQ(s.store.Field(1, kKeyColumn), "IDS_104");
+    EXPECT_EQ(s.state.g_settings.FIRMWARE, L"C:\\Images\\update.img");
+
+    s.library.loaderVersionResult = 1;
+    s.library.finds = {{1, MakeDevice(8, QV_DEVICE_MSC, "SN0008")}};
+    for (int i = 0; i < 3 && !s.library.Called("QV_Upgrade"); ++i)
+        s.Round();
+    EXPECT_TRUE(s.library.Called("QV_Upgrade"));
+}
+
+// A device slow to come back after its job is the same device: it is told to
+// be taken away, and written again only after it was.
+TEST(StationSession, ADeviceBackAfterFourteenSecondsIsNotWrittenAgain) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round();
+    s.Round(); // the verdict
+    ASSERT_EQ(s.session->Loop().JobsRun(), 1);
+    s.library.finds = {{0, DEVICE_INFO{}}};
+    for (int i = 0; i < 14000 / 200; ++i)
+        s.Round();
+    s.library.deviceSystemText = "1.2.3";
+    s.library.finds = {{1, MakeDevice(43, QV_DEVICE_MSC)}}; // a new handle, the same serial
+    for (int i = 0; i < 10; ++i)
+        s.Round();
+    EXPECT_EQ(s.session->Loop().JobsRun(), 1);
+    EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForRemoval);
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_201>"));
+    ASSERT_EQ(s.store.lines.size(), 2u);
+    EXPECT_EQ(s.store.Field(1, kAfterColumn), "1.2.3");
+}
+
+// A job left by the exit is recorded as such: the device may be half-written.
+TEST(StationSession, AJobLeftByTheExitHasItsLine) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round(); // the job runs; its result never arrives
+    ASSERT_EQ(s.session->Loop().State(), StationState::JobRunning);
+    s.results.clear();
+    s.session->Shutdown();
+    ASSERT_EQ(s.store.lines.size(), 2u);
+    EXPECT_EQ(s.store.Field(1, kCodeColumn), std::to_string(kJobClosedDuringJob));
+    EXPECT_EQ(s.store.Field(1, kKeyColumn), "CLOSED_DURING_JOB");
 }
 
 } // namespace
