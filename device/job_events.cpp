@@ -99,12 +99,14 @@ void JobEventHub::OnDeviceGone(const std::wstring &identity) {
 }
 
 void JobEventHub::OnImageInspected(const ImageFacts &image) {
+    ImageFacts counted = image;
     {
         std::lock_guard<std::mutex> lock(m_guard);
-        m_image = image;
+        counted.inspection = ++m_inspections;
+        m_image = counted;
     }
     for (IJobEventListener *listener : Listeners())
-        listener->OnImageInspected(image);
+        listener->OnImageInspected(counted);
 }
 
 void JobEventHub::OnImageRefused(const std::wstring &path) {

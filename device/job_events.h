@@ -32,6 +32,9 @@ struct ImageFacts {
     std::wstring software; // as the window shows it ("1.2.3", "N/A")
     std::wstring loader;   // "1.41"
     uint32_t size = 0;
+    // Which inspection of the process found these facts (the hub counts
+    // them from 1): two jobs with the same number ran on facts read once.
+    uint64_t inspection = 0;
 };
 
 struct JobStartedFacts {
@@ -118,6 +121,7 @@ class JobEventHub : public IJobEventListener {
     std::wstring m_runningDevice;
     // The identity of the last ended job's device until it is shown again.
     std::wstring m_awaited;
+    uint64_t m_inspections = 0;
 };
 
 // 32 lower-case hexadecimal characters from the platform's random source.

@@ -313,6 +313,7 @@ void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
     m_fields = std::move(f);
     m_deviceIdentity = job.device.identity;
     m_hashKnown = job.image.path.empty();
+    m_inspection = job.image.inspection;
     m_startTick = m_clock.TickMs();
     m_phase = Phase::Running;
 }
@@ -322,6 +323,20 @@ void JobRecorder::OnImageHashed(const std::wstring &jobId, const std::wstring &s
     if (m_phase == Phase::Idle || jobId != m_fields.jobId) return;
     m_fields.imageSha256 = sha256;
     m_hashKnown = true;
+    if (sha256.empty() || m_inspection == 0) return;
+    const bool sameFacts = m_fields.imageFile == m_lastImage && m_inspection == m_lastInspection;
+    // The facts were read from other content than this job's: its versions
+    // are not known, and naming the other image's would be false. (Its size
+    // is: a replacement that went unnoticed had the same.)
+    const bool stale = sameFacts && (m_lastStale || sha256 != m_lastSha256);
+    if (stale) {
+        m_fields.imageSoftware.clear();
+        m_fields.imageLoader.clear();
+    }
+    m_lastImage = m_fields.imageFile;
+    m_lastInspection = m_inspection;
+    m_lastSha256 = sha256;
+    m_lastStale = stale;
     m_changed.notify_all();
 }
 

@@ -158,6 +158,14 @@ class JobRecorder : public IJobEventListener {
     JobRecordFields m_fields;
     std::wstring m_deviceIdentity;
     bool m_hashKnown = false;
+    // The image of the job under way and of the last job whose digest is
+    // known: an image whose content changed while its facts were not read
+    // again (replaced with the same size and time) has no versions to name.
+    uint64_t m_inspection = 0;
+    std::wstring m_lastImage;
+    uint64_t m_lastInspection = 0;
+    std::wstring m_lastSha256;
+    bool m_lastStale = false;
     uint64_t m_startTick = 0;
     uint64_t m_deadline = 0;
 };

@@ -390,6 +390,34 @@ TEST(JobRecorder, TheImageDigestIsTakenWhenTheJobStarts) {
     EXPECT_EQ(r.Line(2)[kColSha], "bb22");
 }
 
+// An image replaced between two jobs by one of the same size and time is not
+// inspected again at the click; its digest tells it apart, and its line names
+// no versions rather than the first image's.
+TEST(JobRecorder, AnImageReplacedUnnoticedBetweenJobsNamesNoOtherImagesVersions) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC); // inspected once
+    auto job = [&r](size_t line) {
+        r.b.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunWatchCycle(r.context, r.working);
+        r.StartJob();
+        r.JobEnded(0);
+        r.recorder.Flush();
+        return r.Line(line);
+    };
+    r.store.content = L"aa11";
+    EXPECT_EQ(job(1)[kColImageSoftware], "1.2.3");
+    EXPECT_EQ(job(2)[kColImageSoftware], "1.2.3") << "the same content";
+    r.store.content = L"bb22";
+    const std::vector<std::string> replaced = job(3);
+    EXPECT_EQ(replaced[kColSha], "bb22");
+    EXPECT_EQ(replaced[kColImageSoftware], "");
+    EXPECT_EQ(replaced[kColImageLoader], "");
+    EXPECT_EQ(job(4)[kColImageSoftware], "") << "still not read from this content";
+
+    EXPECT_TRUE(InspectFirmware(r.context, r.b.state.g_settings.FIRMWARE));
+    EXPECT_EQ(job(5)[kColImageSoftware], "1.2.3") << "read again";
+}
+
 TEST(JobRecorder, TheRecordWaitsForTheDigestTakenAlongsideTheJob) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_MSC);
