@@ -5,15 +5,15 @@
 #include "app/settings_loader.h"
 #include "base/text_format.h"
 #include "base/text_keys.h"
+#include "commands/exit_procedure.h"
+#include "commands/image_recheck.h"
+#include "commands/job_commands.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "station/station_codes.h"
-#include "ui/exit_procedure.h"
-#include "ui/image_recheck.h"
-#include "ui/job_commands.h"
 
 namespace {
 

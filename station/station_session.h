@@ -15,6 +15,7 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "commands/command_context.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/driver_platform.h"
@@ -26,7 +27,6 @@
 #include "station/station_loop.h"
 #include "station/station_options.h"
 #include "station/station_view.h"
-#include "ui/command_context.h"
 
 // What the session works with; the program passes the real ones, tests
 // fakes. state.g_programFolder and state.g_tempFolder are set.

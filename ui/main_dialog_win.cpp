@@ -8,6 +8,11 @@
 #include "base/program_file_win.h"
 #include "base/text_format.h"
 #include "base/text_keys.h"
+#include "commands/elapsed_time.h"
+#include "commands/exit_procedure.h"
+#include "commands/firmware_selection.h"
+#include "commands/job_commands.h"
+#include "commands/start_tick.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_start.h"
@@ -16,13 +21,8 @@
 #include "device/upgrade_job.h"
 #include "res/resource.h"
 #include "ui/about_dialog_win.h"
-#include "ui/elapsed_time.h"
-#include "ui/exit_procedure.h"
-#include "ui/firmware_selection.h"
-#include "ui/job_commands.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
-#include "ui/start_tick.h"
 
 namespace {
 

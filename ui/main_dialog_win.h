@@ -18,6 +18,7 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "commands/command_context.h"
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
 #include "controls/hyperlink_win.h"
@@ -30,7 +31,6 @@
 #include "device/store_record_sink.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
-#include "ui/command_context.h"
 #include "ui/dialog_win.h"
 #include "ui/worker_threads_win.h"
 

@@ -1,4 +1,4 @@
-#include "ui/exit_procedure.h"
+#include "commands/exit_procedure.h"
 
 #include "base/text_keys.h"
 #include "device/firmware_check.h"

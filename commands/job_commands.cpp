@@ -1,9 +1,9 @@
-#include "ui/job_commands.h"
+#include "commands/job_commands.h"
 
 #include "base/text_keys.h"
+#include "commands/image_recheck.h"
+#include "commands/question.h"
 #include "res/resource.h"
-#include "ui/image_recheck.h"
-#include "ui/question.h"
 
 namespace {
 

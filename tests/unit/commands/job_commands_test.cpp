@@ -1,4 +1,4 @@
-#include "ui/job_commands.h"
+#include "commands/job_commands.h"
 
 #include <gtest/gtest.h>
 
