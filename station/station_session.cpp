@@ -149,10 +149,7 @@ bool StationSession::InspectImage(const std::wstring &path) {
 bool StationSession::StartJob(JobMode mode) {
     // The hand-over is done: the watcher is idle and the held device is the
     // one the checks passed.
-    const DeviceFacts device = m_events.ShownDevice();
-    m_jobDevice = device.name;
-    if (!device.serial.empty()) m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + device.serial;
-    m_loop.SetJobDevice(device.identity);
+    m_loop.SetJobDevice(m_events.ShownDevice().identity);
     IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
     TellJobStarted(m_ctx, mode, ids, m_services.store, m_services.startThread);
     return m_services.startThread(
@@ -198,9 +195,7 @@ void StationSession::RecordRefusal(const std::wstring &refusalKey) {
     // Told as a job that ended before it began, so the record (and the JSON)
     // has a line for every device the station met.
     IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
-    const DeviceFacts device = m_events.ShownDevice();
-    m_loop.SetJobDevice(device.identity);
-    m_jobDevice = device.name;
+    m_loop.SetJobDevice(m_events.ShownDevice().identity);
     JobStartedFacts job =
         JobStartFacts(m_ctx, static_cast<JobMode>(m_options.mode), ids.NewJobId());
     m_events.OnJobStarted(job);
@@ -227,10 +222,25 @@ void StationSession::OnDeviceGone(const std::wstring &) {
     m_shown = DeviceFacts{};
 }
 
+void StationSession::OnJobStarted(const JobStartedFacts &job) {
+    // The device as every line of the job names it, and the verdict line with
+    // its serial number.
+    m_jobDevice = job.device.name;
+    if (!job.device.serial.empty())
+        m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + job.device.serial;
+}
+
 void StationSession::OnJobEnded(const JobEndedFacts &job) {
+    // A refusal has had its lines; a job closed by the exit has no verdict.
+    if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
+    if (job.code != kJobClosedDuringJob) {
+        std::wstring line = job.verdictText + L" [" + std::to_wstring(job.code) + L"]";
+        if (!job.declinedBy.empty())
+            line += L" " + FormatLangText(Text(ids::kStationDeclined), job.declinedBy);
+        m_view.Line(line, m_jobDevice);
+    }
     // After a job the device shown is cleared and the watcher shows it anew:
     // until then nothing says it is (still, or again) there.
-    if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
     std::lock_guard<std::mutex> lock(m_shownGuard);
     m_shown = DeviceFacts{};
 }
@@ -264,12 +274,8 @@ void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRe
     // device handed back to the watcher.
     ShowJobVerdict(m_ctx, jobMode, code);
     const std::wstring verdict = m_view.EndVerdict();
+    // The verdict line is printed by the station's listener of the job's end.
     TellJobEnded(m_ctx, code, key.key, verdict, m_declinedBy);
-
-    std::wstring line = verdict + L" [" + std::to_wstring(code) + L"]";
-    if (!m_declinedBy.empty())
-        line += L" " + FormatLangText(Text(ids::kStationDeclined), m_declinedBy);
-    m_view.Line(line, m_jobDevice);
     m_loop.JobEnded(code, Observe(nowMs, stopRequested));
 }
 

@@ -108,6 +108,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // IJobEventListener: the device the watcher shows.
     void OnDeviceShown(const DeviceFacts &device) override;
     void OnDeviceGone(const std::wstring &identity) override;
+    // The station's printer: the device of the job's lines, and its verdict
+    // line.
+    void OnJobStarted(const JobStartedFacts &job) override;
     void OnJobEnded(const JobEndedFacts &job) override;
     // A device refused by the checks leaves a line saying why.
     void RecordRefusal(const std::wstring &refusalKey);
@@ -132,8 +135,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     std::mutex m_shownGuard;
     DeviceFacts m_shown;
     unsigned m_announcements = 0;
-    // The job under way: its device as the lines show it, and the flag that
-    // would have said Yes to a question answered No.
+    // The job under way: its device as the lines show it (from its start's
+    // facts), and the flag that would have said Yes to a question answered
+    // No.
     std::wstring m_jobDevice;
     std::wstring m_declinedBy; // written by the session's thread only
 };
