@@ -42,6 +42,7 @@ struct JobStartedFacts {
     JobMode mode = kModeUpgrade;
     DeviceFacts device;
     ImageFacts image;
+    int64_t startSeconds = 0; // UTC, seconds since 1970; 0: when told
 };
 
 struct JobEndedFacts {

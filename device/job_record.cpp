@@ -309,7 +309,7 @@ void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
     f.imageSoftware = job.image.software;
     f.imageLoader = job.image.loader;
     f.imageSize = job.image.size;
-    f.startSeconds = m_clock.NowSeconds();
+    f.startSeconds = job.startSeconds != 0 ? job.startSeconds : m_clock.NowSeconds();
     m_fields = std::move(f);
     m_deviceIdentity = job.device.identity;
     m_hashKnown = job.image.path.empty();

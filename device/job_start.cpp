@@ -5,7 +5,8 @@
 std::wstring TellJobStarted(DeviceContext &context, JobMode mode, IJobIdSource &ids,
                             IJobRecordStore &store,
                             const std::function<bool(std::function<void()>)> &startWorker) {
-    const JobStartedFacts job = JobStartFacts(context, mode, ids.NewJobId());
+    JobStartedFacts job = JobStartFacts(context, mode, ids.NewJobId());
+    job.startSeconds = context.platform.clock.NowSeconds();
     JobEventHub *events = context.events;
     if (events == nullptr) return job.jobId;
     events->OnJobStarted(job);
