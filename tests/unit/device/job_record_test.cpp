@@ -543,4 +543,14 @@ TEST(JobRecorder, TheWaiterWakesWhenTheWatcherSeesTheDeviceBack) {
     EXPECT_EQ(r.Line().back(), "1.2.3");
 }
 
+TEST(JobId, ThirtyTwoLowerCaseHexadecimalCharactersNewEachTime) {
+    RandomJobIdSource ids;
+    const std::wstring first = ids.NewJobId();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << first;
+    EXPECT_NE(ids.NewJobId(), first);
+    const uint8_t bytes[] = {0x00, 0x9f, 0xa0, 0xff};
+    EXPECT_EQ(HexText(bytes, sizeof bytes), L"009fa0ff");
+}
+
 } // namespace
