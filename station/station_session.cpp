@@ -194,10 +194,17 @@ std::wstring StationSession::RefusalKey(const std::wstring &refusal) {
 void StationSession::RecordRefusal(const std::wstring &refusalKey) {
     // Told as a job that ended before it began, so the record (and the JSON)
     // has a line for every device the station met.
+    // The watcher runs again once the checks are over: the facts come from
+    // what it told, never from the record it may be rewriting.
     IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
-    m_loop.SetJobDevice(m_events.ShownDevice().identity);
-    JobStartedFacts job =
-        JobStartFacts(m_ctx, static_cast<JobMode>(m_options.mode), ids.NewJobId());
+    JobStartedFacts job;
+    job.jobId = ids.NewJobId();
+    job.mode = m_options.mode == kModeUpgrade ? kModeUpgrade : kModeRepair;
+    job.device = m_events.ShownDevice();
+    job.image = m_events.AcceptedImage(m_options.image);
+    job.image.path = m_options.image;
+    job.startSeconds = m_services.platform.clock.NowSeconds();
+    m_loop.SetJobDevice(job.device.identity);
     m_events.OnJobStarted(job);
     m_events.OnImageHashed(job.jobId, L"");
     JobEndedFacts ended;

@@ -17,6 +17,12 @@ namespace {
 
 using fakes::MakeDevice;
 
+// Columns of the record line.
+constexpr size_t kSerialColumn = 8;
+constexpr size_t kCodeColumn = 16;
+constexpr size_t kKeyColumn = 17;
+constexpr size_t kAfterColumn = 19;
+
 class FakeRecordStore : public IJobRecordStore {
   public:
     std::vector<std::string> lines;
@@ -249,6 +255,9 @@ TEST(StationSession, TheLoaderQuestionBeforeTheJobNeedsItsFlag) {
             EXPECT_FALSE(s.library.Called("QV_Upgrade"));
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_205:--yes-loader>"));
+            s.session->Shutdown();
+            EXPECT_EQ(s.store.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
+            EXPECT_EQ(s.store.Field(1, kKeyColumn), "IDS_128") << "the refusal's key";
         }
     }
 }
@@ -311,12 +320,6 @@ TEST(StationSession, CtrlCDuringAJobLetsItFinishAndRecordsIt) {
     EXPECT_EQ(s.store.lines.size(), 2u);
     EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
 }
-
-// Columns of the record line.
-constexpr size_t kSerialColumn = 8;
-constexpr size_t kCodeColumn = 16;
-constexpr size_t kKeyColumn = 17;
-constexpr size_t kAfterColumn = 19;
 
 // A refused device was not done: it leaves a line with the refusal's key, and
 // the loop ends with its own code for jobs not done.
