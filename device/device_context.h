@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "base/process_state.h"
 #include "device/device_library.h"
+#include "device/job_events.h"
 #include "device/worker_gate.h"
 
 struct DeviceContext {
@@ -19,4 +20,7 @@ struct DeviceContext {
     ILanguageTexts &texts;
     const Platform &platform;
     WorkerGate &gate;
+    // Where the watcher, the inspection and the job tell what happened; none
+    // in tests that do not listen.
+    JobEventHub *events = nullptr;
 };

@@ -45,11 +45,12 @@ void ForgetDeviceVersions(DeviceContext &context) {
     context.model.m_deviceLoaderVersion = kNoLoaderVersion;
 }
 
-void ReadDeviceVersions(DeviceContext &context) {
+bool ReadDeviceVersions(DeviceContext &context) {
     // The library writes into a local record, so a failed read leaves the
     // versions held by the window untouched.
     ANDROID_VERSION version{};
-    if (context.library.QV_GetDeviceVersion(&context.state.g_deviceInfo, &version) == 0) return;
+    if (context.library.QV_GetDeviceVersion(&context.state.g_deviceInfo, &version) == 0)
+        return false;
     ANDROID_VERSION &held = context.model.m_deviceVersion;
     TerminatedCopy(version.loaderVersion, held.loaderVersion);
     TerminatedCopy(version.systemVersion, held.systemVersion);
@@ -59,6 +60,31 @@ void ReadDeviceVersions(DeviceContext &context) {
     context.view.SetItemText(IDC_DEVICE_LOADER_VERSION, AnsiToWide(codec, held.loaderVersion));
     context.model.m_deviceLoaderVersion = ParseDeviceLoaderVersion(held.loaderVersion);
     context.state.g_deviceVersionRead = 1;
+    return true;
+}
+
+// The device held, as the events tell it; its versions when they were read
+// from this device.
+DeviceFacts HeldDeviceFacts(DeviceContext &context, bool versionsRead) {
+    ProcessState &state = context.state;
+    ITextCodec &codec = context.platform.codec;
+    DeviceFacts facts;
+    facts.kind = state.g_deviceInfo.deviceType;
+    facts.name = DeviceNameForKind(state.g_settings, facts.kind);
+    facts.identity = DeviceIdentity(state.g_deviceInfo, codec);
+    facts.serial = DeviceSerial(state.g_deviceInfo, codec);
+    if (versionsRead) {
+        const ANDROID_VERSION &held = context.model.m_deviceVersion;
+        facts.versionsRead = true;
+        facts.software = AnsiToWide(codec, held.systemVersion);
+        facts.loader = AnsiToWide(codec, held.loaderVersion);
+    }
+    return facts;
+}
+
+void TellDeviceGone(DeviceContext &context, const DEVICE_INFO &held) {
+    if (context.events == nullptr) return;
+    context.events->OnDeviceGone(DeviceIdentity(held, context.platform.codec));
 }
 
 // The window shows no device: its name and versions go, and so do the job
@@ -74,6 +100,7 @@ void ClearShownDevice(DeviceContext &context) {
 }
 
 void ShowSeveralDevices(DeviceContext &context) {
+    TellDeviceGone(context, context.state.g_deviceInfo);
     context.view.SetItemText(IDC_STATUS_LINE, context.texts.Text(ids::kSeveralDevices));
     context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(ids::kDisconnectOthers));
     ClearShownDevice(context);
@@ -97,8 +124,11 @@ void AnnounceNewDevice(DeviceContext &context, const DEVICE_INFO &working) {
     view.EnableItem(IDC_REPAIR, true);
     view.SetItemText(IDC_DEVICE_SW_VERSION, kNotAvailable);
     view.SetItemText(IDC_DEVICE_LOADER_VERSION, kNotAvailable);
-    if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC) ReadDeviceVersions(context);
+    const bool versionsRead =
+        state.g_deviceInfo.deviceType == QV_DEVICE_MSC && ReadDeviceVersions(context);
     view.SetItemText(IDC_DETAIL_LINE, L"");
+    if (context.events != nullptr)
+        context.events->OnDeviceShown(HeldDeviceFacts(context, versionsRead));
 }
 
 void ShowNoDevice(DeviceContext &context) {
@@ -106,6 +136,7 @@ void ShowNoDevice(DeviceContext &context) {
     IMainView &view = context.view;
     view.SetItemText(IDC_STATUS_LINE, context.texts.Text(ids::kNoDevice));
     if (state.g_deviceInfo.identity == 0) return;
+    TellDeviceGone(context, state.g_deviceInfo);
     ClearDeviceInfo(state.g_deviceInfo);
     view.SetItemText(IDC_DETAIL_LINE, L"");
     ClearShownDevice(context);
@@ -143,7 +174,8 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
             AnnounceNewDevice(context, working);
         } else if (state.g_deviceInfo.deviceType == QV_DEVICE_MSC &&
                    state.g_deviceVersionRead == 0) {
-            ReadDeviceVersions(context);
+            if (ReadDeviceVersions(context) && context.events != nullptr)
+                context.events->OnDeviceVersionsRead(HeldDeviceFacts(context, true));
         }
     } else {
         // Identity 0 is how the program itself marks "no device": a search
@@ -151,6 +183,31 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
         // the program could hold, show or later clear.
         ShowNoDevice(context);
     }
+}
+
+JobStartedFacts JobStartFacts(DeviceContext &context, JobMode mode, const std::wstring &jobId) {
+    JobStartedFacts job;
+    job.jobId = jobId;
+    job.mode = mode == kModeUpgrade ? kModeUpgrade : kModeRepair;
+    job.device = HeldDeviceFacts(context, context.state.g_deviceVersionRead.load() != 0);
+    // The versions come from the watcher's own record of this very device:
+    // whatever the window still holds may be another device's.
+    if (context.events != nullptr) {
+        const DeviceFacts shown = context.events->ShownDevice();
+        if (shown.identity == job.device.identity) {
+            job.device.versionsRead = shown.versionsRead;
+            job.device.software = shown.software;
+            job.device.loader = shown.loader;
+        } else {
+            job.device.versionsRead = false;
+            job.device.software.clear();
+            job.device.loader.clear();
+        }
+        job.image = context.events->AcceptedImage(context.state.g_settings.FIRMWARE);
+    }
+    job.image.path = context.state.g_settings.FIRMWARE;
+    if (job.image.size == 0) job.image.size = context.state.g_imageSize.load();
+    return job;
 }
 
 void DeviceWatchThread(DeviceContext &context) {

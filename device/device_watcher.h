@@ -19,6 +19,11 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working);
 // until the exit procedure closes the gate.
 void DeviceWatchThread(DeviceContext &context);
 
+// The facts of a job about to start: the device held by the watcher (its
+// versions only as the watcher read them from this device) and the image
+// accepted. Called after the hand-over, so the watcher is idle.
+JobStartedFacts JobStartFacts(DeviceContext &context, JobMode mode, const std::wstring &jobId);
+
 // The name shown for a device of the given kind.
 std::wstring DeviceNameForKind(const Settings &settings, int32_t deviceType);
 

@@ -40,7 +40,9 @@ std::wstring FormatSystemVersion(uint32_t version) {
     return Widen(text);
 }
 
-bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
+namespace {
+
+bool Inspect(DeviceContext &context, const std::wstring &imagePath, ImageFacts &facts) {
     ProcessState &state = context.state;
     IDeviceLibrary &library = context.library;
     IMainView &view = context.view;
@@ -57,20 +59,22 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
         view.SetItemText(IDC_IMAGE_LOADER_VERSION, kNotAvailable);
         return false;
     }
-    view.SetItemText(IDC_IMAGE_LOADER_VERSION, FormatLoaderVersion(loaderVersion));
+    facts.loader = FormatLoaderVersion(loaderVersion);
+    view.SetItemText(IDC_IMAGE_LOADER_VERSION, facts.loader);
     context.model.m_imageLoaderVersion = loaderVersion;
 
     uint32_t systemVersion = 0;
-    if (library.QV_GetSystemVersion(image.data(), &systemVersion) != 0)
-        view.SetItemText(IDC_IMAGE_SW_VERSION, FormatSystemVersion(systemVersion));
-    else
-        view.SetItemText(IDC_IMAGE_SW_VERSION, kNotAvailable);
+    facts.software = library.QV_GetSystemVersion(image.data(), &systemVersion) != 0
+                         ? FormatSystemVersion(systemVersion)
+                         : kNotAvailable;
+    view.SetItemText(IDC_IMAGE_SW_VERSION, facts.software);
 
     // Read into a local: a refused image leaves the last accepted size alone.
     uint32_t imageSize = 0;
     if (library.QV_GetImageSize(image.data(), &imageSize) == 0)
         return Refuse(context, ids::kImageSizeUnreadable);
     state.g_imageSize = imageSize;
+    facts.size = imageSize;
 
     // A loader left by an earlier image must not survive a failed extraction
     // and pass for this image's loader.
@@ -89,4 +93,19 @@ bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
         return Refuse(context, ids::kLoaderNotExtracted);
     }
     return true;
+}
+
+} // namespace
+
+bool InspectFirmware(DeviceContext &context, const std::wstring &imagePath) {
+    ImageFacts facts;
+    facts.path = imagePath;
+    const bool usable = Inspect(context, imagePath, facts);
+    if (context.events != nullptr) {
+        if (usable)
+            context.events->OnImageInspected(facts);
+        else
+            context.events->OnImageRefused(imagePath);
+    }
+    return usable;
 }

@@ -37,10 +37,19 @@ enum JobResult : int32_t {
     // could not be started with it. It has no verdict of its own and reads
     // as an unexpected failure.
     kJobThreadNotStarted = -100,
+    // Never posted; recorded only. The program was closed while the job ran
+    // (the device may be left half-written): verdict key kClosedDuringJobKey.
+    kJobClosedDuringJob = -101,
+    // Never posted; recorded only. The station's checks refused the device
+    // before any job: the verdict key is the refusal's text key.
+    kJobRefusedByChecks = -102,
     // Never posted: a step found the gate closed by the exit procedure, and
     // the job ends without touching the window, the values or the library.
     kJobStoppedAtExit = INT32_MIN,
 };
+
+// The record's verdict key for kJobClosedDuringJob.
+inline constexpr const wchar_t *kClosedDuringJobKey = L"CLOSED_DURING_JOB";
 
 // The failures with a verdict of their own run from -1 down to this one.
 inline constexpr JobResult kJobLastFailure = kJobInstallerTimedOut;

@@ -18,6 +18,10 @@
 // The table every station writes to.
 inline constexpr wchar_t kJobTable[] = L"qv_jobs";
 
+// The database's own outbox, relative to the program folder: a queue per
+// destination, so the record file and the server wait independently.
+inline constexpr const wchar_t *kDatabaseOutboxFile = L"Log\\database.outbox";
+
 // Bounds of the waits on the server, so that a server that does not answer
 // holds the delivery thread (never a verdict) for seconds, not minutes.
 inline constexpr uint32_t kDatabaseLoginTimeoutSeconds = 5;

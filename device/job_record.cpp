@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "device/record_sink.h"
+#include "res/version.h"
 
 namespace {
 
@@ -279,35 +280,76 @@ std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder)
 // ---------------------------------------------------------------------------
 // JobRecorder
 
-JobRecorder::JobRecorder(IJobRecordStore &store, IClock &clock) : m_store(store), m_clock(clock) {}
+JobRecorder::JobRecorder(IClock &clock) : m_clock(clock) {}
 
-void JobRecorder::SetFile(const std::wstring &path) {
+void JobRecorder::AddSink(IRecordSink &sink) {
     std::lock_guard<std::mutex> lock(m_guard);
-    m_file = path;
+    m_sinks.push_back(&sink);
 }
 
-std::wstring JobRecorder::File() const {
+void JobRecorder::SetComputer(const std::wstring &computer) {
     std::lock_guard<std::mutex> lock(m_guard);
-    return m_file;
+    m_computer = computer;
 }
 
-void JobRecorder::Begin(JobRecordFields fields) {
+void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
     Flush();
     std::lock_guard<std::mutex> lock(m_guard);
-    m_fields = std::move(fields);
-    m_fields.startSeconds = m_clock.NowSeconds();
+    JobRecordFields f;
+    f.jobId = job.jobId;
+    f.computer = m_computer;
+    const std::string version = QV_VERSION_STRING;
+    f.programVersion.assign(version.begin(), version.end());
+    f.mode = job.mode == kModeUpgrade ? L"upgrade" : L"repair";
+    f.deviceKind = job.device.kind;
+    f.deviceName = job.device.name;
+    f.deviceSerial = job.device.serial;
+    if (job.device.versionsRead) {
+        f.deviceSoftwareBefore = job.device.software;
+        f.deviceLoaderBefore = job.device.loader;
+    }
+    f.imageFile = job.image.path;
+    f.imageSoftware = job.image.software;
+    f.imageLoader = job.image.loader;
+    f.imageSize = job.image.size;
+    f.startSeconds = job.startSeconds != 0 ? job.startSeconds : m_clock.NowSeconds();
+    m_fields = std::move(f);
+    m_deviceIdentity = job.device.identity;
+    m_hashKnown = job.image.path.empty();
+    m_inspection = job.image.inspection;
     m_startTick = m_clock.TickMs();
     m_phase = Phase::Running;
 }
 
-void JobRecorder::Finish(int32_t code, const std::wstring &verdictKey,
-                         const std::wstring &verdictText, const std::wstring &declinedBy) {
+void JobRecorder::OnImageHashed(const std::wstring &jobId, const std::wstring &sha256) {
     std::lock_guard<std::mutex> lock(m_guard);
-    if (m_phase != Phase::Running) return;
-    m_fields.resultCode = code;
-    m_fields.verdictKey = verdictKey;
-    m_fields.verdictText = verdictText;
-    m_fields.declinedBy = declinedBy;
+    if (m_phase == Phase::Idle || jobId != m_fields.jobId) return;
+    m_fields.imageSha256 = sha256;
+    m_hashKnown = true;
+    if (sha256.empty() || m_inspection == 0) return;
+    const bool sameFacts = m_fields.imageFile == m_lastImage && m_inspection == m_lastInspection;
+    // The facts were read from other content than this job's: its versions
+    // are not known, and naming the other image's would be false. (Its size
+    // is: a replacement that went unnoticed had the same.)
+    const bool stale = sameFacts && (m_lastStale || sha256 != m_lastSha256);
+    if (stale) {
+        m_fields.imageSoftware.clear();
+        m_fields.imageLoader.clear();
+    }
+    m_lastImage = m_fields.imageFile;
+    m_lastInspection = m_inspection;
+    m_lastSha256 = sha256;
+    m_lastStale = stale;
+    m_changed.notify_all();
+}
+
+void JobRecorder::OnJobEnded(const JobEndedFacts &job) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase != Phase::Running || job.jobId != m_fields.jobId) return;
+    m_fields.resultCode = job.code;
+    m_fields.verdictKey = job.verdictKey;
+    m_fields.verdictText = job.verdictText;
+    m_fields.declinedBy = job.declinedBy;
     m_fields.endSeconds = m_clock.NowSeconds();
     const uint64_t now = m_clock.TickMs();
     m_fields.durationMs = now - m_startTick;
@@ -321,17 +363,12 @@ void JobRecorder::StartReturnWait() {
     if (m_phase == Phase::Finished) m_deadline = m_clock.TickMs() + kRecordAfterWaitMs;
 }
 
-void JobRecorder::DeviceVersionRead(const std::wstring &software) {
+void JobRecorder::OnDeviceBack(const DeviceFacts &device) {
     std::lock_guard<std::mutex> lock(m_guard);
-    if (m_phase != Phase::Finished) return;
-    m_fields.deviceSoftwareAfter = software;
-    m_phase = Phase::Complete;
-    m_changed.notify_all();
-}
-
-void JobRecorder::DeviceAnnounced() {
-    std::lock_guard<std::mutex> lock(m_guard);
-    if (m_phase != Phase::Finished) return;
+    // Before the verdict the job still runs: what the watcher reads then is
+    // no version after the job.
+    if (m_phase != Phase::Finished || device.identity != m_deviceIdentity) return;
+    if (device.versionsRead) m_fields.deviceSoftwareAfter = device.software;
     m_phase = Phase::Complete;
     m_changed.notify_all();
 }
@@ -339,6 +376,12 @@ void JobRecorder::DeviceAnnounced() {
 bool JobRecorder::Pending() const {
     std::lock_guard<std::mutex> lock(m_guard);
     return m_phase == Phase::Finished || m_phase == Phase::Complete;
+}
+
+bool JobRecorder::DueLocked() const {
+    if (m_phase == Phase::Complete && m_hashKnown) return true;
+    return (m_phase == Phase::Finished || m_phase == Phase::Complete) &&
+           m_clock.TickMs() >= m_deadline;
 }
 
 std::optional<JobRecordFields> JobRecorder::TakeLocked() {
@@ -351,12 +394,10 @@ bool JobRecorder::Poll() {
     std::optional<JobRecordFields> taken;
     {
         std::lock_guard<std::mutex> lock(m_guard);
-        const bool due = m_phase == Phase::Complete ||
-                         (m_phase == Phase::Finished && m_clock.TickMs() >= m_deadline);
-        if (due) taken = TakeLocked();
+        if (DueLocked()) taken = TakeLocked();
     }
     if (!taken) return false;
-    Write(std::move(*taken));
+    Hand(*taken);
     return true;
 }
 
@@ -366,7 +407,7 @@ void JobRecorder::Flush() {
         std::lock_guard<std::mutex> lock(m_guard);
         taken = TakeLocked();
     }
-    if (taken) Write(std::move(*taken));
+    if (taken) Hand(*taken);
 }
 
 void JobRecorder::WaitAndWrite() {
@@ -375,28 +416,19 @@ void JobRecorder::WaitAndWrite() {
         std::unique_lock<std::mutex> lock(m_guard);
         // The deadline is on the clock's counter; the real wait is cut into
         // short slices so that the counter is looked at again.
-        while (m_phase == Phase::Finished && m_clock.TickMs() < m_deadline)
+        while ((m_phase == Phase::Finished || m_phase == Phase::Complete) && !DueLocked())
             m_changed.wait_for(lock, std::chrono::milliseconds(50));
         taken = TakeLocked();
     }
-    if (taken) Write(std::move(*taken));
+    if (taken) Hand(*taken);
 }
 
-void JobRecorder::AddSink(IRecordSink &sink) {
-    std::lock_guard<std::mutex> lock(m_guard);
-    m_sinks.push_back(&sink);
-}
-
-void JobRecorder::Write(JobRecordFields fields) {
-    if (fields.imageSha256.empty() && !fields.imageFile.empty())
-        m_store.FileSha256(fields.imageFile, fields.imageSha256);
+void JobRecorder::Hand(const JobRecordFields &fields) {
     std::vector<IRecordSink *> sinks;
     {
         std::lock_guard<std::mutex> lock(m_guard);
         sinks = m_sinks;
     }
-    // Each sink keeps the record durably and delivers it when it can; a
-    // record that waits is reported by the sink, never here.
     for (IRecordSink *sink : sinks)
         sink->Submit(fields);
     if (onCompleted) onCompleted(fields);

@@ -3,10 +3,10 @@
 // answers "what was written to which device, when, and how did it end"
 // without any tool of ours: a spreadsheet or any CSV reader opens it.
 //
-// A job's line is completed once the device has come back after the job (its
-// software version read again by the watcher) or after kRecordAfterWaitMs,
-// whichever comes first; the job's verdict never waits for it, and a record
-// that cannot be written never changes the verdict.
+// A job's line is completed once the same device has come back after the job
+// (its software version read again by the watcher) or after
+// kRecordAfterWaitMs, whichever comes first; the job's verdict never waits
+// for it, and a record that cannot be written never changes the verdict.
 #pragma once
 
 #include <condition_variable>
@@ -19,11 +19,11 @@
 
 #include "base/ini_file.h"
 #include "base/platform.h"
+#include "device/job_events.h"
 
-class IRecordSink;
-
-// How long a finished job's record waits for the device to come back.
-inline constexpr uint32_t kRecordAfterWaitMs = 10000;
+// How long a finished job's record waits for the device to come back: the
+// minute the verdict tells the user to wait.
+inline constexpr uint32_t kRecordAfterWaitMs = 60000;
 
 struct JobRecordFields {
     // Unique per job, across stations and restarts: a destination that meets
@@ -99,67 +99,73 @@ class IJobRecordStore {
 std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder);
 std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder);
 
-// Collects one job's record at a time and writes it when it is complete.
-// Begin and Finish come from the thread that starts and ends jobs; the
-// device's return from the watcher; Poll, Flush and WaitAndWrite from
-// whoever writes. All may be on different threads.
-class JobRecorder {
-  public:
-    JobRecorder(IJobRecordStore &store, IClock &clock);
+class IRecordSink; // device/record_sink.h
 
-    // The record file the program named (empty: none); its sink is added
-    // with AddSink. A completed record reaches onCompleted either way.
-    void SetFile(const std::wstring &path);
-    std::wstring File() const;
+// Collects one job's record at a time from the job events and hands it to
+// every sink when it is complete: the device of the job is back (shown again
+// with the same identity) and the image's digest is known, or
+// kRecordAfterWaitMs after the job's end, whichever comes first. The events
+// come from the watcher, the job's starter and a hashing worker; Poll, Flush
+// and WaitAndWrite from whoever writes. All may be on different threads.
+class JobRecorder : public IJobEventListener {
+  public:
+    explicit JobRecorder(IClock &clock);
+
+    // Sinks are added before the first job and live as long as the recorder.
+    void AddSink(IRecordSink &sink);
+    void SetComputer(const std::wstring &computer);
 
     // A job starts: the facts known before it. A record still pending from
-    // an earlier job is written first.
-    void Begin(JobRecordFields fields);
+    // an earlier job is handed on first.
+    void OnJobStarted(const JobStartedFacts &job) override;
+    void OnImageHashed(const std::wstring &jobId, const std::wstring &sha256) override;
     // The job's verdict: its end time is taken now, and the wait for the
     // device's return begins.
-    void Finish(int32_t code, const std::wstring &verdictKey, const std::wstring &verdictText,
-                const std::wstring &declinedBy = L"");
+    void OnJobEnded(const JobEndedFacts &job) override;
+    // Only the same device gives the record its version after the job.
+    void OnDeviceBack(const DeviceFacts &device) override;
+
     // The wait for the device's return starts again from now: the window
     // calls it when its verdict box has been closed and the watcher resumes.
     void StartReturnWait();
-    // The watcher read the returned device's software version.
-    void DeviceVersionRead(const std::wstring &software);
-    // The watcher has announced a device (again) and is done with it: a job
-    // waiting for its device's return is complete, with or without a
-    // version.
-    void DeviceAnnounced();
 
-    // Writes the finished record when its wait is over. True when a record
+    // Hands on the finished record when its wait is over. True when a record
     // was completed by this call.
     bool Poll();
-    // Writes the finished record now, without waiting.
+    // Hands on the finished record now, without waiting.
     void Flush();
     // Blocks until the finished record is complete (device back or wait
-    // over) and writes it. Returns at once when none is pending.
+    // over) and hands it on. Returns at once when none is pending.
     void WaitAndWrite();
     bool Pending() const;
 
-    // Every completed record goes to each sink (the CSV file, a database),
-    // which keeps it durably and reports what waits. The sink outlives the
-    // recorder.
-    void AddSink(IRecordSink &sink);
-    // Every completed record, written or not (the station's JSON).
+    // Every completed record (the station's JSON), after the sinks have it.
     std::function<void(const JobRecordFields &)> onCompleted;
 
   private:
     enum class Phase { Idle, Running, Finished, Complete };
-    // Takes the record out under the lock; writes it outside.
+    bool DueLocked() const;
+    // Takes the record out under the lock; hands it on outside.
     std::optional<JobRecordFields> TakeLocked();
-    void Write(JobRecordFields fields);
+    void Hand(const JobRecordFields &fields);
 
-    IJobRecordStore &m_store;
     IClock &m_clock;
     mutable std::mutex m_guard; // everything below
     std::condition_variable m_changed;
-    std::wstring m_file;
+    std::vector<IRecordSink *> m_sinks;
+    std::wstring m_computer;
     Phase m_phase = Phase::Idle;
     JobRecordFields m_fields;
+    std::wstring m_deviceIdentity;
+    bool m_hashKnown = false;
+    // The image of the job under way and of the last job whose digest is
+    // known: an image whose content changed while its facts were not read
+    // again (replaced with the same size and time) has no versions to name.
+    uint64_t m_inspection = 0;
+    std::wstring m_lastImage;
+    uint64_t m_lastInspection = 0;
+    std::wstring m_lastSha256;
+    bool m_lastStale = false;
     uint64_t m_startTick = 0;
     uint64_t m_deadline = 0;
-    std::vector<IRecordSink *> m_sinks;
 };

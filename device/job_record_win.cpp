@@ -102,33 +102,25 @@ bool JobRecordStoreWin::Append(const std::wstring &path, const std::string &head
 }
 
 bool JobRecordStoreWin::FileSha256(const std::wstring &path, std::wstring &hex) {
+    // Read whole every time: a file replaced by one of the same size and
+    // time of last write (a copy keeps the time) must give its own digest.
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool stamped = GetFileInformationByHandle(file, &info) != 0;
-    const unsigned long long size =
-        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    const unsigned long long written =
-        (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-        info.ftLastWriteTime.dwLowDateTime;
-    if (stamped) {
-        std::lock_guard<std::mutex> lock(m_guard);
-        const auto known = m_known.find(path);
-        if (known != m_known.end() && known->second.size == size &&
-            known->second.written == written) {
-            hex = known->second.hex;
-            CloseHandle(file);
-            return true;
-        }
-    }
     const bool ok = Sha256OfFile(file, hex);
     CloseHandle(file);
-    if (ok && stamped) {
-        std::lock_guard<std::mutex> lock(m_guard);
-        m_known[path] = Known{size, written, hex};
-    }
     return ok;
+}
+
+std::wstring JobIdSourceWin::NewJobId() {
+    uint8_t bytes[16] = {};
+    if (!BCRYPT_SUCCESS(
+            BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        // The system's generator does not fail on any supported Windows; a
+        // job still gets an id that no other job of this process has.
+        return RandomJobIdSource().NewJobId();
+    }
+    return HexText(bytes, sizeof bytes);
 }
 
 std::wstring JobRecordStoreWin::ComputerName() {

@@ -3,27 +3,21 @@
 // name.
 #pragma once
 
-#include <map>
-#include <mutex>
 #include <string>
 
+#include "device/job_events.h"
 #include "device/job_record.h"
 
 class JobRecordStoreWin : public IJobRecordStore {
   public:
     bool Append(const std::wstring &path, const std::string &header, const std::string &line,
                 std::wstring &error) override;
-    // Remembers the digest of each file by its size and time of last write,
-    // so an image used for device after device is read once.
     bool FileSha256(const std::wstring &path, std::wstring &hex) override;
     std::wstring ComputerName() override;
+};
 
-  private:
-    struct Known {
-        unsigned long long size = 0;
-        unsigned long long written = 0;
-        std::wstring hex;
-    };
-    std::mutex m_guard; // m_known
-    std::map<std::wstring, Known> m_known;
+// Job ids from the system's preferred random number generator.
+class JobIdSourceWin : public IJobIdSource {
+  public:
+    std::wstring NewJobId() override;
 };

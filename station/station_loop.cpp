@@ -18,7 +18,36 @@ void StationLoop::Finish(int exitCode) {
 }
 
 int StationLoop::LoopExitCode() const {
-    return m_jobsFailed > 0 ? station_exit::kSomeJobsFailed : station_exit::kSuccess;
+    // A loop that never saw a device did nothing it could call a success.
+    if (m_jobsRun == 0 && m_refused == 0) return station_exit::kNoDevice;
+    // A refused device was not done either.
+    return m_jobsFailed > 0 || m_refused > 0 ? station_exit::kSomeJobsFailed
+                                             : station_exit::kSuccess;
+}
+
+void StationLoop::Track(const StationObservation &seen) {
+    if (seen.findResult >= 2) return; // who is there is not known
+    for (auto it = m_done.begin(); it != m_done.end();) {
+        const bool here = seen.findResult == 1 && it->first == seen.device;
+        if (here) {
+            it->second = true;
+            ++it;
+        } else if (it->second) {
+            it = m_done.erase(it); // back, then taken away: free again
+        } else {
+            ++it;
+        }
+    }
+}
+
+void StationLoop::Announced(const StationObservation &seen) {
+    if (m_done.count(seen.device) != 0) {
+        m_announcementsSeen = seen.announcements;
+        if (m_state != StationState::WaitingForRemoval)
+            Enter(StationState::WaitingForRemoval, seen);
+        return;
+    }
+    TryJob(seen);
 }
 
 void StationLoop::Enter(StationState state, const StationObservation &seen) {
@@ -45,6 +74,7 @@ void StationLoop::Enter(StationState state, const StationObservation &seen) {
 void StationLoop::TryJob(const StationObservation &seen) {
     const unsigned announcementsBefore = m_announcementsSeen;
     m_announcementsSeen = seen.announcements;
+    m_jobDevice = seen.device;
     switch (m_actions.CheckAndStartJob()) {
     case JobStart::Started:
         ++m_jobsRun;
@@ -60,10 +90,14 @@ void StationLoop::TryJob(const StationObservation &seen) {
         m_announcementsSeen = announcementsBefore; // the same device is tried at the next tick
         break;
     case JobStart::Refused:
-        if (!m_loop)
+        ++m_refused;
+        if (!m_loop) {
             Finish(station_exit::kJobRefused);
-        else
+        } else {
+            // Refused again only after it has been taken away.
+            if (!m_jobDevice.empty()) m_done[m_jobDevice] = true;
             Enter(StationState::WaitingForRemoval, seen);
+        }
         break;
     }
 }
@@ -81,16 +115,19 @@ void StationLoop::Tick(const StationObservation &seen) {
         m_state == StationState::WaitingForDevice || m_state == StationState::SeveralDevices;
     if (waiting && m_waitMs != 0 && seen.nowMs - m_waitStartMs >= m_waitMs) {
         m_actions.Notify(StationNotice::NoDeviceInTime);
-        Finish(m_loop && m_jobsRun > 0 ? LoopExitCode() : station_exit::kNoDevice);
+        Finish(m_loop ? LoopExitCode() : station_exit::kNoDevice);
         return;
     }
+
+    if (m_state != StationState::JobRunning) Track(seen);
+    const bool announced = seen.findResult == 1 && seen.announcements != m_announcementsSeen;
 
     switch (m_state) {
     case StationState::WaitingForDevice:
         if (seen.findResult >= 2)
             TryJob(seen); // refused as the window refuses, once
-        else if (seen.findResult == 1 && seen.announcements != m_announcementsSeen)
-            TryJob(seen);
+        else if (announced)
+            Announced(seen);
         break;
     case StationState::SeveralDevices:
         if (seen.findResult <= 0) {
@@ -102,7 +139,7 @@ void StationLoop::Tick(const StationObservation &seen) {
             m_alone = true;
             m_aloneSinceMs = seen.nowMs;
         } else if (seen.nowMs - m_aloneSinceMs >= kSettleAfterSeveralMs) {
-            TryJob(seen);
+            Announced(seen); // a device done already is only to be taken away
         }
         break;
     case StationState::JobRunning:
@@ -112,17 +149,22 @@ void StationLoop::Tick(const StationObservation &seen) {
         }
         break;
     case StationState::WaitingForReturn:
-        if (seen.announcements != m_announcementsSeen) {
-            Enter(StationState::WaitingForRemoval, seen);
+        if (announced) {
+            Announced(seen); // back (take it away), or another device: its job at once
+        } else if (seen.findResult >= 2) {
+            TryJob(seen); // refused as the window refuses, once
         } else if (seen.nowMs - m_enteredMs >= kReturnAfterJobMs) {
-            if (seen.findResult > 0)
+            if (seen.findResult == 1 && m_done.count(seen.device) != 0)
                 Enter(StationState::WaitingForRemoval, seen);
             else
                 Enter(StationState::WaitingForDevice, seen);
         }
         break;
     case StationState::WaitingForRemoval:
-        if (seen.findResult <= 0) Enter(StationState::WaitingForDevice, seen);
+        if (seen.findResult <= 0)
+            Enter(StationState::WaitingForDevice, seen);
+        else if (announced)
+            Announced(seen); // another device, plugged in before this one went
         break;
     case StationState::Finished:
         break;
@@ -141,5 +183,7 @@ void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {
         return;
     }
     m_announcementsSeen = seen.announcements;
+    // Not written again until it has come back and been taken away.
+    if (!m_jobDevice.empty()) m_done[m_jobDevice] = false;
     Enter(StationState::WaitingForReturn, seen);
 }

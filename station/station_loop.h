@@ -6,13 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 enum class StationState {
     WaitingForDevice,
     SeveralDevices,    // refused as the window refuses; waits until one is left
     JobRunning,        // the job thread runs; Ctrl+C waits for its verdict
-    WaitingForReturn,  // the verdict is out; the device reboots after its job
-    WaitingForRemoval, // the device is back (or was refused): take it away
+    WaitingForReturn,  // the verdict is out; the device reboots after its job (another is taken)
+    WaitingForRemoval, // the device is back (or was refused): take it away (another is taken)
     Finished,
 };
 
@@ -47,6 +49,9 @@ class IStationActions {
 struct StationObservation {
     int32_t findResult = 0;     // the watcher's last search: 1 one device, 2 or more several
     unsigned announcements = 0; // the watcher's finished announcements of a device so far
+    // The identity of the device the watcher shows (serial number, or device
+    // path and location); empty when none is shown.
+    std::wstring device;
     bool stopRequested = false; // Ctrl+C
     uint64_t nowMs = 0;
 };
@@ -55,8 +60,9 @@ struct StationObservation {
 // found it alone for this long (two searches), so that its versions are
 // read again first.
 inline constexpr uint64_t kSettleAfterSeveralMs = 400;
-// How long the station waits for a device to come back after its job.
-inline constexpr uint64_t kReturnAfterJobMs = 10000;
+// How long the station waits for a device to come back after its job: the
+// minute the verdict tells the user to wait. Another device is taken at once.
+inline constexpr uint64_t kReturnAfterJobMs = 60000;
 
 class StationLoop {
   public:
@@ -68,16 +74,25 @@ class StationLoop {
     void Tick(const StationObservation &seen);
     // The job's verdict has been shown.
     void JobEnded(int32_t code, const StationObservation &seen);
+    // The device the job under way (or the refusal) is about.
+    void SetJobDevice(const std::wstring &identity) { m_jobDevice = identity; }
 
     StationState State() const { return m_state; }
     bool Finished() const { return m_state == StationState::Finished; }
     int ExitCode() const { return m_exitCode; }
     int JobsRun() const { return m_jobsRun; }
     int JobsFailed() const { return m_jobsFailed; }
+    int DevicesRefused() const { return m_refused; }
 
   private:
     void Enter(StationState state, const StationObservation &seen);
     void TryJob(const StationObservation &seen);
+    // What the watcher found, for the devices already done: one no longer
+    // there after it came back is free again.
+    void Track(const StationObservation &seen);
+    // A new announcement of one device: a device done and back is to be taken
+    // away; any other gets its job.
+    void Announced(const StationObservation &seen);
     void Finish(int exitCode);
     int LoopExitCode() const;
 
@@ -90,6 +105,11 @@ class StationLoop {
     uint64_t m_aloneSinceMs = 0; // SeveralDevices: since when one device is found alone
     bool m_alone = false;
     unsigned m_announcementsSeen = 0;
+    // The devices done (a job or a refusal), by identity, until they are
+    // taken away after coming back: true once back.
+    std::map<std::wstring, bool> m_done;
+    std::wstring m_jobDevice;
+    int m_refused = 0;
     bool m_stopAfterJob = false;
     int m_exitCode = 0;
     int m_jobsRun = 0;

@@ -16,6 +16,7 @@
 #include "base/platform_win.h"
 #include "base/text_keys.h"
 #include "device/device_library_win.h"
+#include "device/job_database_win.h"
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
@@ -225,7 +226,12 @@ int Run(int argc, wchar_t **argv) {
                              },
                              PumpSentMessages,
                              recordFiles,
-                             recordFiles};
+                             recordFiles,
+                             new JobIdSourceWin,
+                             [](const std::wstring &connection, const std::wstring &station) {
+                                 return std::unique_ptr<IRecordDestination>(
+                                     MakeDatabaseDestination(connection, station));
+                             }};
     auto *session = new StationSession(services, options);
     g_session = session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

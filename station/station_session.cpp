@@ -5,14 +5,16 @@
 #include "app/settings_loader.h"
 #include "base/text_format.h"
 #include "base/text_keys.h"
+#include "commands/exit_procedure.h"
+#include "commands/image_recheck.h"
+#include "commands/job_commands.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_database.h"
+#include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "station/station_codes.h"
-#include "ui/exit_procedure.h"
-#include "ui/job_commands.h"
 
 namespace {
 
@@ -20,11 +22,13 @@ constexpr const wchar_t *kYesLoader = L"--yes-loader";
 constexpr const wchar_t *kYesContinue = L"--yes-continue";
 constexpr const wchar_t *kYesAnyway = L"--yes-anyway";
 
-std::wstring Serial(const DEVICE_INFO &device, ITextCodec &codec) {
-    const char *end =
-        std::find(device.serialNumber, device.serialNumber + sizeof device.serialNumber, '\0');
-    return codec.FromAnsi(std::string(device.serialNumber, end));
-}
+// The refusals the checks before a job show, by their text keys.
+constexpr const wchar_t *kRefusalKeys[] = {
+    ids::kSeveralDevicesRefused, ids::kNoDeviceRefused,         ids::kChooseFirmwareFirst,
+    ids::kMaskRomCannotUpgrade,  ids::kImagePathNotConvertible, ids::kImageLoaderVersionUnreadable,
+    ids::kImageSizeUnreadable,   ids::kTempPathNotConvertible,  ids::kLoaderNotExtracted,
+    ids::kOlderLoaderQuestion,
+};
 
 } // namespace
 
@@ -48,14 +52,15 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     : m_services(std::move(services)), m_options(options), m_state(m_services.state),
       m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
-      m_view(m_services.output), m_recorder(m_services.store, m_services.platform.clock),
-      m_recordView(m_view, m_recorder), m_ctx{{m_state, m_model, m_services.library, m_recordView,
-                                               m_texts, m_services.platform, m_services.gate},
-                                              *this,
-                                              m_services.pump,
-                                              nullptr,
-                                              kWatchIdleWaitMs,
-                                              true},
+      m_view(m_services.output),
+      m_recorder(m_services.platform.clock), m_ctx{{m_state, m_model, m_services.library, m_view,
+                                                    m_texts, m_services.platform, m_services.gate,
+                                                    &m_events},
+                                                   *this,
+                                                   m_services.pump,
+                                                   nullptr,
+                                                   kWatchIdleWaitMs,
+                                                   true},
       m_loop(*this, options.run == StationOptions::Run::Loop,
              static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
     m_view.json = options.json;
@@ -67,6 +72,8 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     m_view.postResult = [this](int mode, int code) {
         if (m_services.postResult) m_services.postResult(mode, code);
     };
+    m_events.AddListener(*this);
+    m_events.AddListener(m_recorder);
     m_recorder.onCompleted = [this](const JobRecordFields &fields) {
         if (!m_options.json) return;
         const std::string json =
@@ -80,7 +87,7 @@ int StationSession::LoadSettings() {
     // station, whose image is its argument.
     m_view.SetMuted(true);
     const LoadSettingsResult loaded = ::LoadSettings(m_state, m_settingsFile, m_services.platform,
-                                                     m_services.library, m_recordView, m_texts);
+                                                     m_services.library, m_view, m_texts);
     m_view.SetMuted(false);
     if (loaded == LoadSettingsResult::Loaded) return 0;
     // No language is chosen: the window's one fixed text.
@@ -90,24 +97,21 @@ int StationSession::LoadSettings() {
 
 int StationSession::Prepare(uint64_t nowMs) {
     m_computer = m_services.store.ComputerName();
-    m_recorder.SetFile(m_options.recordGiven
-                           ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
-                           : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    m_recorder.SetComputer(m_computer);
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
-    OpenRecord();
+    OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
+                                     : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    OpenDatabase();
     const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
 
-    if (!InspectFirmware(m_ctx, m_options.image)) return station_exit::kImageRefused;
+    // An image refused at the start ends the run; later, it is checked
+    // again for each device.
+    if (!InspectAndRemember(m_ctx, m_options.image)) return station_exit::kImageRefused;
     m_state.g_settings.FIRMWARE = m_options.image;
-    // The image is the same for every device: its digest is taken once, now,
-    // and not between a device's arrival and its job.
-    std::wstring digest;
-    if (!m_recorder.File().empty() || m_options.json)
-        m_services.store.FileSha256(m_options.image, digest);
 
     m_loop.Start(nowMs);
     Notify(StationNotice::WaitingForDevice);
@@ -115,8 +119,7 @@ int StationSession::Prepare(uint64_t nowMs) {
     return 0;
 }
 
-void StationSession::OpenRecord() {
-    const std::wstring path = m_recorder.File();
+void StationSession::OpenRecord(const std::wstring &path) {
     if (path.empty() || !m_services.recordFile || !m_services.outboxFile) return;
     m_recordSink =
         MakeCsvRecordSink(*m_services.recordFile, *m_services.outboxFile, m_services.platform.clock,
@@ -136,10 +139,30 @@ void StationSession::OpenRecord() {
     outbox.Start();
 }
 
+void StationSession::OpenDatabase() {
+    if (m_database.empty() || !m_services.makeDatabase || !m_services.outboxFile) return;
+    m_databaseDestination = m_services.makeDatabase(m_database, m_computer);
+    if (!m_databaseDestination) return;
+    // A queue of its own: the file and the server are written, and wait,
+    // independently of each other.
+    m_databaseOutbox = std::make_unique<RecordOutbox>(
+        *m_services.outboxFile, m_state.g_programFolder + kDatabaseOutboxFile,
+        *m_databaseDestination, m_services.platform.clock);
+    m_databaseOutbox->onError = [this](const std::wstring &message) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
+    };
+    m_recorder.AddSink(*m_databaseOutbox);
+    m_databaseOutbox->Start();
+}
+
 StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
     StationObservation seen;
     seen.findResult = m_state.g_findResult.load();
-    seen.announcements = m_recordView.Announcements();
+    {
+        std::lock_guard<std::mutex> lock(m_shownGuard);
+        seen.announcements = m_announcements;
+        seen.device = m_shown.identity;
+    }
     seen.stopRequested = stopRequested;
     seen.nowMs = nowMs;
     return seen;
@@ -161,10 +184,9 @@ bool StationSession::InspectImage(const std::wstring &path) {
 bool StationSession::StartJob(JobMode mode) {
     // The hand-over is done: the watcher is idle and the held device is the
     // one the checks passed.
-    m_jobDevice = m_recordView.DeviceName();
-    const std::wstring serial = Serial(m_state.g_deviceInfo, m_services.platform.codec);
-    if (!serial.empty()) m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + serial;
-    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_computer));
+    m_loop.SetJobDevice(m_events.ShownDevice().identity);
+    IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
+    TellJobStarted(m_ctx, mode, ids, m_services.store, m_services.startThread);
     return m_services.startThread(
         [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); });
 }
@@ -172,10 +194,20 @@ bool StationSession::StartJob(JobMode mode) {
 JobStart StationSession::CheckAndStartJob() {
     m_declinedBy.clear();
     m_view.ClearRefusal();
+    // The image is checked again for each device, so one unreadable for a
+    // moment refuses this device only; and a refused one is the image again
+    // for the next device.
+    m_state.g_settings.FIRMWARE = m_options.image;
+    if (m_state.g_findResult.load() == 1 && !InspectAndRemember(m_ctx, m_options.image)) {
+        RecordRefusal(RefusalKey(m_view.LastRefusal()));
+        return JobStart::Refused;
+    }
     const bool started = m_options.mode == kModeUpgrade ? OnUpgrade(m_ctx) : OnRepair(m_ctx);
+    m_state.g_settings.FIRMWARE = m_options.image;
     if (started) return JobStart::Started;
     if (!m_declinedBy.empty()) {
         m_view.ErrorLine(FormatLangText(Text(ids::kStationDeclined), m_declinedBy));
+        RecordRefusal(ids::kOlderLoaderQuestion);
         return JobStart::Refused;
     }
     // The click was given up before any check: a watcher cycle is still
@@ -184,7 +216,75 @@ JobStart StationSession::CheckAndStartJob() {
     const std::wstring refusal = m_view.LastRefusal();
     if (refusal == Text(ids::kSeveralDevicesRefused)) return JobStart::SeveralDevices;
     if (refusal == Text(ids::kNoDeviceRefused)) return JobStart::NoDevice;
+    RecordRefusal(RefusalKey(refusal));
     return JobStart::Refused;
+}
+
+std::wstring StationSession::RefusalKey(const std::wstring &refusal) {
+    for (const wchar_t *key : kRefusalKeys)
+        if (Text(key) == refusal) return key;
+    return L"";
+}
+
+void StationSession::RecordRefusal(const std::wstring &refusalKey) {
+    // Told as a job that ended before it began, so the record (and the JSON)
+    // has a line for every device the station met.
+    // The watcher runs again once the checks are over: the facts come from
+    // what it told, never from the record it may be rewriting.
+    IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
+    JobStartedFacts job;
+    job.jobId = ids.NewJobId();
+    job.mode = m_options.mode == kModeUpgrade ? kModeUpgrade : kModeRepair;
+    job.device = m_events.ShownDevice();
+    job.image = m_events.AcceptedImage(m_options.image);
+    job.image.path = m_options.image;
+    job.startSeconds = m_services.platform.clock.NowSeconds();
+    m_loop.SetJobDevice(job.device.identity);
+    m_events.OnJobStarted(job);
+    m_events.OnImageHashed(job.jobId, L"");
+    JobEndedFacts ended;
+    ended.jobId = job.jobId;
+    ended.code = kJobRefusedByChecks;
+    ended.verdictKey = refusalKey;
+    ended.verdictText = m_view.LastRefusal();
+    ended.declinedBy = m_declinedBy;
+    m_events.OnJobEnded(ended);
+    // Nothing was done to the device: its line needs no version after.
+    m_recorder.Flush();
+}
+
+void StationSession::OnDeviceShown(const DeviceFacts &device) {
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = device;
+    ++m_announcements;
+}
+
+void StationSession::OnDeviceGone(const std::wstring &) {
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = DeviceFacts{};
+}
+
+void StationSession::OnJobStarted(const JobStartedFacts &job) {
+    // The device as every line of the job names it, and the verdict line with
+    // its serial number.
+    m_jobDevice = job.device.name;
+    if (!job.device.serial.empty())
+        m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + job.device.serial;
+}
+
+void StationSession::OnJobEnded(const JobEndedFacts &job) {
+    // A refusal has had its lines; a job closed by the exit has no verdict.
+    if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
+    if (job.code != kJobClosedDuringJob) {
+        std::wstring line = job.verdictText + L" [" + std::to_wstring(job.code) + L"]";
+        if (!job.declinedBy.empty())
+            line += L" " + FormatLangText(Text(ids::kStationDeclined), job.declinedBy);
+        m_view.Line(line, m_jobDevice);
+    }
+    // After a job the device shown is cleared and the watcher shows it anew:
+    // until then nothing says it is (still, or again) there.
+    std::lock_guard<std::mutex> lock(m_shownGuard);
+    m_shown = DeviceFacts{};
 }
 
 void StationSession::Notify(StationNotice notice) {
@@ -216,12 +316,8 @@ void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRe
     // device handed back to the watcher.
     ShowJobVerdict(m_ctx, jobMode, code);
     const std::wstring verdict = m_view.EndVerdict();
-    m_recorder.Finish(code, key.key, verdict, m_declinedBy);
-
-    std::wstring line = verdict + L" [" + std::to_wstring(code) + L"]";
-    if (!m_declinedBy.empty())
-        line += L" " + FormatLangText(Text(ids::kStationDeclined), m_declinedBy);
-    m_view.Line(line, m_jobDevice);
+    // The verdict line is printed by the station's listener of the job's end.
+    TellJobEnded(m_ctx, code, key.key, verdict, m_declinedBy);
     m_loop.JobEnded(code, Observe(nowMs, stopRequested));
 }
 
@@ -236,19 +332,24 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 void StationSession::Shutdown() {
     // A one-job run waits for its device's return only when a record or a
     // JSON object is to carry the version read after the job.
-    const bool recordWanted = !m_recorder.File().empty() || m_options.json;
+    const bool recordWanted = m_recordSink || m_databaseOutbox || m_options.json;
     if (m_options.run == StationOptions::Run::OneJob && recordWanted)
         m_recorder.WaitAndWrite();
     else
         m_recorder.Flush();
+    m_view.SetMuted(true);
+    RunExitProcedure(m_ctx);
+    // A job the exit procedure found still running has its line now, before
+    // the destinations' last try.
+    m_recorder.Flush();
+    // One last try at each destination; what one still refuses waits for
+    // the next start.
+    if (m_databaseOutbox) m_databaseOutbox->Stop(kOutboxStopWaitMs);
     if (m_recordSink) {
-        // One last try; what the file still refuses waits for the next start.
         m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
         const size_t waiting = m_recordSink->Waiting();
         if (waiting > 0)
             m_view.ErrorLine(
                 FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)));
     }
-    m_view.SetMuted(true);
-    RunExitProcedure(m_ctx);
 }

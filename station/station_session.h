@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/ini_file.h"
@@ -15,18 +16,18 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "commands/command_context.h"
 #include "device/csv_record_sink.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/driver_platform.h"
 #include "device/job_codes.h"
+#include "device/job_events.h"
 #include "device/job_record.h"
-#include "device/job_record_view.h"
 #include "device/worker_gate.h"
 #include "station/station_loop.h"
 #include "station/station_options.h"
 #include "station/station_view.h"
-#include "ui/command_context.h"
 
 // What the session works with; the program passes the real ones, tests
 // fakes. state.g_programFolder and state.g_tempFolder are set.
@@ -49,6 +50,13 @@ struct StationServices {
     // The record file and its outbox's queue; without them no line is kept.
     IRecordFile *recordFile = nullptr;
     IOutboxFile *outboxFile = nullptr;
+    // Where job ids come from; none: the C++ library's random device.
+    IJobIdSource *jobIds = nullptr;
+    // Makes the fleet database's destination from its connection string and
+    // the station's name; none, or null from it: no database.
+    std::function<std::unique_ptr<IRecordDestination>(const std::wstring &connection,
+                                                      const std::wstring &station)>
+        makeDatabase;
 };
 
 // The answer to a question of the device library, and the flag that would
@@ -60,7 +68,7 @@ struct PromptAnswer {
 PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
                                  bool loaderConfirmed);
 
-class StationSession : public IStationActions, private ICommandHost {
+class StationSession : public IStationActions, private ICommandHost, private IJobEventListener {
   public:
     StationSession(StationServices services, const StationOptions &options);
 
@@ -106,12 +114,24 @@ class StationSession : public IStationActions, private ICommandHost {
 
   private:
     // The record's sink over the file named, its delivery thread started.
-    void OpenRecord();
+    void OpenRecord(const std::wstring &path);
+    void OpenDatabase();
     StationObservation Observe(uint64_t nowMs, bool stopRequested);
     // ICommandHost: the station's threads and its image.
     bool StartJob(JobMode mode) override;
     bool StartWatcher() override;
     bool InspectImage(const std::wstring &path) override;
+    // IJobEventListener: the device the watcher shows.
+    void OnDeviceShown(const DeviceFacts &device) override;
+    void OnDeviceGone(const std::wstring &identity) override;
+    // The station's printer: the device of the job's lines, and its verdict
+    // line.
+    void OnJobStarted(const JobStartedFacts &job) override;
+    void OnJobEnded(const JobEndedFacts &job) override;
+    // A device refused by the checks leaves a line saying why.
+    void RecordRefusal(const std::wstring &refusalKey);
+    // The text key of the refusal shown (its text as the language gives it).
+    std::wstring RefusalKey(const std::wstring &refusal);
 
     StationServices m_services;
     StationOptions m_options;
@@ -120,16 +140,25 @@ class StationSession : public IStationActions, private ICommandHost {
     LanguageFileTexts m_texts;
     CIniFile m_settingsFile;
     StationView m_view;
+    JobEventHub m_events;
+    RandomJobIdSource m_ownJobIds;
     JobRecorder m_recorder;
-    JobRecordView m_recordView;
     // The record file behind its outbox, when a record is kept.
     std::unique_ptr<CsvRecordSink> m_recordSink;
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;
     std::wstring m_database;
-    // The job under way: its device as the lines show it, and the flag that
-    // would have said Yes to a question answered No.
+    // The fleet database behind its own outbox, when one is named.
+    std::unique_ptr<IRecordDestination> m_databaseDestination;
+    std::unique_ptr<RecordOutbox> m_databaseOutbox;
+    // The device shown, as the events tell it (watcher's thread).
+    std::mutex m_shownGuard;
+    DeviceFacts m_shown;
+    unsigned m_announcements = 0;
+    // The job under way: its device as the lines show it (from its start's
+    // facts), and the flag that would have said Yes to a question answered
+    // No.
     std::wstring m_jobDevice;
     std::wstring m_declinedBy; // written by the session's thread only
 };

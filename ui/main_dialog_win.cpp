@@ -8,20 +8,21 @@
 #include "base/program_file_win.h"
 #include "base/text_format.h"
 #include "base/text_keys.h"
+#include "commands/elapsed_time.h"
+#include "commands/exit_procedure.h"
+#include "commands/firmware_selection.h"
+#include "commands/job_commands.h"
+#include "commands/start_tick.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
+#include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/message_pump_win.h"
 #include "device/upgrade_job.h"
 #include "res/resource.h"
 #include "ui/about_dialog_win.h"
-#include "ui/elapsed_time.h"
-#include "ui/exit_procedure.h"
-#include "ui/firmware_selection.h"
-#include "ui/job_commands.h"
 #include "ui/picture_win.h"
 #include "ui/splash_dialog_win.h"
-#include "ui/start_tick.h"
 
 namespace {
 
@@ -42,9 +43,10 @@ CDeviceManagerDlg::CDeviceManagerDlg(MainDialogServices services)
       m_state(m_services.state),
       m_settingsFile(m_services.platform.files, m_services.platform.profile),
       m_texts(m_services.platform.profile, m_state.g_languageFile, m_state.g_programFolder),
-      m_recorder(m_recordStore, m_services.platform.clock), m_recordView(*this, m_recorder),
-      m_ctx(MakeCommandContext()) {
+      m_recorder(m_services.platform.clock), m_ctx(MakeCommandContext()) {
     m_icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_events.AddListener(m_recorder);
+    m_recorder.SetComputer(m_recordStore.ComputerName());
 }
 
 CDeviceManagerDlg::~CDeviceManagerDlg() {
@@ -55,9 +57,9 @@ CDeviceManagerDlg::~CDeviceManagerDlg() {
 }
 
 CommandContext CDeviceManagerDlg::MakeCommandContext() {
-    DeviceContext device{m_state,        m_model, m_services.library,
-                         m_recordView,   m_texts, m_services.platform,
-                         m_services.gate};
+    DeviceContext device{
+        m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
+    device.events = &m_events;
     return CommandContext{device, *this, PumpSentMessages,
                           [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
                           kWatchIdleWaitMs};
@@ -67,7 +69,8 @@ CommandContext CDeviceManagerDlg::MakeCommandContext() {
 // ICommandHost
 
 bool CDeviceManagerDlg::StartJob(JobMode mode) {
-    m_recorder.Begin(JobStartFacts(m_ctx, m_recordView, mode, m_recordStore.ComputerName()));
+    TellJobStarted(m_ctx, mode, m_jobIds, m_recordStore,
+                   [this](std::function<void()> body) { return m_workers.Start(std::move(body)); });
     return m_workers.Start(
         [this, mode] { UpgradeThread(m_ctx, m_processRunner, m_systemInfo, mode); });
 }
@@ -158,8 +161,8 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
-    m_recorder.SetFile(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
-    OpenRecord();
+    OpenRecord(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    OpenDatabase(ReadJobDatabaseConnection(m_settingsFile));
     AddAboutItem();
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -321,19 +324,13 @@ void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
 void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
     const JobMode jobMode = static_cast<JobMode>(mode);
     const int32_t code = static_cast<int32_t>(resultCode);
-    m_recorder.Finish(code, VerdictKeyFor(jobMode, code).key,
-                      VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
+    TellJobEnded(m_ctx, code, VerdictKeyFor(jobMode, code).key,
+                 VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
     ShowJobVerdict(m_ctx, jobMode, code);
     // The device's return counts from now, when the watcher runs again; the
-    // record is written beside the window, which waits for nothing. The
-    // image's digest is taken while the device restarts (and remembered for
-    // the next job), not on this thread.
+    // record is written beside the window, which waits for nothing.
     m_recorder.StartReturnWait();
-    const bool waiting = m_workers.Start([this, image = m_state.g_settings.FIRMWARE] {
-        std::wstring digest;
-        m_recordStore.FileSha256(image, digest);
-        m_recorder.WaitAndWrite();
-    });
+    const bool waiting = m_workers.Start([this] { m_recorder.WaitAndWrite(); });
     if (!waiting) m_recorder.Flush();
 }
 
@@ -360,8 +357,8 @@ void CDeviceManagerDlg::OnBrowse() {
 // ---------------------------------------------------------------------------
 // The job record
 
-void CDeviceManagerDlg::OpenRecord() {
-    const std::wstring path = m_recorder.File();
+void CDeviceManagerDlg::OpenRecord(const std::wstring &path) {
+    m_recordPath = path;
     if (path.empty()) return;
     // The queue goes to the program's Log folder while the record's own
     // folder cannot hold it (a share away, a path too long).
@@ -381,6 +378,23 @@ void CDeviceManagerDlg::OpenRecord() {
     outbox.Start();
 }
 
+void CDeviceManagerDlg::OpenDatabase(const std::wstring &connection) {
+    m_database = MakeDatabaseDestination(connection, m_recordStore.ComputerName());
+    if (!m_database) return;
+    // A queue of its own beside the program: the record file and the server
+    // wait independently of each other.
+    m_databaseOutbox =
+        std::make_unique<RecordOutbox>(m_recordFiles, m_state.g_programFolder + kDatabaseOutboxFile,
+                                       *m_database, m_services.platform.clock);
+    // Once per kind of failure, with the driver's words and never the
+    // password, where the user looks during and after a job.
+    m_databaseOutbox->onError = [this](const std::wstring &message) {
+        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), message));
+    };
+    m_recorder.AddSink(*m_databaseOutbox);
+    m_databaseOutbox->Start();
+}
+
 void CDeviceManagerDlg::ShowRecordState(size_t waiting) {
     std::wstring text;
     std::wstring shown;
@@ -391,7 +405,7 @@ void CDeviceManagerDlg::ShowRecordState(size_t waiting) {
         if (waiting > 0 && m_recordProblem.empty()) return;
         // The count and why, short enough for the line; the file is the one
         // the settings name.
-        const std::wstring file = m_recorder.File() + L": ";
+        const std::wstring file = m_recordPath + L": ";
         const std::wstring why = m_recordProblem.compare(0, file.size(), file) == 0
                                      ? m_recordProblem.substr(file.size())
                                      : m_recordProblem;
@@ -424,6 +438,7 @@ void CDeviceManagerDlg::OnExit() {
     m_viewWindow = nullptr;
     // One last try for the lines that wait; what the file still refuses
     // stays in the outbox for the next start.
+    if (m_databaseOutbox) m_databaseOutbox->Stop(kOutboxStopWaitMs);
     if (m_recordSink) m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
     EndDialog(IDCANCEL);
 }

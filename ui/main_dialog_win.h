@@ -20,19 +20,20 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "commands/command_context.h"
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
 #include "controls/hyperlink_win.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
+#include "device/job_database_win.h"
+#include "device/job_events.h"
 #include "device/job_record.h"
-#include "device/job_record_view.h"
 #include "device/job_record_win.h"
 #include "device/process_runner_win.h"
 #include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
-#include "ui/command_context.h"
 #include "ui/dialog_win.h"
 #include "ui/worker_threads_win.h"
 
@@ -119,7 +120,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     void AddAboutItem();
     void SetWindowTitle();
     // The record's sink over the file the settings name, its thread started.
-    void OpenRecord();
+    void OpenRecord(const std::wstring &path);
+    void OpenDatabase(const std::wstring &connection);
     // The detail line says how many lines wait while the file refuses them,
     // and is cleared when all are written. From any thread.
     void ShowRecordState(size_t waiting);
@@ -143,17 +145,23 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     LanguageFileTexts m_texts;
     ProcessRunnerWin m_processRunner;
     SystemInfoWin m_systemInfo;
-    // Every job's record; it listens to what the logic writes into the window.
+    // What the watcher, the inspection and the jobs tell; every job's record
+    // listens to it.
+    JobEventHub m_events;
     JobRecordStoreWin m_recordStore;
+    JobIdSourceWin m_jobIds;
     JobRecorder m_recorder;
     // The record file behind its outbox, when the settings name one; its
     // delivery thread writes the lines that wait.
     RecordFilesWin m_recordFiles;
+    std::wstring m_recordPath; // as the settings name it; empty: no record
     std::unique_ptr<CsvRecordSink> m_recordSink;
     std::mutex m_recordLineGuard;   // the two below
     std::wstring m_recordProblem;   // the delivery's failure, while lines wait
     std::wstring m_recordLineShown; // what the detail line was given last
-    JobRecordView m_recordView;
+    // The fleet database behind its own outbox, when JOB_DATABASE names one.
+    std::unique_ptr<DatabaseRecordDestination> m_database;
+    std::unique_ptr<RecordOutbox> m_databaseOutbox;
     // What the commands, the watcher and the job work on.
     CommandContext m_ctx;
     WorkerThreads m_workers;

@@ -5,8 +5,9 @@ Each folder stands on the floors below it and never includes one above or
 beside it:
 
     app/ (window program start-up)     station/ (console program)
-                 ui/ (window, commands, verdicts)
-           device/ (watcher, job, driver, inspection)   controls/
+                 ui/ (windows only: main window, About, splash)
+       commands/ (the portable command logic both programs run)
+           device/ (watcher, job, driver, inspection, job events, record)   controls/
     base/ (platform interfaces, process state, view interface, texts, settings file)
 
 res/ holds the resource ids that every floor may name. station/ may use
@@ -26,12 +27,13 @@ ALLOWED = {
     "base": {"res"},
     "device": {"base", "res"},
     "controls": {"base", "res"},
-    "ui": {"base", "device", "controls", "res"},
-    "app": {"base", "device", "controls", "ui", "res"},
+    "commands": {"base", "device", "res"},
+    "ui": {"base", "device", "controls", "commands", "res"},
+    "app": {"base", "device", "controls", "commands", "ui", "res"},
     # The console program stands beside the window program's start-up and
-    # shares its settings loading; it uses no window code of ui/ (only its
-    # portable commands), which the build keeps apart as *_win.cpp.
-    "station": {"base", "device", "controls", "ui", "app", "res"},
+    # shares its settings loading; it uses the portable commands and no
+    # window code of ui/.
+    "station": {"base", "device", "controls", "commands", "app", "res"},
     "sim": {"base", "device"},
 }
 

@@ -291,6 +291,32 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual(len(ids), len(set(ids)), records)
         self.assertFalse(os.path.exists(s.record_path() + ".outbox"))
 
+    def test_a_device_slow_to_come_back_is_written_once(self):
+        s = StationFolder(self)
+        # Back 14 s after each reset: after the job, well within the minute
+        # the verdict promises, but later than any shorter wait.
+        s.qvsim("delay", "reset=14000", "wait=1000")
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "8")
+        try:
+            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            device = s.plug("SLOW1")
+            wait_until(lambda: out.count(s.text("IDS_201")) >= 1, JOB_TIMEOUT_S + 30,
+                       "the station asks to remove the device back after its job")
+            # Left in place for longer than it took to come back.
+            time.sleep(16)
+            s.qvsim("unplug", device)
+            process.wait(timeout=60)
+        finally:
+            end_station(process, out, err)
+        lines = out.snapshot()
+        self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
+        verdicts = [line for line in lines if line.endswith("]")]
+        self.assertEqual(len(verdicts), 1, lines)
+        self.assertTrue(verdicts[0].endswith(s.verdict(0) + " [0]"), verdicts[0])
+        records = s.records()
+        self.assertEqual([r["device_serial"] for r in records], ["SLOW1"])
+        self.assertEqual(records[0]["device_software_after"], records[0]["image_software"])
+
     def test_a_question_without_its_flag_is_answered_no_and_the_flag_named(self):
         s = StationFolder(self)
         s.qvsim("ask", "1")
@@ -350,7 +376,8 @@ class StationEndToEnd(unittest.TestCase):
             process.wait(timeout=30)
         finally:
             end_station(process, out, err)
-        self.assertEqual(exit_code(process.returncode), 0)
+        # A loop that never saw a device did nothing: it ends as no device.
+        self.assertEqual(exit_code(process.returncode), 7)
         self.assertTrue(out.snapshot()[-1].endswith(s.text("IDS_203")), out.snapshot())
 
         # A download slow enough to be interrupted half-way.

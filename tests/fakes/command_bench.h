@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_context.h"
 #include "tests/fakes/device_fakes.h"
-#include "ui/command_context.h"
 
 // The window's part in the commands, recorded.
 class FakeCommandHost : public ICommandHost {

@@ -46,16 +46,26 @@ inline DEVICE_INFO MakeFullDevice(int32_t identity, int32_t kind) {
     return device;
 }
 
-inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind) {
+// serial: up to 19 characters; empty for a device that reports none.
+inline DEVICE_INFO MakeDevice(int32_t identity, int32_t kind, const char *serial = "SN0001") {
     DEVICE_INFO device{};
     device.identity = identity;
     device.deviceType = kind;
     device.usbVid = 0x2207;
     std::strcpy(device.devicePath, "\\\\?\\usb#vid_2207");
-    std::strcpy(device.serialNumber, "SN0001");
+    std::strcpy(device.serialNumber, serial);
     device.location = 7;
     return device;
 }
+
+// Job ids in turn: "job-1", "job-2", ...
+class CountingJobIds : public IJobIdSource {
+  public:
+    std::wstring NewJobId() override { return L"job-" + std::to_wstring(++m_issued); }
+
+  private:
+    int m_issued = 0;
+};
 
 // Every call is logged by name (with the arguments that matter); results are
 // set per operation, and hooks may stand in for any of them. In chaos mode

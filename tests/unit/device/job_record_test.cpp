@@ -1,7 +1,7 @@
 // The job record: its columns, quoting and formula guard, the time format,
-// the path from the settings, and when a job's line is written (device back
-// with its version, announced without one, or the wait over), through the
-// view that listens to the watcher.
+// the path from the settings, and when a job's line is written (the same
+// device back with its version, back without one, or the wait over), from the
+// job events that the watcher, the inspection and the job's start tell.
 #include "device/job_record.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,8 @@
 #include "device/device_record.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
-#include "device/job_record_view.h"
+#include "device/job_start.h"
+#include "device/store_record_sink.h"
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/ini_profile_fake.h"
@@ -22,8 +23,6 @@
 namespace {
 
 using fakes::Bench;
-
-constexpr size_t kAfterColumn = 19; // device_software_after
 using fakes::MakeDevice;
 
 // Keeps the lines instead of a file; a store that fails says why.
@@ -44,9 +43,10 @@ class FakeRecordStore : public IJobRecordStore {
         paths.push_back(path);
         return true;
     }
+    std::wstring content = L"ab12"; // the image's digest as the file holds it now
     bool FileSha256(const std::wstring &, std::wstring &hex) override {
         ++digests;
-        hex = L"ab12";
+        hex = content;
         return true;
     }
     std::wstring ComputerName() override { return L"BENCH-PC"; }
@@ -211,65 +211,131 @@ TEST(JobRecordPath, ALongSettingIsTakenWholeNeverCutToAnotherFile) {
     EXPECT_EQ(ReadJobRecordPath(ini, L"C:\\QV\\"), longPath);
 }
 
-// The window's world with a recorder listening through the view.
+// The window's world with a recorder listening to the events.
 struct Recorded {
     Bench b;
     FakeRecordStore store;
-    JobRecorder recorder{store, b.clock};
-    JobRecordView view{b.view, recorder};
-    DeviceContext context{b.state, b.model, b.library, view, b.texts, b.platform, b.gate};
+    JobEventHub events;
+    StoreRecordSink sink{store};
+    JobRecorder recorder{b.clock};
+    fakes::CountingJobIds ids;
+    DeviceContext context{b.state, b.model,    b.library, b.view,
+                          b.texts, b.platform, b.gate,    &events};
     DEVICE_INFO working{};
-    fakes::FakeRecordSink sink;
 
     Recorded() {
-        recorder.SetFile(L"C:\\QV\\Log\\jobs.csv");
+        events.AddListener(recorder);
         recorder.AddSink(sink);
+        recorder.SetComputer(L"BENCH-PC");
+        sink.SetFile(L"C:\\QV\\Log\\jobs.csv");
         b.state.g_settings.FIRMWARE = L"C:\\Images\\update.img";
     }
     // A device shown by the watcher, with the image inspected.
-    void DeviceShown(int kind) {
+    void DeviceShown(int kind, const char *serial = "SN0001", int32_t identity = 42) {
         EXPECT_TRUE(InspectFirmware(context, b.state.g_settings.FIRMWARE));
-        b.library.finds = {{1, MakeDevice(42, kind)}};
+        b.library.finds = {{1, MakeDevice(identity, kind, serial)}};
         RunWatchCycle(context, working);
+    }
+    // The job's start as the window tells it; the image is hashed on the spot.
+    void StartJob(JobMode mode = kModeUpgrade) {
+        TellJobStarted(context, mode, ids, store, [](std::function<void()> body) {
+            body();
+            return true;
+        });
     }
     // The job has ended and the window has cleared the held device.
     void JobEnded(int code) {
-        recorder.Finish(code, L"IDS_21", L"Upgrade done");
+        TellJobEnded(context, code, L"IDS_21", L"Upgrade done");
         ClearDeviceInfo(b.state.g_deviceInfo);
     }
+    // The record handed on, as its fields.
+    std::vector<std::string> Line(size_t index = 1) {
+        EXPECT_GT(store.lines.size(), index);
+        return store.lines.size() > index ? ParseCsvLine(store.lines[index])
+                                          : std::vector<std::string>{};
+    }
+};
+
+// Column positions of the record line.
+enum Column : size_t {
+    kColDuration = 2,
+    kColComputer = 3,
+    kColVersion = 4,
+    kColMode = 5,
+    kColKind = 6,
+    kColName = 7,
+    kColSerial = 8,
+    kColSoftwareBefore = 9,
+    kColLoaderBefore = 10,
+    kColImage = 11,
+    kColImageSoftware = 12,
+    kColImageLoader = 13,
+    kColImageSize = 14,
+    kColSha = 15,
+    kColCode = 16,
+    kColKey = 17,
+    kColAfter = 19, // device_software_after; job_id follows it
 };
 
 TEST(JobRecorder, StartFactsComeFromTheShownDeviceAndImage) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_MSC);
-    const JobRecordFields f = JobStartFacts(r.context, r.view, 0, L"BENCH-PC");
-    EXPECT_EQ(f.mode, L"upgrade");
-    EXPECT_EQ(f.deviceKind, QV_DEVICE_MSC);
-    EXPECT_EQ(f.deviceName, L"QV70 Tablet");
-    EXPECT_EQ(f.deviceSerial, L"SN0001");
-    EXPECT_EQ(f.deviceSoftwareBefore, L"4.4.2");
-    EXPECT_EQ(f.deviceLoaderBefore, L"2.05");
-    EXPECT_EQ(f.imageFile, L"C:\\Images\\update.img");
-    EXPECT_EQ(f.imageSoftware, L"1.2.3");
-    EXPECT_EQ(f.imageLoader, L"1.41");
-    EXPECT_EQ(f.imageSize, 0x20000u);
-    EXPECT_EQ(f.programVersion, L"1.2.0.3");
-    EXPECT_EQ(JobStartFacts(r.context, r.view, 1, L"").mode, L"repair");
+    r.StartJob();
+    r.JobEnded(0);
+    r.recorder.Flush();
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColComputer], "BENCH-PC");
+    EXPECT_EQ(f[kColVersion], "1.2.0.3");
+    EXPECT_EQ(f[kColMode], "upgrade");
+    EXPECT_EQ(f[kColKind], "4");
+    EXPECT_EQ(f[kColName], "QV70 Tablet");
+    EXPECT_EQ(f[kColSerial], "SN0001");
+    EXPECT_EQ(f[kColSoftwareBefore], "4.4.2");
+    EXPECT_EQ(f[kColLoaderBefore], "2.05");
+    EXPECT_EQ(f[kColImage], "C:\\Images\\update.img");
+    EXPECT_EQ(f[kColImageSoftware], "1.2.3");
+    EXPECT_EQ(f[kColImageLoader], "1.41");
+    EXPECT_EQ(f[kColImageSize], std::to_string(0x20000));
+
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob(kModeRepair);
+    r.JobEnded(0);
+    r.recorder.Flush();
+    EXPECT_EQ(r.Line(2)[kColMode], "repair");
 }
 
 TEST(JobRecorder, ADeviceWhoseVersionsWereNotReadHasNoneBefore) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_LOADER);
-    const JobRecordFields f = JobStartFacts(r.context, r.view, 1, L"");
-    EXPECT_EQ(f.deviceName, L"QV70 Loader");
-    EXPECT_EQ(f.deviceSoftwareBefore, L"");
-    EXPECT_EQ(f.deviceLoaderBefore, L"");
+    r.StartJob(kModeRepair);
+    r.JobEnded(0);
+    r.recorder.Flush();
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColName], "QV70 Loader");
+    EXPECT_EQ(f[kColSoftwareBefore], "");
+    EXPECT_EQ(f[kColLoaderBefore], "");
+}
+
+// A loader-mode device after another device, swapped between two searches:
+// the versions the window still holds are the other device's, never this
+// one's "before".
+TEST(JobRecorder, ALoaderModeDeviceNeverGetsThePreviousDevicesVersions) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC, "SN0001");
+    r.DeviceShown(QV_DEVICE_LOADER, "SN0002", 43); // swapped between two searches
+    r.StartJob();
+    r.JobEnded(-9);
+    r.recorder.Flush();
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColSerial], "SN0002");
+    EXPECT_EQ(f[kColSoftwareBefore], "");
+    EXPECT_EQ(f[kColLoaderBefore], "");
 }
 
 TEST(JobRecorder, WrittenWhenTheReturnedDeviceShowsItsVersion) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_MSC);
-    r.recorder.Begin(JobStartFacts(r.context, r.view, 0, L"BENCH-PC"));
+    r.StartJob();
     r.b.clock.SleepMs(3000);
     r.JobEnded(0);
     EXPECT_FALSE(r.recorder.Poll()) << "waits for the device to come back";
@@ -277,30 +343,121 @@ TEST(JobRecorder, WrittenWhenTheReturnedDeviceShowsItsVersion) {
     r.b.library.deviceSystemText = "1.2.3";
     RunWatchCycle(r.context, r.working); // the device is announced again
     EXPECT_TRUE(r.recorder.Poll());
-    ASSERT_EQ(r.sink.Lines().size(), 1u);
-    const std::vector<std::string> f = ParseCsvLine(r.sink.Lines()[0]);
-    EXPECT_EQ(f[2], "3.000");
-    EXPECT_EQ(f[9], "4.4.2");
-    EXPECT_EQ(f[15], "ab12");
-    EXPECT_EQ(f[16], "0");
-    EXPECT_EQ(f[kAfterColumn], "1.2.3");
+    ASSERT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(r.store.lines[0], JobRecordHeaderLine());
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColDuration], "3.000");
+    EXPECT_EQ(f[kColSoftwareBefore], "4.4.2");
+    EXPECT_EQ(f[kColSha], "ab12");
+    EXPECT_EQ(f[kColCode], "0");
+    EXPECT_EQ(f[kColAfter], "1.2.3");
+    EXPECT_EQ(r.store.paths[0], L"C:\\QV\\Log\\jobs.csv");
+}
+
+// What the watcher reads while the job still runs is no version after it,
+// and another device shown after the job gives its version to nobody.
+TEST(JobRecorder, OnlyTheSameDeviceAfterTheVerdictGivesTheVersionAfter) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC, "SN0001");
+    r.StartJob();
+    r.b.library.deviceSystemText = "9.9.9";
+    ClearDeviceInfo(r.b.state.g_deviceInfo);
+    RunWatchCycle(r.context, r.working); // shown again while the job runs
+    EXPECT_FALSE(r.recorder.Poll());
+    r.JobEnded(0);
+    EXPECT_FALSE(r.recorder.Poll()) << "the job's line is not complete before its device is back";
+
+    r.b.library.deviceSystemText = "7.7.7";
+    r.b.library.finds = {{1, MakeDevice(43, QV_DEVICE_MSC, "SN0002")}};
+    RunWatchCycle(r.context, r.working); // another device within the minute
+    EXPECT_FALSE(r.recorder.Poll());
+
+    r.b.library.deviceSystemText = "1.2.3";
+    r.b.library.finds = {{1, MakeDevice(44, QV_DEVICE_MSC, "SN0001")}};
+    RunWatchCycle(r.context, r.working); // the job's device, back
+    EXPECT_TRUE(r.recorder.Poll());
+    EXPECT_EQ(r.Line()[kColAfter], "1.2.3");
+}
+
+// The digest is of the content the job began with: an image replaced after
+// the verdict, or between two jobs with the same size and time, is named by
+// its own digest in its own job only.
+TEST(JobRecorder, TheImageDigestIsTakenWhenTheJobStarts) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.store.content = L"aa11";
+    r.StartJob();
+    r.store.content = L"bb22"; // replaced during the job
+    r.JobEnded(0);
+    r.recorder.Flush();
+    EXPECT_EQ(r.Line()[kColSha], "aa11");
+
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
+    r.JobEnded(0);
+    r.recorder.Flush();
+    EXPECT_EQ(r.Line(2)[kColSha], "bb22");
+}
+
+// An image replaced between two jobs by one of the same size and time is not
+// inspected again at the click; its digest tells it apart, and its line names
+// no versions rather than the first image's.
+TEST(JobRecorder, AnImageReplacedUnnoticedBetweenJobsNamesNoOtherImagesVersions) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC); // inspected once
+    auto job = [&r](size_t line) {
+        r.b.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunWatchCycle(r.context, r.working);
+        r.StartJob();
+        r.JobEnded(0);
+        r.recorder.Flush();
+        return r.Line(line);
+    };
+    r.store.content = L"aa11";
+    EXPECT_EQ(job(1)[kColImageSoftware], "1.2.3");
+    EXPECT_EQ(job(2)[kColImageSoftware], "1.2.3") << "the same content";
+    r.store.content = L"bb22";
+    const std::vector<std::string> replaced = job(3);
+    EXPECT_EQ(replaced[kColSha], "bb22");
+    EXPECT_EQ(replaced[kColImageSoftware], "");
+    EXPECT_EQ(replaced[kColImageLoader], "");
+    EXPECT_EQ(job(4)[kColImageSoftware], "") << "still not read from this content";
+
+    EXPECT_TRUE(InspectFirmware(r.context, r.b.state.g_settings.FIRMWARE));
+    EXPECT_EQ(job(5)[kColImageSoftware], "1.2.3") << "read again";
+}
+
+TEST(JobRecorder, TheRecordWaitsForTheDigestTakenAlongsideTheJob) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC);
+    std::function<void()> hashing;
+    TellJobStarted(r.context, kModeUpgrade, r.ids, r.store, [&](std::function<void()> body) {
+        hashing = std::move(body);
+        return true;
+    });
+    r.JobEnded(0);
+    RunWatchCycle(r.context, r.working); // back at once
+    EXPECT_FALSE(r.recorder.Poll()) << "the digest is still being taken";
+    hashing();
+    EXPECT_TRUE(r.recorder.Poll());
+    EXPECT_EQ(r.Line()[kColSha], "ab12");
 }
 
 TEST(JobRecorder, ADeviceBackWithoutVersionsCompletesTheRecordAtOnce) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_LOADER);
-    r.recorder.Begin(JobStartFacts(r.context, r.view, 0, L""));
+    r.StartJob();
     r.JobEnded(-9);
     RunWatchCycle(r.context, r.working);
     EXPECT_TRUE(r.recorder.Poll());
-    ASSERT_EQ(r.sink.Lines().size(), 1u);
-    EXPECT_EQ(ParseCsvLine(r.sink.Lines()[0])[kAfterColumn], "");
+    ASSERT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(r.Line()[kColAfter], "");
 }
 
-TEST(JobRecorder, WrittenWithoutVersionAfterTenSecondsOfNoDevice) {
+TEST(JobRecorder, WrittenWithoutVersionAfterTheReturnWaitOfNoDevice) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_MSC);
-    r.recorder.Begin(JobStartFacts(r.context, r.view, 0, L""));
+    r.StartJob();
     r.JobEnded(0);
     r.b.library.finds = {{0, DEVICE_INFO{}}};
     RunWatchCycle(r.context, r.working);
@@ -308,25 +465,33 @@ TEST(JobRecorder, WrittenWithoutVersionAfterTenSecondsOfNoDevice) {
     EXPECT_FALSE(r.recorder.Poll());
     r.b.clock.SleepMs(1);
     EXPECT_TRUE(r.recorder.Poll());
-    EXPECT_EQ(r.sink.Lines().size(), 1u);
+    EXPECT_EQ(r.store.lines.size(), 2u);
     EXPECT_FALSE(r.recorder.Poll()) << "one line per job";
 }
 
 TEST(JobRecorder, TheWaitCanStartAgainWhenTheWatcherResumes) {
     Recorded r;
-    r.recorder.Begin(JobRecordFields{});
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
     r.JobEnded(0);
     r.b.clock.SleepMs(kRecordAfterWaitMs); // the verdict box stayed open
     r.recorder.StartReturnWait();
     EXPECT_FALSE(r.recorder.Poll());
 }
 
-TEST(JobRecorder, ANewJobWritesTheRecordStillPending) {
+TEST(JobRecorder, ANewJobWritesTheRecordStillPendingEachWithItsOwnId) {
     Recorded r;
-    r.recorder.Begin(JobRecordFields{});
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
     r.JobEnded(-1);
-    r.recorder.Begin(JobRecordFields{});
-    EXPECT_EQ(r.sink.Lines().size(), 1u);
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
+    EXPECT_EQ(r.store.lines.size(), 2u);
+    std::vector<std::wstring> ids;
+    r.recorder.onCompleted = [&](const JobRecordFields &f) { ids.push_back(f.jobId); };
+    r.JobEnded(0);
+    r.recorder.Flush();
+    EXPECT_EQ(ids, std::vector<std::wstring>{L"job-2"});
 }
 
 // The whole way of a record: the recorder, the CSV sink, its outbox and a
@@ -341,59 +506,70 @@ TEST(JobRecorder, AFailedWriteIsReportedOnceAndNeverStopsTheNext) {
     csv.Outbox().onError = [&](const std::wstring &reason) { reports.push_back(reason); };
     int completed = 0;
     r.recorder.onCompleted = [&](const JobRecordFields &) { ++completed; };
-    auto job = [&](const wchar_t *id) {
-        JobRecordFields fields;
-        fields.jobId = id;
-        r.recorder.Begin(fields);
+    auto job = [&] {
+        r.DeviceShown(QV_DEVICE_MSC);
+        r.StartJob();
         r.JobEnded(0);
         r.recorder.Flush();
         csv.Outbox().DeliverNow();
     };
     files.held = true;
-    job(L"job-1");
-    job(L"job-2");
-    job(L"job-3");
+    for (int i = 0; i < 3; ++i)
+        job();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], L"C:\\QV\\Log\\jobs.csv: held open by another program");
     EXPECT_EQ(completed, 3);
     EXPECT_EQ(csv.Waiting(), 3u);
 
     files.held = false; // written again, in order; a later failure is news
-    job(L"job-4");
+    job();
     EXPECT_EQ(fakes::CsvJobIds(files.Bytes(path)),
               (std::vector<std::string>{"job-1", "job-2", "job-3", "job-4"}));
     files.held = true;
-    job(L"job-5");
+    job();
     EXPECT_EQ(reports.size(), 2u);
 }
 
 TEST(JobRecorder, NoFileNoLineButTheRecordIsStillCompleted) {
     Recorded r;
-    r.recorder.SetFile(L"");
+    r.sink.SetFile(L"");
     int completed = 0;
     r.recorder.onCompleted = [&](const JobRecordFields &f) {
         ++completed;
         EXPECT_EQ(f.resultCode, -9);
     };
-    r.recorder.Begin(JobRecordFields{});
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
     r.JobEnded(-9);
     r.recorder.Flush();
-    EXPECT_EQ(r.sink.Records().size(), 1u) << "the sinks decide where it goes";
+    EXPECT_TRUE(r.store.lines.empty());
     EXPECT_EQ(completed, 1);
 }
 
 // The window's waiter blocks in WaitAndWrite while the watcher, on its own
-// thread, reports the device back.
+// thread, shows the device back.
 TEST(JobRecorder, TheWaiterWakesWhenTheWatcherSeesTheDeviceBack) {
     Recorded r;
-    r.recorder.Begin(JobRecordFields{});
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.StartJob();
     r.JobEnded(0);
+    r.b.library.deviceSystemText = "1.2.3";
     std::thread waiter([&] { r.recorder.WaitAndWrite(); });
-    std::thread watcher([&] { r.recorder.DeviceVersionRead(L"1.2.3"); });
+    std::thread watcher([&] { RunWatchCycle(r.context, r.working); });
     watcher.join();
     waiter.join(); // the fake clock never reaches the deadline: only the wake ends it
-    ASSERT_EQ(r.sink.Lines().size(), 1u);
-    EXPECT_EQ(ParseCsvLine(r.sink.Lines()[0])[kAfterColumn], "1.2.3");
+    ASSERT_EQ(r.store.lines.size(), 2u);
+    EXPECT_EQ(r.Line()[kColAfter], "1.2.3");
+}
+
+TEST(JobId, ThirtyTwoLowerCaseHexadecimalCharactersNewEachTime) {
+    RandomJobIdSource ids;
+    const std::wstring first = ids.NewJobId();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << first;
+    EXPECT_NE(ids.NewJobId(), first);
+    const uint8_t bytes[] = {0x00, 0x9f, 0xa0, 0xff};
+    EXPECT_EQ(HexText(bytes, sizeof bytes), L"009fa0ff");
 }
 
 } // namespace

@@ -44,13 +44,20 @@ struct World {
         loop.Tick(seen);
     }
     // The watcher finds one device and announces it.
-    void DeviceAnnounced() {
+    void DeviceAnnounced(const std::wstring &identity = L"SN0001") {
         seen.findResult = 1;
+        seen.device = identity;
         ++seen.announcements;
         Tick();
     }
     void NoDevice() {
         seen.findResult = 0;
+        seen.device.clear();
+        Tick();
+    }
+    void SeveralDevices() {
+        seen.findResult = 2;
+        seen.device.clear();
         Tick();
     }
     void JobEnded(int code) { loop.JobEnded(code, seen); }
@@ -146,6 +153,7 @@ TEST(StationLoop, ADeviceStillThereAfterTheReturnWaitMustBeRemoved) {
     w.DeviceAnnounced();
     w.JobEnded(-8);
     w.seen.findResult = 1; // there, but never announced again
+    w.seen.device = L"SN0001";
     w.Tick(kReturnAfterJobMs);
     EXPECT_EQ(w.loop.State(), StationState::WaitingForRemoval);
 }
@@ -191,13 +199,102 @@ TEST(StationLoop, ARefusedDeviceEndsOneJobAndIsSkippedByTheStation) {
     EXPECT_TRUE(one.loop.Finished());
     EXPECT_EQ(one.loop.ExitCode(), station_exit::kJobRefused);
 
-    World station(true);
+    World station(true, 5000);
     station.actions.starts = {JobStart::Refused};
     station.DeviceAnnounced();
     EXPECT_EQ(station.loop.State(), StationState::WaitingForRemoval);
+    station.DeviceAnnounced(); // announced again while it stays: not tried again
+    EXPECT_EQ(station.actions.startCalls, 1);
     station.NoDevice();
     station.DeviceAnnounced();
     EXPECT_EQ(station.loop.State(), StationState::JobRunning);
+    station.JobEnded(0);
+    station.NoDevice();
+    station.Tick(kReturnAfterJobMs);
+    station.Tick(5000);
+    EXPECT_TRUE(station.loop.Finished());
+    EXPECT_EQ(station.loop.ExitCode(), station_exit::kSomeJobsFailed)
+        << "a refused device was not done";
+}
+
+TEST(StationLoop, ALoopThatNeverSawADeviceEndsAsNoDevice) {
+    World timedOut(true, 1000);
+    timedOut.Tick(1000);
+    EXPECT_TRUE(timedOut.loop.Finished());
+    EXPECT_EQ(timedOut.loop.ExitCode(), station_exit::kNoDevice);
+
+    World stopped(true);
+    stopped.Tick();
+    stopped.seen.stopRequested = true;
+    stopped.Tick();
+    EXPECT_TRUE(stopped.loop.Finished());
+    EXPECT_EQ(stopped.loop.ExitCode(), station_exit::kNoDevice);
+}
+
+// A device is the same device when the library reports the same identity
+// (its serial number; a device without one by its path and location). Each
+// row is a course of the watcher's findings after one job on SN0001, and the
+// devices that got a job in it.
+struct IdentityCase {
+    const char *name;
+    std::vector<std::pair<uint64_t, std::wstring>> course; // after ms: shown ("" none, "*" several)
+    std::vector<std::wstring> jobs;                        // every device that got a job, in order
+};
+
+TEST(StationLoop, TheSameDeviceIsNeverWrittenTwiceAndAnyOtherAtOnce) {
+    const std::wstring noSerial = L"path:\\\\?\\usb#vid_2207@7";
+    const std::vector<IdentityCase> cases = {
+        {"the same serial back after 14 s",
+         {{200, L""}, {14000, L"SN0001"}, {200, L"SN0001"}, {200, L""}, {200, L"SN0001"}},
+         {L"SN0001", L"SN0001"}},
+        {"another serial within the minute",
+         {{200, L""}, {5000, L"SN0002"}},
+         {L"SN0001", L"SN0002"}},
+        {"another plugged in before the first is taken away",
+         {{200, L""}, {14000, L"SN0001"}, {200, L"*"}, {200, L"SN0002"}},
+         {L"SN0001", L"SN0002"}},
+        {"two devices, then one of them: the one done stays done",
+         {{200, L"*"}, {200, L"SN0001"}, {400, L"SN0001"}, {200, L""}, {200, L"SN0001"}},
+         {L"SN0001", L"SN0001"}},
+        {"two devices, then the other one",
+         {{200, L"*"}, {200, L"SN0002"}, {400, L"SN0002"}},
+         {L"SN0001", L"SN0002"}},
+        {"back only after the minute: still to be taken away",
+         {{200, L""}, {kReturnAfterJobMs + 5000, L""}, {200, L"SN0001"}, {200, L"SN0001"}},
+         {L"SN0001"}},
+        {"a device without a serial, back after 14 s",
+         {{200, L""}, {14000, noSerial}, {200, noSerial}},
+         {noSerial}},
+    };
+    for (const IdentityCase &c : cases) {
+        World w(true);
+        std::vector<std::wstring> jobs;
+        auto jobDevice = [&] { jobs.push_back(w.seen.device); };
+        const std::wstring first = c.jobs.front();
+        w.DeviceAnnounced(first);
+        jobDevice();
+        w.JobEnded(0);
+        int32_t lastFind = 1;
+        for (const auto &step : c.course) {
+            const int startsBefore = w.actions.startCalls;
+            w.seen.findResult = step.second.empty() ? 0 : step.second == L"*" ? 2 : 1;
+            const bool changed = step.second != w.seen.device && w.seen.findResult == 1;
+            w.seen.device = w.seen.findResult == 1 ? step.second : L"";
+            // The watcher announces a device when it is new to it, and again
+            // after several devices.
+            if (changed || (w.seen.findResult == 1 && lastFind >= 2)) ++w.seen.announcements;
+            lastFind = w.seen.findResult;
+            // The checks refuse several devices and pass one.
+            w.actions.starts.clear();
+            if (w.seen.findResult >= 2) w.actions.starts = {JobStart::SeveralDevices};
+            w.Tick(step.first);
+            if (w.actions.startCalls > startsBefore && w.loop.State() == StationState::JobRunning) {
+                jobDevice();
+                w.JobEnded(0);
+            }
+        }
+        EXPECT_EQ(jobs, c.jobs) << c.name;
+    }
 }
 
 TEST(StationLoop, ADeviceGoneBeforeTheChecksIsWaitedForQuietly) {
@@ -228,7 +325,7 @@ TEST(StationLoop, TheStationEndsWithItsOwnCodeWhenAJobFailed) {
     w.JobEnded(0);
     w.NoDevice();
     w.Tick(kReturnAfterJobMs);
-    w.DeviceAnnounced();
+    w.DeviceAnnounced(L"SN0002");
     w.JobEnded(-3);
     w.NoDevice();
     w.Tick(kReturnAfterJobMs);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "device/device_watcher.h"
 #include "station/station_codes.h"
@@ -19,6 +21,14 @@ namespace {
 using fakes::MakeDevice;
 
 const std::wstring kRecordFile = L"C:\\QV\\Log\\jobs.csv";
+// Columns of the record line.
+constexpr size_t kSerialColumn = 8;
+constexpr size_t kCodeColumn = 16;
+constexpr size_t kKeyColumn = 17;
+constexpr size_t kAfterColumn = 19;
+// How long a test waits for the outbox's thread to write a line.
+constexpr int kRecordWaitTries = 100;
+constexpr int kRecordWaitSliceMs = 50;
 
 class FakeRecordStore : public IJobRecordStore {
   public:
@@ -128,23 +138,49 @@ struct Station {
                                  },
                                  nullptr,
                                  &recordFiles,
-                                 &recordFiles};
+                                 &recordFiles,
+                                 nullptr,
+                                 nullptr};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
         return session->Prepare(clock.TickMs());
     }
-    // The record file's lines as they stand, the header first.
-    std::vector<std::string> RecordLines() {
+    // The record file's lines as they stand, the header first. The outbox
+    // writes them on a thread of its own: at least this many are waited for
+    // (a few seconds at most) before they are read.
+    std::vector<std::string> RecordLines(size_t atLeast = 0) {
         std::vector<std::string> lines;
-        const std::string bytes = recordFiles.Bytes(kRecordFile);
-        for (size_t at = 0; at < bytes.size();) {
-            const size_t end = bytes.find("\r\n", at);
-            if (end == std::string::npos) break;
-            lines.push_back(bytes.substr(at, end + 2 - at));
-            at = end + 2;
+        for (int tries = 0; tries < kRecordWaitTries; ++tries) {
+            lines.clear();
+            const std::string bytes = recordFiles.Bytes(kRecordFile);
+            for (size_t at = 0; at < bytes.size();) {
+                const size_t end = bytes.find("\r\n", at);
+                if (end == std::string::npos) break;
+                lines.push_back(bytes.substr(at, end + 2 - at));
+                at = end + 2;
+            }
+            if (lines.size() >= atLeast) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kRecordWaitSliceMs));
         }
         return lines;
+    }
+    // The record's field of line i (0 is the header).
+    std::string Field(size_t line, size_t column) {
+        const std::vector<std::string> lines = RecordLines(line + 1);
+        if (line >= lines.size()) return "<no line>";
+        std::string field;
+        size_t at = 0;
+        const std::string &text = lines[line];
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == ',') {
+                if (at++ == column) return field;
+                field.clear();
+            } else if (text[i] != '\r' && text[i] != '\n') {
+                field += text[i];
+            }
+        }
+        return at == column ? field : "<no field>";
     }
     // One watcher cycle and one round of the main loop, 200 ms later.
     void Round() {
@@ -286,6 +322,9 @@ TEST(StationSession, TheLoaderQuestionBeforeTheJobNeedsItsFlag) {
             EXPECT_FALSE(s.library.Called("QV_Upgrade"));
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_205:--yes-loader>"));
+            s.session->Shutdown();
+            EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
+            EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_128") << "the refusal's key";
         }
     }
 }
@@ -365,6 +404,84 @@ TEST(StationSession, ARecordHeldOpenKeepsTheLineAndSaysSo) {
     EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_230:1>"));
     EXPECT_EQ(ReadOutboxContents(s.recordFiles.Bytes(OutboxPathBeside(kRecordFile))).waiting.size(),
               1u);
+}
+
+// A refused device was not done: it leaves a line with the refusal's key, and
+// the loop ends with its own code for jobs not done.
+TEST(StationSession, ARefusedDeviceLeavesALineAndCountsAsNotDone) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img", L"--wait", L"1"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(7, QV_DEVICE_MASKROM, "SN0007")}};
+    for (int i = 0; i < 5; ++i)
+        s.Round();
+    EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+    ASSERT_EQ(s.RecordLines(2).size(), 2u) << "one line for the refused device, once";
+    EXPECT_EQ(s.Field(1, kSerialColumn), "SN0007");
+    EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
+    EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_102");
+
+    s.library.finds = {{0, DEVICE_INFO{}}};
+    RunUntilFinished(s, 20);
+    ASSERT_TRUE(s.session->Finished());
+    EXPECT_EQ(s.session->ExitCode(), station_exit::kSomeJobsFailed);
+}
+
+// The image is checked for each device: unreadable for a moment, it refuses
+// that device only, and it stays the image of the next one.
+TEST(StationSession, AnImageUnreadableForAMomentRefusesThatDeviceOnly) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.files.AddFile(L"C:\\Images\\update.img", "image being copied over");
+    s.library.loaderVersionResult = 0;
+    s.library.finds = {{1, MakeDevice(7, QV_DEVICE_MSC, "SN0007")}};
+    for (int i = 0; i < 3; ++i)
+        s.Round();
+    EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+    EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_104");
+    EXPECT_EQ(s.state.g_settings.FIRMWARE, L"C:\\Images\\update.img");
+
+    s.library.loaderVersionResult = 1;
+    s.library.finds = {{1, MakeDevice(8, QV_DEVICE_MSC, "SN0008")}};
+    for (int i = 0; i < 3 && !s.library.Called("QV_Upgrade"); ++i)
+        s.Round();
+    EXPECT_TRUE(s.library.Called("QV_Upgrade"));
+}
+
+// A device slow to come back after its job is the same device: it is told to
+// be taken away, and written again only after it was.
+TEST(StationSession, ADeviceBackAfterFourteenSecondsIsNotWrittenAgain) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round();
+    s.Round(); // the verdict
+    ASSERT_EQ(s.session->Loop().JobsRun(), 1);
+    s.library.finds = {{0, DEVICE_INFO{}}};
+    for (int i = 0; i < 14000 / 200; ++i)
+        s.Round();
+    s.library.deviceSystemText = "1.2.3";
+    s.library.finds = {{1, MakeDevice(43, QV_DEVICE_MSC)}}; // a new handle, the same serial
+    for (int i = 0; i < 10; ++i)
+        s.Round();
+    EXPECT_EQ(s.session->Loop().JobsRun(), 1);
+    EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForRemoval);
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_201>"));
+    ASSERT_EQ(s.RecordLines(2).size(), 2u);
+    EXPECT_EQ(s.Field(1, kAfterColumn), "1.2.3");
+}
+
+// A job left by the exit is recorded as such: the device may be half-written.
+TEST(StationSession, AJobLeftByTheExitHasItsLine) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round(); // the job runs; its result never arrives
+    ASSERT_EQ(s.session->Loop().State(), StationState::JobRunning);
+    s.results.clear();
+    s.session->Shutdown();
+    ASSERT_EQ(s.RecordLines(2).size(), 2u);
+    EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobClosedDuringJob));
+    EXPECT_EQ(s.Field(1, kKeyColumn), "CLOSED_DURING_JOB");
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 // Inspects the image and, when it is usable, remembers the file's size and
 // last-write time as they were before the inspection read it.

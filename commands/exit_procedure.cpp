@@ -1,7 +1,8 @@
-#include "ui/exit_procedure.h"
+#include "commands/exit_procedure.h"
 
 #include "base/text_keys.h"
 #include "device/firmware_check.h"
+#include "device/job_start.h"
 
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
@@ -15,6 +16,9 @@ bool RunExitProcedure(CommandContext &ctx) {
     // bounded time to leave.
     const bool workersOut = ctx.gate.Close(WaitPump(ctx), kExitWaitMs);
     ctx.view.StopBusy();
+    // A job left by the exit is the one a shop most needs on record: the
+    // device may be half-written. It ends here, without a verdict.
+    TellJobEnded(ctx, kJobClosedDuringJob, kClosedDuringJobKey, L"");
 
     // The loader file is the program's own whether or not the last image was
     // accepted: a refused image or a failed extraction may have left an old

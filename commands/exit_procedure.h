@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 // How long the exit waits for a watcher cycle or job step under way.
 inline constexpr uint32_t kExitWaitMs = 3000;

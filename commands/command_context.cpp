@@ -1,4 +1,4 @@
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 WorkerGate::Pump WaitPump(CommandContext &ctx) {
     if (ctx.pump) return ctx.pump;

@@ -1,4 +1,4 @@
-#include "ui/question.h"
+#include "commands/question.h"
 
 int AskQuestion(IMainView &view, ILanguageTexts &texts, const std::wstring &key,
                 const std::optional<std::wstring> &caption, unsigned style) {

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "commands/job_commands.h"
 #include "tests/fakes/command_bench.h"
-#include "ui/job_commands.h"
 
 namespace {
 

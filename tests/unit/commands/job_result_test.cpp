@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstring>
 
+#include "commands/job_commands.h"
 #include "tests/fakes/command_bench.h"
-#include "ui/job_commands.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 // The Open dialog's filter for the image extension (no dot): a firmware entry
 // and an all-files entry, each a display text and a pattern separated by

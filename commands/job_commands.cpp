@@ -1,9 +1,11 @@
-#include "ui/job_commands.h"
+#include "commands/job_commands.h"
 
 #include "base/text_keys.h"
+#include "commands/image_recheck.h"
+#include "commands/question.h"
+#include "device/job_start.h"
+#include "device/job_verdict.h"
 #include "res/resource.h"
-#include "ui/image_recheck.h"
-#include "ui/question.h"
 
 namespace {
 
@@ -109,7 +111,11 @@ bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {
 
     if (ctx.host.StartJob(kind.mode)) return true;
     // No thread will ever post a result: report it as one, so the window
-    // leaves Job running and the watcher takes the device back.
+    // leaves Job running, the record has its line and the watcher takes the
+    // device back.
+    TellJobEnded(
+        ctx, kJobThreadNotStarted, VerdictKeyFor(kind.mode, kJobThreadNotStarted).key,
+        VerdictFor(ctx.texts, state.g_settings.APPTITLE, kind.mode, kJobThreadNotStarted).text);
     ShowJobVerdict(ctx, kind.mode, kJobThreadNotStarted);
     return false;
 }

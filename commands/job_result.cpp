@@ -1,8 +1,8 @@
 #include "base/text_keys.h"
+#include "commands/job_commands.h"
+#include "commands/question.h"
 #include "device/job_verdict.h"
 #include "res/resource.h"
-#include "ui/job_commands.h"
-#include "ui/question.h"
 
 void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     IMainView &view = ctx.view;

@@ -2,11 +2,11 @@
 // exit procedure.
 #include <gtest/gtest.h>
 
+#include "commands/elapsed_time.h"
+#include "commands/exit_procedure.h"
+#include "commands/firmware_selection.h"
+#include "commands/start_tick.h"
 #include "tests/fakes/command_bench.h"
-#include "ui/elapsed_time.h"
-#include "ui/exit_procedure.h"
-#include "ui/firmware_selection.h"
-#include "ui/start_tick.h"
 
 namespace {
 

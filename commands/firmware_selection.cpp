@@ -1,7 +1,7 @@
-#include "ui/firmware_selection.h"
+#include "commands/firmware_selection.h"
 
+#include "commands/image_recheck.h"
 #include "res/resource.h"
-#include "ui/image_recheck.h"
 
 std::wstring BuildFirmwareFilter(const std::wstring &extension) {
     std::wstring filter =

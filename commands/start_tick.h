@@ -2,7 +2,7 @@
 // configured image, then start the device watcher.
 #pragma once
 
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 // Returns whether the device watcher has started.
 bool OnStartTick(CommandContext &ctx);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/command_context.h"
+#include "commands/command_context.h"
 
 // "mm:ss" with at least two digits of minutes and no upper limit (3725 s is
 // "62:05"). A negative time, after the clock was set back, shows "00:00".

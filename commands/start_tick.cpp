@@ -1,8 +1,8 @@
-#include "ui/start_tick.h"
+#include "commands/start_tick.h"
 
 #include "base/text_keys.h"
+#include "commands/image_recheck.h"
 #include "res/resource.h"
-#include "ui/image_recheck.h"
 
 bool OnStartTick(CommandContext &ctx) {
     ctx.view.StopTimer(IDT_START); // it runs once

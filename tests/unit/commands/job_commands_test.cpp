@@ -1,4 +1,4 @@
-#include "ui/job_commands.h"
+#include "commands/job_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -305,6 +305,19 @@ TEST(ImageRecheck, ANewInspectionIsRememberedForTheNextClick) {
     OnUpgrade(bench.ctx);
     OnRepair(bench.ctx);
     EXPECT_EQ(bench.inspected.size(), 1u);
+}
+
+// An image refused at a click is no longer the image chosen: no later click
+// may start a job on it without its being chosen again.
+TEST(ImageRecheck, AnImageRefusedAtAClickIsNoLongerChosen) {
+    CommandBench bench;
+    bench.files.AddFile(bench.state.g_settings.FIRMWARE, "no image at all");
+    bench.imageUsable = false;
+    EXPECT_FALSE(OnUpgrade(bench.ctx));
+    EXPECT_TRUE(bench.state.g_settings.FIRMWARE.empty());
+    bench.imageUsable = true;
+    EXPECT_FALSE(OnRepair(bench.ctx));
+    EXPECT_TRUE(bench.jobsStarted.empty());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "ui/elapsed_time.h"
+#include "commands/elapsed_time.h"
 
 #include "res/resource.h"
 

@@ -1,4 +1,4 @@
-#include "ui/image_recheck.h"
+#include "commands/image_recheck.h"
 
 #include "res/resource.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "commands/command_context.h"
 #include "device/job_codes.h"
-#include "ui/command_context.h"
 
 // Check, confirm and start a job. True when the job thread is running; false
 // when the click was abandoned (the window is as it was) or the thread could
