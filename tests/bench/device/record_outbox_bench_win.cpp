@@ -29,18 +29,6 @@ class SystemClock : public IClock {
 };
 
 // Nothing to hash: the bench measures the record, not the image.
-class NoStore : public IJobRecordStore {
-  public:
-    bool Append(const std::wstring &, const std::string &, const std::string &,
-                std::wstring &) override {
-        return true;
-    }
-    bool FileSha256(const std::wstring &, std::wstring &hex) override {
-        hex = std::wstring(64, L'a');
-        return true;
-    }
-    std::wstring ComputerName() override { return L"BENCH-PC"; }
-};
 
 JobRecordFields Fields(int job) {
     JobRecordFields f;
@@ -118,17 +106,23 @@ int wmain(int argc, wchar_t **argv) {
     // The verdict: the job ends while the file is held again.
     hold = CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    NoStore store;
-    JobRecorder recorder(store, clock);
+    JobRecorder recorder(clock);
     recorder.AddSink(*next);
     next->Outbox().Start();
     double worstFinish = 0;
     double worstWrite = 0;
     constexpr int kJobs = 20;
     for (int job = 0; job < kJobs; ++job) {
-        recorder.Begin(Fields(lines + 1 + job));
+        const JobRecordFields fields = Fields(lines + 1 + job);
+        JobStartedFacts started;
+        started.jobId = fields.jobId;
+        started.device.serial = fields.deviceSerial;
+        started.image.path = fields.imageFile;
+        recorder.OnJobStarted(started);
+        recorder.OnImageHashed(fields.jobId, std::wstring(64, L'a'));
         const auto verdict = Clock::now();
-        recorder.Finish(0, L"IDS_21", L"The upgrade has finished.");
+        recorder.OnJobEnded(
+            JobEndedFacts{fields.jobId, 0, L"IDS_21", L"The upgrade has finished.", L""});
         worstFinish = std::max(worstFinish, Ms(Clock::now() - verdict));
         const auto write = Clock::now();
         recorder.Flush(); // beside the verdict: the window's writer thread

@@ -209,6 +209,10 @@ TEST(StationBench, OverheadPerDevice) {
                                  std::lock_guard<std::mutex> lock(resultsGuard);
                                  results.push_back({mode, code});
                              },
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr,
                              nullptr};
     StationOptions options;
     ASSERT_TRUE(

@@ -494,39 +494,41 @@ TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
     const size_t named = errors[0].find(L"set aside in ");
     ASSERT_NE(named, std::wstring::npos);
     EXPECT_EQ(FileBytes(errors[0].substr(named + 13)), cut);
-    // A copy keeps the time of last write: an image replaced by one of the same
-    // size and time still gives its own digest.
-    TEST(JobRecordStoreWin, AnImageReplacedWithTheSameSizeAndTimeGivesItsOwnDigest) {
-        TempFolder folder;
-        JobRecordStoreWin store;
-        const std::wstring image = folder.Path() + L"update.img";
-        ASSERT_TRUE(TempFolder::WriteBytes(image, "abc"));
-        auto writtenAt = [&image](FILETIME &time, bool set) {
-            HANDLE file = CreateFileW(image.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (file == INVALID_HANDLE_VALUE) return false;
-            const BOOL done = set ? SetFileTime(file, nullptr, nullptr, &time)
-                                  : GetFileTime(file, nullptr, nullptr, &time);
-            CloseHandle(file);
-            return done != 0;
-        };
-        FILETIME first{};
-        ASSERT_TRUE(writtenAt(first, false));
-        std::wstring hex;
-        ASSERT_TRUE(store.FileSha256(image, hex));
-        EXPECT_EQ(hex, L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        ASSERT_TRUE(TempFolder::WriteBytes(image, "xyz"));
-        ASSERT_TRUE(writtenAt(first, true));
-        ASSERT_TRUE(store.FileSha256(image, hex));
-        EXPECT_EQ(hex, L"3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282");
-    }
+}
 
-    TEST(JobIdSourceWin, ThirtyTwoLowerCaseHexadecimalCharactersNewEachTime) {
-        JobIdSourceWin ids;
-        const std::wstring first = ids.NewJobId();
-        EXPECT_EQ(first.size(), 32u);
-        EXPECT_EQ(first.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
-        EXPECT_NE(ids.NewJobId(), first);
-    }
+// A copy keeps the time of last write: an image replaced by one of the same
+// size and time still gives its own digest.
+TEST(JobRecordStoreWin, AnImageReplacedWithTheSameSizeAndTimeGivesItsOwnDigest) {
+    TempFolder folder;
+    JobRecordStoreWin store;
+    const std::wstring image = folder.Path() + L"update.img";
+    ASSERT_TRUE(TempFolder::WriteBytes(image, "abc"));
+    auto writtenAt = [&image](FILETIME &time, bool set) {
+        HANDLE file = CreateFileW(image.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const BOOL done = set ? SetFileTime(file, nullptr, nullptr, &time)
+                              : GetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+        return done != 0;
+    };
+    FILETIME first{};
+    ASSERT_TRUE(writtenAt(first, false));
+    std::wstring hex;
+    ASSERT_TRUE(store.FileSha256(image, hex));
+    EXPECT_EQ(hex, L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    ASSERT_TRUE(TempFolder::WriteBytes(image, "xyz"));
+    ASSERT_TRUE(writtenAt(first, true));
+    ASSERT_TRUE(store.FileSha256(image, hex));
+    EXPECT_EQ(hex, L"3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282");
+}
+
+TEST(JobIdSourceWin, ThirtyTwoLowerCaseHexadecimalCharactersNewEachTime) {
+    JobIdSourceWin ids;
+    const std::wstring first = ids.NewJobId();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    EXPECT_NE(ids.NewJobId(), first);
+}
 
 } // namespace
