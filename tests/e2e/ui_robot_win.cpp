@@ -219,6 +219,8 @@ bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds t
     box.text = WindowText(GetDlgItem(found, kMessageBoxTextId));
     box.icon = IconOf(found);
     box.hasYesNo = GetDlgItem(found, IDYES) != nullptr && GetDlgItem(found, IDNO) != nullptr;
+    const LRESULT defId = SendMessageW(found, DM_GETDEFID, 0, 0);
+    box.defaultButton = HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0;
     return true;
 }
 

@@ -18,6 +18,8 @@ struct MessageBoxInfo {
     std::wstring text;
     enum class Icon { None, Error, Exclamation, Information, Question } icon = Icon::None;
     bool hasYesNo = false;
+    // The button Enter presses (the dialog's default push button); 0: none.
+    int defaultButton = 0;
 };
 
 class UiRobot {
