@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "main_window_harness_win.h"
 #include "res/resource.h"
@@ -288,6 +289,66 @@ TEST(MainWindow, EscapeEnterAndStrayCommandsDoNotClose) {
     });
 }
 
+// Enter in each control a keyboard user can reach, with a device shown and
+// both job buttons enabled, and Enter again in whatever box comes: no job
+// starts and the window stays. Browse and Exit are left out: Enter presses
+// them as a click would (the Open dialog, the exit question).
+TEST(MainWindow, EnterInEachControlStartsNothing) {
+    MainWindowHarness harness;
+    harness.library.search = [](DEVICE_INFO *info) {
+        *info = DEVICE_INFO{};
+        info->identity = 5;
+        info->deviceType = QV_DEVICE_MSC;
+        return 1;
+    };
+    std::vector<HWND> reachable;
+    std::vector<MainWindowHarness::Stage> stages;
+    stages.push_back([&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        for (int i = 0; i < 250 && !IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)); ++i)
+            PumpMessages(20);
+        ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_REPAIR)));
+        for (HWND child = GetWindow(dialog, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            const LONG style = GetWindowLongW(child, GWL_STYLE);
+            const int id = GetDlgCtrlID(child);
+            if ((style & WS_TABSTOP) && IsWindowVisible(child) && IsWindowEnabled(child) &&
+                id != IDC_BROWSE && id != IDC_EXIT)
+                reachable.push_back(child);
+        }
+        EXPECT_GE(reachable.size(), 3u); // the path field, Upgrade, Repair at least
+    });
+    constexpr size_t kMostControls = 12;
+    for (size_t i = 0; i < kMostControls; ++i) {
+        stages.push_back([&, i](CDeviceManagerDlg &window) {
+            if (i >= reachable.size()) return;
+            harness.boxes.answers.assign(4, ScriptedBoxes::kPressEnter);
+            harness.boxes.shown.clear();
+            // As Tab brings it there: a focused push button becomes the default.
+            SendMessageW(window.GetSafeHwnd(), WM_NEXTDLGCTL,
+                         reinterpret_cast<WPARAM>(reachable[i]), TRUE);
+            PostMessageW(reachable[i], WM_KEYDOWN, VK_RETURN, 0);
+            PostMessageW(reachable[i], WM_KEYUP, VK_RETURN, 0);
+        });
+        stages.push_back([&, i](CDeviceManagerDlg &window) {
+            if (i >= reachable.size()) return;
+            const int id = GetDlgCtrlID(reachable[i]);
+            SCOPED_TRACE("Enter in control " + std::to_string(id));
+            EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
+            EXPECT_EQ(harness.state.g_jobActive.load(), 0);
+            EXPECT_EQ(harness.state.g_upgradeRunning.load(), 0);
+            EXPECT_EQ(harness.state.g_repairRunning.load(), 0);
+            // Only a job button's own click may ask or refuse something.
+            if (id != IDC_UPGRADE && id != IDC_REPAIR) EXPECT_TRUE(harness.boxes.shown.empty());
+            for (const ShownBox &box : harness.boxes.shown)
+                if ((box.style & 0xF) == MB_YESNO)
+                    EXPECT_EQ(box.style & MB_DEFMASK, static_cast<unsigned>(MB_DEFBUTTON2));
+        });
+    }
+    harness.Run(stages);
+    EXPECT_TRUE(harness.closedByExit);
+}
+
 TEST(MainWindow, ExitAsksAndNoChangesNothing) {
     struct Route {
         const char *name;
@@ -329,7 +390,11 @@ TEST(MainWindow, ExitAsksAndNoChangesNothing) {
                 const ShownBox &box = harness.boxes.shown[0];
                 EXPECT_EQ(box.text, c.question);
                 EXPECT_EQ(box.caption, L"Test Manager");
-                EXPECT_EQ(box.style, static_cast<unsigned>(MB_YESNO | MB_ICONEXCLAMATION));
+                // Leaving a running job is not what Enter does.
+                const unsigned defaultButton =
+                    c.upgradeRunning || c.repairRunning ? MB_DEFBUTTON2 : 0;
+                EXPECT_EQ(box.style,
+                          static_cast<unsigned>(MB_YESNO | MB_ICONEXCLAMATION | defaultButton));
                 EXPECT_EQ(box.owner, window.GetSafeHwnd());
                 EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
                 EXPECT_NE(GetFileAttributesW(loader.c_str()), INVALID_FILE_ATTRIBUTES);
