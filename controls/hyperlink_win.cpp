@@ -34,7 +34,7 @@ void CHyperLink::ReleaseUnderlineFont() {
 void CHyperLink::OnAttached() {
     HWND window = Handle();
     const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-    SetWindowLongPtrW(window, GWL_STYLE, style | SS_NOTIFY);
+    SetWindowLongPtrW(window, GWL_STYLE, style | SS_NOTIFY | WS_TABSTOP);
     SetWindowPos(window, nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const int length = GetWindowTextLengthW(window);
@@ -47,6 +47,9 @@ void CHyperLink::OnAttached() {
 void CHyperLink::SetText(const std::wstring &text) {
     m_text = text;
     m_hit.InvalidateExtent();
+    // The static control's own text is what the accessibility interface
+    // reads as the link's name; it paints nothing of it.
+    if (Handle() != nullptr) DefaultProc(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_text.c_str()));
 }
 
 void CHyperLink::SetURL(const std::wstring &target) {
@@ -91,6 +94,18 @@ void CHyperLink::OnPaint() {
     SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, kLinkColor);
     TextOutW(dc, 0, 0, m_text.c_str(), static_cast<int>(m_text.size()));
+    // The focus rectangle goes round the text, unless the window hides focus
+    // until the keyboard is used.
+    const LRESULT uiState = DefaultProc(WM_QUERYUISTATE, 0, 0);
+    if (GetFocus() == Handle() && (uiState & UISF_HIDEFOCUS) == 0) {
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, m_text.c_str(), static_cast<int>(m_text.size()), &extent);
+        RECT client{};
+        GetClientRect(Handle(), &client);
+        RECT around{0, 0, extent.cx + 1, extent.cy};
+        IntersectRect(&around, &around, &client);
+        DrawFocusRect(dc, &around);
+    }
     if (previous != nullptr) SelectObject(dc, previous);
     EndPaint(Handle(), &ps);
 }
@@ -126,6 +141,25 @@ void CHyperLink::OnLButtonDown(POINT point) {
     if (HitTest(point)) OpenTarget();
 }
 
+// Enter and Space open the link as a click on its text does; a held key
+// opens it once.
+bool CHyperLink::OnKeyDown(WPARAM key, LPARAM flags) {
+    constexpr LPARAM kKeyWasDown = 1 << 30;
+    if (key != VK_RETURN && key != VK_SPACE) return false;
+    if ((flags & kKeyWasDown) == 0 && !m_text.empty()) OpenTarget();
+    return true;
+}
+
+// The dialog manager would take Enter for the default button: the link
+// asks for it while it has the focus, and for the characters, so that Space
+// is not a mnemonic search.
+LRESULT CHyperLink::OnGetDlgCode(const MSG *message) {
+    LRESULT code = DLGC_WANTCHARS;
+    if (message != nullptr && message->message == WM_KEYDOWN && message->wParam == VK_RETURN)
+        code |= DLGC_WANTMESSAGE;
+    return code;
+}
+
 void CHyperLink::OpenTarget() {
     ShellExecuteW(nullptr, L"open", m_target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
@@ -143,6 +177,16 @@ LRESULT CHyperLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_LBUTTONDOWN:
         OnLButtonDown(PointFrom(lParam));
+        break;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam, lParam)) return 0;
+        break;
+    case WM_GETDLGCODE:
+        return OnGetDlgCode(reinterpret_cast<const MSG *>(lParam));
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+        InvalidateRect(Handle(), nullptr, TRUE);
         break;
     case WM_DESTROY: {
         const LRESULT result = DefaultProc(message, wParam, lParam);

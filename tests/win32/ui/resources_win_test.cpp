@@ -91,7 +91,7 @@ TEST(Resources, MainWindowTemplate) {
             {IDC_TITLE_PICTURE, L"Static", 11, 7, 86, 33, kChild | SS_BITMAP, 0},
             {IDC_ELAPSED_TIME, L"Static", 25, 219, 31, 9,
              kShown | WS_GROUP | SS_CENTER | SS_CENTERIMAGE, WS_EX_STATICEDGE},
-            {IDC_HOMEPAGE_LINK, L"Static", 12, 251, 120, 8, kShown | WS_GROUP, 0},
+            {IDC_HOMEPAGE_LINK, L"Static", 12, 251, 120, 8, kShown | WS_GROUP | WS_TABSTOP, 0},
         });
 }
 
