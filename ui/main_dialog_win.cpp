@@ -240,10 +240,10 @@ bool CDeviceManagerDlg::OnCommand(int id, int notifyCode, HWND control) {
     if (notifyCode != BN_CLICKED) return CDialog::OnCommand(id, notifyCode, control);
     switch (id) {
     case IDC_UPGRADE:
-        OnUpgrade(m_ctx);
+        RunJobButton(OnUpgrade);
         return true;
     case IDC_REPAIR:
-        OnRepair(m_ctx);
+        RunJobButton(OnRepair);
         return true;
     case IDC_BROWSE:
         OnBrowse();
@@ -327,6 +327,7 @@ void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
     m_recorder.Finish(code, VerdictKeyFor(jobMode, code).key,
                       VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
     ShowJobVerdict(m_ctx, jobMode, code);
+    RestoreFocusAfterJob();
     // The device's return counts from now, when the watcher runs again; the
     // record is written beside the window, which waits for nothing. The
     // image's digest is taken while the device restarts (and remembered for
@@ -338,6 +339,28 @@ void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
         m_recorder.WaitAndWrite();
     });
     if (!waiting) m_recorder.Flush();
+}
+
+void CDeviceManagerDlg::RunJobButton(bool (*command)(CommandContext &)) {
+    HWND before = GetFocus();
+    const int beforeId = before != nullptr && IsChild(m_hwnd, before) ? GetDlgCtrlID(before) : 0;
+    if (!command(m_ctx)) return;
+    HWND now = GetFocus();
+    if (now != nullptr && IsWindowEnabled(now)) return;
+    m_focusBeforeJob = beforeId != 0 ? beforeId : IDC_BROWSE;
+    SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_FIRMWARE_PATH)),
+                 TRUE);
+}
+
+void CDeviceManagerDlg::RestoreFocusAfterJob() {
+    if (m_focusBeforeJob == 0) return;
+    HWND back = GetDlgItem(m_focusBeforeJob);
+    // Upgrade and Repair wait for the device's return; Browse is enabled
+    // by the verdict.
+    if (back == nullptr || !IsWindowEnabled(back)) back = GetDlgItem(IDC_BROWSE);
+    m_focusBeforeJob = 0;
+    if (back != nullptr && IsWindowEnabled(back))
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(back), TRUE);
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {

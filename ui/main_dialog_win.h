@@ -113,6 +113,10 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     void OnUpgradeResult(WPARAM mode, LPARAM resultCode);
     void OnDevicePrompt(WPARAM kind, LPARAM answer);
     void OnBrowse();
+    // A job's start disables the button that had the focus: the focus goes
+    // to the path field, which stays enabled, and back after the verdict.
+    void RunJobButton(bool (*command)(CommandContext &));
+    void RestoreFocusAfterJob();
     void AddAboutItem();
     void SetWindowTitle();
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
@@ -124,6 +128,7 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
 
     // Members in the order the window builds them.
     HBITMAP m_titlePicture = nullptr;
+    int m_focusBeforeJob = 0; // control id; 0: no job moved the focus
     CIniFile m_settingsFile;
     MainWindowModel m_model;
     CHyperLink m_homePageLink;

@@ -33,6 +33,9 @@ class UiRobot {
 
     std::wstring Text(int controlId) const;
     bool Enabled(int controlId) const;
+    // The id of the main window's control that has the keyboard focus; 0:
+    // none of them.
+    int FocusedControl() const;
     std::wstring Title() const;
     void Click(int controlId) const;
     void Close() const; // WM_CLOSE to the main window, posted
