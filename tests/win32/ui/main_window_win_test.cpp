@@ -339,10 +339,14 @@ TEST(MainWindow, EnterInEachControlStartsNothing) {
             EXPECT_EQ(harness.state.g_upgradeRunning.load(), 0);
             EXPECT_EQ(harness.state.g_repairRunning.load(), 0);
             // Only a job button's own click may ask or refuse something.
-            if (id != IDC_UPGRADE && id != IDC_REPAIR) EXPECT_TRUE(harness.boxes.shown.empty());
-            for (const ShownBox &box : harness.boxes.shown)
-                if ((box.style & 0xF) == MB_YESNO)
+            if (id != IDC_UPGRADE && id != IDC_REPAIR) {
+                EXPECT_TRUE(harness.boxes.shown.empty());
+            }
+            for (const ShownBox &box : harness.boxes.shown) {
+                if ((box.style & 0xF) == MB_YESNO) {
                     EXPECT_EQ(box.style & MB_DEFMASK, static_cast<unsigned>(MB_DEFBUTTON2));
+                }
+            }
         });
     }
     harness.Run(stages);
