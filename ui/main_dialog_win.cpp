@@ -8,6 +8,7 @@
 #include "base/program_file_win.h"
 #include "base/text_format.h"
 #include "base/text_keys.h"
+#include "controls/accessible_name_win.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_verdict.h"
@@ -207,11 +208,33 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, english);
     if (!EqualsIgnoringCase(english, m_state.g_languageFile))
         ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    NameControlsForScreenReaders();
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
     m_services.library.SetMainWindowHwnd(m_hwnd);
     return TRUE;
+}
+
+// The path field's group box comes after it, Browse shows "...", the busy
+// bar paints itself and the clock's text is only the time: each gets its
+// name (and the bar its role) through the accessibility interface.
+void CDeviceManagerDlg::NameControlsForScreenReaders() {
+    const struct {
+        int id;
+        const wchar_t *key;
+        long role;
+        bool textAsValue;
+    } names[] = {
+        {IDC_FIRMWARE_PATH, ids::kNameFirmwareFile, 0, false},
+        {IDC_BROWSE, ids::kNameBrowse, 0, false},
+        {IDC_BUSY_BAR, ids::kNameJobProgress, acc_role::kProgressBar, false},
+        {IDC_ELAPSED_TIME, ids::kNameElapsedTime, acc_role::kStaticText, true},
+    };
+    for (const auto &n : names) {
+        const std::wstring name = Text(n.key);
+        if (!name.empty()) SetAccessibleName(GetDlgItem(n.id), name, n.role, n.textAsValue);
+    }
 }
 
 void CDeviceManagerDlg::AddAboutItem() {

@@ -115,6 +115,7 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     void OnBrowse();
     // A job's start disables the button that had the focus: the focus goes
     // to the path field, which stays enabled, and back after the verdict.
+    void NameControlsForScreenReaders();
     void RunJobButton(bool (*command)(CommandContext &));
     void RestoreFocusAfterJob();
     void AddAboutItem();

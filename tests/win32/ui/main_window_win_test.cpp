@@ -3,7 +3,10 @@
 // exit procedure's question.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +183,77 @@ TEST(MainWindow, CustomControlsAreBound) {
     EXPECT_NE(linkStyle & SS_NOTIFY, 0u);
     EXPECT_EQ(linkText, L"drawn");
     EXPECT_EQ(blocks, 12);
+}
+
+// What a screen reader reads: each control's name (and the busy bar's role,
+// the clock's value) through the accessibility interface, as another
+// program would ask for them.
+struct AccessibleFacts {
+    std::wstring name;
+    long role = 0;
+    std::wstring value;
+};
+
+AccessibleFacts ReadAccessible(HWND control) {
+    // The platform's interface id; MinGW's import library has another.
+    static const IID kIidAccessible = {
+        0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    AccessibleFacts facts;
+    IAccessible *accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                          reinterpret_cast<void **>(&accessible))) ||
+        accessible == nullptr)
+        return facts;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    if (SUCCEEDED(accessible->get_accName(self, &text)) && text != nullptr) facts.name = text;
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(accessible->get_accValue(self, &text)) && text != nullptr) facts.value = text;
+    SysFreeString(text);
+    VARIANT role;
+    VariantInit(&role);
+    if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4) facts.role = role.lVal;
+    accessible->Release();
+    return facts;
+}
+
+TEST(MainWindow, ScreenReaderNamesEveryControl) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    MainWindowHarness harness;
+    harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n"
+                          L"HOMEPAGE=https://example.com/qv\r\n");
+    harness.WriteLanguage(std::wstring(kTestStrings) +
+                          L"IDS_150=Firmware file\r\nIDS_151=Browse for an image\r\n"
+                          L"IDS_152=Job progress\r\nIDS_153=Elapsed time\r\n");
+    std::map<int, AccessibleFacts> read;
+    std::wstring pathShown, browseShown;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        SetDlgItemTextW(dialog, IDC_ELAPSED_TIME, L"00:12");
+        for (int id : {IDC_UPGRADE, IDC_REPAIR, IDC_EXIT, IDC_BROWSE, IDC_FIRMWARE_PATH,
+                       IDC_HOMEPAGE_LINK, IDC_BUSY_BAR, IDC_ELAPSED_TIME})
+            read[id] = ReadAccessible(GetDlgItem(dialog, id));
+        pathShown = TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH));
+        browseShown = TextOf(GetDlgItem(dialog, IDC_BROWSE));
+    }});
+    CoUninitialize();
+    EXPECT_EQ(read[IDC_UPGRADE].name, L"Up");
+    EXPECT_EQ(read[IDC_REPAIR].name, L"Fix");
+    EXPECT_EQ(read[IDC_EXIT].name, L"Leave");
+    EXPECT_EQ(read[IDC_BROWSE].name, L"Browse for an image");
+    EXPECT_EQ(read[IDC_FIRMWARE_PATH].name, L"Firmware file");
+    EXPECT_EQ(read[IDC_HOMEPAGE_LINK].name, L"https://example.com/qv");
+    EXPECT_EQ(read[IDC_BUSY_BAR].name, L"Job progress");
+    EXPECT_EQ(read[IDC_BUSY_BAR].role, ROLE_SYSTEM_PROGRESSBAR);
+    EXPECT_EQ(read[IDC_ELAPSED_TIME].name, L"Elapsed time");
+    EXPECT_EQ(read[IDC_ELAPSED_TIME].value, L"00:12");
+    // What a sighted user sees stays as it was.
+    EXPECT_EQ(pathShown, L"");
+    EXPECT_EQ(browseShown, L"...");
 }
 
 TEST(MainWindow, TitleRules) {
