@@ -1,5 +1,6 @@
 #include "controls/hyperlink_win.h"
 
+#include "controls/dpi_win.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -183,6 +184,12 @@ LRESULT CHyperLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_GETDLGCODE:
         return OnGetDlgCode(reinterpret_cast<const MSG *>(lParam));
+    case WM_DPICHANGED_AFTERPARENT:
+        // The parent's font has changed with the scale: underline it anew.
+        ReleaseUnderlineFont();
+        m_hit.InvalidateExtent();
+        InvalidateRect(Handle(), nullptr, TRUE);
+        break;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
     case WM_UPDATEUISTATE:

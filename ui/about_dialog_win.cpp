@@ -3,14 +3,13 @@
 #include <utility>
 
 #include "base/process_state.h"
+#include "controls/dpi_win.h"
 #include "res/resource.h"
 
 namespace {
-// The same block as the splash: a larger picture is cut to the client area.
+// The same block as the splash, at 96 dpi: a larger picture is cut.
 constexpr int kBlockWidth = 353;
 constexpr int kBlockHeight = 238;
-constexpr int kBoxWidth = 300;
-constexpr int kBoxHeight = 260;
 } // namespace
 
 CAboutDlg::CAboutDlg(HWND owner, std::wstring appTitle, std::wstring aboutTitle,
@@ -24,14 +23,15 @@ BOOL CAboutDlg::OnInitDialog() {
     SetDlgItemTextW(m_hwnd, IDC_ABOUT_VERSION, (m_versionLabel + kVersionText).c_str());
     if (!m_picture.LoadFromFile(L"AboutTitle.BMP"))
         ShowWindow(GetDlgItem(IDC_ABOUT_PICTURE), SW_SHOWNORMAL);
-    SetWindowPos(m_hwnd, nullptr, 0, 0, kBoxWidth, kBoxHeight, SWP_NOMOVE | SWP_NOZORDER);
+    // The box keeps its template's size, which follows the dialog font and
+    // with it the monitor's scale.
     return TRUE;
 }
 
 bool CAboutDlg::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hwnd, &paint);
-    BlitPicture(dc, m_picture.Handle(), 0, 0, kBlockWidth, kBlockHeight);
+    BlitPicture(dc, m_picture.Handle(), 0, 0, kBlockWidth, kBlockHeight, DpiForWindow(m_hwnd));
     EndPaint(m_hwnd, &paint);
     return true;
 }

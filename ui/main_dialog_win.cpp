@@ -9,6 +9,7 @@
 #include "base/text_format.h"
 #include "base/text_keys.h"
 #include "controls/accessible_name_win.h"
+#include "controls/dpi_win.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_verdict.h"
@@ -305,7 +306,8 @@ bool CDeviceManagerDlg::OnPaint() {
         const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
         DrawIcon(dc, x, y, m_icon);
     } else {
-        BlitPicture(dc, m_titlePicture, kTitleX, kTitleY, kTitleWidth, kTitleHeight);
+        BlitPicture(dc, m_titlePicture, kTitleX, kTitleY, kTitleWidth, kTitleHeight,
+                    DpiForWindow(m_hwnd));
     }
     EndPaint(m_hwnd, &paint);
     return true;
@@ -333,9 +335,24 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     case WM_DEVICE_PROMPT:
         OnDevicePrompt(wParam, lParam);
         return true;
+    case WM_DPICHANGED:
+        OnDpiChanged(reinterpret_cast<const RECT *>(lParam));
+        return true;
     default:
         return false;
     }
+}
+
+// Moved to a monitor of another scale: the window takes the size the system
+// proposes, the controls' fonts follow, and what the window draws itself
+// (the title picture, the busy bar's blocks) is laid out again.
+void CDeviceManagerDlg::OnDpiChanged(const RECT *proposed) {
+    if (proposed != nullptr)
+        SetWindowPos(m_hwnd, nullptr, proposed->left, proposed->top,
+                     proposed->right - proposed->left, proposed->bottom - proposed->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    m_busyBar.RecalcLayout();
+    InvalidateRect(m_hwnd, nullptr, TRUE);
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {

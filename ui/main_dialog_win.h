@@ -116,6 +116,7 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     // A job's start disables the button that had the focus: the focus goes
     // to the path field, which stays enabled, and back after the verdict.
     void NameControlsForScreenReaders();
+    void OnDpiChanged(const RECT *proposed);
     void RunJobButton(bool (*command)(CommandContext &));
     void RestoreFocusAfterJob();
     void AddAboutItem();

@@ -3,12 +3,17 @@
 #include <cwchar>
 
 #include "base/process_state.h"
+#include "controls/dpi_win.h"
 #include "res/resource.h"
 
 namespace {
 constexpr UINT_PTR kCloseTimer = 0;
+// At 96 dpi; scaled to the monitor's.
 constexpr int kPictureWidth = 353;
 constexpr int kPictureHeight = 238;
+constexpr int kVersionTop = 190;
+constexpr int kVersionHeight = 30;
+constexpr int kVersionFontHeight = 20;
 
 void IgnoreClick(int) {}
 } // namespace
@@ -25,15 +30,17 @@ BOOL CSplashDlg::OnInitDialog() {
 
     wchar_t versionLine[100];
     swprintf(versionLine, 100, L"Version: %ls", kVersionText);
+    const UINT dpi = DpiForWindow(m_hwnd);
     OVERLAY_PARAMS overlay{};
     overlay.parent = m_hwnd;
     overlay.id = 0;
     overlay.x = 0;
-    overlay.y = 190;
-    overlay.width = 353;
-    overlay.height = 30;
-    overlay.faceName = L"MS Sans Serif";
-    overlay.fontHeight = 20;
+    overlay.y = ScaleForDpi(kVersionTop, dpi);
+    overlay.width = ScaleForDpi(kPictureWidth, dpi);
+    overlay.height = ScaleForDpi(kVersionHeight, dpi);
+    // The shell's dialog face scales and has the system's fallback fonts.
+    overlay.faceName = L"MS Shell Dlg";
+    overlay.fontHeight = ScaleForDpi(kVersionFontHeight, dpi);
     overlay.bold = true;
     overlay.underline = false;
     overlay.textColor = RGB(0, 0, 0);
@@ -46,7 +53,8 @@ BOOL CSplashDlg::OnInitDialog() {
     overlay.text = versionLine;
     m_overlay.Create(overlay); // a splash without its version line still shows
 
-    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, kPictureWidth, kPictureHeight, SWP_NOMOVE);
+    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, ScaleForDpi(kPictureWidth, dpi),
+                 ScaleForDpi(kPictureHeight, dpi), SWP_NOMOVE);
     SetTimer(m_hwnd, kCloseTimer, kShowMs, nullptr);
     return TRUE;
 }
@@ -65,7 +73,7 @@ bool CSplashDlg::OnTimer(UINT_PTR timerId) {
 bool CSplashDlg::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hwnd, &paint);
-    BlitPicture(dc, m_picture.Handle(), 0, 0, kPictureWidth, kPictureHeight);
+    BlitPicture(dc, m_picture.Handle(), 0, 0, kPictureWidth, kPictureHeight, DpiForWindow(m_hwnd));
     EndPaint(m_hwnd, &paint);
     return true;
 }
