@@ -22,7 +22,7 @@ BOOL CAboutDlg::OnInitDialog() {
     SetDlgItemTextW(m_hwnd, IDC_ABOUT_TITLE, m_appTitle.c_str());
     SetDlgItemTextW(m_hwnd, IDC_ABOUT_VERSION, (m_versionLabel + kVersionText).c_str());
     if (!m_picture.LoadFromFile(L"AboutTitle.BMP"))
-        ShowWindow(GetDlgItem(IDC_ABOUT_PICTURE), SW_SHOWNORMAL);
+        m_standIn.Show(GetDlgItem(IDC_ABOUT_PICTURE), IDB_ABOUTTITLE, DpiForWindow(m_hwnd));
     // The box keeps its template's size, which follows the dialog font and
     // with it the monitor's scale.
     return TRUE;
@@ -39,4 +39,5 @@ bool CAboutDlg::OnPaint() {
 // Each opening loads the file anew; the picture goes with the box.
 void CAboutDlg::OnDestroy() {
     m_picture.Release();
+    m_standIn.Release();
 }

@@ -22,4 +22,5 @@ class CAboutDlg : public CDialog {
     std::wstring m_aboutTitle;
     std::wstring m_versionLabel;
     CPicture m_picture;
+    CStandInPicture m_standIn; // when the picture file is missing
 };

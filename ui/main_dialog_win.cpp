@@ -186,7 +186,8 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     m_titlePicture = static_cast<HBITMAP>(LoadImageW(nullptr, L"Title.BMP", IMAGE_BITMAP, 0, 0,
                                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-    if (!m_titlePicture) ShowWindow(GetDlgItem(IDC_TITLE_PICTURE), SW_SHOWNORMAL);
+    if (!m_titlePicture)
+        m_titleStandIn.Show(GetDlgItem(IDC_TITLE_PICTURE), IDB_TITLE, DpiForWindow(m_hwnd));
 
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
@@ -352,6 +353,8 @@ void CDeviceManagerDlg::OnDpiChanged(const RECT *proposed) {
                      proposed->right - proposed->left, proposed->bottom - proposed->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     m_busyBar.RecalcLayout();
+    HWND standIn = GetDlgItem(IDC_TITLE_PICTURE);
+    if (IsWindowVisible(standIn)) m_titleStandIn.Show(standIn, IDB_TITLE, DpiForWindow(m_hwnd));
     InvalidateRect(m_hwnd, nullptr, TRUE);
 }
 

@@ -31,6 +31,7 @@
 #include "device/worker_gate.h"
 #include "ui/command_context.h"
 #include "ui/dialog_win.h"
+#include "ui/picture_win.h"
 #include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
@@ -130,7 +131,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
 
     // Members in the order the window builds them.
     HBITMAP m_titlePicture = nullptr;
-    int m_focusBeforeJob = 0; // control id; 0: no job moved the focus
+    CStandInPicture m_titleStandIn; // when Title.BMP is missing
+    int m_focusBeforeJob = 0;       // control id; 0: no job moved the focus
     CIniFile m_settingsFile;
     MainWindowModel m_model;
     CHyperLink m_homePageLink;

@@ -37,3 +37,30 @@ void BlitPicture(HDC target, HBITMAP bitmap, int x, int y, int width, int height
     SelectObject(memory, previous);
     DeleteDC(memory);
 }
+
+void CStandInPicture::Show(HWND control, int bitmapId, UINT dpi) {
+    if (control == nullptr) return;
+    if (dpi != kDefaultDpi) {
+        HINSTANCE module = GetModuleHandleW(nullptr);
+        HBITMAP original = static_cast<HBITMAP>(
+            LoadImageW(module, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, 0));
+        BITMAP facts{};
+        if (original != nullptr && GetObjectW(original, sizeof(facts), &facts) != 0) {
+            HBITMAP scaled = static_cast<HBITMAP>(LoadImageW(
+                module, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, ScaleForDpi(facts.bmWidth, dpi),
+                ScaleForDpi(facts.bmHeight, dpi), LR_CREATEDIBSECTION));
+            if (scaled != nullptr) {
+                SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
+                Release();
+                m_scaled = scaled;
+            }
+        }
+        if (original != nullptr) DeleteObject(original);
+    }
+    ShowWindow(control, SW_SHOWNORMAL);
+}
+
+void CStandInPicture::Release() {
+    if (m_scaled != nullptr) DeleteObject(m_scaled);
+    m_scaled = nullptr;
+}

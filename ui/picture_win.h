@@ -29,3 +29,21 @@ class CPicture {
 // to dpi: the picture keeps its place and share of the window at any scale.
 void BlitPicture(HDC target, HBITMAP bitmap, int x, int y, int width, int height,
                  UINT dpi = kDefaultDpi);
+
+// The built-in picture a picture control shows when its file is missing,
+// at the window's scale: above 96 dpi the control gets a copy of its bitmap
+// resource made at the scaled size, which this object owns.
+class CStandInPicture {
+  public:
+    CStandInPicture() = default;
+    ~CStandInPicture() { Release(); }
+    CStandInPicture(const CStandInPicture &) = delete;
+    CStandInPicture &operator=(const CStandInPicture &) = delete;
+
+    // Shows the control with its resource bitmap scaled to dpi.
+    void Show(HWND control, int bitmapId, UINT dpi);
+    void Release();
+
+  private:
+    HBITMAP m_scaled = nullptr;
+};

@@ -26,7 +26,7 @@ CSplashDlg::~CSplashDlg() {
 
 BOOL CSplashDlg::OnInitDialog() {
     if (!m_picture.LoadFromFile(L"Startup.BMP"))
-        ShowWindow(GetDlgItem(IDC_SPLASH_PICTURE), SW_SHOWNORMAL);
+        m_standIn.Show(GetDlgItem(IDC_SPLASH_PICTURE), IDB_STARTUP, DpiForWindow(m_hwnd));
 
     wchar_t versionLine[100];
     swprintf(versionLine, 100, L"Version: %ls", kVersionText);
@@ -81,4 +81,5 @@ bool CSplashDlg::OnPaint() {
 void CSplashDlg::OnDestroy() {
     KillTimer(m_hwnd, kCloseTimer);
     m_picture.Release();
+    m_standIn.Release();
 }
