@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <cstring>
+
 namespace {
 
 // The platform's interface id: MinGW's oleacc import library carries another
@@ -18,6 +20,50 @@ struct Annotation {
     long role = 0;
     bool textAsValue = false;
 };
+
+// The accessibility library is loaded when a screen reader first asks, not
+// at start: most users never need it, and every library loaded at start
+// costs start time and memory.
+struct AccessibilityLibrary {
+    using CreateStdAccessibleObjectFunction = HRESULT(WINAPI *)(HWND, LONG, REFIID, void **);
+    using LresultFromObjectFunction = LRESULT(WINAPI *)(REFIID, WPARAM, IUnknown *);
+    using SysAllocStringFunction = BSTR(WINAPI *)(const OLECHAR *);
+
+    CreateStdAccessibleObjectFunction createStdAccessibleObject = nullptr;
+    LresultFromObjectFunction lresultFromObject = nullptr;
+    SysAllocStringFunction sysAllocString = nullptr;
+
+    bool Usable() const {
+        return createStdAccessibleObject != nullptr && lresultFromObject != nullptr &&
+               sysAllocString != nullptr;
+    }
+};
+
+template <typename Function> Function Lookup(HMODULE module, const char *name) {
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    Function typed = nullptr;
+    static_assert(sizeof(typed) == sizeof(found), "function pointers of one size");
+    memcpy(&typed, &found, sizeof(typed));
+    return typed;
+}
+
+// Loaded once and kept: the objects handed out use it until the process ends.
+const AccessibilityLibrary &Accessibility() {
+    static const AccessibilityLibrary library = [] {
+        AccessibilityLibrary l;
+        HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+        HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
+        l.createStdAccessibleObject =
+            Lookup<AccessibilityLibrary::CreateStdAccessibleObjectFunction>(
+                oleacc, "CreateStdAccessibleObject");
+        l.lresultFromObject =
+            Lookup<AccessibilityLibrary::LresultFromObjectFunction>(oleacc, "LresultFromObject");
+        l.sysAllocString =
+            Lookup<AccessibilityLibrary::SysAllocStringFunction>(oleaut32, "SysAllocString");
+        return l;
+    }();
+    return library;
+}
 
 bool IsSelf(const VARIANT &child) {
     return child.vt == VT_I4 && child.lVal == CHILDID_SELF;
@@ -79,7 +125,7 @@ class NamedAccessible final : public IAccessible {
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR *name) override {
         if (!IsSelf(child)) return m_inner->get_accName(child, name);
         if (name == nullptr) return E_POINTER;
-        *name = SysAllocString(m_name.c_str());
+        *name = Accessibility().sysAllocString(m_name.c_str());
         return *name != nullptr ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR *value) override {
@@ -88,7 +134,7 @@ class NamedAccessible final : public IAccessible {
         const int length = GetWindowTextLengthW(m_window);
         std::wstring text(static_cast<size_t>(length) + 1, L'\0');
         text.resize(static_cast<size_t>(GetWindowTextW(m_window, &text[0], length + 1)));
-        *value = SysAllocString(text.c_str());
+        *value = Accessibility().sysAllocString(text.c_str());
         return *value != nullptr ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR *text) override {
@@ -97,7 +143,6 @@ class NamedAccessible final : public IAccessible {
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT *role) override {
         if (!IsSelf(child) || m_role == 0) return m_inner->get_accRole(child, role);
         if (role == nullptr) return E_POINTER;
-        VariantInit(role);
         role->vt = VT_I4;
         role->lVal = m_role;
         return S_OK;
@@ -158,13 +203,15 @@ class NamedAccessible final : public IAccessible {
 };
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, const Annotation &annotation) {
+    const AccessibilityLibrary &library = Accessibility();
+    if (!library.Usable()) return 0;
     IAccessible *system = nullptr;
-    if (FAILED(CreateStdAccessibleObject(window, OBJID_CLIENT, kIidAccessible,
-                                         reinterpret_cast<void **>(&system))) ||
+    if (FAILED(library.createStdAccessibleObject(window, OBJID_CLIENT, kIidAccessible,
+                                                 reinterpret_cast<void **>(&system))) ||
         system == nullptr)
         return 0;
     auto *named = new NamedAccessible(window, system, annotation);
-    const LRESULT result = LresultFromObject(kIidAccessible, wParam, named);
+    const LRESULT result = library.lresultFromObject(kIidAccessible, wParam, named);
     named->Release();
     return result > 0 ? result : 0;
 }
