@@ -1,6 +1,7 @@
 #include "controls/hyperlink_win.h"
 
 #include "controls/dpi_win.h"
+#include "controls/high_contrast_win.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -93,7 +94,8 @@ void CHyperLink::OnPaint() {
     if (dc == nullptr) return;
     HGDIOBJ previous = m_underlineFont != nullptr ? SelectObject(dc, m_underlineFont) : nullptr;
     SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, kLinkColor);
+    // A high-contrast scheme has its own colour for links: hot-track.
+    ::SetTextColor(dc, HighContrastOn() ? GetSysColor(COLOR_HOTLIGHT) : kLinkColor);
     TextOutW(dc, 0, 0, m_text.c_str(), static_cast<int>(m_text.size()));
     // The focus rectangle goes round the text, unless the window hides focus
     // until the keyboard is used.

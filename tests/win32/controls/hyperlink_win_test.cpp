@@ -1,5 +1,6 @@
 // The hyperlink label on a real static control: attachment, measurement,
 // cursor and click.
+#include "controls/high_contrast_win.h"
 #include "controls/hyperlink_win.h"
 #include "test_window_win.h"
 
@@ -174,6 +175,25 @@ TEST(HyperlinkWinNoFont, AParentWithoutAFontMeansNoHitAreaAndNoClick) {
     EXPECT_FALSE(link.HitTest(POINT{0, 0}));
     SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, At(1, 1));
     EXPECT_EQ(link.opened, 0);
+}
+
+// In a high-contrast scheme the link takes the scheme's hot-track colour.
+TEST_F(HyperlinkWin, HighContrastDrawsInTheHotTrackColour) {
+    OverrideHighContrast(true);
+    const COLORREF hot = GetSysColor(COLOR_HOTLIGHT);
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    HDC dc = GetDC(control);
+    bool hotSeen = false, blueSeen = false;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 12; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            hotSeen = hotSeen || c == hot;
+            blueSeen = blueSeen || (c == RGB(0, 0, 255) && hot != RGB(0, 0, 255));
+        }
+    ReleaseDC(control, dc);
+    UseSystemHighContrast();
+    EXPECT_TRUE(hotSeen);
+    EXPECT_FALSE(blueSeen);
 }
 
 } // namespace
