@@ -35,6 +35,19 @@ qv_build_windows() {
     -DCMAKE_BUILD_TYPE=Release -DQV_WERROR=ON
 }
 
+# Wine's own fonts (fonts-wine: Tahoma for "MS Shell Dlg", Marlett for the
+# title bar's buttons) into the prefix's Fonts folder, where every Wine
+# program finds them; this Wine does not look for them where the package
+# puts them.
+qv_wine_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+  [ -d "$fonts" ] || return 0
+  for font in /usr/share/wine/fonts/*.ttf; do
+    [ -e "$font" ] || continue
+    [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/" 2>/dev/null || true
+  done
+}
+
 # The Wine prefix lives in the build folder; a persistent wineserver keeps
 # every later start of a program fast.
 qv_wine_env() {
@@ -52,6 +65,7 @@ qv_wine_env() {
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  qv_wine_fonts
   printf '%s' "${DISPLAY:-}" >"$marker"
   wineserver -p >/dev/null 2>&1 || true
   # With no window manager on the virtual display, a managed window costs
