@@ -249,6 +249,10 @@ TEST(Resources, VersionIs1_2_0_3) {
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(3, 0));
     EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(2, 1));
     EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(3, 0));
+    wchar_t *copyright = nullptr;
+    ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904b0\\LegalCopyright",
+                               reinterpret_cast<void **>(&copyright), &length));
+    EXPECT_STREQ(copyright, L"Copyright (C) 2026 QV70 Device Manager developers");
 }
 
 } // namespace
