@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstring>
 #include <utility>
 
 #include "base/dialog_texts_win.h"
@@ -422,7 +423,16 @@ void CDeviceManagerDlg::OnBrowse() {
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
     dialog.Flags = OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing changes
+    // The common dialogs' library is loaded with the first Browse, not at
+    // every start: it is the largest the window would otherwise import.
+    using GetOpenFileNameFunction = BOOL(WINAPI *)(OPENFILENAMEW *);
+    static HMODULE commonDialogs = LoadLibraryW(L"comdlg32.dll");
+    FARPROC found =
+        commonDialogs != nullptr ? GetProcAddress(commonDialogs, "GetOpenFileNameW") : nullptr;
+    GetOpenFileNameFunction getOpenFileName = nullptr;
+    static_assert(sizeof(found) == sizeof(getOpenFileName), "function pointers of one size");
+    memcpy(&getOpenFileName, &found, sizeof(getOpenFileName));
+    if (getOpenFileName == nullptr || !getOpenFileName(&dialog)) return; // cancelled: no change
     OnFirmwareChosen(m_ctx, file);
 }
 
