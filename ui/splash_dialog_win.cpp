@@ -53,8 +53,12 @@ BOOL CSplashDlg::OnInitDialog() {
     overlay.text = versionLine;
     m_overlay.Create(overlay); // a splash without its version line still shows
 
-    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, ScaleForDpi(kPictureWidth, dpi),
-                 ScaleForDpi(kPictureHeight, dpi), SWP_NOMOVE);
+    // The client area holds the whole picture; the border goes round it.
+    RECT frame{0, 0, ScaleForDpi(kPictureWidth, dpi), ScaleForDpi(kPictureHeight, dpi)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(m_hwnd, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(m_hwnd, GWL_EXSTYLE)));
+    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE);
     SetTimer(m_hwnd, kCloseTimer, kShowMs, nullptr);
     return TRUE;
 }
