@@ -46,6 +46,17 @@ qv_wine_fonts() {
     [ -e "$font" ] || continue
     [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/" 2>/dev/null || true
   done
+  # Windows links its shell dialog font (Tahoma) to its Chinese fonts on
+  # every system, English ones included; here the installed CJK font stands
+  # in for them. A bitmap font such as "MS Sans Serif" gets no such link.
+  local link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' face
+  if [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] && [ ! -f "$WINEPREFIX/.qv-fontlink" ]; then
+    for face in "Tahoma" "Tahoma Bold"; do
+      wine reg add "$link" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' \
+        /f >/dev/null 2>&1 || true
+    done
+    : >"$WINEPREFIX/.qv-fontlink"
+  fi
 }
 
 # The Wine prefix lives in the build folder; a persistent wineserver keeps

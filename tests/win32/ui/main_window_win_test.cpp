@@ -256,6 +256,57 @@ TEST(MainWindow, ScreenReaderNamesEveryControl) {
     EXPECT_EQ(browseShown, L"...");
 }
 
+// The pixels of one character drawn black on white in a font.
+std::vector<COLORREF> Rendered(HFONT font, wchar_t character) {
+    constexpr int kSide = 48;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kSide, kSide);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    RECT all{0, 0, kSide, kSide};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 2, 2, &character, 1);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            pixels.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+// On an English system the window's font still draws Chinese texts with
+// characters, not the box of a missing glyph: each character differs from
+// that box and from the others.
+TEST(MainWindow, ChineseTextsShowCharactersInTheDialogFont) {
+    MainWindowHarness harness;
+    std::vector<std::vector<COLORREF>> drawn;
+    std::vector<COLORREF> missing, blank;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HFONT font = reinterpret_cast<HFONT>(
+            SendMessageW(GetDlgItem(window.GetSafeHwnd(), IDC_UPGRADE), WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr);
+        missing = Rendered(font, 0xE000); // private use: no font has it
+        blank = Rendered(font, L' ');
+        for (wchar_t c : std::wstring(L"\x5347\x7EA7\x4FEE\x590D\x9000\x51FA")) // 升级修复退出
+            drawn.push_back(Rendered(font, c));
+    }});
+    int characters = 0;
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        bool unique = drawn[i] != missing && drawn[i] != blank;
+        for (size_t j = 0; j < drawn.size(); ++j)
+            unique = unique && (i == j || drawn[i] != drawn[j]);
+        characters += unique ? 1 : 0;
+    }
+    EXPECT_EQ(characters, 6);
+}
+
 TEST(MainWindow, TitleRules) {
     struct {
         const wchar_t *settings;
