@@ -36,6 +36,19 @@ bool CAboutDlg::OnPaint() {
     return true;
 }
 
+bool CAboutDlg::OnMessage(UINT message, WPARAM /*wParam*/, LPARAM lParam, INT_PTR &result) {
+    if (message != WM_DPICHANGED) return false;
+    if (const auto *proposed = reinterpret_cast<const RECT *>(lParam))
+        SetWindowPos(m_hwnd, nullptr, proposed->left, proposed->top,
+                     proposed->right - proposed->left, proposed->bottom - proposed->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND standIn = GetDlgItem(IDC_ABOUT_PICTURE);
+    if (IsWindowVisible(standIn)) m_standIn.Show(standIn, IDB_ABOUTTITLE, DpiForWindow(m_hwnd));
+    InvalidateRect(m_hwnd, nullptr, TRUE);
+    result = 0;
+    return true;
+}
+
 // Each opening loads the file anew; the picture goes with the box.
 void CAboutDlg::OnDestroy() {
     m_picture.Release();

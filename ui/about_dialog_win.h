@@ -16,6 +16,8 @@ class CAboutDlg : public CDialog {
     BOOL OnInitDialog() override;
     bool OnPaint() override;
     void OnDestroy() override;
+    // WM_DPICHANGED: the box takes the proposed size, its pictures the scale.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
   private:
     std::wstring m_appTitle;

@@ -307,6 +307,27 @@ TEST(MainWindow, ChineseTextsShowCharactersInTheDialogFont) {
     EXPECT_EQ(characters, 6);
 }
 
+// Moved to a monitor of another scale, the window takes the size and place
+// the system proposes.
+TEST(MainWindow, TakesTheProposedRectangleWhenTheScaleChanges) {
+    MainWindowHarness harness;
+    RECT proposed{}, after{};
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        GetWindowRect(dialog, &proposed);
+        proposed.right += proposed.right - proposed.left;  // twice as wide
+        proposed.bottom += proposed.bottom - proposed.top; // and as high
+        constexpr UINT kDpiChanged = 0x02E0;               // WM_DPICHANGED
+        SendMessageW(dialog, kDpiChanged, MAKEWPARAM(192, 192),
+                     reinterpret_cast<LPARAM>(&proposed));
+        GetWindowRect(dialog, &after);
+    }});
+    EXPECT_EQ(after.left, proposed.left);
+    EXPECT_EQ(after.top, proposed.top);
+    EXPECT_EQ(after.right, proposed.right);
+    EXPECT_EQ(after.bottom, proposed.bottom);
+}
+
 TEST(MainWindow, TitleRules) {
     struct {
         const wchar_t *settings;
