@@ -14,6 +14,11 @@ constexpr unsigned kYesNo = 0x4;
 constexpr unsigned kIconError = 0x10; // MB_ICONHAND / MB_ICONERROR
 constexpr unsigned kIconExclamation = 0x30;
 constexpr unsigned kIconInformation = 0x40;
+// MB_DEFBUTTON2: in a Yes/No box, No. Every question whose Yes starts or
+// abandons something that cannot be taken back asks with it, so that Enter
+// alone never says Yes.
+constexpr unsigned kDefaultButton2 = 0x100;
+constexpr unsigned kDefaultButtonMask = 0xF00; // MB_DEFMASK
 constexpr int kIdOk = 1;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;

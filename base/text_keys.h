@@ -148,6 +148,16 @@ inline constexpr const wchar_t *kDeviceAsksToContinue = L"IDS_129";
 // The device reports that the operation may not complete as expected.\n\nContinue anyway?
 inline constexpr const wchar_t *kDeviceWarnsContinue = L"IDS_130";
 
+// Names a screen reader announces for controls whose window text is not their
+// name. Firmware file
+inline constexpr const wchar_t *kNameFirmwareFile = L"IDS_150";
+// Browse for a firmware image
+inline constexpr const wchar_t *kNameBrowse = L"IDS_151";
+// Job progress
+inline constexpr const wchar_t *kNameJobProgress = L"IDS_152";
+// Elapsed time
+inline constexpr const wchar_t *kNameElapsedTime = L"IDS_153";
+
 // The station program's own lines, and the job record.
 // Waiting for a device.
 inline constexpr const wchar_t *kStationWaiting = L"IDS_200";

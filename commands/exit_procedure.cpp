@@ -7,9 +7,12 @@
 bool RunExitProcedure(CommandContext &ctx) {
     ProcessState &state = ctx.state;
     const bool jobRunning = state.g_upgradeRunning.load() != 0 || state.g_repairRunning.load() != 0;
+    // Leaving during a job can leave the device unusable: that question
+    // defaults to No.
+    const unsigned defaultButton = jobRunning ? mb::kDefaultButton2 : 0;
     const int chosen = ctx.view.ShowMessage(
         ctx.texts.Text(jobRunning ? ids::kExitWhileJobRuns : ids::kExitQuestion),
-        state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation);
+        state.g_settings.APPTITLE, mb::kYesNo | mb::kIconExclamation | defaultButton);
     if (chosen == mb::kIdNo) return false;
 
     // From here on no watcher cycle or job step starts; those under way get a

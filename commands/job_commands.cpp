@@ -62,7 +62,7 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
     } else if (deviceLoader > imageLoader) {
         // No caption: this is the library's question, asked ahead of time.
         if (!AskYes(ctx, ids::kOlderLoaderQuestion, std::nullopt,
-                    mb::kYesNo | mb::kIconInformation))
+                    mb::kYesNo | mb::kIconInformation | mb::kDefaultButton2))
             return false;
         state.g_autoConfirmLoader = 1;
     }
@@ -73,7 +73,7 @@ bool ConfirmJob(CommandContext &ctx, const JobKind &kind) {
     }
     if (ctx.confirmedBeforehand) return true;
     return AskYes(ctx, kind.confirmKey, state.g_settings.APPTITLE,
-                  mb::kYesNo | mb::kIconExclamation);
+                  mb::kYesNo | mb::kIconExclamation | mb::kDefaultButton2);
 }
 
 bool RunJobCommand(CommandContext &ctx, const JobKind &kind) {

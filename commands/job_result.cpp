@@ -45,7 +45,7 @@ void AnswerDevicePrompt(CommandContext &ctx, uint32_t kind, int32_t *answer) {
         *answer = 0;
         return;
     }
-    const int chosen =
-        AskQuestion(ctx.view, ctx.texts, key, std::nullopt, mb::kYesNo | mb::kIconInformation);
+    const int chosen = AskQuestion(ctx.view, ctx.texts, key, std::nullopt,
+                                   mb::kYesNo | mb::kIconInformation | mb::kDefaultButton2);
     *answer = chosen == mb::kIdYes ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "controls/color_label_win.h"
 
+#include "controls/high_contrast_win.h"
+
 #include <initializer_list>
 
 CColorLabel::CColorLabel() : m_colors(GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)) {
@@ -55,6 +57,12 @@ bool CColorLabel::SetBlinkPeriod(UINT periodMs) {
 }
 
 HBRUSH CColorLabel::CtlColor(HDC dc) {
+    if (HighContrastOn()) {
+        // The scheme's text on the dialog's own background, blinking or not.
+        ::SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return GetSysColorBrush(COLOR_BTNFACE);
+    }
     const ColorLabelColors::Choice choice = m_colors.Choose();
     ::SetTextColor(dc, choice.text);
     SetBkColor(dc, choice.background);

@@ -1,5 +1,7 @@
 #include "controls/hyperlink_win.h"
 
+#include "controls/dpi_win.h"
+#include "controls/high_contrast_win.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -34,7 +36,7 @@ void CHyperLink::ReleaseUnderlineFont() {
 void CHyperLink::OnAttached() {
     HWND window = Handle();
     const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-    SetWindowLongPtrW(window, GWL_STYLE, style | SS_NOTIFY);
+    SetWindowLongPtrW(window, GWL_STYLE, style | SS_NOTIFY | WS_TABSTOP);
     SetWindowPos(window, nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const int length = GetWindowTextLengthW(window);
@@ -47,6 +49,9 @@ void CHyperLink::OnAttached() {
 void CHyperLink::SetText(const std::wstring &text) {
     m_text = text;
     m_hit.InvalidateExtent();
+    // The static control's own text is what the accessibility interface
+    // reads as the link's name; it paints nothing of it.
+    if (Handle() != nullptr) DefaultProc(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_text.c_str()));
 }
 
 void CHyperLink::SetURL(const std::wstring &target) {
@@ -89,8 +94,21 @@ void CHyperLink::OnPaint() {
     if (dc == nullptr) return;
     HGDIOBJ previous = m_underlineFont != nullptr ? SelectObject(dc, m_underlineFont) : nullptr;
     SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, kLinkColor);
+    // A high-contrast scheme has its own colour for links: hot-track.
+    ::SetTextColor(dc, HighContrastOn() ? GetSysColor(COLOR_HOTLIGHT) : kLinkColor);
     TextOutW(dc, 0, 0, m_text.c_str(), static_cast<int>(m_text.size()));
+    // The focus rectangle goes round the text, unless the window hides focus
+    // until the keyboard is used.
+    const LRESULT uiState = DefaultProc(WM_QUERYUISTATE, 0, 0);
+    if (GetFocus() == Handle() && (uiState & UISF_HIDEFOCUS) == 0) {
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, m_text.c_str(), static_cast<int>(m_text.size()), &extent);
+        RECT client{};
+        GetClientRect(Handle(), &client);
+        RECT around{0, 0, extent.cx + 1, extent.cy};
+        IntersectRect(&around, &around, &client);
+        DrawFocusRect(dc, &around);
+    }
     if (previous != nullptr) SelectObject(dc, previous);
     EndPaint(Handle(), &ps);
 }
@@ -126,6 +144,25 @@ void CHyperLink::OnLButtonDown(POINT point) {
     if (HitTest(point)) OpenTarget();
 }
 
+// Enter and Space open the link as a click on its text does; a held key
+// opens it once.
+bool CHyperLink::OnKeyDown(WPARAM key, LPARAM flags) {
+    constexpr LPARAM kKeyWasDown = 1 << 30;
+    if (key != VK_RETURN && key != VK_SPACE) return false;
+    if ((flags & kKeyWasDown) == 0 && !m_text.empty()) OpenTarget();
+    return true;
+}
+
+// The dialog manager would take Enter for the default button: the link
+// asks for it while it has the focus, and for the characters, so that Space
+// is not a mnemonic search.
+LRESULT CHyperLink::OnGetDlgCode(const MSG *message) {
+    LRESULT code = DLGC_WANTCHARS;
+    if (message != nullptr && message->message == WM_KEYDOWN && message->wParam == VK_RETURN)
+        code |= DLGC_WANTMESSAGE;
+    return code;
+}
+
 void CHyperLink::OpenTarget() {
     ShellExecuteW(nullptr, L"open", m_target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
@@ -143,6 +180,22 @@ LRESULT CHyperLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_LBUTTONDOWN:
         OnLButtonDown(PointFrom(lParam));
+        break;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam, lParam)) return 0;
+        break;
+    case WM_GETDLGCODE:
+        return OnGetDlgCode(reinterpret_cast<const MSG *>(lParam));
+    case WM_DPICHANGED_AFTERPARENT:
+        // The parent's font has changed with the scale: underline it anew.
+        ReleaseUnderlineFont();
+        m_hit.InvalidateExtent();
+        InvalidateRect(Handle(), nullptr, TRUE);
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+        InvalidateRect(Handle(), nullptr, TRUE);
         break;
     case WM_DESTROY: {
         const LRESULT result = DefaultProc(message, wParam, lParam);

@@ -1,7 +1,10 @@
 // A static-text control that draws its text underlined in blue, shows a
 // pointing hand over the text and opens its target with the shell when the
-// text is clicked. It paints itself; the window text is read once, at
-// attachment, and after that only SetText changes what it shows.
+// text is clicked, or when Enter or Space is pressed while it has the focus
+// (it is a tab stop and draws a focus rectangle). It paints itself; the
+// window text is read once, at attachment, and after that only SetText
+// changes what it shows. SetText also makes the text the window text, which
+// is the name a screen reader announces.
 #pragma once
 
 #include "controls/hyperlink_logic.h"
@@ -15,7 +18,7 @@ class CHyperLink : public CSubclassedWindow {
     ~CHyperLink() override;
 
     // Attach (inherited) turns on SS_NOTIFY, without which a static control
-    // gets no mouse input, and takes the window text.
+    // gets no mouse input, and WS_TABSTOP, and takes the window text.
     // Shown at the next paint, which this does not request.
     void SetText(const std::wstring &text);
     void SetURL(const std::wstring &target);
@@ -38,6 +41,8 @@ class CHyperLink : public CSubclassedWindow {
     void OnMouseMove(POINT point);
     void OnMouseLeave();
     void OnLButtonDown(POINT point);
+    bool OnKeyDown(WPARAM key, LPARAM flags);
+    LRESULT OnGetDlgCode(const MSG *message);
     void ReleaseUnderlineFont();
 
     std::wstring m_text;

@@ -41,11 +41,12 @@ string(REGEX MATCH "#define QV_PRODUCT_NAME \"([^\"]+)\"" _ "${version_h}")
 set(PRODUCT "${CMAKE_MATCH_1}")
 string(REGEX MATCH "#define QV_FILE_NAME \"([^\"]+)\"" _ "${version_h}")
 set(PROGRAM_FILE "${CMAKE_MATCH_1}")
-file(READ "${SOURCE}/res/DeviceManager.rc" rc)
-string(REGEX MATCH "VALUE \"CompanyName\", \"([^\"]+)\"" _ "${rc}")
+string(REGEX MATCH "#define QV_COMPANY_NAME \"([^\"]+)\"" _ "${version_h}")
 set(PUBLISHER "${CMAKE_MATCH_1}")
-if(NOT PRODUCT OR NOT PROGRAM_FILE OR NOT PUBLISHER)
-  message(FATAL_ERROR "make_packages: product name, file name or publisher not found")
+string(REGEX MATCH "#define QV_COPYRIGHT \"([^\"]+)\"" _ "${version_h}")
+set(COPYRIGHT "${CMAKE_MATCH_1}")
+if(NOT PRODUCT OR NOT PROGRAM_FILE OR NOT PUBLISHER OR NOT COPYRIGHT)
+  message(FATAL_ERROR "make_packages: product name, file name, publisher or copyright not found")
 endif()
 
 set(BASE "QV70-DeviceManager-${VERSION}")
@@ -162,7 +163,7 @@ file(WRITE "${STAGE}/files.nsh"
      "!macro QV_REMOVE_INSTALLED\n${remove}!macroend\n")
 
 set(nsis_args -V2 -INPUTCHARSET UTF8 "-DVERSION=${VERSION}" "-DPRODUCT=${PRODUCT}"
-    "-DPUBLISHER=${PUBLISHER}" "-DSOURCE=${SOURCE}" "-DFILES=${STAGE}/files.nsh"
+    "-DPUBLISHER=${PUBLISHER}" "-DCOPYRIGHT=${COPYRIGHT}" "-DSOURCE=${SOURCE}" "-DFILES=${STAGE}/files.nsh"
     "-DOUTFILE=${OUT}/${SETUP}")
 if(sign_args)
   # makensis runs this on the uninstaller before it is packed; %1 is its path.

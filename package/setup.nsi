@@ -46,7 +46,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 
 !define MUI_ICON "${SOURCE}/res/app.ico"
 !define MUI_UNICON "${SOURCE}/res/app.ico"
@@ -160,8 +160,8 @@ Section "Uninstall"
   ; The simulated devices' state, made by the simulated library beside itself.
   RMDir /r "$INSTDIR\Bench"
   ; The user's settings and the device library's logs stay unless the user
-  ; says otherwise; a silent uninstall keeps them.
-  MessageBox MB_YESNO|MB_ICONQUESTION "$(RemoveUserData)" /SD IDNO IDNO keep_user_data
+  ; says otherwise; a silent uninstall keeps them, and so does Enter.
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "$(RemoveUserData)" /SD IDNO IDNO keep_user_data
     Delete "$INSTDIR\setting.ini"
     RMDir /r "$INSTDIR\Log"
   keep_user_data:

@@ -19,5 +19,5 @@ LangString ComponentsTop ${LANG_SIMPCHINESE} "模拟设备台仅用于培训。�
 LangString ProgramRunning ${LANG_ENGLISH} "QV70 Device Manager is running. Close it, then start the setup again."
 LangString ProgramRunning ${LANG_SIMPCHINESE} "QV70 设备管理器正在运行。请先关闭它，再重新运行安装程序。"
 
-LangString RemoveUserData ${LANG_ENGLISH} "Also remove your settings (setting.ini) and the device logs (Log folder)?"
-LangString RemoveUserData ${LANG_SIMPCHINESE} "是否同时删除您的设置（setting.ini）和设备日志（Log 文件夹）？"
+LangString RemoveUserData ${LANG_ENGLISH} "Also remove your settings (setting.ini) and the Log folder, with the device logs, the job record (jobs.csv) and the crash reports?"
+LangString RemoveUserData ${LANG_SIMPCHINESE} "是否同时删除您的设置（setting.ini）和 Log 文件夹（其中有设备日志、作业记录 jobs.csv 和崩溃报告）？"

@@ -15,4 +15,6 @@
         QV_VERSION_BUILD)
 
 #define QV_PRODUCT_NAME "QV70 Device Manager"
+#define QV_COMPANY_NAME "QV70 Device Manager developers"
+#define QV_COPYRIGHT "Copyright (C) 2026 QV70 Device Manager developers"
 #define QV_FILE_NAME "DeviceManager.exe"

@@ -16,10 +16,13 @@ class CAboutDlg : public CDialog {
     BOOL OnInitDialog() override;
     bool OnPaint() override;
     void OnDestroy() override;
+    // WM_DPICHANGED: the box takes the proposed size, its pictures the scale.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
   private:
     std::wstring m_appTitle;
     std::wstring m_aboutTitle;
     std::wstring m_versionLabel;
     CPicture m_picture;
+    CStandInPicture m_standIn; // when the picture file is missing
 };

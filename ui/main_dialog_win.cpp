@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstring>
 #include <utility>
 
 #include "base/dialog_texts_win.h"
@@ -13,6 +14,8 @@
 #include "commands/firmware_selection.h"
 #include "commands/job_commands.h"
 #include "commands/start_tick.h"
+#include "controls/accessible_name_win.h"
+#include "controls/dpi_win.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_start.h"
@@ -184,7 +187,8 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
 
     m_titlePicture = static_cast<HBITMAP>(LoadImageW(nullptr, L"Title.BMP", IMAGE_BITMAP, 0, 0,
                                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-    if (!m_titlePicture) ShowWindow(GetDlgItem(IDC_TITLE_PICTURE), SW_SHOWNORMAL);
+    if (!m_titlePicture)
+        m_titleStandIn.Show(GetDlgItem(IDC_TITLE_PICTURE), IDB_TITLE, DpiForWindow(m_hwnd));
 
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
@@ -207,11 +211,33 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, english);
     if (!EqualsIgnoringCase(english, m_state.g_languageFile))
         ApplyDialogTexts(m_hwnd, IDD_DEVICEMANAGER_DIALOG, m_state.g_languageFile);
+    NameControlsForScreenReaders();
     SetTimer(m_hwnd, IDT_START, 0, nullptr);
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
     m_services.library.SetMainWindowHwnd(m_hwnd);
     return TRUE;
+}
+
+// The path field's group box comes after it, Browse shows "...", the busy
+// bar paints itself and the clock's text is only the time: each gets its
+// name (and the bar its role) through the accessibility interface.
+void CDeviceManagerDlg::NameControlsForScreenReaders() {
+    const struct {
+        int id;
+        const wchar_t *key;
+        long role;
+        bool textAsValue;
+    } names[] = {
+        {IDC_FIRMWARE_PATH, ids::kNameFirmwareFile, 0, false},
+        {IDC_BROWSE, ids::kNameBrowse, 0, false},
+        {IDC_BUSY_BAR, ids::kNameJobProgress, acc_role::kProgressBar, false},
+        {IDC_ELAPSED_TIME, ids::kNameElapsedTime, acc_role::kStaticText, true},
+    };
+    for (const auto &n : names) {
+        const std::wstring name = Text(n.key);
+        if (!name.empty()) SetAccessibleName(GetDlgItem(n.id), name, n.role, n.textAsValue);
+    }
 }
 
 void CDeviceManagerDlg::AddAboutItem() {
@@ -240,10 +266,10 @@ bool CDeviceManagerDlg::OnCommand(int id, int notifyCode, HWND control) {
     if (notifyCode != BN_CLICKED) return CDialog::OnCommand(id, notifyCode, control);
     switch (id) {
     case IDC_UPGRADE:
-        OnUpgrade(m_ctx);
+        RunJobButton(OnUpgrade);
         return true;
     case IDC_REPAIR:
-        OnRepair(m_ctx);
+        RunJobButton(OnRepair);
         return true;
     case IDC_BROWSE:
         OnBrowse();
@@ -282,7 +308,8 @@ bool CDeviceManagerDlg::OnPaint() {
         const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
         DrawIcon(dc, x, y, m_icon);
     } else {
-        BlitPicture(dc, m_titlePicture, kTitleX, kTitleY, kTitleWidth, kTitleHeight);
+        BlitPicture(dc, m_titlePicture, kTitleX, kTitleY, kTitleWidth, kTitleHeight,
+                    DpiForWindow(m_hwnd));
     }
     EndPaint(m_hwnd, &paint);
     return true;
@@ -310,9 +337,26 @@ bool CDeviceManagerDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     case WM_DEVICE_PROMPT:
         OnDevicePrompt(wParam, lParam);
         return true;
+    case WM_DPICHANGED:
+        OnDpiChanged(reinterpret_cast<const RECT *>(lParam));
+        return true;
     default:
         return false;
     }
+}
+
+// Moved to a monitor of another scale: the window takes the size the system
+// proposes, the controls' fonts follow, and what the window draws itself
+// (the title picture, the busy bar's blocks) is laid out again.
+void CDeviceManagerDlg::OnDpiChanged(const RECT *proposed) {
+    if (proposed != nullptr)
+        SetWindowPos(m_hwnd, nullptr, proposed->left, proposed->top,
+                     proposed->right - proposed->left, proposed->bottom - proposed->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    m_busyBar.RecalcLayout();
+    HWND standIn = GetDlgItem(IDC_TITLE_PICTURE);
+    if (IsWindowVisible(standIn)) m_titleStandIn.Show(standIn, IDB_TITLE, DpiForWindow(m_hwnd));
+    InvalidateRect(m_hwnd, nullptr, TRUE);
 }
 
 void CDeviceManagerDlg::OnSysCommand(WPARAM /*command*/) {
@@ -327,11 +371,34 @@ void CDeviceManagerDlg::OnUpgradeResult(WPARAM mode, LPARAM resultCode) {
     TellJobEnded(m_ctx, code, VerdictKeyFor(jobMode, code).key,
                  VerdictFor(m_texts, m_state.g_settings.APPTITLE, jobMode, code).text);
     ShowJobVerdict(m_ctx, jobMode, code);
+    RestoreFocusAfterJob();
     // The device's return counts from now, when the watcher runs again; the
     // record is written beside the window, which waits for nothing.
     m_recorder.StartReturnWait();
     const bool waiting = m_workers.Start([this] { m_recorder.WaitAndWrite(); });
     if (!waiting) m_recorder.Flush();
+}
+
+void CDeviceManagerDlg::RunJobButton(bool (*command)(CommandContext &)) {
+    HWND before = GetFocus();
+    const int beforeId = before != nullptr && IsChild(m_hwnd, before) ? GetDlgCtrlID(before) : 0;
+    if (!command(m_ctx)) return;
+    HWND now = GetFocus();
+    if (now != nullptr && IsWindowEnabled(now)) return;
+    m_focusBeforeJob = beforeId != 0 ? beforeId : IDC_BROWSE;
+    SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_FIRMWARE_PATH)),
+                 TRUE);
+}
+
+void CDeviceManagerDlg::RestoreFocusAfterJob() {
+    if (m_focusBeforeJob == 0) return;
+    HWND back = GetDlgItem(m_focusBeforeJob);
+    // Upgrade and Repair wait for the device's return; Browse is enabled
+    // by the verdict.
+    if (back == nullptr || !IsWindowEnabled(back)) back = GetDlgItem(IDC_BROWSE);
+    m_focusBeforeJob = 0;
+    if (back != nullptr && IsWindowEnabled(back))
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(back), TRUE);
 }
 
 void CDeviceManagerDlg::OnDevicePrompt(WPARAM kind, LPARAM answer) {
@@ -350,7 +417,16 @@ void CDeviceManagerDlg::OnBrowse() {
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
     dialog.Flags = OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing changes
+    // The common dialogs' library is loaded with the first Browse, not at
+    // every start: it is the largest the window would otherwise import.
+    using GetOpenFileNameFunction = BOOL(WINAPI *)(OPENFILENAMEW *);
+    static HMODULE commonDialogs = LoadLibraryW(L"comdlg32.dll");
+    FARPROC found =
+        commonDialogs != nullptr ? GetProcAddress(commonDialogs, "GetOpenFileNameW") : nullptr;
+    GetOpenFileNameFunction getOpenFileName = nullptr;
+    static_assert(sizeof(found) == sizeof(getOpenFileName), "function pointers of one size");
+    memcpy(&getOpenFileName, &found, sizeof(getOpenFileName));
+    if (getOpenFileName == nullptr || !getOpenFileName(&dialog)) return; // cancelled: no change
     OnFirmwareChosen(m_ctx, file);
 }
 

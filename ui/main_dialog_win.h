@@ -35,6 +35,7 @@
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
 #include "ui/dialog_win.h"
+#include "ui/picture_win.h"
 #include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
@@ -117,6 +118,12 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     void OnUpgradeResult(WPARAM mode, LPARAM resultCode);
     void OnDevicePrompt(WPARAM kind, LPARAM answer);
     void OnBrowse();
+    // A job's start disables the button that had the focus: the focus goes
+    // to the path field, which stays enabled, and back after the verdict.
+    void NameControlsForScreenReaders();
+    void OnDpiChanged(const RECT *proposed);
+    void RunJobButton(bool (*command)(CommandContext &));
+    void RestoreFocusAfterJob();
     void AddAboutItem();
     void SetWindowTitle();
     // The record's sink over the file the settings name, its thread started.
@@ -134,6 +141,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
 
     // Members in the order the window builds them.
     HBITMAP m_titlePicture = nullptr;
+    CStandInPicture m_titleStandIn; // when Title.BMP is missing
+    int m_focusBeforeJob = 0;       // control id; 0: no job moved the focus
     CIniFile m_settingsFile;
     MainWindowModel m_model;
     CHyperLink m_homePageLink;

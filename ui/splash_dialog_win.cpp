@@ -3,12 +3,17 @@
 #include <cwchar>
 
 #include "base/process_state.h"
+#include "controls/dpi_win.h"
 #include "res/resource.h"
 
 namespace {
 constexpr UINT_PTR kCloseTimer = 0;
+// At 96 dpi; scaled to the monitor's.
 constexpr int kPictureWidth = 353;
 constexpr int kPictureHeight = 238;
+constexpr int kVersionTop = 190;
+constexpr int kVersionHeight = 30;
+constexpr int kVersionFontHeight = 20;
 
 void IgnoreClick(int) {}
 } // namespace
@@ -21,19 +26,21 @@ CSplashDlg::~CSplashDlg() {
 
 BOOL CSplashDlg::OnInitDialog() {
     if (!m_picture.LoadFromFile(L"Startup.BMP"))
-        ShowWindow(GetDlgItem(IDC_SPLASH_PICTURE), SW_SHOWNORMAL);
+        m_standIn.Show(GetDlgItem(IDC_SPLASH_PICTURE), IDB_STARTUP, DpiForWindow(m_hwnd));
 
     wchar_t versionLine[100];
     swprintf(versionLine, 100, L"Version: %ls", kVersionText);
+    const UINT dpi = DpiForWindow(m_hwnd);
     OVERLAY_PARAMS overlay{};
     overlay.parent = m_hwnd;
     overlay.id = 0;
     overlay.x = 0;
-    overlay.y = 190;
-    overlay.width = 353;
-    overlay.height = 30;
-    overlay.faceName = L"MS Sans Serif";
-    overlay.fontHeight = 20;
+    overlay.y = ScaleForDpi(kVersionTop, dpi);
+    overlay.width = ScaleForDpi(kPictureWidth, dpi);
+    overlay.height = ScaleForDpi(kVersionHeight, dpi);
+    // The shell's dialog face scales and has the system's fallback fonts.
+    overlay.faceName = L"MS Shell Dlg";
+    overlay.fontHeight = ScaleForDpi(kVersionFontHeight, dpi);
     overlay.bold = true;
     overlay.underline = false;
     overlay.textColor = RGB(0, 0, 0);
@@ -46,7 +53,12 @@ BOOL CSplashDlg::OnInitDialog() {
     overlay.text = versionLine;
     m_overlay.Create(overlay); // a splash without its version line still shows
 
-    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, kPictureWidth, kPictureHeight, SWP_NOMOVE);
+    // The client area holds the whole picture; the border goes round it.
+    RECT frame{0, 0, ScaleForDpi(kPictureWidth, dpi), ScaleForDpi(kPictureHeight, dpi)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(m_hwnd, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(m_hwnd, GWL_EXSTYLE)));
+    SetWindowPos(m_hwnd, HWND_TOP, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE);
     SetTimer(m_hwnd, kCloseTimer, kShowMs, nullptr);
     return TRUE;
 }
@@ -65,7 +77,7 @@ bool CSplashDlg::OnTimer(UINT_PTR timerId) {
 bool CSplashDlg::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hwnd, &paint);
-    BlitPicture(dc, m_picture.Handle(), 0, 0, kPictureWidth, kPictureHeight);
+    BlitPicture(dc, m_picture.Handle(), 0, 0, kPictureWidth, kPictureHeight, DpiForWindow(m_hwnd));
     EndPaint(m_hwnd, &paint);
     return true;
 }
@@ -73,4 +85,5 @@ bool CSplashDlg::OnPaint() {
 void CSplashDlg::OnDestroy() {
     KillTimer(m_hwnd, kCloseTimer);
     m_picture.Release();
+    m_standIn.Release();
 }

@@ -24,4 +24,5 @@ class CSplashDlg : public CDialog {
   private:
     CTextOverlay m_overlay; // the version line, drawn over the picture
     CPicture m_picture;
+    CStandInPicture m_standIn; // when the picture file is missing
 };

@@ -13,7 +13,8 @@ beside it:
 res/ holds the resource ids that every floor may name. station/ may use
 app/'s settings loading beside it. sim/ is a house of its own beside the
 floors: it may use the device library's interface from
-base/ and device/, nothing of the window. tests/ may include anything.
+base/ and device/, and res/ for the version its files ship with, nothing of
+the window. tests/ may include anything.
 
 Usage: check_floors.py [ROOT]. Prints each offending include and exits 1.
 """
@@ -34,7 +35,7 @@ ALLOWED = {
     # shares its settings loading; it uses the portable commands and no
     # window code of ui/.
     "station": {"base", "device", "controls", "commands", "app", "res"},
-    "sim": {"base", "device"},
+    "sim": {"base", "device", "res"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/')

@@ -35,6 +35,30 @@ qv_build_windows() {
     -DCMAKE_BUILD_TYPE=Release -DQV_WERROR=ON
 }
 
+# Wine's own fonts (fonts-wine: Tahoma for "MS Shell Dlg", Marlett for the
+# title bar's buttons) into the prefix's Fonts folder, where every Wine
+# program finds them; this Wine does not look for them where the package
+# puts them.
+qv_wine_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+  [ -d "$fonts" ] || return 0
+  for font in /usr/share/wine/fonts/*.ttf; do
+    [ -e "$font" ] || continue
+    [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/" 2>/dev/null || true
+  done
+  # Windows links its shell dialog font (Tahoma) to its Chinese fonts on
+  # every system, English ones included; here the installed CJK font stands
+  # in for them. A bitmap font such as "MS Sans Serif" gets no such link.
+  local link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' face
+  if [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] && [ ! -f "$WINEPREFIX/.qv-fontlink" ]; then
+    for face in "Tahoma" "Tahoma Bold"; do
+      wine reg add "$link" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' \
+        /f >/dev/null 2>&1 || true
+    done
+    : >"$WINEPREFIX/.qv-fontlink"
+  fi
+}
+
 # The Wine prefix lives in the build folder; a persistent wineserver keeps
 # every later start of a program fast.
 qv_wine_env() {
@@ -52,6 +76,7 @@ qv_wine_env() {
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  qv_wine_fonts
   printf '%s' "${DISPLAY:-}" >"$marker"
   wineserver -p >/dev/null 2>&1 || true
   # With no window manager on the virtual display, a managed window costs

@@ -191,6 +191,8 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
         },
         milliseconds(2000)));
     EXPECT_TRUE(robot.Enabled(IDC_EXIT));
+    // The keyboard focus left the disabled buttons for the path field.
+    EXPECT_EQ(robot.FocusedControl(), IDC_FIRMWARE_PATH);
     EXPECT_EQ(robot.Text(IDC_STATUS_LINE), run.Text(L"IDS_44"));
     const std::vector<std::wstring> phases = RecordUntilBox(
         run, IDC_DETAIL_LINE, milliseconds(20000), run.Text(L"IDS_91"), "upgrade-downloading");
@@ -209,6 +211,9 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
     Sleep(1200);
     EXPECT_EQ(robot.Text(IDC_ELAPSED_TIME), elapsed);
     robot.Answer(verdict, IDOK);
+    // After the verdict the focus is back on a button: Browse, enabled again.
+    EXPECT_TRUE(UiRobot::WaitUntil([&] { return robot.FocusedControl() == IDC_BROWSE; },
+                                   milliseconds(2000)));
     EXPECT_EQ(ReadAll(bench.StoragePath(device)), SystemPayload(run.SampleImage()));
 
     // The device, still there, is announced again with its new system.

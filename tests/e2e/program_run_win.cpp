@@ -370,6 +370,12 @@ bool ProgramRun::ExpectBox(MessageBoxInfo &box, const std::wstring &text,
     EXPECT_EQ(box.caption, caption) << m_scenario << " (" << shot << ")";
     EXPECT_STREQ(IconName(box.icon), IconName(icon)) << m_scenario << " (" << shot << ")";
     EXPECT_EQ(box.hasYesNo, yesNo) << m_scenario << " (" << shot << ")";
+    // Enter must never say Yes to a job or to leaving one: only the plain
+    // exit question may default to Yes.
+    if (yesNo) {
+        const int safe = text == Text(L"IDS_50") ? IDYES : IDNO;
+        EXPECT_EQ(box.defaultButton, safe) << m_scenario << " (" << shot << ")";
+    }
     return true;
 }
 

@@ -189,6 +189,15 @@ bool UiRobot::Enabled(int controlId) const {
     return control != nullptr && IsWindowEnabled(control);
 }
 
+int UiRobot::FocusedControl() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    const DWORD thread = GetWindowThreadProcessId(m_main, nullptr);
+    if (!GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return 0;
+    if (GetParent(info.hwndFocus) != m_main) return 0;
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
 std::wstring UiRobot::Title() const {
     return WindowText(m_main);
 }
@@ -219,6 +228,19 @@ bool UiRobot::WaitForMessageBox(MessageBoxInfo &box, std::chrono::milliseconds t
     box.text = WindowText(GetDlgItem(found, kMessageBoxTextId));
     box.icon = IconOf(found);
     box.hasYesNo = GetDlgItem(found, IDYES) != nullptr && GetDlgItem(found, IDNO) != nullptr;
+    // The button drawn as the default is the one Enter presses; a box that
+    // marks none answers Enter with its dialog's default id.
+    box.defaultButton = 0;
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        HWND button = GetDlgItem(found, id);
+        if (button != nullptr &&
+            (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            box.defaultButton = id;
+    }
+    if (box.defaultButton == 0) {
+        const LRESULT defId = SendMessageW(found, DM_GETDEFID, 0, 0);
+        if (HIWORD(defId) == DC_HASDEFID) box.defaultButton = LOWORD(defId);
+    }
     return true;
 }
 

@@ -18,6 +18,8 @@ struct MessageBoxInfo {
     std::wstring text;
     enum class Icon { None, Error, Exclamation, Information, Question } icon = Icon::None;
     bool hasYesNo = false;
+    // The button Enter presses (the dialog's default push button); 0: none.
+    int defaultButton = 0;
 };
 
 class UiRobot {
@@ -31,6 +33,9 @@ class UiRobot {
 
     std::wstring Text(int controlId) const;
     bool Enabled(int controlId) const;
+    // The id of the main window's control that has the keyboard focus; 0:
+    // none of them.
+    int FocusedControl() const;
     std::wstring Title() const;
     void Click(int controlId) const;
     void Close() const; // WM_CLOSE to the main window, posted

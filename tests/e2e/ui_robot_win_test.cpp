@@ -15,6 +15,7 @@ struct BoxCase {
     MessageBoxInfo::Icon icon;
     bool yesNo;
     int answer;
+    int defaultButton; // what Enter would press
 };
 
 class RobotBoxes : public ::testing::TestWithParam<BoxCase> {};
@@ -31,6 +32,7 @@ TEST_P(RobotBoxes, ReadsTextCaptionIconAndAnswers) {
     EXPECT_EQ(box.text, L"Line one\nLine two");
     EXPECT_EQ(box.icon, c.icon);
     EXPECT_EQ(box.hasYesNo, c.yesNo);
+    EXPECT_EQ(box.defaultButton, c.defaultButton);
     robot.Answer(box, c.answer);
     asker.join();
     EXPECT_EQ(result, c.answer);
@@ -38,11 +40,15 @@ TEST_P(RobotBoxes, ReadsTextCaptionIconAndAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Styles, RobotBoxes,
-    ::testing::Values(
-        BoxCase{MB_OK | MB_ICONERROR, MessageBoxInfo::Icon::Error, false, IDOK},
-        BoxCase{MB_OK | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, false, IDOK},
-        BoxCase{MB_YESNO | MB_ICONEXCLAMATION, MessageBoxInfo::Icon::Exclamation, true, IDNO},
-        BoxCase{MB_YESNO | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, true, IDYES}));
+    ::testing::Values(BoxCase{MB_OK | MB_ICONERROR, MessageBoxInfo::Icon::Error, false, IDOK, IDOK},
+                      BoxCase{MB_OK | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information, false,
+                              IDOK, IDOK},
+                      BoxCase{MB_YESNO | MB_ICONEXCLAMATION, MessageBoxInfo::Icon::Exclamation,
+                              true, IDNO, IDYES},
+                      BoxCase{MB_YESNO | MB_ICONINFORMATION, MessageBoxInfo::Icon::Information,
+                              true, IDYES, IDYES},
+                      BoxCase{MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2,
+                              MessageBoxInfo::Icon::Exclamation, true, IDYES, IDNO}));
 
 TEST(Robot, SeesNoBoxWhenNoneShows) {
     UiRobot robot(GetCurrentProcessId());

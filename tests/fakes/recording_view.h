@@ -35,6 +35,9 @@ class RecordingView : public IMainView {
         std::optional<std::wstring> caption;
     };
 
+    // Stands for Enter in a script of answers: the box's default button.
+    static constexpr int kPressEnter = -1;
+
     // The user's buttons for the questions, in order. When the script is
     // empty a box with only OK is closed with OK, and a question is answered
     // with messageAnswer and counted as unexpected.
@@ -62,11 +65,17 @@ class RecordingView : public IMainView {
         if (!answers.empty()) {
             const int answer = answers.front();
             answers.pop_front();
-            return answer;
+            return answer == kPressEnter ? DefaultButton(style) : answer;
         }
         if ((style & 0xF) == mb::kOk) return mb::kIdOk;
         ++unexpectedQuestions;
         return messageAnswer;
+    }
+    // The button Enter presses in a box of this style, as the platform
+    // chooses it.
+    static int DefaultButton(unsigned style) {
+        if ((style & 0xF) == mb::kOk) return mb::kIdOk;
+        return (style & mb::kDefaultButtonMask) == mb::kDefaultButton2 ? mb::kIdNo : mb::kIdYes;
     }
     void StartBusy() override { Add({Event::Busy, 0, L"start", 0, std::nullopt}); }
     void StopBusy() override { Add({Event::Busy, 0, L"stop", 0, std::nullopt}); }

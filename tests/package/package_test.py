@@ -476,6 +476,11 @@ def test_setup(packages, report, work):
                                 chosen, "yes")
             print(out.rstrip(), flush=True)
             check(rc == 0, f"the uninstaller with its window: {rc}\n{out}")
+            # Enter keeps the job record and the crash reports, and the
+            # question says they would go.
+            check("default: no" in out, f"the question does not default to No:\n{out}")
+            check("job record" in out and "crash reports" in out,
+                  f"the question does not name what the Log folder holds:\n{out}")
             check(wine.reg_values(key) is None, "the uninstall entry is left")
             left = sorted(n for n in packages.dist_files
                           if os.path.exists(os.path.join(chosen_unix, n)))

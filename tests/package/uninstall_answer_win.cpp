@@ -56,6 +56,9 @@ int wmain(int argc, wchar_t **argv) {
     if (!robot.WaitForMessageBox(box, milliseconds(20000)))
         return Fail(L"no question about the settings and logs", process.hProcess);
     wprintf(L"question: \"%ls\"\n", box.text.c_str());
+    wprintf(L"default: %ls\n", box.defaultButton == IDNO    ? L"no"
+                               : box.defaultButton == IDYES ? L"yes"
+                                                            : L"none");
     robot.Answer(box, answer);
     // Close only once the work is done and the button is back.
     if (!UiRobot::WaitUntil([&] { return robot.Enabled(kNext); }, milliseconds(20000)))

@@ -3,6 +3,7 @@
 // placeholders its caller fills in.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,6 +26,8 @@ const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 
                                  54, 81, 82, 83, 84, 88, 89, 90, 91, 92, 93, 101, 102, 103, 104,
                                  106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
                                  119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130,
+                                 // Names for a screen reader.
+                                 150, 151, 152, 153,
                                  // The station's own lines.
                                  200, 201, 202, 203, 204, 205, 206, 207,
                                  // The job record's lines that wait.
@@ -142,6 +145,26 @@ TEST_P(ShippedLanguageFile, HasTheMainWindowTextsButNoTitle) {
     EXPECT_EQ(profile.GetString(File(), L"String", L"IDD102_TITLE", 1000), L"");
 }
 
+// Each button of the main window is reached with Alt and its own letter: one
+// "&" before a letter, and no letter twice in the window. "..." (Browse) is
+// reached by Tab; a screen reader names it.
+TEST_P(ShippedLanguageFile, GivesEachButtonItsOwnMnemonic) {
+    std::set<wchar_t> letters;
+    for (int id : {1002, 1005, 1006}) {
+        const std::wstring text =
+            profile.GetString(File(), L"String", L"IDD102_" + std::to_wstring(id), 1000);
+        SCOPED_TRACE("IDD102_" + std::to_string(id));
+        const size_t amp = text.find(L'&');
+        ASSERT_NE(amp, std::wstring::npos);
+        EXPECT_EQ(text.find(L'&', amp + 1), std::wstring::npos);
+        ASSERT_LT(amp + 1, text.size());
+        const wchar_t letter = text[amp + 1];
+        EXPECT_TRUE(iswalnum(letter) && letter < 0x80) << "Alt+" << static_cast<int>(letter);
+        EXPECT_TRUE(letters.insert(static_cast<wchar_t>(towupper(letter))).second)
+            << "repeated mnemonic";
+    }
+}
+
 TEST_P(ShippedLanguageFile, HoldsNoKeyTheProgramDoesNotUse) {
     for (const auto &pair : profile.Section(File(), L"String")) {
         const std::wstring &key = pair.first;
@@ -168,7 +191,7 @@ TEST(LanguageFiles, ChineseIsUtf16WithByteOrderMark) {
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     IniProfileFake profile;
     const std::wstring file = (kSourceDir / "lang" / "Chinese.ini").wstring();
-    EXPECT_EQ(profile.GetString(file, L"String", L"IDD102_1002", 1000), L"\x5347\x7EA7");
+    EXPECT_EQ(profile.GetString(file, L"String", L"IDD102_1002", 1000), L"\x5347\x7EA7(&U)");
 }
 
 } // namespace

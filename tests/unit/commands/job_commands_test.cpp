@@ -11,10 +11,10 @@ namespace {
 using Lines = std::vector<std::wstring>;
 using Command = bool (*)(CommandContext &);
 
-const std::wstring kRefusal = L" | Title | 48"; // MB_OK | MB_ICONEXCLAMATION
-const std::wstring kConfirm = L" | Title | 52"; // MB_YESNO | MB_ICONEXCLAMATION
+const std::wstring kRefusal = L" | Title | 48";  // MB_OK | MB_ICONEXCLAMATION
+const std::wstring kConfirm = L" | Title | 308"; // MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2
 const std::wstring kLoaderAsk =
-    L"box IDS_128 | - | 68"; // no caption, MB_YESNO | MB_ICONINFORMATION
+    L"box IDS_128 | - | 324"; // no caption, MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2
 
 struct AbandonCase {
     const char *name;
@@ -100,6 +100,22 @@ INSTANTIATE_TEST_SUITE_P(
         AbandonCase{"LoaderQuestionNo", OnUpgrade, NewerDeviceLoader, {mb::kIdNo}, {kLoaderAsk}},
         AbandonCase{"UpgradeNo", OnUpgrade, Nothing, {mb::kIdNo}, {L"box IDS_88" + kConfirm}},
         AbandonCase{"RepairNo", OnRepair, Nothing, {mb::kIdNo}, {L"box IDS_81" + kConfirm}},
+        // Enter takes the default button, which is No: two Enters start nothing.
+        AbandonCase{"UpgradeEnter",
+                    OnUpgrade,
+                    Nothing,
+                    {fakes::RecordingView::kPressEnter},
+                    {L"box IDS_88" + kConfirm}},
+        AbandonCase{"RepairEnter",
+                    OnRepair,
+                    Nothing,
+                    {fakes::RecordingView::kPressEnter},
+                    {L"box IDS_81" + kConfirm}},
+        AbandonCase{"LoaderQuestionEnter",
+                    OnUpgrade,
+                    NewerDeviceLoader,
+                    {fakes::RecordingView::kPressEnter},
+                    {kLoaderAsk}},
         // A box that could not be shown is no confirmation.
         AbandonCase{"FailedConfirmBox", OnUpgrade, Nothing, {0}, {L"box IDS_88" + kConfirm}},
         AbandonCase{"FailedLoaderBox", OnRepair, NewerDeviceLoader, {0}, {kLoaderAsk}},

@@ -46,7 +46,7 @@ TEST(JobHandOver, ClickWaitsForTheWatchCycleUnderWay) {
     watcher.join();
 
     // Neither "several devices" nor "no device": the final question.
-    EXPECT_EQ(bench.view.Calls(), std::vector<std::wstring>{L"box IDS_88 | Title | 52"});
+    EXPECT_EQ(bench.view.Calls(), std::vector<std::wstring>{L"box IDS_88 | Title | 308"});
     EXPECT_GT(pumps, 0);
     EXPECT_EQ(bench.state.g_jobActive.load(), 0);
 }

@@ -127,22 +127,26 @@ TEST_P(DevicePrompt, AsksOrAnswersByItself) {
     if (c.box == nullptr) {
         EXPECT_TRUE(bench.view.Calls().empty());
     } else {
-        EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.box) + L" | - | 68"});
+        EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.box) + L" | - | 324"});
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DevicePrompt,
-                         testing::Values(PromptCase{"LoaderConfirmedBefore", 0, 1, 0, nullptr, 1},
-                                         PromptCase{"LoaderYes", 0, 0, mb::kIdYes, L"IDS_128", 1},
-                                         PromptCase{"LoaderNo", 0, 0, mb::kIdNo, L"IDS_128", 0},
-                                         PromptCase{"Kind1Yes", 1, 1, mb::kIdYes, L"IDS_129", 1},
-                                         PromptCase{"Kind1No", 1, 0, mb::kIdNo, L"IDS_129", 0},
-                                         PromptCase{"Kind2Yes", 2, 1, mb::kIdYes, L"IDS_130", 1},
-                                         PromptCase{"Kind3", 3, 1, 0, nullptr, 0},
-                                         PromptCase{"HugeKind", 0xFFFFFFFFu, 1, 0, nullptr, 0}),
-                         [](const testing::TestParamInfo<PromptCase> &info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DevicePrompt,
+    testing::Values(
+        PromptCase{"LoaderConfirmedBefore", 0, 1, 0, nullptr, 1},
+        PromptCase{"LoaderYes", 0, 0, mb::kIdYes, L"IDS_128", 1},
+        PromptCase{"LoaderNo", 0, 0, mb::kIdNo, L"IDS_128", 0},
+        PromptCase{"Kind1Yes", 1, 1, mb::kIdYes, L"IDS_129", 1},
+        PromptCase{"Kind1No", 1, 0, mb::kIdNo, L"IDS_129", 0},
+        PromptCase{"Kind2Yes", 2, 1, mb::kIdYes, L"IDS_130", 1},
+        // Enter answers the device's questions No.
+        PromptCase{"LoaderEnter", 0, 0, fakes::RecordingView::kPressEnter, L"IDS_128", 0},
+        PromptCase{"Kind1Enter", 1, 0, fakes::RecordingView::kPressEnter, L"IDS_129", 0},
+        PromptCase{"Kind2Enter", 2, 0, fakes::RecordingView::kPressEnter, L"IDS_130", 0},
+        PromptCase{"Kind3", 3, 1, 0, nullptr, 0},
+        PromptCase{"HugeKind", 0xFFFFFFFFu, 1, 0, nullptr, 0}),
+    [](const testing::TestParamInfo<PromptCase> &info) { return info.param.name; });
 
 // A question nobody can read is answered No, and the user learns which
 // text is missing instead of facing a blank Yes or No.

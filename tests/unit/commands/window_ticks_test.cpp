@@ -134,20 +134,28 @@ struct ExitBench : CommandBench {
 };
 
 TEST(ExitProcedure, AsksAccordingToTheRunningJob) {
-    const std::pair<std::pair<int32_t, int32_t>, const wchar_t *> cases[] = {
-        {{0, 0}, L"IDS_50"}, {{1, 0}, L"IDS_49"}, {{0, 1}, L"IDS_49"}};
+    // During a job the question defaults to No (MB_DEFBUTTON2): 308, not 52.
+    const struct {
+        int32_t upgrade, repair;
+        const wchar_t *box;
+        int answer;
+    } cases[] = {{0, 0, L"IDS_50 | Title | 52", mb::kIdNo},
+                 {1, 0, L"IDS_49 | Title | 308", mb::kIdNo},
+                 {0, 1, L"IDS_49 | Title | 308", mb::kIdNo},
+                 {1, 0, L"IDS_49 | Title | 308", fakes::RecordingView::kPressEnter},
+                 {0, 1, L"IDS_49 | Title | 308", fakes::RecordingView::kPressEnter}};
     for (const auto &c : cases) {
         ExitBench bench;
-        bench.state.g_upgradeRunning = c.first.first;
-        bench.state.g_repairRunning = c.first.second;
-        bench.view.answers = {mb::kIdNo};
+        bench.state.g_upgradeRunning = c.upgrade;
+        bench.state.g_repairRunning = c.repair;
+        bench.view.answers = {c.answer};
         EXPECT_FALSE(RunExitProcedure(bench.ctx));
         // No: the window, the job, the loader file and the library stay.
-        EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.second) + L" | Title | 52"});
+        EXPECT_EQ(bench.view.Calls(), Lines{L"box " + std::wstring(c.box)});
         EXPECT_TRUE(bench.files.CallsOf(L"RemoveFile").empty());
         EXPECT_EQ(bench.LibraryReleases(), 0);
         EXPECT_FALSE(bench.gate.IsClosed());
-        EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.first.first);
+        EXPECT_EQ(bench.state.g_upgradeRunning.load(), c.upgrade);
     }
 }
 

@@ -83,7 +83,7 @@ TEST_F(SettingsWinTest, UnicodeSettingsChooseTheChineseFileInAnyCase) {
     EXPECT_EQ(view.Boxes()[0].text.find(L"%s"), std::wstring::npos);
     EXPECT_EQ(view.Boxes()[0].caption, std::optional<std::wstring>(L"\x5347\x7EA7\x5DE5\x5177"));
     EXPECT_EQ(state.g_settings.FIRMWARE, L"");
-    EXPECT_EQ(texts.Text(L"IDD102_1002"), L"\x5347\x7EA7");
+    EXPECT_EQ(texts.Text(L"IDD102_1002"), L"\x5347\x7EA7(&U)");
 }
 
 // The platform cuts a value to its buffer; a firmware path cut so names
@@ -177,8 +177,9 @@ TEST(ShippedLanguageFiles, ThePlatformReadsEveryText) {
             ++texts;
             EXPECT_FALSE(profile.GetString(file, L"String", key, 1000).empty());
         }
-        // The window's 56 texts, the station's 8 and the 11 control texts.
-        EXPECT_EQ(texts, 56 + 8 + 11);
+        // The window's 56 texts, the 4 screen-reader names, the station's 8
+        // and the 11 control texts.
+        EXPECT_EQ(texts, 56 + 4 + 8 + 11);
     }
 }
 

@@ -1,6 +1,7 @@
 // The colour label's answer to the colour notification its parent reflects,
 // and its paint in those colours.
 #include "controls/color_label_win.h"
+#include "controls/high_contrast_win.h"
 #include "test_window_win.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,42 @@ TEST(ColorLabelWin, AnswersTheReflectedNotificationWithItsColoursAndBrush) {
     EXPECT_EQ(AskColours(parent.Handle(), control).text, RGB(0, 0, 255));
     label.SetTextColor(CLR_INVALID);
     EXPECT_EQ(AskColours(parent.Handle(), control).text, GetSysColor(COLOR_BTNTEXT));
+}
+
+// Turns the high-contrast scheme on for the life of the object: the
+// system's setting where it keeps one (Windows), else the program's own
+// answer (Wine keeps none).
+class HighContrastScheme {
+  public:
+    HighContrastScheme() {
+        HIGHCONTRASTW contrast{sizeof(contrast), HCF_HIGHCONTRASTON, nullptr};
+        if (!SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof(contrast), &contrast, 0) ||
+            !HighContrastOn())
+            OverrideHighContrast(true);
+    }
+    ~HighContrastScheme() {
+        UseSystemHighContrast();
+        HIGHCONTRASTW contrast{sizeof(contrast), 0, nullptr};
+        SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof(contrast), &contrast, 0);
+    }
+};
+
+TEST(ColorLabelWin, HighContrastTakesTheSchemesColours) {
+    TestParent parent;
+    HWND control = parent.AddStatic(L"Status", 10, 10, 200, 20, 1010);
+    CColorLabel label;
+    ASSERT_TRUE(label.Attach(control));
+    label.SetTextColor(RGB(0, 0, 255));
+    {
+        HighContrastScheme scheme;
+        ASSERT_TRUE(HighContrastOn());
+        const Answer a = AskColours(parent.Handle(), control);
+        EXPECT_EQ(a.text, GetSysColor(COLOR_WINDOWTEXT));
+        EXPECT_EQ(a.background, GetSysColor(COLOR_BTNFACE));
+        EXPECT_EQ(a.brush, reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE)));
+    }
+    EXPECT_FALSE(HighContrastOn());
+    EXPECT_EQ(AskColours(parent.Handle(), control).text, RGB(0, 0, 255));
 }
 
 TEST(ColorLabelWin, AnOrdinaryStaticIsLeftToTheParentsUsualHandling) {

@@ -1,5 +1,6 @@
 // The hyperlink label on a real static control: attachment, measurement,
 // cursor and click.
+#include "controls/high_contrast_win.h"
 #include "controls/hyperlink_win.h"
 #include "test_window_win.h"
 
@@ -56,10 +57,56 @@ class HyperlinkWin : public ::testing::Test {
 
 TEST_F(HyperlinkWin, AttachingTurnsOnNotifyAndTakesTheWindowText) {
     EXPECT_NE(GetWindowLongPtrW(control, GWL_STYLE) & SS_NOTIFY, 0);
+    EXPECT_NE(GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP, 0);
     EXPECT_EQ(link.Text(), L"Home page");
     // Later window texts are not the link's.
     SetWindowTextW(control, L"Something else");
     EXPECT_EQ(link.Text(), L"Home page");
+}
+
+// The window text is the link's text: what a screen reader reads as its name.
+TEST_F(HyperlinkWin, SetTextIsAlsoTheWindowText) {
+    link.SetText(L"https://example.invalid/qv");
+    wchar_t text[100] = L"";
+    GetWindowTextW(control, text, 100);
+    EXPECT_STREQ(text, L"https://example.invalid/qv");
+}
+
+// From the keyboard: Enter and Space open the target once per press; the
+// dialog manager leaves Enter to the link while it has the focus.
+TEST_F(HyperlinkWin, EnterAndSpaceOpenTheTarget) {
+    link.SetURL(L"http://example.invalid/");
+    SendMessageW(control, WM_KEYDOWN, VK_RETURN, 1);
+    SendMessageW(control, WM_KEYDOWN, VK_SPACE, 1);
+    EXPECT_EQ(link.opened, 2);
+    SendMessageW(control, WM_KEYDOWN, VK_SPACE, 1 | (1 << 30)); // held down: repeats
+    SendMessageW(control, WM_KEYDOWN, VK_TAB, 1);
+    EXPECT_EQ(link.opened, 2);
+    MSG enter{control, WM_KEYDOWN, VK_RETURN, 1, 0, {0, 0}};
+    const LRESULT code =
+        SendMessageW(control, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&enter));
+    EXPECT_NE(code & DLGC_WANTMESSAGE, 0);
+}
+
+// With the focus (and focus rectangles shown) the text gets a dotted frame.
+TEST_F(HyperlinkWin, DrawsAFocusRectangleWhileFocused) {
+    SendMessageW(parent.Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    auto framePixels = [&] {
+        RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        HDC dc = GetDC(control);
+        const COLORREF background = GetPixel(dc, 190, 8);
+        int differing = 0;
+        const int width = TextWidth(L"Home page");
+        for (int x = 0; x < width; ++x)
+            differing += GetPixel(dc, x, 0) != background ? 1 : 0;
+        ReleaseDC(control, dc);
+        return differing;
+    };
+    SetFocus(parent.Handle());
+    const int unfocused = framePixels();
+    SetFocus(control);
+    const int focused = framePixels();
+    EXPECT_GT(focused, unfocused + 5);
 }
 
 TEST_F(HyperlinkWin, HitAreaIsTheMeasuredTextAndFollowsSetText) {
@@ -128,6 +175,25 @@ TEST(HyperlinkWinNoFont, AParentWithoutAFontMeansNoHitAreaAndNoClick) {
     EXPECT_FALSE(link.HitTest(POINT{0, 0}));
     SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, At(1, 1));
     EXPECT_EQ(link.opened, 0);
+}
+
+// In a high-contrast scheme the link takes the scheme's hot-track colour.
+TEST_F(HyperlinkWin, HighContrastDrawsInTheHotTrackColour) {
+    OverrideHighContrast(true);
+    const COLORREF hot = GetSysColor(COLOR_HOTLIGHT);
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    HDC dc = GetDC(control);
+    bool hotSeen = false, blueSeen = false;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 12; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            hotSeen = hotSeen || c == hot;
+            blueSeen = blueSeen || (c == RGB(0, 0, 255) && hot != RGB(0, 0, 255));
+        }
+    ReleaseDC(control, dc);
+    UseSystemHighContrast();
+    EXPECT_TRUE(hotSeen);
+    EXPECT_FALSE(blueSeen);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 using namespace qvsim;
 using namespace std::chrono_literals;
@@ -401,6 +402,35 @@ TEST_F(SimDll, TheToolsWorkOnTheSameBench) {
     EXPECT_EQ(RunBeside(L"inspect \"" + made + L"\"", 20000, ended, L"qvimage.exe"), 0u);
     std::filesystem::resize_file(folder / "tool.img", 1000);
     EXPECT_EQ(RunBeside(L"inspect \"" + made + L"\"", 20000, ended, L"qvimage.exe"), 1u);
+}
+
+// Every file shipped beside the program says what it is, its version and
+// its copyright, as Explorer's Properties show them.
+TEST(ShippedFiles, CarryVersionInformation) {
+    for (const wchar_t *name :
+         {L"QVAndroidDLL.dll", L"DriverSetup.exe", L"qvsim.exe", L"qvimage.exe"}) {
+        const std::wstring path = qvsim_win_test::ProgramFolder() + name;
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        ASSERT_GT(size, 0u);
+        std::vector<BYTE> data(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+        auto value = [&](const wchar_t *key) {
+            wchar_t *text = nullptr;
+            UINT length = 0;
+            const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + key;
+            if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void **>(&text),
+                                &length) ||
+                text == nullptr)
+                return std::wstring();
+            return std::wstring(text);
+        };
+        EXPECT_EQ(value(L"FileVersion"), L"1.2.0.3");
+        EXPECT_FALSE(value(L"FileDescription").empty());
+        EXPECT_EQ(value(L"LegalCopyright").rfind(L"Copyright", 0), 0u);
+        EXPECT_EQ(_wcsicmp(value(L"OriginalFilename").c_str(), name), 0);
+    }
 }
 
 } // namespace

@@ -3,9 +3,13 @@
 // exit procedure's question.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "main_window_harness_win.h"
 #include "res/resource.h"
@@ -181,6 +185,149 @@ TEST(MainWindow, CustomControlsAreBound) {
     EXPECT_EQ(blocks, 12);
 }
 
+// What a screen reader reads: each control's name (and the busy bar's role,
+// the clock's value) through the accessibility interface, as another
+// program would ask for them.
+struct AccessibleFacts {
+    std::wstring name;
+    long role = 0;
+    std::wstring value;
+};
+
+AccessibleFacts ReadAccessible(HWND control) {
+    // The platform's interface id; MinGW's import library has another.
+    static const IID kIidAccessible = {
+        0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    AccessibleFacts facts;
+    IAccessible *accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                          reinterpret_cast<void **>(&accessible))) ||
+        accessible == nullptr)
+        return facts;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    if (SUCCEEDED(accessible->get_accName(self, &text)) && text != nullptr) facts.name = text;
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(accessible->get_accValue(self, &text)) && text != nullptr) facts.value = text;
+    SysFreeString(text);
+    VARIANT role;
+    VariantInit(&role);
+    if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4) facts.role = role.lVal;
+    accessible->Release();
+    return facts;
+}
+
+TEST(MainWindow, ScreenReaderNamesEveryControl) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    MainWindowHarness harness;
+    harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n"
+                          L"HOMEPAGE=https://example.com/qv\r\n");
+    harness.WriteLanguage(std::wstring(kTestStrings) +
+                          L"IDS_150=Firmware file\r\nIDS_151=Browse for an image\r\n"
+                          L"IDS_152=Job progress\r\nIDS_153=Elapsed time\r\n");
+    std::map<int, AccessibleFacts> read;
+    std::wstring pathShown, browseShown;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        SetDlgItemTextW(dialog, IDC_ELAPSED_TIME, L"00:12");
+        for (int id : {IDC_UPGRADE, IDC_REPAIR, IDC_EXIT, IDC_BROWSE, IDC_FIRMWARE_PATH,
+                       IDC_HOMEPAGE_LINK, IDC_BUSY_BAR, IDC_ELAPSED_TIME})
+            read[id] = ReadAccessible(GetDlgItem(dialog, id));
+        pathShown = TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH));
+        browseShown = TextOf(GetDlgItem(dialog, IDC_BROWSE));
+    }});
+    CoUninitialize();
+    EXPECT_EQ(read[IDC_UPGRADE].name, L"Up");
+    EXPECT_EQ(read[IDC_REPAIR].name, L"Fix");
+    EXPECT_EQ(read[IDC_EXIT].name, L"Leave");
+    EXPECT_EQ(read[IDC_BROWSE].name, L"Browse for an image");
+    EXPECT_EQ(read[IDC_FIRMWARE_PATH].name, L"Firmware file");
+    EXPECT_EQ(read[IDC_HOMEPAGE_LINK].name, L"https://example.com/qv");
+    EXPECT_EQ(read[IDC_BUSY_BAR].name, L"Job progress");
+    EXPECT_EQ(read[IDC_BUSY_BAR].role, ROLE_SYSTEM_PROGRESSBAR);
+    EXPECT_EQ(read[IDC_ELAPSED_TIME].name, L"Elapsed time");
+    EXPECT_EQ(read[IDC_ELAPSED_TIME].value, L"00:12");
+    // What a sighted user sees stays as it was.
+    EXPECT_EQ(pathShown, L"");
+    EXPECT_EQ(browseShown, L"...");
+}
+
+// The pixels of one character drawn black on white in a font.
+std::vector<COLORREF> Rendered(HFONT font, wchar_t character) {
+    constexpr int kSide = 48;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kSide, kSide);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    RECT all{0, 0, kSide, kSide};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 2, 2, &character, 1);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            pixels.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+// On an English system the window's font still draws Chinese texts with
+// characters, not the box of a missing glyph: each character differs from
+// that box and from the others.
+TEST(MainWindow, ChineseTextsShowCharactersInTheDialogFont) {
+    MainWindowHarness harness;
+    std::vector<std::vector<COLORREF>> drawn;
+    std::vector<COLORREF> missing, blank;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HFONT font = reinterpret_cast<HFONT>(
+            SendMessageW(GetDlgItem(window.GetSafeHwnd(), IDC_UPGRADE), WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr);
+        missing = Rendered(font, 0xE000); // private use: no font has it
+        blank = Rendered(font, L' ');
+        for (wchar_t c : std::wstring(L"\x5347\x7EA7\x4FEE\x590D\x9000\x51FA")) // 升级修复退出
+            drawn.push_back(Rendered(font, c));
+    }});
+    int characters = 0;
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        bool unique = drawn[i] != missing && drawn[i] != blank;
+        for (size_t j = 0; j < drawn.size(); ++j)
+            unique = unique && (i == j || drawn[i] != drawn[j]);
+        characters += unique ? 1 : 0;
+    }
+    EXPECT_EQ(characters, 6);
+}
+
+// Moved to a monitor of another scale, the window takes the size and place
+// the system proposes.
+TEST(MainWindow, TakesTheProposedRectangleWhenTheScaleChanges) {
+    MainWindowHarness harness;
+    RECT proposed{}, after{};
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        GetWindowRect(dialog, &proposed);
+        proposed.right += proposed.right - proposed.left;  // twice as wide
+        proposed.bottom += proposed.bottom - proposed.top; // and as high
+        constexpr UINT kDpiChanged = 0x02E0;               // WM_DPICHANGED
+        SendMessageW(dialog, kDpiChanged, MAKEWPARAM(192, 192),
+                     reinterpret_cast<LPARAM>(&proposed));
+        GetWindowRect(dialog, &after);
+    }});
+    EXPECT_EQ(after.left, proposed.left);
+    EXPECT_EQ(after.top, proposed.top);
+    EXPECT_EQ(after.right, proposed.right);
+    EXPECT_EQ(after.bottom, proposed.bottom);
+}
+
 TEST(MainWindow, TitleRules) {
     struct {
         const wchar_t *settings;
@@ -239,7 +386,8 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     HWND about = nullptr;
     std::wstring title, name, version;
     bool pictureShown = false;
-    RECT size{};
+    RECT size{}, templateSize{0, 0, 242, 149};
+    bool everyControlInside = true;
     harness.Run({
         [&](CDeviceManagerDlg &window) {
             PostMessageW(window.GetSafeHwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
@@ -252,7 +400,15 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
             name = TextOf(GetDlgItem(about, IDC_ABOUT_TITLE));
             version = TextOf(GetDlgItem(about, IDC_ABOUT_VERSION));
             pictureShown = IsWindowVisible(GetDlgItem(about, IDC_ABOUT_PICTURE)) != FALSE;
-            GetWindowRect(about, &size);
+            GetClientRect(about, &size);
+            MapDialogRect(about, &templateSize);
+            for (HWND child = GetWindow(about, GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT rect = RectInParent(child);
+                if (IsWindowVisible(child) &&
+                    (rect.right > size.right || rect.bottom > size.bottom))
+                    everyControlInside = false;
+            }
             PostMessageW(about, WM_COMMAND, IDOK, 0);
         },
         [&](CDeviceManagerDlg &window) {
@@ -264,8 +420,11 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     EXPECT_EQ(name, L"Test Manager");
     EXPECT_EQ(version, L"Version v1.2 ");
     EXPECT_TRUE(pictureShown); // no AboutTitle.BMP in the current directory
-    EXPECT_EQ(size.right - size.left, 300);
-    EXPECT_EQ(size.bottom - size.top, 260);
+    // The box is as large as its template: the version line, the notice
+    // and OK all show.
+    EXPECT_EQ(size.right, templateSize.right);
+    EXPECT_EQ(size.bottom, templateSize.bottom);
+    EXPECT_TRUE(everyControlInside);
 }
 
 TEST(MainWindow, EscapeEnterAndStrayCommandsDoNotClose) {
@@ -286,6 +445,70 @@ TEST(MainWindow, EscapeEnterAndStrayCommandsDoNotClose) {
             EXPECT_TRUE(harness.boxes.shown.empty()) << "nothing asks to exit";
         },
     });
+}
+
+// Enter in each control a keyboard user can reach, with a device shown and
+// both job buttons enabled, and Enter again in whatever box comes: no job
+// starts and the window stays. Browse and Exit are left out: Enter presses
+// them as a click would (the Open dialog, the exit question).
+TEST(MainWindow, EnterInEachControlStartsNothing) {
+    MainWindowHarness harness;
+    harness.library.search = [](DEVICE_INFO *info) {
+        *info = DEVICE_INFO{};
+        info->identity = 5;
+        info->deviceType = QV_DEVICE_MSC;
+        return 1;
+    };
+    std::vector<HWND> reachable;
+    std::vector<MainWindowHarness::Stage> stages;
+    stages.push_back([&](CDeviceManagerDlg &window) {
+        HWND dialog = window.GetSafeHwnd();
+        for (int i = 0; i < 250 && !IsWindowEnabled(GetDlgItem(dialog, IDC_UPGRADE)); ++i)
+            PumpMessages(20);
+        ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_REPAIR)));
+        for (HWND child = GetWindow(dialog, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            const LONG style = GetWindowLongW(child, GWL_STYLE);
+            const int id = GetDlgCtrlID(child);
+            if ((style & WS_TABSTOP) && IsWindowVisible(child) && IsWindowEnabled(child) &&
+                id != IDC_BROWSE && id != IDC_EXIT)
+                reachable.push_back(child);
+        }
+        EXPECT_GE(reachable.size(), 3u); // the path field, Upgrade, Repair at least
+    });
+    constexpr size_t kMostControls = 12;
+    for (size_t i = 0; i < kMostControls; ++i) {
+        stages.push_back([&, i](CDeviceManagerDlg &window) {
+            if (i >= reachable.size()) return;
+            harness.boxes.answers.assign(4, ScriptedBoxes::kPressEnter);
+            harness.boxes.shown.clear();
+            // As Tab brings it there: a focused push button becomes the default.
+            SendMessageW(window.GetSafeHwnd(), WM_NEXTDLGCTL,
+                         reinterpret_cast<WPARAM>(reachable[i]), TRUE);
+            PostMessageW(reachable[i], WM_KEYDOWN, VK_RETURN, 0);
+            PostMessageW(reachable[i], WM_KEYUP, VK_RETURN, 0);
+        });
+        stages.push_back([&, i](CDeviceManagerDlg &window) {
+            if (i >= reachable.size()) return;
+            const int id = GetDlgCtrlID(reachable[i]);
+            SCOPED_TRACE("Enter in control " + std::to_string(id));
+            EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
+            EXPECT_EQ(harness.state.g_jobActive.load(), 0);
+            EXPECT_EQ(harness.state.g_upgradeRunning.load(), 0);
+            EXPECT_EQ(harness.state.g_repairRunning.load(), 0);
+            // Only a job button's own click may ask or refuse something.
+            if (id != IDC_UPGRADE && id != IDC_REPAIR) {
+                EXPECT_TRUE(harness.boxes.shown.empty());
+            }
+            for (const ShownBox &box : harness.boxes.shown) {
+                if ((box.style & 0xF) == MB_YESNO) {
+                    EXPECT_EQ(box.style & MB_DEFMASK, static_cast<unsigned>(MB_DEFBUTTON2));
+                }
+            }
+        });
+    }
+    harness.Run(stages);
+    EXPECT_TRUE(harness.closedByExit);
 }
 
 TEST(MainWindow, ExitAsksAndNoChangesNothing) {
@@ -329,7 +552,11 @@ TEST(MainWindow, ExitAsksAndNoChangesNothing) {
                 const ShownBox &box = harness.boxes.shown[0];
                 EXPECT_EQ(box.text, c.question);
                 EXPECT_EQ(box.caption, L"Test Manager");
-                EXPECT_EQ(box.style, static_cast<unsigned>(MB_YESNO | MB_ICONEXCLAMATION));
+                // Leaving a running job is not what Enter does.
+                const unsigned defaultButton =
+                    c.upgradeRunning || c.repairRunning ? MB_DEFBUTTON2 : 0;
+                EXPECT_EQ(box.style,
+                          static_cast<unsigned>(MB_YESNO | MB_ICONEXCLAMATION | defaultButton));
                 EXPECT_EQ(box.owner, window.GetSafeHwnd());
                 EXPECT_TRUE(IsWindowVisible(window.GetSafeHwnd()));
                 EXPECT_NE(GetFileAttributesW(loader.c_str()), INVALID_FILE_ATTRIBUTES);

@@ -35,7 +35,8 @@ void ExpectTemplate(int templateId, DWORD style, DWORD exStyle, short cx, short 
     EXPECT_EQ(t.cx, cx);
     EXPECT_EQ(t.cy, cy);
     EXPECT_EQ(t.fontSize, fontSize);
-    EXPECT_EQ(t.fontName, L"MS Sans Serif");
+    // The shell dialog font: it scales, and falls back for Chinese texts.
+    EXPECT_EQ(t.fontName, L"MS Shell Dlg");
     ASSERT_GE(t.items.size(), expected.size());
     // The template's order is the tab order: the expected controls come
     // first, in this order; anything after them is hidden.
@@ -60,14 +61,14 @@ TEST(Resources, MainWindowTemplate) {
     ExpectTemplate(
         IDD_DEVICEMANAGER_DIALOG,
         WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
-            DS_SETFONT,
+            DS_SHELLFONT,
         WS_EX_APPWINDOW, 199, 281, 10,
         {
             {IDC_BROWSE, L"Button", 164, 56, 17, 14, kShown | WS_TABSTOP, 0},
             {IDC_FIRMWARE_PATH, L"Edit", 18, 57, 145, 12,
              kShown | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY, 0},
-            {IDC_UPGRADE, L"Button", 66, 216, 50, 16, kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-            {IDC_REPAIR, L"Button", 124, 216, 50, 16, kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+            {IDC_UPGRADE, L"Button", 66, 216, 50, 16, kShown | WS_TABSTOP | BS_PUSHBUTTON, 0},
+            {IDC_REPAIR, L"Button", 124, 216, 50, 16, kShown | WS_TABSTOP | BS_PUSHBUTTON, 0},
             {IDC_EXIT, L"Button", 138, 247, 50, 16, kShown | WS_TABSTOP, 0},
             {IDC_DEVICE_NAME, L"Static", 103, 29, 83, 11,
              kShown | WS_GROUP | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN, 0},
@@ -91,7 +92,7 @@ TEST(Resources, MainWindowTemplate) {
             {IDC_TITLE_PICTURE, L"Static", 11, 7, 86, 33, kChild | SS_BITMAP, 0},
             {IDC_ELAPSED_TIME, L"Static", 25, 219, 31, 9,
              kShown | WS_GROUP | SS_CENTER | SS_CENTERIMAGE, WS_EX_STATICEDGE},
-            {IDC_HOMEPAGE_LINK, L"Static", 12, 251, 120, 8, kShown | WS_GROUP, 0},
+            {IDC_HOMEPAGE_LINK, L"Static", 12, 251, 120, 8, kShown | WS_GROUP | WS_TABSTOP, 0},
         });
 }
 
@@ -112,8 +113,8 @@ TEST(Resources, MainWindowTemplateHoldsTheHiddenControls) {
 
 TEST(Resources, AboutBoxTemplate) {
     ExpectTemplate(
-        IDD_ABOUTBOX, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 242, 149,
-        8,
+        IDD_ABOUTBOX, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SHELLFONT, 0, 242,
+        149, 8,
         {
             {IDC_ABOUT_PICTURE, L"Static", 0, 0, 200, 73, kChild | SS_BITMAP, 0},
             {IDC_ABOUT_TITLE, L"Static", 20, 79, 131, 8, kShown | WS_GROUP | SS_NOPREFIX, 0},
@@ -126,7 +127,7 @@ TEST(Resources, AboutBoxTemplate) {
 }
 
 TEST(Resources, SplashTemplate) {
-    ExpectTemplate(IDD_SPLASH, WS_POPUP | WS_BORDER | DS_SETFONT, 0, 307, 245, 10,
+    ExpectTemplate(IDD_SPLASH, WS_POPUP | WS_BORDER | DS_SHELLFONT, 0, 307, 245, 10,
                    {{IDC_SPLASH_PICTURE, L"Static", 0, 0, 280, 228, kChild | SS_BITMAP, 0}});
 }
 
@@ -229,6 +230,9 @@ TEST(Resources, ManifestAsksForAdministratorAndCommonControls6) {
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
+    // Sharp at any scale: per-monitor aware, v2 where the system has it.
+    EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
 }
 
 TEST(Resources, VersionIs1_2_0_3) {
@@ -245,6 +249,10 @@ TEST(Resources, VersionIs1_2_0_3) {
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(3, 0));
     EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(2, 1));
     EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(3, 0));
+    wchar_t *copyright = nullptr;
+    ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904b0\\LegalCopyright",
+                               reinterpret_cast<void **>(&copyright), &length));
+    EXPECT_STREQ(copyright, L"Copyright (C) 2026 QV70 Device Manager developers");
 }
 
 } // namespace

@@ -102,7 +102,7 @@ TEST(Splash, ClosesAfterTwoSecondsWhateverTheKeysSay) {
         [&] {
             splash = SplashWindow();
             ASSERT_NE(splash, nullptr);
-            GetWindowRect(splash, &size);
+            GetClientRect(splash, &size);
             builtInShown = IsWindowVisible(GetDlgItem(splash, IDC_SPLASH_PICTURE)) != FALSE;
             beforeEscape = PixelOf(splash, 5, 5);
             PostMessageW(splash, WM_KEYDOWN, VK_RETURN, 0);
@@ -123,6 +123,7 @@ TEST(Splash, ClosesAfterTwoSecondsWhateverTheKeysSay) {
     EXPECT_GE(shown, 1900u);
     EXPECT_LT(shown, 3000u);
     EXPECT_FALSE(IsWindow(splash));
+    // The whole picture shows inside the border.
     EXPECT_EQ(size.right - size.left, 353);
     EXPECT_EQ(size.bottom - size.top, 238);
     EXPECT_FALSE(builtInShown);

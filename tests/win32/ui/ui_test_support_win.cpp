@@ -129,7 +129,9 @@ int ScriptedBoxes::Show(HWND owner, const std::wstring &text, const std::wstring
     if (!answers.empty()) {
         const int answer = answers.front();
         answers.pop_front();
-        return answer;
+        if (answer != kPressEnter) return answer;
+        if ((style & 0xF) != MB_YESNO) return IDOK;
+        return (style & MB_DEFMASK) == MB_DEFBUTTON2 ? IDNO : IDYES;
     }
     return (style & 0xF) == MB_YESNO ? IDNO : IDOK;
 }

@@ -86,6 +86,9 @@ struct ShownBox {
 };
 class ScriptedBoxes {
   public:
+    // Stands for Enter in the answers: the box's default button.
+    static constexpr int kPressEnter = -1;
+
     int Show(HWND owner, const std::wstring &text, const std::wstring &caption, unsigned style);
     std::deque<int> answers;
     std::vector<ShownBox> shown;
