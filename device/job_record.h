@@ -83,12 +83,6 @@ std::string EncodeUtf8Text(const std::wstring &text);
 class IJobRecordStore {
   public:
     virtual ~IJobRecordStore() = default;
-    // Appends the line; a new or empty file first gets a UTF-8 byte-order
-    // mark and the header. The file is opened for this one line and shared
-    // for reading and writing meanwhile. A missing parent folder is made.
-    // False with a short reason when the line could not be written.
-    virtual bool Append(const std::wstring &path, const std::string &header,
-                        const std::string &line, std::wstring &error) = 0;
     // SHA-256 of the file's contents through the platform's hash service.
     virtual bool FileSha256(const std::wstring &path, std::wstring &hex) = 0;
     virtual std::wstring ComputerName() = 0;

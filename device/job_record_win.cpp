@@ -8,36 +8,6 @@
 
 namespace {
 
-std::wstring SystemMessage(DWORD error) {
-    wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    std::wstring message = length && text ? std::wstring(text, length) : std::wstring();
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' ' || message.back() == L'.'))
-        message.pop_back();
-    if (message.empty()) message = L"error " + std::to_wstring(error);
-    return message;
-}
-
-// The parent folder ("Log" of "Log\jobs.csv"), made when missing; one level
-// only, as the program makes its log folder.
-void MakeParentFolder(const std::wstring &path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos || slash == 0) return;
-    const std::wstring folder = path.substr(0, slash);
-    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryW(folder.c_str(), nullptr);
-}
-
-bool WriteAll(HANDLE file, const std::string &bytes) {
-    DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
 class HashHandles {
   public:
     ~HashHandles() {
@@ -76,30 +46,6 @@ bool Sha256OfFile(HANDLE file, std::wstring &hex) {
 }
 
 } // namespace
-
-bool JobRecordStoreWin::Append(const std::wstring &path, const std::string &header,
-                               const std::string &line, std::wstring &error) {
-    MakeParentFolder(path);
-    // Appending only, shared for reading and writing: a spreadsheet that
-    // holds the file open does not stop the next line, and the window and
-    // the station may append to one file.
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = SystemMessage(GetLastError());
-        return false;
-    }
-    LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(file, &size) != 0;
-    // A new file starts with the byte-order mark, so that a spreadsheet
-    // reads its texts as UTF-8, and with the column names.
-    if (ok && size.QuadPart == 0) ok = WriteAll(file, "\xEF\xBB\xBF" + header);
-    if (ok) ok = WriteAll(file, line);
-    if (!ok) error = SystemMessage(GetLastError());
-    CloseHandle(file);
-    return ok;
-}
 
 bool JobRecordStoreWin::FileSha256(const std::wstring &path, std::wstring &hex) {
     // Read whole every time: a file replaced by one of the same size and

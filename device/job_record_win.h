@@ -1,6 +1,5 @@
-// The job record's platform half: the file appended with shared access, the
-// image's SHA-256 through the system's hash service (BCrypt), the computer's
-// name.
+// The job record's platform half: the image's SHA-256 through the system's hash service (BCrypt),
+// the computer's name.
 #pragma once
 
 #include <string>
@@ -10,8 +9,6 @@
 
 class JobRecordStoreWin : public IJobRecordStore {
   public:
-    bool Append(const std::wstring &path, const std::string &header, const std::string &line,
-                std::wstring &error) override;
     bool FileSha256(const std::wstring &path, std::wstring &hex) override;
     std::wstring ComputerName() override;
 };

@@ -32,13 +32,6 @@ constexpr int kRecordWaitSliceMs = 50;
 
 class FakeRecordStore : public IJobRecordStore {
   public:
-    std::vector<std::string> lines;
-    bool Append(const std::wstring &, const std::string &header, const std::string &line,
-                std::wstring &) override {
-        if (lines.empty()) lines.push_back(header);
-        lines.push_back(line);
-        return true;
-    }
     bool FileSha256(const std::wstring &, std::wstring &hex) override {
         hex = L"ab12";
         return true;

@@ -289,9 +289,9 @@ std::string FileBytes(const std::wstring &path) {
     return bytes;
 }
 
-TEST(JobRecordStoreWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
+TEST(RecordFilesWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
     TempFolder folder;
-    JobRecordStoreWin store;
+    RecordFilesWin store;
     const std::wstring path = folder.Path() + L"Log\\jobs.csv";
     std::wstring error;
     ASSERT_TRUE(store.Append(path, "h1,h2\r\n", "a,b\r\n", error)) << error.size();
@@ -299,9 +299,9 @@ TEST(JobRecordStoreWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
     EXPECT_EQ(FileBytes(path), "\xEF\xBB\xBFh1,h2\r\na,b\r\nc,d\r\n");
 }
 
-TEST(JobRecordStoreWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
+TEST(RecordFilesWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
     TempFolder folder;
-    JobRecordStoreWin store;
+    RecordFilesWin store;
     const std::wstring path = folder.Path() + L"jobs.csv";
     std::wstring error;
     ASSERT_TRUE(store.Append(path, "h\r\n", "1\r\n", error));
@@ -314,9 +314,9 @@ TEST(JobRecordStoreWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
     EXPECT_EQ(FileBytes(path), "\xEF\xBB\xBFh\r\n1\r\n2\r\n");
 }
 
-TEST(JobRecordStoreWin, AFileThatCannotBeWrittenSaysWhy) {
+TEST(RecordFilesWin, AFileThatCannotBeWrittenSaysWhy) {
     TempFolder folder;
-    JobRecordStoreWin store;
+    RecordFilesWin store;
     const std::wstring path = folder.Path() + L"jobs.csv";
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); // a folder in its place
     std::wstring error;
