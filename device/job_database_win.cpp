@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
-#include <sql.h>
-#include <sqlext.h>
+#include "device/odbc_api_win.h"
 
 #include <vector>
 
 namespace {
+
+// Every call comes after Connect has loaded the API (a handle exists only
+// then), so the load here never fails.
+const OdbcApi &Odbc() {
+    std::wstring ignored;
+    return *LoadOdbcApi(ignored);
+}
 
 SQLWCHAR *Sql(const std::wstring &text) {
     return reinterpret_cast<SQLWCHAR *>(const_cast<wchar_t *>(text.c_str()));
@@ -25,8 +31,9 @@ std::vector<DatabaseDiagnostic> Diagnostics(SQLSMALLINT handleType, SQLHANDLE ha
         SQLINTEGER native = 0;
         SQLWCHAR message[1024] = {};
         SQLSMALLINT length = 0;
-        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &native, message,
-                                            static_cast<SQLSMALLINT>(std::size(message)), &length);
+        const SQLRETURN rc =
+            Odbc().GetDiagRecW(handleType, handle, record, state, &native, message,
+                               static_cast<SQLSMALLINT>(std::size(message)), &length);
         if (!Succeeded(rc)) break;
         DatabaseDiagnostic d;
         d.sqlState = reinterpret_cast<const wchar_t *>(state);
@@ -81,10 +88,10 @@ std::wstring DatabaseRecordDestination::Name() const {
 
 void DatabaseRecordDestination::Disconnect() {
     Handles &h = *m_handles;
-    if (h.insert) SQLFreeHandle(SQL_HANDLE_STMT, h.insert);
-    if (h.connected) SQLDisconnect(h.dbc);
-    if (h.dbc) SQLFreeHandle(SQL_HANDLE_DBC, h.dbc);
-    if (h.env) SQLFreeHandle(SQL_HANDLE_ENV, h.env);
+    if (h.insert) Odbc().FreeHandle(SQL_HANDLE_STMT, h.insert);
+    if (h.connected) Odbc().Disconnect(h.dbc);
+    if (h.dbc) Odbc().FreeHandle(SQL_HANDLE_DBC, h.dbc);
+    if (h.env) Odbc().FreeHandle(SQL_HANDLE_ENV, h.env);
     h = Handles();
 }
 
@@ -101,24 +108,31 @@ bool DatabaseRecordDestination::Connect(std::wstring &kind, std::wstring &error)
     if (h.connected) return true;
     Disconnect();
     kind = L"connect";
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.env)) ||
-        !Succeeded(SQLSetEnvAttr(h.env, SQL_ATTR_ODBC_VERSION,
-                                 reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)) ||
-        !Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
+    std::wstring notLoaded;
+    if (LoadOdbcApi(notLoaded) == nullptr) {
+        error = DescribeDatabaseFailure(
+            L"the system's ODBC driver manager is not usable: " + notLoaded, {}, m_connection);
+        return false;
+    }
+    if (!Succeeded(Odbc().AllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.env)) ||
+        !Succeeded(Odbc().SetEnvAttr(h.env, SQL_ATTR_ODBC_VERSION,
+                                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)) ||
+        !Succeeded(Odbc().AllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
         error = DescribeDatabaseFailure(L"the system's ODBC driver manager is not usable",
                                         Diagnostics(SQL_HANDLE_ENV, h.env), m_connection);
         return false;
     }
-    SQLSetConnectAttrW(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseLoginTimeoutSeconds}), 0);
-    SQLSetConnectAttrW(h.dbc, SQL_ATTR_CONNECTION_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseConnectionTimeoutSeconds}),
-                       0);
+    Odbc().SetConnectAttrW(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseLoginTimeoutSeconds}),
+                           0);
+    Odbc().SetConnectAttrW(
+        h.dbc, SQL_ATTR_CONNECTION_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseConnectionTimeoutSeconds}), 0);
     SQLWCHAR completed[1024] = {};
     SQLSMALLINT completedLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(h.dbc, nullptr, Sql(m_connection), SQL_NTS, completed,
-                                           static_cast<SQLSMALLINT>(std::size(completed)),
-                                           &completedLength, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc = Odbc().DriverConnectW(
+        h.dbc, nullptr, Sql(m_connection), SQL_NTS, completed,
+        static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT);
     // The completed string holds the password: wiped, never kept.
     SecureZeroMemory(completed, sizeof completed);
     if (!Succeeded(rc)) {
@@ -142,20 +156,21 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
                            std::vector<DatabaseDiagnostic> &diagnostics) {
         columns.clear();
         SQLHSTMT stmt = SQL_NULL_HSTMT;
-        if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) {
+        if (!Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) {
             diagnostics = Diagnostics(SQL_HANDLE_DBC, h.dbc);
             return false;
         }
-        SQLSetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT,
-                        reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseQueryTimeoutSeconds}), 0);
+        Odbc().SetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                            reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseQueryTimeoutSeconds}),
+                            0);
         const std::wstring table = kJobTable;
         SQLLEN tableLength = static_cast<SQLLEN>(table.size() * sizeof(wchar_t));
-        bool ok =
-            Succeeded(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                       table.size(), 0, Sql(table), tableLength, &tableLength)) &&
-            Succeeded(SQLExecDirectW(stmt, Sql(TableColumnsSql()), SQL_NTS));
+        bool ok = Succeeded(Odbc().BindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                                 SQL_WVARCHAR, table.size(), 0, Sql(table),
+                                                 tableLength, &tableLength)) &&
+                  Succeeded(Odbc().ExecDirectW(stmt, Sql(TableColumnsSql()), SQL_NTS));
         while (ok) {
-            const SQLRETURN rc = SQLFetch(stmt);
+            const SQLRETURN rc = Odbc().Fetch(stmt);
             if (rc == SQL_NO_DATA) break;
             if (!Succeeded(rc)) {
                 ok = false;
@@ -163,13 +178,13 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
             }
             SQLWCHAR name[256] = {}, type[256] = {};
             SQLLEN nameLength = 0, typeLength = 0;
-            SQLGetData(stmt, 1, SQL_C_WCHAR, name, sizeof name, &nameLength);
-            SQLGetData(stmt, 2, SQL_C_WCHAR, type, sizeof type, &typeLength);
+            Odbc().GetData(stmt, 1, SQL_C_WCHAR, name, sizeof name, &nameLength);
+            Odbc().GetData(stmt, 2, SQL_C_WCHAR, type, sizeof type, &typeLength);
             columns.emplace_back(reinterpret_cast<const wchar_t *>(name),
                                  reinterpret_cast<const wchar_t *>(type));
         }
         if (!ok) diagnostics = Diagnostics(SQL_HANDLE_STMT, stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        Odbc().FreeHandle(SQL_HANDLE_STMT, stmt);
         return ok;
     };
 
@@ -185,10 +200,10 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
     if (columns.empty()) {
         SQLHSTMT stmt = SQL_NULL_HSTMT;
         std::vector<DatabaseDiagnostic> createDiagnostics;
-        if (Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) {
-            if (!Succeeded(SQLExecDirectW(stmt, Sql(CreateJobTableSql()), SQL_NTS)))
+        if (Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) {
+            if (!Succeeded(Odbc().ExecDirectW(stmt, Sql(CreateJobTableSql()), SQL_NTS)))
                 createDiagnostics = Diagnostics(SQL_HANDLE_STMT, stmt);
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+            Odbc().FreeHandle(SQL_HANDLE_STMT, stmt);
         }
         // Another station may have made it at the same moment (the server
         // then refuses this one's CREATE): what counts is the table now.
@@ -207,11 +222,11 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
         return false;
     }
 
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.insert)) ||
-        !Succeeded(SQLSetStmtAttrW(
+    if (!Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &h.insert)) ||
+        !Succeeded(Odbc().SetStmtAttrW(
             h.insert, SQL_ATTR_QUERY_TIMEOUT,
             reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseQueryTimeoutSeconds}), 0)) ||
-        !Succeeded(SQLPrepareW(h.insert, Sql(InsertJobSql()), SQL_NTS))) {
+        !Succeeded(Odbc().PrepareW(h.insert, Sql(InsertJobSql()), SQL_NTS))) {
         error = DescribeDatabaseFailure(L"cannot prepare the row's insertion",
                                         h.insert ? Diagnostics(SQL_HANDLE_STMT, h.insert)
                                                  : Diagnostics(SQL_HANDLE_DBC, h.dbc),
@@ -239,7 +254,7 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
             return Fail(kind, message, error);
 
         Handles &h = *m_handles;
-        SQLFreeStmt(h.insert, SQL_RESET_PARAMS);
+        Odbc().FreeStmt(h.insert, SQL_RESET_PARAMS);
         std::vector<SQLLEN> lengths(values.size());
         std::vector<int32_t> integers(values.size());
         std::vector<int64_t> bigIntegers(values.size());
@@ -252,25 +267,25 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
             case ColumnType::Integer:
                 integers[i] = static_cast<int32_t>(v.number);
                 lengths[i] = 0;
-                rc = SQLBindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER,
-                                      0, 0, &integers[i], 0, &lengths[i]);
+                rc = Odbc().BindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_SLONG,
+                                          SQL_INTEGER, 0, 0, &integers[i], 0, &lengths[i]);
                 break;
             case ColumnType::BigInteger:
                 bigIntegers[i] = v.number;
                 lengths[i] = 0;
-                rc = SQLBindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT,
-                                      0, 0, &bigIntegers[i], 0, &lengths[i]);
+                rc = Odbc().BindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_SBIGINT,
+                                          SQL_BIGINT, 0, 0, &bigIntegers[i], 0, &lengths[i]);
                 break;
             default:
                 lengths[i] = static_cast<SQLLEN>(v.text.size() * sizeof(wchar_t));
-                rc = SQLBindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                      v.text.empty() ? 1 : v.text.size(), 0, Sql(v.text),
-                                      lengths[i], &lengths[i]);
+                rc = Odbc().BindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                          SQL_WVARCHAR, v.text.empty() ? 1 : v.text.size(), 0,
+                                          Sql(v.text), lengths[i], &lengths[i]);
                 break;
             }
             bound = Succeeded(rc);
         }
-        const SQLRETURN rc = bound ? SQLExecute(h.insert) : SQL_ERROR;
+        const SQLRETURN rc = bound ? Odbc().Execute(h.insert) : SQL_ERROR;
         if (Succeeded(rc)) {
             m_reported.Clear();
             return DeliveryOutcome::Delivered;
