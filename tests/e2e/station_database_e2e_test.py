@@ -115,6 +115,20 @@ def record_errors(s, lines):
     return [line for line in lines if prefix in line]
 
 
+def set_job_database(s, connection):
+    """[SYSTEM] JOB_DATABASE in the folder's setting.ini."""
+    path = os.path.join(s.folder, "setting.ini")
+    with open(path, newline="") as f:
+        text = f.read()
+    newline = "\r\n" if "\r\n" in text else "\n"
+    text = text.replace("[SYSTEM]" + newline, "[SYSTEM]" + newline + "JOB_DATABASE=" + connection
+                        + newline, 1)
+    if "JOB_DATABASE=" not in text:
+        raise AssertionError("no [SYSTEM] section in " + path)
+    with open(path, "w", newline="") as f:
+        f.write(text)
+
+
 def cannot_connect(s):
     """The start of the line that says the server cannot be reached: the
     destination's name once, then the driver's SQLSTATE."""
@@ -217,10 +231,10 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         for serial, verdict in zip(serials, verdicts):
             self.assertIn(serial, verdict)
             self.assertTrue(verdict.endswith(s.verdict(0) + " [0]"), verdict)
+        self.assertNoSecret(DB.password(), lines + errors, os.path.join(s.folder, "Log"))
         failures = record_errors(s, errors)
         self.assertEqual(len(failures), 1, errors)
         self.assertIn(cannot_connect(s), failures[0])
-        self.assertNoSecret(DB.password(), lines + errors, os.path.join(s.folder, "Log"))
         records = s.records()
         self.assertEqual([r["device_serial"] for r in records], serials)
         self.assertRowsOfRecords(DB.rows(serials), records)
@@ -233,19 +247,20 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         code, out, err = s.run("--upgrade", IMAGE, "--wait", "30", "--database", wrong)
         self.assertEqual(code, 0, out + err)
         self.assertTrue(any(line.endswith(s.verdict(0) + " [0]") for line in out), out)
+        self.assertNoSecret(WRONG_PASSWORD, out + err, os.path.join(s.folder, "Log"))
         failures = record_errors(s, err)
         self.assertEqual(len(failures), 1, err)
         self.assertIn(cannot_connect(s), failures[0])
         self.assertIn("password authentication failed", failures[0])
-        self.assertNoSecret(WRONG_PASSWORD, out + err, os.path.join(s.folder, "Log"))
         self.assertEqual(DB.rows(["DBPWD1"]), [])
         [first] = s.records()
         with open(database_outbox(s), "rb") as f:
             self.assertIn(first["job_id"].encode(), f.read())
 
-        # The same device's next job, with the password mended: the kept row
-        # goes first, then the new one, each once.
-        code, out, err = s.run("--upgrade", IMAGE, "--wait", "30", "--database", DB.connection())
+        # The same device's next job, with the password mended, this time in
+        # the settings: the kept row goes first, then the new one, each once.
+        set_job_database(s, DB.connection())
+        code, out, err = s.run("--upgrade", IMAGE, "--wait", "30")
         self.assertEqual(code, 0, out + err)
         self.assertEqual(record_errors(s, err), [])
         records = s.records()
