@@ -253,6 +253,9 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         self.assertIn(cannot_connect(s), failures[0])
         self.assertIn("password authentication failed", failures[0])
         self.assertEqual(DB.rows(["DBPWD1"]), [])
+        # Kept, and said so at the end, apart from the file, which is written.
+        self.assertTrue(any(line.endswith(s.text("IDS_232").replace("%s", "1")) for line in err),
+                        err)
         [first] = s.records()
         with open(database_outbox(s), "rb") as f:
             self.assertIn(first["job_id"].encode(), f.read())
@@ -263,6 +266,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         code, out, err = s.run("--upgrade", IMAGE, "--wait", "30")
         self.assertEqual(code, 0, out + err)
         self.assertEqual(record_errors(s, err), [])
+        self.assertFalse(any(s.text("IDS_232").split("%s")[0] in line for line in err), err)
         records = s.records()
         self.assertEqual(len(records), 2)
         self.assertRowsOfRecords(DB.rows(["DBPWD1"]), records)
