@@ -180,4 +180,6 @@ inline constexpr const wchar_t *kRecordLinesWaiting = L"IDS_230";
 // The job record line of job %s waits; it is written as soon as the file can
 // be written to.
 inline constexpr const wchar_t *kRecordLineWaits = L"IDS_231";
+// Rows of the fleet database waiting to be sent: %s
+inline constexpr const wchar_t *kDatabaseRowsWaiting = L"IDS_232";
 } // namespace ids

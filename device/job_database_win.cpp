@@ -97,7 +97,8 @@ void DatabaseRecordDestination::Disconnect() {
 
 DeliveryOutcome DatabaseRecordDestination::Fail(const std::wstring &kind,
                                                 const std::wstring &message, std::wstring &error) {
-    error = L"database: " + message;
+    // The outbox names the destination before the reason: the reason alone.
+    error = message;
     Disconnect();
     if (m_reported.Take(kind) && onError) onError(error);
     return DeliveryOutcome::Failed;

@@ -344,7 +344,15 @@ void StationSession::Shutdown() {
     m_recorder.Flush();
     // One last try at each destination; what one still refuses waits for
     // the next start.
-    if (m_databaseOutbox) m_databaseOutbox->Stop(kOutboxStopWaitMs);
+    if (m_databaseOutbox) {
+        m_databaseOutbox->Stop(kOutboxStopWaitMs);
+        // Said apart from the file's: the server's rows go with the next
+        // start from this folder, whatever became of the file.
+        const size_t waiting = m_databaseOutbox->Waiting();
+        if (waiting > 0)
+            m_view.ErrorLine(
+                FormatLangText(Text(ids::kDatabaseRowsWaiting), std::to_wstring(waiting)));
+    }
     if (m_recordSink) {
         m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
         const size_t waiting = m_recordSink->Waiting();

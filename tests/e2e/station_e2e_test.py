@@ -433,16 +433,34 @@ class XmlResult(unittest.TextTestResult):
         self.cases.append((test, self._exc_info_to_string(err, test)))
 
 
-def write_report(folder, result):
+def write_report(folder, result, name="e2e_station_test", suite_name="StationEndToEnd"):
     suites = ET.Element("testsuites")
-    suite = ET.SubElement(suites, "testsuite", name="StationEndToEnd")
+    suite = ET.SubElement(suites, "testsuite", name=suite_name)
     for test, failure in result.cases:
         case = ET.SubElement(suite, "testcase", name=test.id().split(".")[-1],
-                             classname="StationEndToEnd", status="run", result="completed")
+                             classname=suite_name, status="run", result="completed")
         if failure:
             ET.SubElement(case, "failure", message="failed").text = failure
     os.makedirs(folder, exist_ok=True)
-    ET.ElementTree(suites).write(os.path.join(folder, "e2e_station_test.xml"))
+    ET.ElementTree(suites).write(os.path.join(folder, name + ".xml"))
+
+
+def report_folder():
+    """The folder of GTEST_OUTPUT, as scripts/test asks every test program for
+    its report; empty without it."""
+    gtest_output = os.environ.get("GTEST_OUTPUT", "")
+    if not gtest_output.startswith("xml:"):
+        return ""
+    # scripts/test names a Windows folder for the programs under Wine.
+    folder = gtest_output[4:]
+    if re.match(r"^[A-Za-z]:", folder):
+        try:
+            folder = subprocess.run(["winepath", "-u", folder], capture_output=True,
+                                    timeout=30).stdout.decode().strip()
+        except (OSError, subprocess.SubprocessError):
+            traceback.print_exc()
+            folder = ""
+    return folder
 
 
 def main():
@@ -460,19 +478,7 @@ def main():
     else:
         suite = loader.loadTestsFromTestCase(StationEndToEnd)
     result = unittest.TextTestRunner(resultclass=XmlResult, verbosity=2).run(suite)
-    report = ARGS.report
-    gtest_output = os.environ.get("GTEST_OUTPUT", "")
-    if not report and gtest_output.startswith("xml:"):
-        # scripts/test names a Windows folder for the programs under Wine.
-        folder = gtest_output[4:]
-        if re.match(r"^[A-Za-z]:", folder):
-            try:
-                folder = subprocess.run(["winepath", "-u", folder], capture_output=True,
-                                        timeout=30).stdout.decode().strip()
-            except (OSError, subprocess.SubprocessError):
-                traceback.print_exc()
-                folder = ""
-        report = folder
+    report = ARGS.report or report_folder()
     if report:
         write_report(report, result)
     return 0 if result.wasSuccessful() else 1

@@ -31,10 +31,12 @@ const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 
                                  // The station's own lines.
                                  200, 201, 202, 203, 204, 205, 206, 207,
                                  // The job record's lines that wait.
-                                 230, 231};
+                                 230, 231,
+                                 // The fleet database's rows that wait.
+                                 232};
 
 // Texts used as formats: their one "%s" receives a name or a path.
-const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207, 230, 231};
+const std::set<int> kFormatKeys = {6, 30, 39, 52, 204, 205, 207, 230, 231, 232};
 
 // Main window controls whose initial text comes from the language file.
 const std::set<int> kMainWindowControls = {1002, 1005, 1006, 1019, 1020, 1021,

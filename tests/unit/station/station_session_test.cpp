@@ -71,7 +71,7 @@ void WriteProgramFolder(FakeFileSystem &files) {
           93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117,
           118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6, 30, 204, 205, 207, 230, 231})
+    for (int key : {6, 30, 204, 205, 207, 230, 231, 232})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -97,6 +97,9 @@ struct Station {
     std::deque<std::pair<int, int>> results;
     int threads = 0;
     StationOptions options;
+    // The fleet database the session makes, when a test gives it one.
+    std::function<std::unique_ptr<IRecordDestination>(const std::wstring &, const std::wstring &)>
+        makeDatabase;
     std::unique_ptr<StationSession> session;
     DEVICE_INFO working{};
     bool stop = false;
@@ -133,7 +136,7 @@ struct Station {
                                  &recordFiles,
                                  &recordFiles,
                                  nullptr,
-                                 nullptr};
+                                 makeDatabase};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
@@ -397,6 +400,34 @@ TEST(StationSession, ARecordHeldOpenKeepsTheLineAndSaysSo) {
     EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_230:1>"));
     EXPECT_EQ(ReadOutboxContents(s.recordFiles.Bytes(OutboxPathBeside(kRecordFile))).waiting.size(),
               1u);
+}
+
+// The server refuses: the reason once on the error stream, the count of the
+// rows kept at the end, and the row in the database's own queue, apart from
+// the record file, which is written.
+TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
+    Station s({L"--upgrade", L"C:\\Images\\update.img", L"--database", L"DSN=line"});
+    fakes::FakeDestination *database = nullptr;
+    s.makeDatabase = [&](const std::wstring &, const std::wstring &) {
+        auto made = std::make_unique<fakes::FakeDestination>();
+        made->failing = true;
+        database = made.get();
+        return std::unique_ptr<IRecordDestination>(std::move(made));
+    };
+    ASSERT_EQ(s.Start(), 0);
+    ASSERT_NE(database, nullptr);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    s.Round(); // the device is back
+    s.session->Shutdown();
+    EXPECT_EQ(s.RecordLines().size(), 2u);
+    EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_207:database: the server does not answer>"),
+              1);
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_232:1>"));
+    EXPECT_FALSE(FakeOutput::Has(s.output.err, L"<IDS_230:"));
+    EXPECT_EQ(
+        ReadOutboxContents(s.recordFiles.Bytes(L"C:\\QV\\Log\\database.outbox")).waiting.size(),
+        1u);
 }
 
 // A refused device was not done: it leaves a line with the refusal's key, and
