@@ -178,8 +178,9 @@ TEST(ShippedLanguageFiles, ThePlatformReadsEveryText) {
             EXPECT_FALSE(profile.GetString(file, L"String", key, 1000).empty());
         }
         // The window's 56 texts, the 4 screen-reader names, the station's 8,
-        // the 2 of the record's outbox and the 11 control texts.
-        EXPECT_EQ(texts, 56 + 4 + 8 + 2 + 11);
+        // the 3 of the record's and the database's outboxes and the 11
+        // control texts.
+        EXPECT_EQ(texts, 56 + 4 + 8 + 3 + 11);
     }
 }
 
