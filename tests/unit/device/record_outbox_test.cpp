@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "device/csv_record_sink.h"
@@ -36,17 +37,26 @@ struct Outboxed {
     std::vector<std::wstring> errors;
     std::vector<std::wstring> waitingIds;
     std::vector<size_t> counts;
+    // The callbacks come from the caller's thread and the delivery thread.
+    std::mutex guard;
     std::unique_ptr<RecordOutbox> outbox;
 
     Outboxed() { Restart(); }
     // A new run of the program over the same files.
     void Restart() {
         outbox = std::make_unique<RecordOutbox>(files, kQueue, destination, clock);
-        outbox->onError = [this](const std::wstring &message) { errors.push_back(message); };
+        outbox->onError = [this](const std::wstring &message) {
+            std::lock_guard<std::mutex> lock(guard);
+            errors.push_back(message);
+        };
         outbox->onRecordWaiting = [this](const JobRecordFields &f) {
+            std::lock_guard<std::mutex> lock(guard);
             waitingIds.push_back(f.jobId);
         };
-        outbox->onWaitingChanged = [this](size_t waiting) { counts.push_back(waiting); };
+        outbox->onWaitingChanged = [this](size_t waiting) {
+            std::lock_guard<std::mutex> lock(guard);
+            counts.push_back(waiting);
+        };
     }
 };
 

@@ -291,7 +291,8 @@ std::string FileBytes(const std::wstring &path) {
 
 TEST(RecordFilesWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
     TempFolder folder;
-    RecordFilesWin store;
+    RecordFilesWin files;
+    IRecordFile &store = files; // the record's append, not the queue's
     const std::wstring path = folder.Path() + L"Log\\jobs.csv";
     std::wstring error;
     ASSERT_TRUE(store.Append(path, "h1,h2\r\n", "a,b\r\n", error)) << error.size();
@@ -301,7 +302,8 @@ TEST(RecordFilesWin, ANewFileGetsItsMarkAndHeaderOnceAndItsFolder) {
 
 TEST(RecordFilesWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
     TempFolder folder;
-    RecordFilesWin store;
+    RecordFilesWin files;
+    IRecordFile &store = files; // the record's append, not the queue's
     const std::wstring path = folder.Path() + L"jobs.csv";
     std::wstring error;
     ASSERT_TRUE(store.Append(path, "h\r\n", "1\r\n", error));
@@ -316,7 +318,8 @@ TEST(RecordFilesWin, AppendsWhileAnotherProgramHoldsTheFileOpen) {
 
 TEST(RecordFilesWin, AFileThatCannotBeWrittenSaysWhy) {
     TempFolder folder;
-    RecordFilesWin store;
+    RecordFilesWin files;
+    IRecordFile &store = files; // the record's append, not the queue's
     const std::wstring path = folder.Path() + L"jobs.csv";
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); // a folder in its place
     std::wstring error;
@@ -412,7 +415,8 @@ TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
     };
     for (const Case &c : cases) {
         std::wstring error;
-        EXPECT_FALSE(files.Append(c.path, "h\r\n", "1\r\n", error)) << c.says;
+        EXPECT_FALSE(static_cast<IRecordFile &>(files).Append(c.path, "h\r\n", "1\r\n", error))
+            << c.says;
         EXPECT_FALSE(error.empty()) << c.says;
         EXPECT_NE(error.find(c.says), std::wstring::npos) << c.says;
     }
