@@ -99,8 +99,10 @@ void ClearShownDevice(DeviceContext &context) {
     ForgetDeviceVersions(context);
 }
 
-void ShowSeveralDevices(DeviceContext &context) {
-    TellDeviceGone(context, context.state.g_deviceInfo);
+// Shown again at every cycle while several devices stay; the device held
+// before them is gone once, at the first.
+void ShowSeveralDevices(DeviceContext &context, bool firstCycle) {
+    if (firstCycle) TellDeviceGone(context, context.state.g_deviceInfo);
     context.view.SetItemText(IDC_STATUS_LINE, context.texts.Text(ids::kSeveralDevices));
     context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(ids::kDisconnectOthers));
     ClearShownDevice(context);
@@ -165,7 +167,7 @@ void RunWatchCycle(DeviceContext &context, DEVICE_INFO &working) {
     const int previous = state.g_findResult.exchange(found);
 
     if (found >= 2) {
-        ShowSeveralDevices(context);
+        ShowSeveralDevices(context, previous < 2);
     } else if (found == 1 && working.identity != 0) {
         // The several-devices display took the name and the buttons away but
         // kept the record, so the device left over may well have the held

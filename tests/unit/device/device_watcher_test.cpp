@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/device_record.h"
+#include "device/job_events.h"
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
 
@@ -220,6 +221,26 @@ TEST(DeviceWatcher, SeveralDevicesDisableTheJobsAndKeepTheRecord) {
         // From then on it is the held device again.
         EXPECT_EQ(w.Cycle(), Script{});
     }
+}
+
+// The device held before several devices is gone once for the listeners,
+// however many cycles the several stay.
+TEST(DeviceWatcher, SeveralDevicesTellTheHeldDeviceGoneOnce) {
+    struct Gone : IJobEventListener {
+        std::vector<std::wstring> identities;
+        void OnDeviceGone(const std::wstring &identity) override { identities.push_back(identity); }
+    } gone;
+    JobEventHub events;
+    events.AddListener(gone);
+    Watcher w;
+    w.b.context.events = &events;
+    w.Finds(1, MakeDevice(42, QV_DEVICE_MSC, "SN0042"));
+    w.Cycle();
+    w.Finds(2);
+    for (int cycle = 0; cycle < 3; ++cycle)
+        w.Cycle();
+    EXPECT_EQ(gone.identities, std::vector<std::wstring>{L"SN0042"});
+    EXPECT_TRUE(events.ShownDevice().identity.empty());
 }
 
 // The device left over after several may be another than the one held.
