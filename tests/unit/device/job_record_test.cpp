@@ -37,31 +37,11 @@ class FakeRecordStore : public IJobRecordStore {
     std::wstring ComputerName() override { return L"BENCH-PC"; }
 };
 
-// A tiny RFC 4180 reader: what a spreadsheet or Python's csv module makes of
-// one line.
+// What a spreadsheet or Python's csv module makes of one line.
 std::vector<std::string> ParseCsvLine(const std::string &line) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                fields.back() += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                fields.back() += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            fields.emplace_back();
-        } else if (c != '\r' && c != '\n') {
-            fields.back() += c;
-        }
-    }
-    return fields;
+    const bool ended = !line.empty() && line.back() == '\n';
+    const auto records = fakes::ParseCsv(ended ? line : line + "\r\n");
+    return records.empty() ? std::vector<std::string>(1) : records.front();
 }
 
 JobRecordFields SampleFields() {
