@@ -159,9 +159,9 @@ inline constexpr const wchar_t *kNameJobProgress = L"IDS_152";
 inline constexpr const wchar_t *kNameElapsedTime = L"IDS_153";
 
 // The station program's own lines, and the job record.
-// Waiting for a device.
+// Waiting for a device. Ctrl+C ends the wait.
 inline constexpr const wchar_t *kStationWaiting = L"IDS_200";
-// Remove the device to go on with the next one.
+// Remove the device to go on with the next one. Ctrl+C ends the run.
 inline constexpr const wchar_t *kStationRemoveDevice = L"IDS_201";
 // Stopping: the running job finishes first.
 inline constexpr const wchar_t *kStationFinishing = L"IDS_202";
@@ -182,4 +182,16 @@ inline constexpr const wchar_t *kRecordLinesWaiting = L"IDS_230";
 inline constexpr const wchar_t *kRecordLineWaits = L"IDS_231";
 // Rows of the fleet database waiting to be sent: %s
 inline constexpr const wchar_t *kDatabaseRowsWaiting = L"IDS_232";
+// Waiting up to %s s for the device to come back, to read its versions.
+inline constexpr const wchar_t *kStationReturnWait = L"IDS_233";
+// Waiting up to %s s for a device. Ctrl+C ends the wait.
+inline constexpr const wchar_t *kStationWaitingUpTo = L"IDS_234";
+// Waiting up to %s s for the job record to be written.
+inline constexpr const wchar_t *kStationDeliveryWait = L"IDS_235";
+// The device library has not returned from %s (the call and its time).
+inline constexpr const wchar_t *kStepOverdue = L"IDS_236";
+// What Ctrl+C does while a library call has not returned.
+inline constexpr const wchar_t *kStationStepOverdueStop = L"IDS_237";
+// The record's verdict of a run ended while %s had not returned.
+inline constexpr const wchar_t *kStepNotReturnedVerdict = L"IDS_238";
 } // namespace ids

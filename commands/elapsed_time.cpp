@@ -1,5 +1,6 @@
 #include "commands/elapsed_time.h"
 
+#include "commands/job_watchdog.h"
 #include "res/resource.h"
 
 namespace {
@@ -20,4 +21,8 @@ std::wstring FormatElapsed(int64_t seconds) {
 void OnElapsedTick(CommandContext &ctx) {
     const int64_t elapsed = ctx.platform.clock.NowSeconds() - ctx.state.g_jobStartTime.load();
     ctx.view.SetItemText(IDC_ELAPSED_TIME, FormatElapsed(elapsed));
+    // The job's own phases keep the detail line; a call that does not
+    // return takes it over until the next phase.
+    const std::wstring overdue = CheckRunningJob(ctx, ctx.platform.clock.TickMs());
+    if (!overdue.empty()) ctx.view.SetItemText(IDC_DETAIL_LINE, overdue);
 }

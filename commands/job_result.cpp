@@ -21,6 +21,7 @@ void ShowJobVerdict(CommandContext &ctx, JobMode mode, int32_t code) {
     view.SetItemText(IDC_ELAPSED_TIME, L"");
     view.ResetBusy();
 
+    if (ctx.watch != nullptr) ctx.watch->JobEnded();
     EndJob(ctx.state);
 }
 

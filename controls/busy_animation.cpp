@@ -1,5 +1,7 @@
 #include "controls/busy_animation.h"
 
+#include "base/parked_threads.h"
+
 #include <system_error>
 
 void BusyAnimationStep(BusyBarShared &shared) {
@@ -110,7 +112,7 @@ bool BusyAnimation::Stop() {
     if (ended)
         m_thread.join();
     else
-        m_thread.detach();
+        ParkThread(m_thread);
     m_run.reset();
     return ended;
 }

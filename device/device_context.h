@@ -10,6 +10,7 @@
 #include "base/process_state.h"
 #include "device/device_library.h"
 #include "device/job_events.h"
+#include "device/job_watch.h"
 #include "device/worker_gate.h"
 
 struct DeviceContext {
@@ -23,4 +24,7 @@ struct DeviceContext {
     // Where the watcher, the inspection and the job tell what happened; none
     // in tests that do not listen.
     JobEventHub *events = nullptr;
+    // Where the job says which library call it is in; none in tests that do
+    // not watch.
+    JobWatch *watch = nullptr;
 };

@@ -14,6 +14,8 @@ constexpr uint16_t kWaitCount = 20;
 JobResult WaitForVeskUsbDevice(DeviceContext &context, JobResult failureCode) {
     int found = 0;
     if (!RunGated(context.gate, [&] {
+            WatchedStep watched(context.watch, job_step::kWaitDevice,
+                                context.platform.clock.TickMs());
             ProcessState &state = context.state;
             found = context.library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_VESKUSB,
                                                   kWaitCount, state.g_supportUsb11);
@@ -58,6 +60,8 @@ JobResult RunLibraryInstaller(DeviceContext &context, const std::wstring &infPat
                 code = kJobDriverPathNotConvertible;
                 return;
             }
+            WatchedStep watched(context.watch, job_step::kInstallDriver,
+                                context.platform.clock.TickMs());
             const int installed = context.library.QVInstallDriver(inf.data());
             code = (installed == 0 || installed == 1) ? kJobFinished : kJobDriverNotInstalled;
         }))
@@ -99,6 +103,7 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
 
     int switched = 0;
     if (!RunGated(context.gate, [&] {
+            WatchedStep watched(context.watch, job_step::kSwitch, context.platform.clock.TickMs());
             switched = context.library.QV_SwitchVeskUsb(&context.state.g_deviceInfo);
         }))
         return kJobStoppedAtExit;
@@ -116,7 +121,11 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
     bool infExists = false;
     const DriverFolder driver = GetDriverFolder(system);
     if (!RunGated(context.gate, [&] {
-            plugged = context.library.QVIsVeskUsbPlug();
+            {
+                WatchedStep watched(context.watch, job_step::kDriverCheck,
+                                    context.platform.clock.TickMs());
+                plugged = context.library.QVIsVeskUsbPlug();
+            }
             if (plugged == 0) return;
             infPath = context.state.g_programFolder + driver.folder + kDriverInfFileName;
             infExists = context.platform.files.PathExists(infPath);

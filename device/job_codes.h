@@ -43,6 +43,10 @@ enum JobResult : int32_t {
     // Never posted; recorded only. The station's checks refused the device
     // before any job: the verdict key is the refusal's text key.
     kJobRefusedByChecks = -102,
+    // Never posted; recorded only. The run was ended while a library call
+    // of the job had not returned (the device may be half-written): verdict
+    // key kStepNotReturnedKey.
+    kJobStepNotReturned = -104,
     // Never posted: a step found the gate closed by the exit procedure, and
     // the job ends without touching the window, the values or the library.
     kJobStoppedAtExit = INT32_MIN,
@@ -50,6 +54,8 @@ enum JobResult : int32_t {
 
 // The record's verdict key for kJobClosedDuringJob.
 inline constexpr const wchar_t *kClosedDuringJobKey = L"CLOSED_DURING_JOB";
+// The record's verdict key for kJobStepNotReturned.
+inline constexpr const wchar_t *kStepNotReturnedKey = L"STEP_NOT_RETURNED";
 
 // The failures with a verdict of their own run from -1 down to this one.
 inline constexpr JobResult kJobLastFailure = kJobInstallerTimedOut;

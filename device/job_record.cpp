@@ -410,14 +410,22 @@ void JobRecorder::Flush() {
     if (taken) Hand(*taken);
 }
 
-void JobRecorder::WaitAndWrite() {
+void JobRecorder::WaitAndWrite(const std::function<bool()> &cancel) {
     std::optional<JobRecordFields> taken;
     {
         std::unique_lock<std::mutex> lock(m_guard);
         // The deadline is on the clock's counter; the real wait is cut into
-        // short slices so that the counter is looked at again.
-        while ((m_phase == Phase::Finished || m_phase == Phase::Complete) && !DueLocked())
+        // short slices so that the counter, and the cancel, are looked at
+        // again.
+        while ((m_phase == Phase::Finished || m_phase == Phase::Complete) && !DueLocked()) {
+            if (cancel) {
+                lock.unlock();
+                const bool cancelled = cancel();
+                lock.lock();
+                if (cancelled) break;
+            }
             m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
         taken = TakeLocked();
     }
     if (taken) Hand(*taken);

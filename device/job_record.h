@@ -129,8 +129,10 @@ class JobRecorder : public IJobEventListener {
     // Hands on the finished record now, without waiting.
     void Flush();
     // Blocks until the finished record is complete (device back or wait
-    // over) and hands it on. Returns at once when none is pending.
-    void WaitAndWrite();
+    // over) and hands it on. Returns at once when none is pending. cancel,
+    // when given, is asked as the wait goes on: true hands the record on as
+    // it stands (Ctrl+C).
+    void WaitAndWrite(const std::function<bool()> &cancel = nullptr);
     bool Pending() const;
 
     // Every completed record (the station's JSON), after the sinks have it.

@@ -1,11 +1,17 @@
 #include "device/record_outbox.h"
 
+#include "base/parked_threads.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+
+// How often a wait that can be cancelled looks at its cancel.
+constexpr std::chrono::milliseconds kCancelSlice{50};
 
 constexpr char kRecordKind = 'R';
 constexpr char kStruckKind = 'D';
@@ -457,16 +463,21 @@ void RecordOutbox::ThreadMain() {
     m_changed.notify_all();
 }
 
-void RecordOutbox::Stop(uint32_t waitMs) {
+void RecordOutbox::Stop(uint32_t waitMs, const std::function<bool()> &cancel) {
     std::unique_lock<std::mutex> lock(m_guard);
     if (!m_thread.joinable()) return;
     m_stopping = true;
     m_changed.notify_all();
-    const bool done = m_changed.wait_for(lock, std::chrono::milliseconds(waitMs),
-                                         [this] { return m_threadDone; });
+    // In slices, so that a cancel is seen soon.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    bool done = m_threadDone;
+    while (!done && std::chrono::steady_clock::now() < deadline && !(cancel && cancel()))
+        done = m_changed.wait_until(
+            lock, std::min(deadline, std::chrono::steady_clock::now() + kCancelSlice),
+            [this] { return m_threadDone; });
     lock.unlock();
     if (done)
         m_thread.join();
     else
-        m_thread.detach(); // still inside the destination; the process ends under it
+        ParkThread(m_thread); // still inside the destination; the process ends under it
 }

@@ -103,7 +103,9 @@ class RecordOutbox : public IRecordSink {
     // At exit: one last bounded try, then the thread ends; waiting records
     // stay on disk. After a wait that ran out the thread is left to the
     // process's end, and this object must live as long.
-    void Stop(uint32_t waitMs);
+    // cancel, when given, is asked as the wait goes on: true ends it early
+    // (Ctrl+C), and what still waits is kept for the next start.
+    void Stop(uint32_t waitMs, const std::function<bool()> &cancel = nullptr);
     // Synchronous, for tests and the one-job station run: records delivered
     // (or found already there) by this call.
     size_t DeliverNow();

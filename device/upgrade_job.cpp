@@ -17,10 +17,23 @@ bool IsBlank(wchar_t c) {
 // What a job step found, when the gate let it run.
 enum class Step { Done, Failed, Stopped };
 
-template <class Body> Step Gated(DeviceContext &context, Body &&body) {
+template <class Body> Step Gated(DeviceContext &context, const JobStepLimit &step, Body &&body) {
     bool ok = false;
-    if (!RunGated(context.gate, [&] { ok = body(); })) return Step::Stopped;
+    if (!RunGated(context.gate, [&] {
+            WatchedStep watched(context.watch, step, context.platform.clock.TickMs());
+            ok = body();
+        }))
+        return Step::Stopped;
     return ok ? Step::Done : Step::Failed;
+}
+
+// A library call whose return value the job reads afterwards.
+template <class Body>
+bool WatchedCall(DeviceContext &context, const JobStepLimit &step, Body &&body) {
+    return RunGated(context.gate, [&] {
+        WatchedStep watched(context.watch, step, context.platform.clock.TickMs());
+        body();
+    });
 }
 
 void ShowPhase(DeviceContext &context, const wchar_t *key) {
@@ -93,7 +106,7 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
     }
 
     if (mode != kModeUpgrade) {
-        const Step erase = Gated(context, [&] {
+        const Step erase = Gated(context, job_step::kEraseIdb, [&] {
             if (!RepairErasesIdb(context)) return true;
             return library.QV_EraseIDB(&state.g_deviceInfo, kWaitCount, state.g_supportUsb11,
                                        loader.data()) != 0;
@@ -105,20 +118,21 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
     if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kWritingFirmware); }))
         return kJobStoppedAtExit;
     int upgraded = 0;
-    if (!RunGated(context.gate, [&] {
+    if (!WatchedCall(context, job_step::kUpgrade, [&] {
             upgraded = library.QV_Upgrade(&state.g_deviceInfo, imageSize, imageSize % 65536,
                                           partition, loader.data(), mode, 0);
         }))
         return kJobStoppedAtExit;
     if (upgraded != 0) return UpgradeFailureCode(upgraded);
 
-    if (!RunGated(context.gate, [&] { library.QV_ResetDevice(&state.g_deviceInfo); }))
+    if (!WatchedCall(context, job_step::kReset,
+                     [&] { library.QV_ResetDevice(&state.g_deviceInfo); }))
         return kJobStoppedAtExit;
     context.platform.clock.SleepMs(kSettleAfterResetMs);
 
     if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kRestartingDevice); }))
         return kJobStoppedAtExit;
-    const Step back = Gated(context, [&] {
+    const Step back = Gated(context, job_step::kWaitDevice, [&] {
         return library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_LOADER, kWaitCount,
                                      state.g_supportUsb11) != 0;
     });
@@ -127,12 +141,13 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
 
     if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kDownloadingImage); }))
         return kJobStoppedAtExit;
-    const Step download = Gated(
-        context, [&] { return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0; });
+    const Step download = Gated(context, job_step::kDownload, [&] {
+        return library.QV_DownloadImage(&state.g_deviceInfo, image.data()) != 0;
+    });
     if (download == Step::Stopped) return kJobStoppedAtExit;
     if (download == Step::Failed) return kJobDownloadFailed;
 
-    if (!RunGated(context.gate, [&] {
+    if (!WatchedCall(context, job_step::kReset, [&] {
             ShowPhase(context, ids::kDownloadComplete);
             library.QV_ResetDevice(&state.g_deviceInfo);
         }))

@@ -143,6 +143,13 @@ void StationLoop::Tick(const StationObservation &seen) {
         }
         break;
     case StationState::JobRunning:
+        if (seen.stopRequested && seen.stepOverdue) {
+            // A verdict that may never come is not waited for.
+            ++m_jobsFailed;
+            m_actions.Notify(StationNotice::StepNotReturned);
+            Finish(station_exit::kStepNotReturned);
+            break;
+        }
         if (seen.stopRequested && !m_stopAfterJob) {
             m_stopAfterJob = true;
             m_actions.Notify(StationNotice::Finishing);

@@ -26,6 +26,9 @@ enum class StationNotice {
     Finishing, // Ctrl+C during a job: it ends after its verdict
     Stopped,   // Ctrl+C between jobs
     NoDeviceInTime,
+    // Ctrl+C during a job one of whose library calls is long past its
+    // limit: the run ends without the job's verdict.
+    StepNotReturned,
 };
 
 // How the checks before a job ended.
@@ -54,6 +57,8 @@ struct StationObservation {
     std::wstring device;
     bool stopRequested = false; // Ctrl+C
     uint64_t nowMs = 0;
+    // A library call of the running job is long past its limit.
+    bool stepOverdue = false;
 };
 
 // After two or more devices, the one left is taken once the watcher has

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/settings_loader.h"
@@ -15,6 +14,7 @@
 #include "base/language.h"
 #include "base/platform_win.h"
 #include "base/text_keys.h"
+#include "base/worker_threads_win.h"
 #include "device/device_library_win.h"
 #include "device/job_database_win.h"
 #include "device/job_record_win.h"
@@ -31,6 +31,8 @@ namespace {
 
 // Ctrl+C arrives on a thread of its own; the main loop reads it.
 std::atomic<bool> g_stopRequested{false};
+// Every press, for the waits at the end that only a new press cuts short.
+std::atomic<unsigned> g_stopPresses{0};
 // The session, for the hidden window's messages.
 std::atomic<StationSession *> g_session{nullptr};
 
@@ -77,6 +79,7 @@ class ConsoleOutputWin : public IStationOutput {
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
         g_stopRequested = true;
+        ++g_stopPresses;
         return TRUE; // the main loop ends the program, never in a job's middle
     }
     return FALSE;
@@ -142,15 +145,6 @@ std::wstring TextBeforeSettings(const std::wstring &programFolder, const wchar_t
     return texts.Text(key);
 }
 
-bool StartDetached(std::function<void()> body) {
-    try {
-        std::thread(std::move(body)).detach();
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 int Run(int argc, wchar_t **argv) {
     ConsoleOutputWin &console = *new ConsoleOutputWin;
     std::vector<std::wstring> arguments(argv + 1, argv + argc);
@@ -211,27 +205,32 @@ int Run(int argc, wchar_t **argv) {
     HWND hidden = CreateHiddenWindow();
 
     auto *recordFiles = new RecordFilesWin;
-    StationServices services{*state,
-                             *library,
-                             *platform,
-                             *new ProcessRunnerWin,
-                             *new SystemInfoWin,
-                             *new JobRecordStoreWin,
-                             console,
-                             *gate,
-                             StartDetached,
-                             [hidden](int mode, int code) {
-                                 PostMessageW(hidden, WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
-                                              static_cast<LPARAM>(code));
-                             },
-                             PumpSentMessages,
-                             recordFiles,
-                             recordFiles,
-                             new JobIdSourceWin,
-                             [](const std::wstring &connection, const std::wstring &station) {
-                                 return std::unique_ptr<IRecordDestination>(
-                                     MakeDatabaseDestination(connection, station));
-                             }};
+    // Lives until the process ends, as the threads it owns do.
+    auto *workers = new WorkerThreads;
+    StationServices services{
+        *state,
+        *library,
+        *platform,
+        *new ProcessRunnerWin,
+        *new SystemInfoWin,
+        *new JobRecordStoreWin,
+        console,
+        *gate,
+        [workers](std::function<void()> body) { return workers->Start(std::move(body)); },
+        [hidden](int mode, int code) {
+            PostMessageW(hidden, WM_UPGRADE_RESULT, static_cast<WPARAM>(mode),
+                         static_cast<LPARAM>(code));
+        },
+        PumpSentMessages,
+        recordFiles,
+        recordFiles,
+        new JobIdSourceWin,
+        [](const std::wstring &connection, const std::wstring &station) {
+            return std::unique_ptr<IRecordDestination>(
+                MakeDatabaseDestination(connection, station));
+        },
+        [workers](std::function<void()> task) { return workers->RunShortTask(std::move(task)); },
+        [] { return g_stopRequested.load(); }};
     auto *session = new StationSession(services, options);
     g_session = session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -8,6 +8,7 @@
 #include "commands/exit_procedure.h"
 #include "commands/image_recheck.h"
 #include "commands/job_commands.h"
+#include "commands/job_watchdog.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_database.h"
@@ -17,6 +18,8 @@
 #include "station/station_codes.h"
 
 namespace {
+
+constexpr uint32_t kMsPerSecond = 1000;
 
 constexpr const wchar_t *kYesLoader = L"--yes-loader";
 constexpr const wchar_t *kYesContinue = L"--yes-continue";
@@ -63,6 +66,7 @@ StationSession::StationSession(StationServices services, const StationOptions &o
                                                    true},
       m_loop(*this, options.run == StationOptions::Run::Loop,
              static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
+    m_ctx.watch = &m_watch;
     m_view.json = options.json;
     m_view.loaderQuestion = [this] {
         if (m_options.yesLoader) return true;
@@ -165,10 +169,17 @@ StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
     }
     seen.stopRequested = stopRequested;
     seen.nowMs = nowMs;
+    JobWatch::Overdue overdue;
+    seen.stepOverdue = m_watch.StepStillOverdue(nowMs, overdue);
     return seen;
 }
 
 void StationSession::Tick(uint64_t nowMs, bool stopRequested) {
+    if (m_loop.State() == StationState::JobRunning) {
+        const std::wstring overdue = CheckRunningJob(m_ctx, nowMs);
+        if (!overdue.empty())
+            m_view.ErrorLine(overdue + L" " + Text(ids::kStationStepOverdueStop), m_jobDevice);
+    }
     m_loop.Tick(Observe(nowMs, stopRequested));
     m_recorder.Poll();
 }
@@ -186,8 +197,10 @@ bool StationSession::StartJob(JobMode mode) {
     // one the checks passed.
     m_loop.SetJobDevice(m_events.ShownDevice().identity);
     IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
-    TellJobStarted(m_ctx, mode, ids, m_services.store, m_services.startThread);
-    return m_services.startThread(
+    TellJobStarted(m_ctx, mode, ids, m_services.store,
+                   m_services.startTask ? m_services.startTask : m_services.startThread);
+    return StartWatchedJob(
+        m_watch, m_services.platform.clock.TickMs(), m_services.startThread,
         [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); });
 }
 
@@ -290,7 +303,13 @@ void StationSession::OnJobEnded(const JobEndedFacts &job) {
 void StationSession::Notify(StationNotice notice) {
     switch (notice) {
     case StationNotice::WaitingForDevice:
-        m_view.Line(Text(ids::kStationWaiting), L"");
+        // How long, when the wait has an end; and how to end it.
+        if (m_options.waitSeconds > 0)
+            m_view.Line(FormatLangText(Text(ids::kStationWaitingUpTo),
+                                       std::to_wstring(m_options.waitSeconds)),
+                        L"");
+        else
+            m_view.Line(Text(ids::kStationWaiting), L"");
         break;
     case StationNotice::RemoveDevice:
         m_view.Line(Text(ids::kStationRemoveDevice), L"");
@@ -301,6 +320,17 @@ void StationSession::Notify(StationNotice notice) {
     case StationNotice::Stopped:
         m_view.Line(Text(ids::kStationStopped), L"");
         break;
+    case StationNotice::StepNotReturned: {
+        // The run ends under a call that never came back: the job's line
+        // says which, instead of the exit's "closed during the job".
+        JobWatch::Overdue overdue;
+        m_watch.StepStillOverdue(m_services.platform.clock.TickMs(), overdue);
+        const std::wstring verdict =
+            FormatLangText(Text(ids::kStepNotReturnedVerdict), OverdueStepName(overdue));
+        m_view.ErrorLine(verdict, m_jobDevice);
+        TellJobEnded(m_ctx, kJobStepNotReturned, kStepNotReturnedKey, verdict, m_declinedBy);
+        break;
+    }
     case StationNotice::NoDeviceInTime:
         m_view.ErrorLine(FormatLangText(Text(ids::kStationNoDeviceInTime),
                                         std::to_wstring(m_options.waitSeconds)));
@@ -334,7 +364,7 @@ void StationSession::Shutdown() {
     // JSON object is to carry the version read after the job.
     const bool recordWanted = m_recordSink || m_databaseOutbox || m_options.json;
     if (m_options.run == StationOptions::Run::OneJob && recordWanted)
-        m_recorder.WaitAndWrite();
+        WaitForReturnAndWrite();
     else
         m_recorder.Flush();
     m_view.SetMuted(true);
@@ -345,7 +375,7 @@ void StationSession::Shutdown() {
     // One last try at each destination; what one still refuses waits for
     // the next start.
     if (m_databaseOutbox) {
-        m_databaseOutbox->Stop(kOutboxStopWaitMs);
+        LastDelivery(*m_databaseOutbox);
         // Said apart from the file's: the server's rows go with the next
         // start from this folder, whatever became of the file.
         const size_t waiting = m_databaseOutbox->Waiting();
@@ -354,10 +384,36 @@ void StationSession::Shutdown() {
                 FormatLangText(Text(ids::kDatabaseRowsWaiting), std::to_wstring(waiting)));
     }
     if (m_recordSink) {
-        m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
+        LastDelivery(m_recordSink->Outbox());
         const size_t waiting = m_recordSink->Waiting();
         if (waiting > 0)
             m_view.ErrorLine(
                 FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)));
     }
+}
+
+unsigned StationSession::CtrlCPresses() const {
+    return m_services.ctrlCPresses ? m_services.ctrlCPresses() : 0;
+}
+
+void StationSession::WaitForReturnAndWrite() {
+    // A Ctrl+C during the job asked for the end: the line is written at once.
+    if (m_recorder.Pending() && CtrlCPresses() == 0)
+        m_view.Line(FormatLangText(Text(ids::kStationReturnWait),
+                                   std::to_wstring(kRecordAfterWaitMs / kMsPerSecond)),
+                    m_jobDevice);
+    m_recorder.WaitAndWrite([this] { return CtrlCPresses() != 0; });
+}
+
+void StationSession::LastDelivery(RecordOutbox &outbox) {
+    // The last try is made even after a Ctrl+C; only one pressed during it
+    // cuts it short.
+    const unsigned pressesBefore = CtrlCPresses();
+    if (outbox.Waiting() > 0)
+        m_view.Line(
+            FormatLangText(Text(ids::kStationDeliveryWait),
+                           std::to_wstring((kOutboxStopWaitMs + kMsPerSecond - 1) / kMsPerSecond)),
+            L"");
+    outbox.Stop(kOutboxStopWaitMs,
+                [this, pressesBefore] { return CtrlCPresses() != pressesBefore; });
 }

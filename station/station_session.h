@@ -24,6 +24,7 @@
 #include "device/job_codes.h"
 #include "device/job_events.h"
 #include "device/job_record.h"
+#include "device/job_watch.h"
 #include "device/worker_gate.h"
 #include "station/station_loop.h"
 #include "station/station_options.h"
@@ -57,6 +58,12 @@ struct StationServices {
     std::function<std::unique_ptr<IRecordDestination>(const std::wstring &connection,
                                                       const std::wstring &station)>
         makeDatabase;
+    // Runs a short task (the image's digest) on the platform's pool; none:
+    // on a thread of startThread's.
+    std::function<bool(std::function<void()>)> startTask;
+    // How many times Ctrl+C was pressed so far; the waits of the station's
+    // end ask it. None: never.
+    std::function<unsigned()> ctrlCPresses;
 };
 
 // The answer to a question of the device library, and the flag that would
@@ -102,6 +109,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // else [SYSTEM] JOB_DATABASE), known after Prepare; empty: none.
     const std::wstring &DatabaseConnection() const { return m_database; }
 
+    // The job's thread and library calls, as the loop's ticks look at them.
+    JobWatch &Watch() { return m_watch; }
+
     // A text of the language file in use.
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
 
@@ -133,8 +143,16 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // The text key of the refusal shown (its text as the language gives it).
     std::wstring RefusalKey(const std::wstring &refusal);
 
+    // Waits for the device's return after a one-job run's verdict, said
+    // beforehand; Ctrl+C ends it and the line is written as it stands.
+    void WaitForReturnAndWrite();
+    // The last try of a destination's queue, said beforehand when lines wait.
+    void LastDelivery(RecordOutbox &outbox);
+    unsigned CtrlCPresses() const;
+
     StationServices m_services;
     StationOptions m_options;
+    JobWatch m_watch;
     ProcessState &m_state;
     MainWindowModel m_model;
     LanguageFileTexts m_texts;

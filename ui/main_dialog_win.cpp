@@ -63,6 +63,7 @@ CommandContext CDeviceManagerDlg::MakeCommandContext() {
     DeviceContext device{
         m_state, m_model, m_services.library, *this, m_texts, m_services.platform, m_services.gate};
     device.events = &m_events;
+    device.watch = &m_jobWatch;
     return CommandContext{device, *this, PumpSentMessages,
                           [this](uint32_t milliseconds) { PumpMessages(milliseconds); },
                           kWatchIdleWaitMs};
@@ -72,9 +73,12 @@ CommandContext CDeviceManagerDlg::MakeCommandContext() {
 // ICommandHost
 
 bool CDeviceManagerDlg::StartJob(JobMode mode) {
-    TellJobStarted(m_ctx, mode, m_jobIds, m_recordStore,
-                   [this](std::function<void()> body) { return m_workers.Start(std::move(body)); });
-    return m_workers.Start(
+    TellJobStarted(m_ctx, mode, m_jobIds, m_recordStore, [this](std::function<void()> task) {
+        return m_workers.RunShortTask(std::move(task));
+    });
+    return StartWatchedJob(
+        m_jobWatch, m_services.platform.clock.TickMs(),
+        [this](std::function<void()> body) { return m_workers.Start(std::move(body)); },
         [this, mode] { UpgradeThread(m_ctx, m_processRunner, m_systemInfo, mode); });
 }
 

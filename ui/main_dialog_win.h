@@ -20,6 +20,7 @@
 #include "base/main_window_model.h"
 #include "base/platform.h"
 #include "base/process_state.h"
+#include "base/worker_threads_win.h"
 #include "commands/command_context.h"
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
@@ -36,7 +37,6 @@
 #include "device/worker_gate.h"
 #include "ui/dialog_win.h"
 #include "ui/picture_win.h"
-#include "ui/worker_threads_win.h"
 
 // Shows a message box; tests answer it without a window.
 using MessageBoxFunction = std::function<int(HWND owner, const std::wstring &text,
@@ -171,6 +171,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     // The fleet database behind its own outbox, when JOB_DATABASE names one.
     std::unique_ptr<DatabaseRecordDestination> m_database;
     std::unique_ptr<RecordOutbox> m_databaseOutbox;
+    // The job's thread and library calls, looked at on the elapsed-time tick.
+    JobWatch m_jobWatch;
     // What the commands, the watcher and the job work on.
     CommandContext m_ctx;
     WorkerThreads m_workers;

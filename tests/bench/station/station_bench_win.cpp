@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/platform_win.h"
+#include "base/worker_threads_win.h"
 #include "device/device_library_win.h"
 #include "device/device_watcher.h"
 #include "device/job_record_win.h"
@@ -193,27 +194,29 @@ TEST(StationBench, OverheadPerDevice) {
 
     std::mutex resultsGuard;
     std::deque<std::pair<int, int>> results;
-    StationServices services{*state,
-                             library,
-                             platform,
-                             runner,
-                             system,
-                             store,
-                             output,
-                             gate,
-                             [](std::function<void()> body) {
-                                 std::thread(std::move(body)).detach();
-                                 return true;
-                             },
-                             [&](int mode, int code) {
-                                 std::lock_guard<std::mutex> lock(resultsGuard);
-                                 results.push_back({mode, code});
-                             },
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr};
+    // The threads end with the process, as the station's own do.
+    auto *workers = new WorkerThreads;
+    StationServices services{
+        *state,
+        library,
+        platform,
+        runner,
+        system,
+        store,
+        output,
+        gate,
+        [workers](std::function<void()> body) { return workers->Start(std::move(body)); },
+        [&](int mode, int code) {
+            std::lock_guard<std::mutex> lock(resultsGuard);
+            results.push_back({mode, code});
+        },
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        [workers](std::function<void()> task) { return workers->RunShortTask(std::move(task)); },
+        nullptr};
     StationOptions options;
     ASSERT_TRUE(
         ParseStationArguments({L"--station", L"--upgrade", run.SampleImage()}, options, error));

@@ -6,6 +6,8 @@
 #include "commands/exit_procedure.h"
 #include "commands/firmware_selection.h"
 #include "commands/start_tick.h"
+#include "device/job_codes.h"
+#include "device/job_watch.h"
 #include "tests/fakes/command_bench.h"
 
 namespace {
@@ -122,6 +124,72 @@ TEST(ElapsedTime, TickShowsTheTimeSinceTheJobStarted) {
     OnElapsedTick(bench.ctx);
     EXPECT_EQ(bench.view.Calls(),
               (Lines{L"text IDC_ELAPSED_TIME 62:05", L"text IDC_ELAPSED_TIME 00:00"}));
+}
+
+// The window's clock tick also looks after the job: a thread that never
+// began ends the job as its own result would, and a library call long past
+// its limit is named on the detail line, once, without being stopped.
+TEST(ElapsedTime, TickEndsAJobWhoseThreadNeverBeganAndNamesAStepThatHangs) {
+    CommandBench bench;
+    bench.texts.table[L"IDS_236"] = L"IDS_236:%s";
+    JobWatch watch;
+    bench.ctx.watch = &watch;
+    bench.state.g_repairRunning = 1;
+    bool ran = false;
+    ASSERT_TRUE(StartWatchedJob(
+        watch, bench.clock.TickMs(), [](std::function<void()>) { return true; }, // never runs
+        [&] { ran = true; }));
+    bench.clock.SleepMs(kJobThreadStartLimitMs - 1);
+    OnElapsedTick(bench.ctx);
+    EXPECT_TRUE(bench.view.Of(fakes::RecordingView::Event::Post).empty()) << "not before the limit";
+    bench.clock.SleepMs(1);
+    OnElapsedTick(bench.ctx);
+    OnElapsedTick(bench.ctx);
+    const auto posts = bench.view.Of(fakes::RecordingView::Event::Post);
+    ASSERT_EQ(posts.size(), 1u) << "ended once";
+    EXPECT_EQ(posts[0].id, kModeRepair);
+    EXPECT_EQ(posts[0].value, kJobThreadNotStarted);
+
+    // The next job's thread begins at once; its download then hangs.
+    bench.view.Clear();
+    std::function<void()> body;
+    ASSERT_TRUE(StartWatchedJob(
+        watch, bench.clock.TickMs(),
+        [&](std::function<void()> start) {
+            body = std::move(start);
+            return true;
+        },
+        [&] {
+            ran = true;
+            watch.StepBegins(job_step::kDownload, bench.clock.TickMs());
+        }));
+    body();
+    EXPECT_TRUE(ran);
+    bench.clock.SleepMs(job_step::kDownload.limitMs);
+    OnElapsedTick(bench.ctx);
+    OnElapsedTick(bench.ctx);
+    EXPECT_TRUE(bench.view.Of(fakes::RecordingView::Event::Post).empty())
+        << "a hanging step is not ended";
+    EXPECT_EQ(bench.view.Shown(IDC_DETAIL_LINE), L"IDS_236:QV_DownloadImage (5400 s)");
+    int detailWrites = 0;
+    for (const std::wstring &call : bench.view.Calls())
+        detailWrites += call.rfind(L"text IDC_DETAIL_LINE", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(detailWrites, 1) << "named once";
+
+    // A late thread of the first job finds it taken back.
+    ran = false;
+    std::function<void()> late;
+    ASSERT_TRUE(StartWatchedJob(
+        watch, bench.clock.TickMs(),
+        [&](std::function<void()> start) {
+            late = std::move(start);
+            return true;
+        },
+        [&] { ran = true; }));
+    bench.clock.SleepMs(kJobThreadStartLimitMs);
+    OnElapsedTick(bench.ctx);
+    late();
+    EXPECT_FALSE(ran) << "a thread later than its owner's limit leaves the device alone";
 }
 
 struct ExitBench : CommandBench {

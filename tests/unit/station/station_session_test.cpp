@@ -67,11 +67,11 @@ void WriteProgramFolder(FakeFileSystem &files) {
                                               L"JOB_RECORD=Log\\jobs.csv\n");
     std::wstring language = L"[Setting]\nLanguage=English\n[String]\n";
     for (int key :
-         {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,  91,  92,
-          93,  101, 102, 103, 104, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117,
-          118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
+         {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,  91,  92,  93,
+          101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
+          119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6, 30, 204, 205, 207, 230, 231, 232})
+    for (int key : {6, 30, 204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -103,6 +103,7 @@ struct Station {
     std::unique_ptr<StationSession> session;
     DEVICE_INFO working{};
     bool stop = false;
+    std::atomic<unsigned> ctrlCPresses{0};
 
     explicit Station(std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"}) {
         WriteProgramFolder(files);
@@ -136,7 +137,9 @@ struct Station {
                                  &recordFiles,
                                  &recordFiles,
                                  nullptr,
-                                 makeDatabase};
+                                 makeDatabase,
+                                 nullptr,
+                                 [this] { return ctrlCPresses.load(); }};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
@@ -210,7 +213,7 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
     EXPECT_TRUE(s.library.Called("QV_DownloadImage"));
 
     const auto &out = s.output.out;
-    EXPECT_TRUE(FakeOutput::Has(out, L"T  <IDS_200>"));
+    EXPECT_TRUE(FakeOutput::Has(out, L"T  <IDS_234:60>"));
     EXPECT_TRUE(FakeOutput::Has(out, L"T  QV70 Tablet  <IDS_30:QV70 Tablet>"));
     EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_44>"));
     EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_89>"));

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/worker_threads_win.h"
 #include "main_window_harness_win.h"
 #include "res/resource.h"
-#include "ui/worker_threads_win.h"
 
 namespace {
 
