@@ -4,6 +4,7 @@
 // remembers what it holds by job id.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -172,11 +173,18 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
 class FakeDestination : public IRecordDestination {
   public:
     bool failing = false;
+    // The next attempts that fail before the server answers again.
+    int failuresLeft = 0;
     std::wstring failure = L"the server does not answer";
+    // Called on the delivering thread at each attempt, before its outcome:
+    // what happens meanwhile elsewhere (another job handing its record over).
+    std::function<void()> duringAttempt;
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override {
+        if (duringAttempt) duringAttempt();
         std::lock_guard<std::mutex> lock(m_guard);
         ++attempts;
-        if (failing) {
+        if (failing || failuresLeft > 0) {
+            if (failuresLeft > 0) --failuresLeft;
             error = failure;
             return DeliveryOutcome::Failed;
         }

@@ -279,4 +279,27 @@ TEST(RecordOutbox, TheThreadDeliversWhatIsSubmittedAndStops) {
     EXPECT_TRUE(o.files.Has(kQueue));
 }
 
+// A record handed over while the thread is busy with another is not left
+// to the next retry: it goes as soon as the thread is free.
+TEST(RecordOutbox, ARecordHandedOverDuringADeliveryGoesWithoutTheRetryWait) {
+    Outboxed o;
+    o.destination.failuresLeft = 1; // a file held for a moment
+    bool handedOver = false;
+    o.destination.duringAttempt = [&] {
+        if (handedOver) return;
+        handedOver = true;
+        o.outbox->Submit(Job(L"b"));
+    };
+    o.outbox->Start();
+    const auto start = std::chrono::steady_clock::now();
+    o.outbox->Submit(Job(L"a"));
+    const auto deadline = start + 2 * std::chrono::milliseconds(kOutboxRetryMs);
+    while (o.outbox->Waiting() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_LT(took, std::chrono::milliseconds(kOutboxRetryMs / 2));
+    o.outbox->Stop(kOutboxStopWaitMs);
+}
+
 } // namespace
