@@ -18,13 +18,16 @@
 namespace fakes {
 
 // What a spreadsheet makes of CSV bytes: the records, each its fields (a
-// byte-order mark and the header included as they stand).
+// byte-order mark and the header included as they stand). A last line
+// without its line break is a record too, as a spreadsheet shows it.
 inline std::vector<std::vector<std::string>> ParseCsv(const std::string &bytes) {
     std::vector<std::vector<std::string>> records;
     std::vector<std::string> fields(1);
     bool quoted = false;
+    bool unended = false; // a record begun and not yet ended by a line break
     for (size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
+        unended = true;
         if (quoted) {
             if (c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"') {
                 fields.back() += '"';
@@ -41,10 +44,12 @@ inline std::vector<std::vector<std::string>> ParseCsv(const std::string &bytes) 
         } else if (c == '\n') {
             records.push_back(fields);
             fields.assign(1, std::string());
+            unended = false;
         } else if (c != '\r') {
             fields.back() += c;
         }
     }
+    if (unended) records.push_back(fields);
     return records;
 }
 
