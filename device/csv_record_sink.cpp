@@ -13,6 +13,10 @@ std::wstring WidenBytes(const std::string &bytes) {
     return out;
 }
 
+// What every record file begins with, so that a spreadsheet reads it as
+// UTF-8.
+const std::string kUtf8Bom = "\xEF\xBB\xBF";
+
 uint32_t Fnv1a(const std::wstring &text) {
     constexpr uint32_t kOffsetBasis = 2166136261u;
     constexpr uint32_t kPrime = 16777619u;
@@ -68,21 +72,28 @@ std::wstring CsvRecordDestination::Name() const {
 }
 
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
-    if (!fields.jobId.empty()) {
-        std::string bytes;
-        uint64_t size = 0;
-        if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
-        if (size < m_scanned) {
-            // Shorter than it was: another file now; read it from the start.
-            m_ids.clear();
-            m_scanned = 0;
-            if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
-        }
-        m_scanned += ScanRecordJobIds(bytes, m_ids);
-        if (m_ids.count(fields.jobId) != 0) return DeliveryOutcome::AlreadyDelivered;
+    std::string bytes;
+    uint64_t size = 0;
+    if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
+    if (size < m_scanned) {
+        // Shorter than it was: another file now; read it from the start.
+        m_ids.clear();
+        m_scanned = 0;
+        if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
     }
-    if (!m_file.Append(m_path, JobRecordHeaderLine(), JobRecordLine(fields), error))
-        return DeliveryOutcome::Failed;
+    const size_t used = ScanRecordJobIds(bytes, m_ids);
+    m_scanned += used;
+    if (!fields.jobId.empty() && m_ids.count(fields.jobId) != 0)
+        return DeliveryOutcome::AlreadyDelivered;
+
+    // A last line left without its line break (the file edited by hand)
+    // would take this line into itself, and its job id would be lost.
+    const std::string unended = bytes.substr(used);
+    std::string line = JobRecordLine(fields);
+    if (!unended.empty() && unended != kUtf8Bom)
+        line.insert(0, unended.back() == '\r' ? "\n" : "\r\n");
+
+    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
     return DeliveryOutcome::Delivered;
 }
 

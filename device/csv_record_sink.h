@@ -32,7 +32,8 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 class CsvRecordDestination : public IRecordDestination {
   public:
     CsvRecordDestination(IRecordFile &file, std::wstring path);
-    // A record whose jobId the file already holds is not appended again.
+    // A record whose jobId the file already holds is not appended again. A
+    // line never joins a last line left without its line break.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
     std::wstring Name() const override;
     const std::wstring &Path() const { return m_path; }

@@ -19,6 +19,7 @@ namespace {
 using fakes::CsvJobIds;
 using fakes::FakeDestination;
 using fakes::FakeRecordFiles;
+using fakes::ParseCsv;
 
 const std::wstring kQueue = L"C:\\QV\\Log\\jobs.csv.outbox";
 const std::wstring kRecord = L"C:\\QV\\Log\\jobs.csv";
@@ -186,6 +187,42 @@ TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
     std::set<std::wstring> none;
     EXPECT_EQ(ScanRecordJobIds(cut.substr(0, cut.size() - 1), none), 0u) << "not yet ended";
     EXPECT_TRUE(none.empty());
+}
+
+// A record file edited by hand and saved without a line break after its last
+// line: the next line starts on a line of its own, and a later run still
+// finds its job id.
+TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
+    const std::string start = "\xEF\xBB\xBF" + JobRecordHeaderLine();
+    const std::string a = JobRecordLine(Job(L"a"));
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::vector<std::string> lastFields; // the line before the new one
+    } cases[] = {
+        {"a note typed below the lines", start + a + "checked, ok", {"checked", " ok"}},
+        {"the last line's break removed", start + a.substr(0, a.size() - 2), ParseCsv(a)[0]},
+        {"only its carriage return left", start + a.substr(0, a.size() - 1), ParseCsv(a)[0]},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecordFiles files;
+        FakeClock clock;
+        files.files[kRecord] = c.bytes;
+        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        sink.Submit(Job(L"b"));
+        EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+        const auto records = ParseCsv(files.Bytes(kRecord));
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records[records.size() - 2], c.lastFields);
+        EXPECT_EQ(records.back(), ParseCsv(JobRecordLine(Job(L"b")))[0]);
+
+        // The next run offers the same record again (its strike was lost).
+        CsvRecordSink next(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        next.Submit(Job(L"b"));
+        EXPECT_EQ(next.Outbox().DeliverNow(), 1u);
+        EXPECT_EQ(files.csvAppends, 1) << "found, not written twice";
+    }
 }
 
 TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
