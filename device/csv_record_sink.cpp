@@ -71,6 +71,16 @@ std::wstring CsvRecordDestination::Name() const {
     return m_path;
 }
 
+std::string EarlierRecordStart() {
+    const std::string header = JobRecordHeaderLine();
+    const std::string lastName = std::string(",") + JobRecordColumns().back() + "\r\n";
+    return kUtf8Bom + header.substr(0, header.size() - lastName.size()) + "\r\n";
+}
+
+std::string RecordStart() {
+    return kUtf8Bom + JobRecordHeaderLine();
+}
+
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
     std::string bytes;
     uint64_t size = 0;
@@ -81,6 +91,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
         m_scanned = 0;
         if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
     }
+    if (m_scanned == 0) m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
     const size_t used = ScanRecordJobIds(bytes, m_ids);
     m_scanned += used;
     if (!fields.jobId.empty() && m_ids.count(fields.jobId) != 0)
@@ -93,7 +104,23 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     if (!unended.empty() && unended != kUtf8Bom)
         line.insert(0, unended.back() == '\r' ? "\n" : "\r\n");
 
+    if (m_earlierHeader) {
+        // Only the header changes, in a copy that replaces the file whole:
+        // the lines already there keep their bytes, and the name of the
+        // column they lack costs them nothing in a spreadsheet.
+        const std::string before = EarlierRecordStart();
+        const std::string after = RecordStart();
+        std::wstring ignored;
+        if (m_file.ReplaceStart(m_path, before, after, ignored)) {
+            m_earlierHeader = false;
+            m_scanned += after.size() - before.size();
+        }
+    }
     if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
+    // A file that takes a line but not a new header (a folder where no copy
+    // can be made) keeps its header for this run, rather than being copied
+    // whole before every line.
+    m_earlierHeader = false;
     return DeliveryOutcome::Delivered;
 }
 

@@ -95,6 +95,8 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
     // The next CSV append writes its line and then reports a failure (the
     // outcome a lost connection leaves unknown).
     bool failAfterNextWrite = false;
+    // No copy can be made beside the CSV (a folder that takes appends only).
+    bool copyRefused = false;
     // Queue appends fail (a folder that cannot be written).
     bool queueRefused = false;
     // Folders that cannot hold a queue.
@@ -126,6 +128,21 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
             error = L"the network name is no longer available";
             return false;
         }
+        return true;
+    }
+    bool ReplaceStart(const std::wstring &path, const std::string &before, const std::string &after,
+                      std::wstring &error) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        std::string &all = files[path];
+        if (held || copyRefused) {
+            error = L"access denied";
+            return false;
+        }
+        if (all.compare(0, before.size(), before) != 0) {
+            error = L"the file begins otherwise";
+            return false;
+        }
+        all = after + all.substr(before.size());
         return true;
     }
     bool Read(const std::wstring &path, std::string &bytes, std::wstring &) override {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -223,6 +224,66 @@ TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
         EXPECT_EQ(next.Outbox().DeliverNow(), 1u);
         EXPECT_EQ(files.csvAppends, 1) << "found, not written twice";
     }
+}
+
+// A file begun before the job_id column: its header gets the name, its lines
+// keep every byte, and a header of anyone else's making is left alone.
+TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
+    std::string earlierHeader = JobRecordHeaderLine();
+    earlierHeader.erase(earlierHeader.find(",job_id"), std::strlen(",job_id"));
+    JobRecordFields earlier = Job(L"");
+    earlier.verdictText = L"Not \"written\"";
+    earlier.deviceSoftwareAfter = L"1.2"; // the quotation ends close to the line's end
+    std::string earlierLine = JobRecordLine(earlier);
+    earlierLine.erase(earlierLine.rfind(','), 1);
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string lines = earlierLine + earlierLine;
+    const std::string b = JobRecordLine(Job(L"b"));
+    std::string ownHeader = earlierHeader;
+    ownHeader.insert(ownHeader.size() - 2, ",checked_by");
+    const struct {
+        const char *name;
+        std::string bytes;
+        bool copyRefused;
+        std::string after;
+    } cases[] = {
+        {"written by the earlier version", bom + earlierHeader + lines, false,
+         bom + JobRecordHeaderLine() + lines + b},
+        {"no copy can be made beside it: the line still goes", bom + earlierHeader + lines, true,
+         bom + earlierHeader + lines + b},
+        {"a header of its own", bom + ownHeader + lines, false, bom + ownHeader + lines + b},
+        {"the earlier header, not at the start", bom + lines + earlierHeader, false,
+         bom + lines + earlierHeader + b},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecordFiles files;
+        FakeClock clock;
+        files.files[kRecord] = c.bytes;
+        files.copyRefused = c.copyRefused;
+        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        sink.Submit(Job(L"b"));
+        EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+        EXPECT_EQ(files.Bytes(kRecord), c.after);
+        EXPECT_EQ(CsvJobIds(files.Bytes(kRecord)).back(), "b");
+    }
+
+    // Held by a spreadsheet, the file takes neither; both come once it is
+    // free, and a line whose outcome was lost is still found after the
+    // header grew.
+    FakeRecordFiles files;
+    FakeClock clock;
+    files.files[kRecord] = bom + earlierHeader + lines;
+    files.held = true;
+    CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+    sink.Submit(Job(L"b"));
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
+    EXPECT_EQ(files.Bytes(kRecord), bom + earlierHeader + lines);
+    files.held = false;
+    files.failAfterNextWrite = true;
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+    EXPECT_EQ(files.Bytes(kRecord), bom + JobRecordHeaderLine() + lines + b);
 }
 
 TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
