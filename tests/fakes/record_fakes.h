@@ -1,14 +1,18 @@
 // Doubles of where a job's record goes: a sink that keeps what it is handed,
 // the outbox's queue file and the CSV file in memory (with the faults a
-// real disk, a spreadsheet and a crash bring), and a destination that
-// remembers what it holds by job id.
+// real disk, a spreadsheet and a crash bring), a destination that
+// remembers what it holds by job id, the record's platform half, a clock
+// for the real file system, and a reader of the CSV as a spreadsheet reads
+// it.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/csv_record_sink.h"
@@ -53,6 +57,29 @@ inline std::vector<std::vector<std::string>> ParseCsv(const std::string &bytes) 
     return records;
 }
 
+// Positions of the record line's columns, counted from 0.
+namespace record_columns {
+enum RecordColumn : size_t {
+    kColDuration = 2,
+    kColComputer = 3,
+    kColVersion = 4,
+    kColMode = 5,
+    kColKind = 6,
+    kColName = 7,
+    kColSerial = 8,
+    kColSoftwareBefore = 9,
+    kColLoaderBefore = 10,
+    kColImage = 11,
+    kColImageSoftware = 12,
+    kColImageLoader = 13,
+    kColImageSize = 14,
+    kColSha = 15,
+    kColCode = 16,
+    kColKey = 17,
+    kColAfter = 19, // device_software_after; job_id follows it
+};
+} // namespace record_columns
+
 // The job_id column of each line below the header.
 inline std::vector<std::string> CsvJobIds(const std::string &bytes) {
     std::vector<std::string> ids;
@@ -61,6 +88,35 @@ inline std::vector<std::string> CsvJobIds(const std::string &bytes) {
         ids.push_back(records[i].back());
     return ids;
 }
+
+// The record's platform half: the image's digest as the file holds it now.
+class FakeRecordStore : public IJobRecordStore {
+  public:
+    int digests = 0;
+    std::wstring content = L"ab12";
+    bool FileSha256(const std::wstring &, std::wstring &hex) override {
+        ++digests;
+        hex = content;
+        return true;
+    }
+    std::wstring ComputerName() override { return L"BENCH-PC"; }
+};
+
+// For the real file system: time passes and sleeps last as on the computer,
+// on a fixed date, so that a file named after the date has a known name.
+class FixedDateClock : public IClock {
+  public:
+    static constexpr int64_t kDateSeconds = 1796731403; // 2026-12-08T12:03:23Z
+    void SleepMs(uint32_t milliseconds) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+    int64_t NowSeconds() override { return kDateSeconds; }
+    uint64_t TickMs() override {
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+    }
+};
 
 class FakeRecordSink : public IRecordSink {
   public:

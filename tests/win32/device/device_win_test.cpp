@@ -352,13 +352,6 @@ TEST(JobRecordStoreWin, Sha256ThroughTheSystemsHashService) {
 // ---------------------------------------------------------------------------
 // The record file and its outbox on the real file system.
 
-class RealClock : public IClock {
-  public:
-    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
-    int64_t NowSeconds() override { return 1796731403; }
-    uint64_t TickMs() override { return GetTickCount64(); }
-};
-
 // A spreadsheet's hold: the file open for reading, shared for reading only.
 HANDLE HoldLikeASpreadsheet(const std::wstring &path) {
     return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -374,7 +367,7 @@ JobRecordFields RecordOf(const std::wstring &id) {
 TEST(RecordFilesWin, NestedFoldersAreMadeAndAHeldFileMakesTheLinesWait) {
     TempFolder folder;
     RecordFilesWin files;
-    RealClock clock;
+    fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Records\\2026\\jobs.csv";
     auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
     std::vector<std::wstring> errors;
@@ -467,7 +460,7 @@ TEST(RecordFilesWin, TheStartOfAFileIsReplacedWholeOrNotAtAll) {
 TEST(RecordFilesWin, AnEarlierFileEditedByHandTakesTheNextLineWhole) {
     TempFolder folder;
     RecordFilesWin files;
-    RealClock clock;
+    fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"jobs.csv";
     const std::string earlier = EarlierRecordStart() + "2026-12-01T08:00:00Z,by hand";
     ASSERT_TRUE(TempFolder::WriteBytes(record, earlier));
@@ -484,7 +477,7 @@ TEST(RecordFilesWin, AnEarlierFileEditedByHandTakesTheNextLineWhole) {
 TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
     TempFolder folder;
     RecordFilesWin files;
-    RealClock clock;
+    fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Log\\jobs.csv";
     {
         auto first = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
