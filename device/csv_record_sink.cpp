@@ -13,6 +13,10 @@ std::wstring WidenBytes(const std::string &bytes) {
     return out;
 }
 
+// What every record file begins with, so that a spreadsheet reads it as
+// UTF-8.
+const std::string kUtf8Bom = "\xEF\xBB\xBF";
+
 uint32_t Fnv1a(const std::wstring &text) {
     constexpr uint32_t kOffsetBasis = 2166136261u;
     constexpr uint32_t kPrime = 16777619u;
@@ -67,22 +71,56 @@ std::wstring CsvRecordDestination::Name() const {
     return m_path;
 }
 
+std::string EarlierRecordStart() {
+    const std::string header = JobRecordHeaderLine();
+    const std::string lastName = std::string(",") + JobRecordColumns().back() + "\r\n";
+    return kUtf8Bom + header.substr(0, header.size() - lastName.size()) + "\r\n";
+}
+
+std::string RecordStart() {
+    return kUtf8Bom + JobRecordHeaderLine();
+}
+
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
-    if (!fields.jobId.empty()) {
-        std::string bytes;
-        uint64_t size = 0;
-        if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
-        if (size < m_scanned) {
-            // Shorter than it was: another file now; read it from the start.
-            m_ids.clear();
-            m_scanned = 0;
-            if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
-        }
-        m_scanned += ScanRecordJobIds(bytes, m_ids);
-        if (m_ids.count(fields.jobId) != 0) return DeliveryOutcome::AlreadyDelivered;
+    std::string bytes;
+    uint64_t size = 0;
+    if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
+    if (size < m_scanned) {
+        // Shorter than it was: another file now; read it from the start.
+        m_ids.clear();
+        m_scanned = 0;
+        if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
     }
-    if (!m_file.Append(m_path, JobRecordHeaderLine(), JobRecordLine(fields), error))
-        return DeliveryOutcome::Failed;
+    if (m_scanned == 0) m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
+    const size_t used = ScanRecordJobIds(bytes, m_ids);
+    m_scanned += used;
+    if (!fields.jobId.empty() && m_ids.count(fields.jobId) != 0)
+        return DeliveryOutcome::AlreadyDelivered;
+
+    // A last line left without its line break (the file edited by hand)
+    // would take this line into itself, and its job id would be lost.
+    const std::string unended = bytes.substr(used);
+    std::string line = JobRecordLine(fields);
+    if (!unended.empty() && unended != kUtf8Bom)
+        line.insert(0, unended.back() == '\r' ? "\n" : "\r\n");
+
+    if (m_earlierHeader) {
+        // Only the header changes, in a copy that replaces the file whole:
+        // the lines already there keep their bytes, and the name of the
+        // column they lack costs them nothing in a spreadsheet.
+        const std::string before = EarlierRecordStart();
+        const std::string after = RecordStart();
+        std::wstring ignored;
+        if (m_file.ReplaceStart(m_path, before, after, ignored)) {
+            m_earlierHeader = false;
+            m_scanned += after.size() - before.size();
+        }
+    }
+    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
+    // A file that takes a line but not a new header (a folder where no copy
+    // can be made) keeps its header for this run, rather than being copied
+    // whole before every line.
+    m_earlierHeader = false;
     return DeliveryOutcome::Delivered;
 }
 

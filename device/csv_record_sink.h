@@ -23,16 +23,31 @@ class IRecordFile {
     // user can act on.
     virtual bool Append(const std::wstring &path, const std::string &header,
                         const std::string &line, std::wstring &error) = 0;
+    // The file with its first bytes `before` replaced by `after`, the rest
+    // kept byte for byte. Written as a copy beside it that takes its place
+    // in one step: a failure at any point leaves the file as it was. False,
+    // the file untouched, when it no longer begins with `before` or a step
+    // fails.
+    virtual bool ReplaceStart(const std::wstring &path, const std::string &before,
+                              const std::string &after, std::wstring &error) = 0;
 };
 
 // The job_id of each whole line of CSV bytes (the last field of a line of
 // every column); a line not yet ended is left. Returns the bytes used.
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 
+// The header line of a file begun before the job_id column, and of one
+// begun now, each with the byte-order mark every record file starts with.
+std::string EarlierRecordStart();
+std::string RecordStart();
+
 class CsvRecordDestination : public IRecordDestination {
   public:
     CsvRecordDestination(IRecordFile &file, std::wstring path);
-    // A record whose jobId the file already holds is not appended again.
+    // A record whose jobId the file already holds is not appended again. A
+    // line never joins a last line left without its line break. A file
+    // begun before the job_id column gets that column's name in its header
+    // first.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
     std::wstring Name() const override;
     const std::wstring &Path() const { return m_path; }
@@ -44,6 +59,9 @@ class CsvRecordDestination : public IRecordDestination {
     // before each line, so another program's lines count too.
     std::set<std::wstring> m_ids;
     uint64_t m_scanned = 0;
+    // The file begins with the earlier header, and its rewrite is still to
+    // be tried in this run.
+    bool m_earlierHeader = false;
 };
 
 // The queue file of a record file: beside it.

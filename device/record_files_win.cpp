@@ -183,6 +183,61 @@ bool RecordFilesWin::Append(const std::wstring &path, const std::string &header,
     return ok;
 }
 
+bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &before,
+                                  const std::string &after, std::wstring &error) {
+    const std::wstring copy = path + L".new";
+    if (TooLong(copy, error)) return false;
+    // Read shared for reading only: no line is appended while the copy is
+    // made, and a program that holds the file for writing makes this wait
+    // for a later try.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = Reason(GetLastError(), path);
+        return false;
+    }
+    std::string bytes;
+    std::vector<char> buffer(1 << 16);
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) != 0;
+        if (!ok || got == 0) break;
+        bytes.append(buffer.data(), got);
+    }
+    if (!ok) error = Reason(GetLastError(), path);
+    if (ok && bytes.compare(0, before.size(), before) != 0) {
+        error = L"the file no longer begins as it did";
+        ok = false;
+    }
+    HANDLE fresh = INVALID_HANDLE_VALUE;
+    if (ok) {
+        fresh = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (fresh == INVALID_HANDLE_VALUE) {
+            error = Reason(GetLastError(), copy);
+            ok = false;
+        }
+    }
+    if (ok) {
+        ok = WriteAll(fresh, after) && WriteAll(fresh, bytes.substr(before.size())) &&
+             FlushFileBuffers(fresh) != 0;
+        if (!ok) error = Reason(GetLastError(), copy);
+    }
+    const bool made = fresh != INVALID_HANDLE_VALUE;
+    if (made) CloseHandle(fresh);
+    CloseHandle(file);
+    // The copy takes the file's place in one step, or the file stays as it
+    // was and the copy goes.
+    if (ok && !MoveFileExW(copy.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = Reason(GetLastError(), path);
+        ok = false;
+    }
+    if (!ok && made) DeleteFileW(copy.c_str());
+    return ok;
+}
+
 bool RecordFilesWin::Read(const std::wstring &path, std::string &bytes, std::wstring &error) {
     uint64_t size = 0;
     return ReadFrom(path, 0, bytes, size, error);

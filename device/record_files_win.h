@@ -14,6 +14,8 @@ class RecordFilesWin : public IRecordFile, public IOutboxFile {
                   std::wstring &error) override;
     bool Append(const std::wstring &path, const std::string &header, const std::string &line,
                 std::wstring &error) override;
+    bool ReplaceStart(const std::wstring &path, const std::string &before, const std::string &after,
+                      std::wstring &error) override;
 
     // IOutboxFile
     bool Read(const std::wstring &path, std::string &bytes, std::wstring &error) override;

@@ -447,10 +447,16 @@ void RecordOutbox::Start() {
 
 void RecordOutbox::ThreadMain() {
     for (;;) {
+        {
+            // Cleared before the delivery, never after it: a record handed
+            // over while the delivery runs must wake the next round, not
+            // wait for the retry.
+            std::lock_guard<std::mutex> lock(m_guard);
+            m_wake = false;
+        }
         DeliverNow();
         std::unique_lock<std::mutex> lock(m_guard);
         if (m_stopping) break;
-        m_wake = false;
         const auto woken = [this] { return m_wake || m_stopping; };
         if (m_queue.empty())
             m_changed.wait(lock, woken);

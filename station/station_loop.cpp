@@ -30,13 +30,24 @@ void StationLoop::Track(const StationObservation &seen) {
     for (auto it = m_done.begin(); it != m_done.end();) {
         const bool here = seen.findResult == 1 && it->first == seen.device;
         if (here) {
-            it->second = true;
+            it->second.back = true;
             ++it;
-        } else if (it->second) {
+        } else if (it->second.back) {
             it = m_done.erase(it); // back, then taken away: free again
+        } else if (it->second.failed && seen.nowMs - it->second.endedMs >= kReturnAfterJobMs) {
+            it = m_done.erase(it); // failed, and not back within its minute
         } else {
             ++it;
         }
+    }
+}
+
+void StationLoop::ForgetFailedNeverBack() {
+    for (auto it = m_done.begin(); it != m_done.end();) {
+        if (it->second.failed && !it->second.back)
+            it = m_done.erase(it);
+        else
+            ++it;
     }
 }
 
@@ -78,6 +89,9 @@ void StationLoop::TryJob(const StationObservation &seen) {
     switch (m_actions.CheckAndStartJob()) {
     case JobStart::Started:
         ++m_jobsRun;
+        // The operator has gone on to this device: a failed one that never
+        // came back was taken away, to be started again when plugged in.
+        ForgetFailedNeverBack();
         Enter(StationState::JobRunning, seen);
         break;
     case JobStart::SeveralDevices:
@@ -95,7 +109,7 @@ void StationLoop::TryJob(const StationObservation &seen) {
             Finish(station_exit::kJobRefused);
         } else {
             // Refused again only after it has been taken away.
-            if (!m_jobDevice.empty()) m_done[m_jobDevice] = true;
+            if (!m_jobDevice.empty()) m_done[m_jobDevice].back = true;
             Enter(StationState::WaitingForRemoval, seen);
         }
         break;
@@ -191,6 +205,6 @@ void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {
     }
     m_announcementsSeen = seen.announcements;
     // Not written again until it has come back and been taken away.
-    if (!m_jobDevice.empty()) m_done[m_jobDevice] = false;
+    if (!m_jobDevice.empty()) m_done[m_jobDevice] = DoneDevice{false, code != 0, seen.nowMs};
     Enter(StationState::WaitingForReturn, seen);
 }

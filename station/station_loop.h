@@ -98,6 +98,8 @@ class StationLoop {
     // A new announcement of one device: a device done and back is to be taken
     // away; any other gets its job.
     void Announced(const StationObservation &seen);
+    // Forgets the devices of failed jobs that never came back.
+    void ForgetFailedNeverBack();
     void Finish(int exitCode);
     int LoopExitCode() const;
 
@@ -110,9 +112,18 @@ class StationLoop {
     uint64_t m_aloneSinceMs = 0; // SeveralDevices: since when one device is found alone
     bool m_alone = false;
     unsigned m_announcementsSeen = 0;
-    // The devices done (a job or a refusal), by identity, until they are
-    // taken away after coming back: true once back.
-    std::map<std::wstring, bool> m_done;
+    // A device done (a job or a refusal), remembered by identity until it
+    // is taken away after coming back. A failed job's device that never came
+    // back is forgotten once its minute is over or another device's job
+    // starts: its verdict tells the user to connect it again and start
+    // again, and it may have been taken away unseen. A device whose job
+    // succeeded is never written twice, however late it comes back.
+    struct DoneDevice {
+        bool back = false;
+        bool failed = false;
+        uint64_t endedMs = 0;
+    };
+    std::map<std::wstring, DoneDevice> m_done;
     std::wstring m_jobDevice;
     int m_refused = 0;
     bool m_stopAfterJob = false;

@@ -1,5 +1,7 @@
 #include "station/station_options.h"
 
+#include "device/job_database.h"
+
 namespace {
 
 bool ParseSeconds(const std::wstring &text, unsigned &seconds) {
@@ -13,10 +15,9 @@ bool ParseSeconds(const std::wstring &text, unsigned &seconds) {
     return true;
 }
 
-} // namespace
-
-bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOptions &options,
-                           std::wstring &error) {
+// The arguments' own reading; ParseStationArguments masks what it says.
+bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &options,
+                    std::wstring &error) {
     options = StationOptions();
     bool loop = false;
     bool jobGiven = false;
@@ -83,6 +84,20 @@ bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOp
     options.run = loop ? StationOptions::Run::Loop : StationOptions::Run::OneJob;
     if (loop && !waitGiven) options.waitSeconds = 0;
     return true;
+}
+
+} // namespace
+
+bool ParseStationArguments(const std::vector<std::wstring> &arguments, StationOptions &options,
+                           std::wstring &error) {
+    if (ParseArguments(arguments, options, error)) return true;
+    // An error quotes an argument back, and a connection string may sit in
+    // any of them (given to the wrong flag, glued to its own with "="): each
+    // is taken for one, so that its password never reaches the screen or a
+    // captured log.
+    for (const std::wstring &argument : arguments)
+        error = MaskSecrets(error, argument);
+    return false;
 }
 
 std::wstring StationDatabaseConnection(const StationOptions &options,

@@ -16,17 +16,11 @@
 
 #include "device/job_record.h"
 #include "device/record_files_win.h"
+#include "tests/fakes/record_fakes.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class SystemClock : public IClock {
-  public:
-    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
-    int64_t NowSeconds() override { return 1796731403; }
-    uint64_t TickMs() override { return GetTickCount64(); }
-};
 
 // Nothing to hash: the bench measures the record, not the image.
 
@@ -71,7 +65,7 @@ int wmain(int argc, wchar_t **argv) {
     const int lines = argc > 1 ? std::max(1, _wtoi(argv[1])) : 1000;
     const std::wstring record = TempRecord();
     RecordFilesWin files;
-    SystemClock clock;
+    fakes::FixedDateClock clock;
     std::wstring error;
     MakeParentFolders(record, error);
     files.Append(record, JobRecordHeaderLine(), JobRecordLine(Fields(0)), error);

@@ -65,6 +65,8 @@ TEST(JobDatabaseConnection, EveryPasswordIsMaskedWhereverItAppears) {
         // A driver quoting the password back without its key.
         {kConnection, L"FATAL: role rejected s3cr;et! for station",
          L"FATAL: role rejected *** for station"},
+        {L"DSN=fleet;Password={hunter 2}", L"FATAL: hunter 2 is not the password",
+         L"FATAL: *** is not the password"},
         // A key that only ends in "pwd" is not a password.
         {L"DSN=x", L"oldpwd=keep", L"oldpwd=keep"},
     };

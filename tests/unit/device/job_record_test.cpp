@@ -22,25 +22,13 @@
 namespace {
 
 using fakes::Bench;
+using fakes::FakeRecordStore;
 using fakes::MakeDevice;
-
-// The image's digest as the file holds it now.
-class FakeRecordStore : public IJobRecordStore {
-  public:
-    int digests = 0;
-    std::wstring content = L"ab12"; // the image's digest as the file holds it now
-    bool FileSha256(const std::wstring &, std::wstring &hex) override {
-        ++digests;
-        hex = content;
-        return true;
-    }
-    std::wstring ComputerName() override { return L"BENCH-PC"; }
-};
+using namespace fakes::record_columns;
 
 // What a spreadsheet or Python's csv module makes of one line.
 std::vector<std::string> ParseCsvLine(const std::string &line) {
-    const bool ended = !line.empty() && line.back() == '\n';
-    const auto records = fakes::ParseCsv(ended ? line : line + "\r\n");
+    const auto records = fakes::ParseCsv(line);
     return records.empty() ? std::vector<std::string>(1) : records.front();
 }
 
@@ -218,27 +206,6 @@ struct Recorded {
         EXPECT_GE(lines.size(), index);
         return lines.size() >= index ? ParseCsvLine(lines[index - 1]) : std::vector<std::string>{};
     }
-};
-
-// Column positions of the record line.
-enum Column : size_t {
-    kColDuration = 2,
-    kColComputer = 3,
-    kColVersion = 4,
-    kColMode = 5,
-    kColKind = 6,
-    kColName = 7,
-    kColSerial = 8,
-    kColSoftwareBefore = 9,
-    kColLoaderBefore = 10,
-    kColImage = 11,
-    kColImageSoftware = 12,
-    kColImageLoader = 13,
-    kColImageSize = 14,
-    kColSha = 15,
-    kColCode = 16,
-    kColKey = 17,
-    kColAfter = 19, // device_software_after; job_id follows it
 };
 
 TEST(JobRecorder, StartFactsComeFromTheShownDeviceAndImage) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +20,7 @@ namespace {
 using fakes::CsvJobIds;
 using fakes::FakeDestination;
 using fakes::FakeRecordFiles;
+using fakes::ParseCsv;
 
 const std::wstring kQueue = L"C:\\QV\\Log\\jobs.csv.outbox";
 const std::wstring kRecord = L"C:\\QV\\Log\\jobs.csv";
@@ -188,6 +190,102 @@ TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
     EXPECT_TRUE(none.empty());
 }
 
+// A record file edited by hand and saved without a line break after its last
+// line: the next line starts on a line of its own, and a later run still
+// finds its job id.
+TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
+    const std::string start = "\xEF\xBB\xBF" + JobRecordHeaderLine();
+    const std::string a = JobRecordLine(Job(L"a"));
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::vector<std::string> lastFields; // the line before the new one
+    } cases[] = {
+        {"a note typed below the lines", start + a + "checked, ok", {"checked", " ok"}},
+        {"the last line's break removed", start + a.substr(0, a.size() - 2), ParseCsv(a)[0]},
+        {"only its carriage return left", start + a.substr(0, a.size() - 1), ParseCsv(a)[0]},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecordFiles files;
+        FakeClock clock;
+        files.files[kRecord] = c.bytes;
+        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        sink.Submit(Job(L"b"));
+        EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+        const auto records = ParseCsv(files.Bytes(kRecord));
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records[records.size() - 2], c.lastFields);
+        EXPECT_EQ(records.back(), ParseCsv(JobRecordLine(Job(L"b")))[0]);
+
+        // The next run offers the same record again (its strike was lost).
+        CsvRecordSink next(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        next.Submit(Job(L"b"));
+        EXPECT_EQ(next.Outbox().DeliverNow(), 1u);
+        EXPECT_EQ(files.csvAppends, 1) << "found, not written twice";
+    }
+}
+
+// A file begun before the job_id column: its header gets the name, its lines
+// keep every byte, and a header of anyone else's making is left alone.
+TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
+    std::string earlierHeader = JobRecordHeaderLine();
+    earlierHeader.erase(earlierHeader.find(",job_id"), std::strlen(",job_id"));
+    JobRecordFields earlier = Job(L"");
+    earlier.verdictText = L"Not \"written\"";
+    earlier.deviceSoftwareAfter = L"1.2"; // the quotation ends close to the line's end
+    std::string earlierLine = JobRecordLine(earlier);
+    earlierLine.erase(earlierLine.rfind(','), 1);
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string lines = earlierLine + earlierLine;
+    const std::string b = JobRecordLine(Job(L"b"));
+    std::string ownHeader = earlierHeader;
+    ownHeader.insert(ownHeader.size() - 2, ",checked_by");
+    const struct {
+        const char *name;
+        std::string bytes;
+        bool copyRefused;
+        std::string after;
+    } cases[] = {
+        {"written by the earlier version", bom + earlierHeader + lines, false,
+         bom + JobRecordHeaderLine() + lines + b},
+        {"no copy can be made beside it: the line still goes", bom + earlierHeader + lines, true,
+         bom + earlierHeader + lines + b},
+        {"a header of its own", bom + ownHeader + lines, false, bom + ownHeader + lines + b},
+        {"the earlier header, not at the start", bom + lines + earlierHeader, false,
+         bom + lines + earlierHeader + b},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecordFiles files;
+        FakeClock clock;
+        files.files[kRecord] = c.bytes;
+        files.copyRefused = c.copyRefused;
+        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        sink.Submit(Job(L"b"));
+        EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+        EXPECT_EQ(files.Bytes(kRecord), c.after);
+        EXPECT_EQ(CsvJobIds(files.Bytes(kRecord)).back(), "b");
+    }
+
+    // Held by a spreadsheet, the file takes neither; both come once it is
+    // free, and a line whose outcome was lost is still found after the
+    // header grew.
+    FakeRecordFiles files;
+    FakeClock clock;
+    files.files[kRecord] = bom + earlierHeader + lines;
+    files.held = true;
+    CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+    sink.Submit(Job(L"b"));
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
+    EXPECT_EQ(files.Bytes(kRecord), bom + earlierHeader + lines);
+    files.held = false;
+    files.failAfterNextWrite = true;
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+    EXPECT_EQ(files.Bytes(kRecord), bom + JobRecordHeaderLine() + lines + b);
+}
+
 TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
     const std::string a = OutboxRecordLine(1, Job(L"a"));
     const std::string b = OutboxRecordLine(2, Job(L"b"));
@@ -277,6 +375,29 @@ TEST(RecordOutbox, TheThreadDeliversWhatIsSubmittedAndStops) {
     o.outbox->Submit(Job(L"b")); // after the end: kept for the next start
     EXPECT_EQ(o.outbox->Waiting(), 1u);
     EXPECT_TRUE(o.files.Has(kQueue));
+}
+
+// A record handed over while the thread is busy with another is not left
+// to the next retry: it goes as soon as the thread is free.
+TEST(RecordOutbox, ARecordHandedOverDuringADeliveryGoesWithoutTheRetryWait) {
+    Outboxed o;
+    o.destination.failuresLeft = 1; // a file held for a moment
+    bool handedOver = false;
+    o.destination.duringAttempt = [&] {
+        if (handedOver) return;
+        handedOver = true;
+        o.outbox->Submit(Job(L"b"));
+    };
+    o.outbox->Start();
+    const auto start = std::chrono::steady_clock::now();
+    o.outbox->Submit(Job(L"a"));
+    const auto deadline = start + 2 * std::chrono::milliseconds(kOutboxRetryMs);
+    while (o.outbox->Waiting() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_LT(took, std::chrono::milliseconds(kOutboxRetryMs / 2));
+    o.outbox->Stop(kOutboxStopWaitMs);
 }
 
 } // namespace

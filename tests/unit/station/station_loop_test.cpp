@@ -239,6 +239,7 @@ struct IdentityCase {
     const char *name;
     std::vector<std::pair<uint64_t, std::wstring>> course; // after ms: shown ("" none, "*" several)
     std::vector<std::wstring> jobs;                        // every device that got a job, in order
+    int32_t code = 0;                                      // every job's result code
 };
 
 TEST(StationLoop, TheSameDeviceIsNeverWrittenTwiceAndAnyOtherAtOnce) {
@@ -265,6 +266,24 @@ TEST(StationLoop, TheSameDeviceIsNeverWrittenTwiceAndAnyOtherAtOnce) {
         {"a device without a serial, back after 14 s",
          {{200, L""}, {14000, noSerial}, {200, noSerial}},
          {noSerial}},
+        // A failed job's verdict tells the user to connect the device again
+        // and start again.
+        {"failed, back within the minute: still to be taken away",
+         {{200, L""}, {14000, L"SN0001"}, {200, L"SN0001"}},
+         {L"SN0001"},
+         -9},
+        {"failed, taken away unseen, plugged in again after another device",
+         {{200, L""}, {5000, L"SN0002"}, {200, L""}, {kReturnAfterJobMs, L""}, {200, L"SN0001"}},
+         {L"SN0001", L"SN0002", L"SN0001"},
+         -9},
+        {"failed, taken away unseen, plugged in again within the other one's minute",
+         {{200, L""}, {5000, L"SN0002"}, {200, L""}, {200, L"SN0001"}},
+         {L"SN0001", L"SN0002", L"SN0001"},
+         -9},
+        {"failed, plugged in again only after the minute",
+         {{200, L""}, {kReturnAfterJobMs + 5000, L""}, {200, L"SN0001"}},
+         {L"SN0001", L"SN0001"},
+         -9},
     };
     for (const IdentityCase &c : cases) {
         World w(true);
@@ -273,7 +292,7 @@ TEST(StationLoop, TheSameDeviceIsNeverWrittenTwiceAndAnyOtherAtOnce) {
         const std::wstring first = c.jobs.front();
         w.DeviceAnnounced(first);
         jobDevice();
-        w.JobEnded(0);
+        w.JobEnded(c.code);
         int32_t lastFind = 1;
         for (const auto &step : c.course) {
             const int startsBefore = w.actions.startCalls;
@@ -290,7 +309,7 @@ TEST(StationLoop, TheSameDeviceIsNeverWrittenTwiceAndAnyOtherAtOnce) {
             w.Tick(step.first);
             if (w.actions.startCalls > startsBefore && w.loop.State() == StationState::JobRunning) {
                 jobDevice();
-                w.JobEnded(0);
+                w.JobEnded(c.code);
             }
         }
         EXPECT_EQ(jobs, c.jobs) << c.name;

@@ -87,6 +87,37 @@ TEST(StationOptions, WhatMakesNoRunIsRefusedWithAReason) {
     }
 }
 
+// An error quotes the argument it could not take; a connection string among
+// the arguments never shows its password there.
+TEST(StationOptions, AnErrorNeverShowsTheDatabasePassword) {
+    const struct {
+        Args args;
+        std::wstring secret, error;
+    } cases[] = {
+        {{L"--upgrade", L"a.img", L"--database=DSN=x;PWD=s3cret"},
+         L"s3cret",
+         L"unknown argument --database=DSN=x;PWD=***"},
+        {{L"--upgrade", L"--database", L"Driver={PostgreSQL Unicode};Server=db;Pwd={s3;cret}"},
+         L"s3;cret",
+         L"unknown argument Driver={PostgreSQL Unicode};Server=db;Pwd=***"},
+        {{L"--upgrade", L"a.img", L"--wait", L"DSN=x;PWD=s3cret"},
+         L"s3cret",
+         L"--wait takes whole seconds, not DSN=x;PWD=***"},
+        // The password pasted alone, after its connection string.
+        {{L"--upgrade", L"a.img", L"--database", L"DSN=x;Password=hunter2", L"--wait", L"hunter2"},
+         L"hunter2",
+         L"--wait takes whole seconds, not ***"},
+    };
+    for (const auto &c : cases) {
+        StationOptions options;
+        std::wstring error;
+        EXPECT_FALSE(ParseStationArguments(c.args, options, error));
+        EXPECT_EQ(error.find(c.secret), std::wstring::npos)
+            << std::string(error.begin(), error.end());
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 TEST(StationOptions, TheUsageNamesEveryFlag) {
     const std::wstring usage = StationUsage();
     for (const wchar_t *flag :

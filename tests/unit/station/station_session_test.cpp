@@ -18,26 +18,14 @@
 
 namespace {
 
+using fakes::FakeRecordStore;
 using fakes::MakeDevice;
+using namespace fakes::record_columns;
 
 const std::wstring kRecordFile = L"C:\\QV\\Log\\jobs.csv";
-// Columns of the record line.
-constexpr size_t kSerialColumn = 8;
-constexpr size_t kCodeColumn = 16;
-constexpr size_t kKeyColumn = 17;
-constexpr size_t kAfterColumn = 19;
 // How long a test waits for the outbox's thread to write a line.
 constexpr int kRecordWaitTries = 100;
 constexpr int kRecordWaitSliceMs = 50;
-
-class FakeRecordStore : public IJobRecordStore {
-  public:
-    bool FileSha256(const std::wstring &, std::wstring &hex) override {
-        hex = L"ab12";
-        return true;
-    }
-    std::wstring ComputerName() override { return L"BENCH-PC"; }
-};
 
 class FakeOutput : public IStationOutput {
   public:
@@ -322,8 +310,8 @@ TEST(StationSession, TheLoaderQuestionBeforeTheJobNeedsItsFlag) {
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
             EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_205:--yes-loader>"));
             s.session->Shutdown();
-            EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
-            EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_128") << "the refusal's key";
+            EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobRefusedByChecks));
+            EXPECT_EQ(s.Field(1, kColKey), "IDS_128") << "the refusal's key";
         }
     }
 }
@@ -443,9 +431,9 @@ TEST(StationSession, ARefusedDeviceLeavesALineAndCountsAsNotDone) {
         s.Round();
     EXPECT_FALSE(s.library.Called("QV_Upgrade"));
     ASSERT_EQ(s.RecordLines(2).size(), 2u) << "one line for the refused device, once";
-    EXPECT_EQ(s.Field(1, kSerialColumn), "SN0007");
-    EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobRefusedByChecks));
-    EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_102");
+    EXPECT_EQ(s.Field(1, kColSerial), "SN0007");
+    EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobRefusedByChecks));
+    EXPECT_EQ(s.Field(1, kColKey), "IDS_102");
 
     s.library.finds = {{0, DEVICE_INFO{}}};
     RunUntilFinished(s, 20);
@@ -464,7 +452,7 @@ TEST(StationSession, AnImageUnreadableForAMomentRefusesThatDeviceOnly) {
     for (int i = 0; i < 3; ++i)
         s.Round();
     EXPECT_FALSE(s.library.Called("QV_Upgrade"));
-    EXPECT_EQ(s.Field(1, kKeyColumn), "IDS_104");
+    EXPECT_EQ(s.Field(1, kColKey), "IDS_104");
     EXPECT_EQ(s.state.g_settings.FIRMWARE, L"C:\\Images\\update.img");
 
     s.library.loaderVersionResult = 1;
@@ -494,7 +482,7 @@ TEST(StationSession, ADeviceBackAfterFourteenSecondsIsNotWrittenAgain) {
     EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForRemoval);
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_201>"));
     ASSERT_EQ(s.RecordLines(2).size(), 2u);
-    EXPECT_EQ(s.Field(1, kAfterColumn), "1.2.3");
+    EXPECT_EQ(s.Field(1, kColAfter), "1.2.3");
 }
 
 // A job left by the exit is recorded as such: the device may be half-written.
@@ -507,8 +495,8 @@ TEST(StationSession, AJobLeftByTheExitHasItsLine) {
     s.results.clear();
     s.session->Shutdown();
     ASSERT_EQ(s.RecordLines(2).size(), 2u);
-    EXPECT_EQ(s.Field(1, kCodeColumn), std::to_string(kJobClosedDuringJob));
-    EXPECT_EQ(s.Field(1, kKeyColumn), "CLOSED_DURING_JOB");
+    EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobClosedDuringJob));
+    EXPECT_EQ(s.Field(1, kColKey), "CLOSED_DURING_JOB");
 }
 
 } // namespace

@@ -352,13 +352,6 @@ TEST(JobRecordStoreWin, Sha256ThroughTheSystemsHashService) {
 // ---------------------------------------------------------------------------
 // The record file and its outbox on the real file system.
 
-class RealClock : public IClock {
-  public:
-    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
-    int64_t NowSeconds() override { return 1796731403; }
-    uint64_t TickMs() override { return GetTickCount64(); }
-};
-
 // A spreadsheet's hold: the file open for reading, shared for reading only.
 HANDLE HoldLikeASpreadsheet(const std::wstring &path) {
     return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -374,7 +367,7 @@ JobRecordFields RecordOf(const std::wstring &id) {
 TEST(RecordFilesWin, NestedFoldersAreMadeAndAHeldFileMakesTheLinesWait) {
     TempFolder folder;
     RecordFilesWin files;
-    RealClock clock;
+    fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Records\\2026\\jobs.csv";
     auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
     std::vector<std::wstring> errors;
@@ -427,13 +420,64 @@ TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
     RemoveDirectoryW(isFolder.c_str());
 }
 
+// The header of a file begun by the earlier version is replaced through a
+// copy: whatever stops it midway leaves the file as it was and no copy
+// behind; a file that takes it keeps every other byte.
+TEST(RecordFilesWin, TheStartOfAFileIsReplacedWholeOrNotAtAll) {
+    TempFolder folder;
+    RecordFilesWin files;
+    const std::wstring record = folder.Path() + L"jobs.csv";
+    const std::wstring copy = record + L".new";
+    const std::string before = "\xEF\xBB\xBFstart,end\r\n";
+    const std::string after = "\xEF\xBB\xBFstart,end,job_id\r\n";
+    const std::string lines = "1,2\r\n\"3\r\n\",4\r\nby hand";
+    ASSERT_TRUE(TempFolder::WriteBytes(record, before + lines));
+    std::wstring error;
+
+    EXPECT_FALSE(files.ReplaceStart(record, "\xEF\xBB\xBFother\r\n", after, error));
+    EXPECT_EQ(FileBytes(record), before + lines) << "a file that begins otherwise";
+
+    ASSERT_TRUE(CreateDirectoryW(copy.c_str(), nullptr)); // no copy can be made
+    EXPECT_FALSE(files.ReplaceStart(record, before, after, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(FileBytes(record), before + lines);
+    ASSERT_TRUE(RemoveDirectoryW(copy.c_str()));
+
+    HANDLE hold = HoldLikeASpreadsheet(record); // the copy cannot take its place
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(files.ReplaceStart(record, before, after, error));
+    CloseHandle(hold);
+    EXPECT_EQ(FileBytes(record), before + lines);
+    EXPECT_EQ(GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES) << "the copy goes";
+
+    ASSERT_TRUE(files.ReplaceStart(record, before, after, error)) << error.size();
+    EXPECT_EQ(FileBytes(record), after + lines);
+    EXPECT_EQ(GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A file of the earlier version, edited by hand and left without a line
+// break: the next job's line gets the heading and a line of its own.
+TEST(RecordFilesWin, AnEarlierFileEditedByHandTakesTheNextLineWhole) {
+    TempFolder folder;
+    RecordFilesWin files;
+    fakes::FixedDateClock clock;
+    const std::wstring record = folder.Path() + L"jobs.csv";
+    const std::string earlier = EarlierRecordStart() + "2026-12-01T08:00:00Z,by hand";
+    ASSERT_TRUE(TempFolder::WriteBytes(record, earlier));
+    auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
+    sink->Submit(RecordOf(L"a"));
+    EXPECT_EQ(sink->Outbox().DeliverNow(), 1u);
+    EXPECT_EQ(FileBytes(record),
+              RecordStart() + "2026-12-01T08:00:00Z,by hand\r\n" + JobRecordLine(RecordOf(L"a")));
+}
+
 // A program keeps three records while the file is held, and is killed. The
 // next start writes them, in order and once, also when the strikes were
 // lost with the process.
 TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
     TempFolder folder;
     RecordFilesWin files;
-    RealClock clock;
+    fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Log\\jobs.csv";
     {
         auto first = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");

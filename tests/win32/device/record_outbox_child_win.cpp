@@ -9,24 +9,14 @@
 #include <string>
 
 #include "device/record_files_win.h"
-
-namespace {
-
-class SystemClock : public IClock {
-  public:
-    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
-    int64_t NowSeconds() override { return 1796731403; }
-    uint64_t TickMs() override { return GetTickCount64(); }
-};
-
-} // namespace
+#include "tests/fakes/record_fakes.h"
 
 int wmain(int argc, wchar_t **argv) {
     if (argc != 3) return 2;
     const std::wstring record = argv[1];
     const int count = static_cast<int>(std::wcstol(argv[2], nullptr, 10));
     RecordFilesWin files;
-    SystemClock clock;
+    fakes::FixedDateClock clock;
     auto sink = MakeCsvRecordSink(files, files, clock, record, record + L".local");
     for (int i = 1; i <= count; ++i) {
         JobRecordFields fields;
