@@ -199,9 +199,14 @@ bool StationSession::StartJob(JobMode mode) {
     IJobIdSource &ids = m_services.jobIds != nullptr ? *m_services.jobIds : m_ownJobIds;
     TellJobStarted(m_ctx, mode, ids, m_services.store,
                    m_services.startTask ? m_services.startTask : m_services.startThread);
-    return StartWatchedJob(
-        m_watch, m_services.platform.clock.TickMs(), m_services.startThread,
-        [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); });
+    if (!StartWatchedJob(
+            m_watch, m_services.platform.clock.TickMs(), m_services.startThread,
+            [this, mode] { UpgradeThread(m_ctx, m_services.runner, m_services.system, mode); })) {
+        // Ended as any job ends, through its result: one verdict line, one
+        // record line, and the loop counts a failed job rather than a refusal.
+        m_view.PostUpgradeResult(mode, kJobThreadNotStarted);
+    }
+    return true;
 }
 
 JobStart StationSession::CheckAndStartJob() {

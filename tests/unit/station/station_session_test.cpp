@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 #include "device/device_watcher.h"
@@ -92,6 +93,16 @@ struct Station {
     DEVICE_INFO working{};
     bool stop = false;
     std::atomic<unsigned> ctrlCPresses{0};
+    // What becomes of a job's thread: run on the spot, refused by the
+    // system, started but never running its body, or a real thread of its
+    // own (joined by the test).
+    enum class JobThread {
+        OnTheSpot,
+        Refused,
+        NeverRuns,
+        OwnThread
+    } jobThread = JobThread::OnTheSpot;
+    std::thread ownThread;
 
     explicit Station(std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"}) {
         WriteProgramFolder(files);
@@ -115,6 +126,17 @@ struct Station {
                                      // The first thread is the watcher, run
                                      // cycle by cycle by the test.
                                      if (threads++ == 0) return true;
+                                     switch (jobThread) {
+                                     case JobThread::Refused:
+                                         return false;
+                                     case JobThread::NeverRuns:
+                                         return true;
+                                     case JobThread::OwnThread:
+                                         ownThread = std::thread(std::move(body));
+                                         return true;
+                                     case JobThread::OnTheSpot:
+                                         break;
+                                     }
                                      body();
                                      return true;
                                  },
@@ -126,7 +148,10 @@ struct Station {
                                  &recordFiles,
                                  nullptr,
                                  makeDatabase,
-                                 nullptr,
+                                 [](std::function<void()> task) {
+                                     task(); // the image's digest, on the spot
+                                     return true;
+                                 },
                                  [this] { return ctrlCPresses.load(); }};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
@@ -497,6 +522,103 @@ TEST(StationSession, AJobLeftByTheExitHasItsLine) {
     ASSERT_EQ(s.RecordLines(2).size(), 2u);
     EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobClosedDuringJob));
     EXPECT_EQ(s.Field(1, kColKey), "CLOSED_DURING_JOB");
+}
+
+// A job never ends in silence: a thread the system refuses, or one that never
+// runs its body, ends the job with the verdict of an unexpected failure and
+// one line in the record; a late thread leaves the device alone.
+TEST(StationSession, AJobWhoseThreadNeverRunsEndsWithAVerdictAndOneLine) {
+    for (auto thread : {Station::JobThread::Refused, Station::JobThread::NeverRuns}) {
+        Station s;
+        s.jobThread = thread;
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunUntilFinished(s, kJobThreadStartLimitMs / 200 + 10);
+        ASSERT_TRUE(s.session->Finished());
+        EXPECT_EQ(s.session->ExitCode(), kJobThreadNotStarted);
+        EXPECT_FALSE(s.library.Called("QV_Upgrade"));
+        EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_101><IDS_93> [-100]"));
+        ++s.ctrlCPresses; // no wait for the device's return
+        s.session->Shutdown();
+        ASSERT_EQ(s.RecordLines(2).size(), 2u);
+        EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobThreadNotStarted));
+    }
+}
+
+// A library call that does not return is named once on the error stream and
+// never ended; Ctrl+C then ends the run with its own exit code, and the
+// job's line says which call it was.
+TEST(StationSession, AHangingStepIsReportedAndCtrlCEndsTheRunWithItsOwnCode) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    s.jobThread = Station::JobThread::OwnThread;
+    std::mutex hang;
+    std::unique_lock<std::mutex> holding(hang);
+    std::atomic<bool> inside{false};
+    s.library.onUpgrade = [&] {
+        inside = true;
+        std::lock_guard<std::mutex> released(hang);
+        return 0;
+    };
+    // The call returns and its thread is joined however the test ends.
+    struct Release {
+        std::unique_lock<std::mutex> &holding;
+        std::thread &thread;
+        ~Release() {
+            if (holding.owns_lock()) holding.unlock();
+            if (thread.joinable()) thread.join();
+        }
+    } release{holding, s.ownThread};
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    s.Round();
+    ASSERT_EQ(s.session->Loop().State(), StationState::JobRunning);
+    for (int i = 0; i < 1000 && !inside; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    s.clock.SleepMs(job_step::kUpgrade.limitMs);
+    for (int i = 0; i < 3; ++i)
+        s.session->Tick(s.clock.TickMs(), false);
+    EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_236:QV_Upgrade (900 s)> <IDS_237>"), 1);
+    EXPECT_EQ(s.session->Loop().State(), StationState::JobRunning) << "the step is not ended";
+
+    s.session->Tick(s.clock.TickMs(), true);
+    ASSERT_TRUE(s.session->Finished());
+    EXPECT_EQ(s.session->ExitCode(), station_exit::kStepNotReturned);
+    holding.unlock();
+    s.ownThread.join();
+    s.results.clear(); // the late result finds the run ended
+    s.session->Shutdown();
+    ASSERT_EQ(s.RecordLines(2).size(), 2u);
+    EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobStepNotReturned));
+    EXPECT_EQ(s.Field(1, kColKey), "STEP_NOT_RETURNED");
+}
+
+// After a one-job run's verdict the station says what it waits for; Ctrl+C
+// ends the wait at once and the line is written as it stands.
+TEST(StationSession, TheWaitForTheDevicesReturnIsSaidAndEndsAtCtrlC) {
+    Station s;
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    ASSERT_TRUE(s.session->Finished());
+    std::atomic<bool> ended{false};
+    std::thread pressed([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ++s.ctrlCPresses;
+        // Should Ctrl+C be missed, the minute runs out and the test ends.
+        for (int slice = 0; slice < 40 && !ended; ++slice)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!ended) s.clock.SleepMs(kRecordAfterWaitMs);
+    });
+    const auto before = std::chrono::steady_clock::now();
+    s.session->Shutdown();
+    ended = true;
+    pressed.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500))
+        << "ended by Ctrl+C, not by the minute";
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_233:60>"));
+    ASSERT_EQ(s.RecordLines(2).size(), 2u);
+    EXPECT_EQ(s.Field(1, kColCode), "0");
+    EXPECT_EQ(s.Field(1, kColAfter), "") << "not back: no version after";
 }
 
 } // namespace
