@@ -21,21 +21,23 @@ struct Annotation {
     bool textAsValue = false;
 };
 
-// The accessibility library is loaded when a screen reader first asks, not
-// at start: most users never need it, and every library loaded at start
-// costs start time and memory.
+// The accessibility library and COM are loaded when a screen reader first
+// asks, not at start: most users never need them, and every library loaded
+// at start costs start time and memory.
 struct AccessibilityLibrary {
     using CreateStdAccessibleObjectFunction = HRESULT(WINAPI *)(HWND, LONG, REFIID, void **);
     using LresultFromObjectFunction = LRESULT(WINAPI *)(REFIID, WPARAM, IUnknown *);
     using SysAllocStringFunction = BSTR(WINAPI *)(const OLECHAR *);
+    using CoInitializeExFunction = HRESULT(WINAPI *)(void *, DWORD);
 
     CreateStdAccessibleObjectFunction createStdAccessibleObject = nullptr;
     LresultFromObjectFunction lresultFromObject = nullptr;
     SysAllocStringFunction sysAllocString = nullptr;
+    CoInitializeExFunction coInitializeEx = nullptr;
 
     bool Usable() const {
         return createStdAccessibleObject != nullptr && lresultFromObject != nullptr &&
-               sysAllocString != nullptr;
+               sysAllocString != nullptr && coInitializeEx != nullptr;
     }
 };
 
@@ -53,6 +55,7 @@ const AccessibilityLibrary &Accessibility() {
         AccessibilityLibrary l;
         HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
         HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
+        HMODULE ole32 = LoadLibraryW(L"ole32.dll");
         l.createStdAccessibleObject =
             Lookup<AccessibilityLibrary::CreateStdAccessibleObjectFunction>(
                 oleacc, "CreateStdAccessibleObject");
@@ -60,9 +63,25 @@ const AccessibilityLibrary &Accessibility() {
             Lookup<AccessibilityLibrary::LresultFromObjectFunction>(oleacc, "LresultFromObject");
         l.sysAllocString =
             Lookup<AccessibilityLibrary::SysAllocStringFunction>(oleaut32, "SysAllocString");
+        l.coInitializeEx =
+            Lookup<AccessibilityLibrary::CoInitializeExFunction>(ole32, "CoInitializeEx");
         return l;
     }();
     return library;
+}
+
+// A screen reader lives in a process of its own: the object reaches it only
+// through COM, so the thread that answers joins an apartment before its
+// first answer. It stays in it until it ends, as the objects handed out
+// may be held that long.
+bool InApartment(const AccessibilityLibrary &library) {
+    thread_local bool joined = false;
+    if (!joined) {
+        const HRESULT result = library.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        // A thread already in a multithreaded apartment can serve as well.
+        joined = SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
+    }
+    return joined;
 }
 
 bool IsSelf(const VARIANT &child) {
@@ -204,7 +223,7 @@ class NamedAccessible final : public IAccessible {
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, const Annotation &annotation) {
     const AccessibilityLibrary &library = Accessibility();
-    if (!library.Usable()) return 0;
+    if (!library.Usable() || !InApartment(library)) return 0;
     IAccessible *system = nullptr;
     if (FAILED(library.createStdAccessibleObject(window, OBJID_CLIENT, kIidAccessible,
                                                  reinterpret_cast<void **>(&system))) ||
