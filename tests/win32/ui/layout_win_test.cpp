@@ -1,7 +1,8 @@
 // The windows laid out at 96, 144 and 192 dots per inch: the main window,
 // the About box, the splash screen and a verdict box. No control lies
-// outside its window, no text is wider than its control in the control's
-// own font, and no two controls overlap.
+// outside its window, no text is wider than what its control shows of it
+// (the control's own font, its client area less the margins it keeps), and
+// no two controls overlap.
 //
 // Wine takes the scale from the registry when a program starts, so each
 // scale runs in a child process of this program, started after the value
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "controls/dpi_win.h"
+#include "controls/version_field_win.h"
 #include "main_window_harness_win.h"
 #include "res/resource.h"
 #include "ui/splash_dialog_win.h"
@@ -25,6 +27,21 @@ namespace {
 constexpr const wchar_t *kDpiVariable = L"QV_LAYOUT_DPI";
 constexpr const wchar_t *kDesktopKey = L"Control Panel\\Desktop";
 constexpr DWORD kChildWaitMs = 45000;
+
+// The longest versions the window writes: an image's software version in
+// its widest digits and in the longest form its format gives, a loader
+// version, and a device's version text of the usual length.
+constexpr const wchar_t *kLongestSoftwareVersions[] = {L"ff.ff.ffff", L"88.88.8888"};
+constexpr const wchar_t *kLongestLoaderVersion = L"255.255";
+constexpr const wchar_t *kUsualDeviceVersion = L"10.2.345";
+constexpr int kVersionFields[] = {IDC_IMAGE_SW_VERSION, IDC_IMAGE_LOADER_VERSION,
+                                  IDC_DEVICE_SW_VERSION, IDC_DEVICE_LOADER_VERSION};
+
+bool IsVersionField(HWND control) {
+    for (int id : kVersionFields)
+        if (GetDlgCtrlID(control) == id) return true;
+    return false;
+}
 
 std::string Narrow(const std::wstring &text) {
     std::string out;
@@ -106,7 +123,10 @@ std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
         if (text.empty() || !(button || staticText)) continue;
         RECT inside;
         GetClientRect(control, &inside);
-        const int width = inside.right - inside.left;
+        // A version field keeps its text off its edges.
+        const int margins =
+            IsVersionField(control) ? 2 * CVersionField::Margin(DpiForWindow(control)) : 0;
+        const int width = inside.right - inside.left - margins;
         const int height = inside.bottom - inside.top;
         // A static of more than one line's height wraps its text.
         const SIZE oneLine = TextExtent(control, L"Xg", false, 0);
@@ -175,11 +195,19 @@ TEST(LayoutAtThisDpi, MainWindowAndAboutBox) {
             SetDlgItemTextW(dialog, IDC_DETAIL_LINE,
                             L"Writing the firmware. This can take several minutes...");
             SetDlgItemTextW(dialog, IDC_ELAPSED_TIME, L"00:00:12");
-            for (int id : {IDC_IMAGE_SW_VERSION, IDC_DEVICE_SW_VERSION})
-                SetDlgItemTextW(dialog, id, L"1.2.3");
-            for (int id : {IDC_IMAGE_LOADER_VERSION, IDC_DEVICE_LOADER_VERSION})
-                SetDlgItemTextW(dialog, id, L"2.05");
-            const std::vector<std::string> main = LayoutFaults(dialog, "main window");
+            std::vector<std::string> main;
+            for (const wchar_t *software : kLongestSoftwareVersions) {
+                SetDlgItemTextW(dialog, IDC_IMAGE_SW_VERSION, software);
+                SetDlgItemTextW(dialog, IDC_DEVICE_SW_VERSION, kUsualDeviceVersion);
+                for (int id : {IDC_IMAGE_LOADER_VERSION, IDC_DEVICE_LOADER_VERSION})
+                    SetDlgItemTextW(dialog, id, kLongestLoaderVersion);
+                const std::vector<std::string> shown = LayoutFaults(dialog, "main window");
+                main.insert(main.end(), shown.begin(), shown.end());
+                // The device's text in the image's longest form as well.
+                SetDlgItemTextW(dialog, IDC_DEVICE_SW_VERSION, software);
+                const std::vector<std::string> device = LayoutFaults(dialog, "main window");
+                main.insert(main.end(), device.begin(), device.end());
+            }
             faults.insert(faults.end(), main.begin(), main.end());
             PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
         },

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "main_window_harness_win.h"
+
 #include "res/resource.h"
 #include "ui/worker_threads_win.h"
+#include <commctrl.h>
 
 namespace {
 
@@ -302,6 +304,56 @@ TEST(MainWindow, ScreenReaderInAnotherProcessHearsEveryControl) {
     // What a sighted user sees stays as it was.
     EXPECT_EQ(pathShown, L"");
     EXPECT_EQ(browseShown, L"...");
+}
+
+// The text a version field's tooltip shows, from the tooltip itself; empty
+// when the field has none.
+std::wstring TipOf(HWND field) {
+    struct Search {
+        HWND field;
+        std::wstring text;
+    } search{field, L""};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            wchar_t kind[64] = L"";
+            GetClassNameW(window, kind, 64);
+            if (_wcsicmp(kind, TOOLTIPS_CLASSW) != 0) return TRUE;
+            wchar_t text[512] = L"";
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof(tool);
+            tool.hwnd = s->field;
+            tool.uId = 1;
+            tool.lpszText = text;
+            SendMessageW(window, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+            if (text[0] != L'\0') s->text = text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.text;
+}
+
+// A device that reports a longer version than the field holds: the field
+// ends it in an ellipsis and its tooltip shows it whole; the window text
+// (what a screen reader reads) stays whole. A version that fits has no tip.
+TEST(MainWindow, LongVersionShowsWholeInATooltip) {
+    MainWindowHarness harness;
+    const std::wstring longVersion = L"1.0.0-20261208-userdebug-test-keys";
+    std::wstring longTip, longText, shortTip, shortText;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND field = GetDlgItem(window.GetSafeHwnd(), IDC_DEVICE_SW_VERSION);
+        SetWindowTextW(field, longVersion.c_str());
+        longTip = TipOf(field);
+        longText = TextOf(field);
+        SetWindowTextW(field, L"1.0.0");
+        shortTip = TipOf(field);
+        shortText = TextOf(field);
+    }});
+    EXPECT_EQ(longTip, longVersion);
+    EXPECT_EQ(longText, longVersion);
+    EXPECT_EQ(shortTip, L"");
+    EXPECT_EQ(shortText, L"1.0.0");
 }
 
 // The pixels of one character drawn black on white in a font.
