@@ -2,7 +2,8 @@
 // the About box, the splash screen and a verdict box. No control lies
 // outside its window, no text is wider than what its control shows of it
 // (the control's own font, its client area less the margins it keeps), and
-// no two controls overlap.
+// no two controls overlap. The About box is as wide as its picture, its
+// separator runs from margin to margin and OK stands at the right margin.
 //
 // Wine takes the scale from the registry when a program starts, so each
 // scale runs in a child process of this program, started after the value
@@ -27,6 +28,8 @@ namespace {
 constexpr const wchar_t *kDpiVariable = L"QV_LAYOUT_DPI";
 constexpr const wchar_t *kDesktopKey = L"Control Panel\\Desktop";
 constexpr DWORD kChildWaitMs = 45000;
+// The margin Windows' dialogs keep between their edge and their controls.
+constexpr int kDialogMarginDu = 7;
 
 // The longest versions the window writes: an image's software version in
 // its widest digits and in the longest form its format gives, a loader
@@ -152,6 +155,28 @@ std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
     return faults;
 }
 
+// The About box as a made dialog: its picture as wide as the box, the
+// separator from margin to margin, OK at the right margin.
+std::vector<std::string> AboutBoxFaults(HWND about) {
+    std::vector<std::string> faults;
+    RECT client, margin{kDialogMarginDu, 0, 0, 0};
+    GetClientRect(about, &client);
+    MapDialogRect(about, &margin);
+    const RECT picture = RectInParent(GetDlgItem(about, IDC_ABOUT_PICTURE));
+    const RECT separator = RectInParent(GetDlgItem(about, IDC_ABOUT_SEPARATOR));
+    const RECT ok = RectInParent(GetDlgItem(about, IDOK));
+    auto at = [](const RECT &r) { return std::to_string(r.left) + ".." + std::to_string(r.right); };
+    const std::string box = " in a box of " + std::to_string(client.right) + " with margin " +
+                            std::to_string(margin.left);
+    if (picture.left != 0 || picture.right != client.right)
+        faults.push_back("About box picture spans " + at(picture) + box);
+    if (separator.left != margin.left || separator.right != client.right - margin.left)
+        faults.push_back("About box separator spans " + at(separator) + box);
+    if (ok.right != client.right - margin.left)
+        faults.push_back("About box OK spans " + at(ok) + box);
+    return faults;
+}
+
 std::string Joined(const std::vector<std::string> &lines) {
     std::string out;
     for (const std::string &line : lines)
@@ -218,6 +243,8 @@ TEST(LayoutAtThisDpi, MainWindowAndAboutBox) {
             ASSERT_NE(about, nullptr);
             const std::vector<std::string> box = LayoutFaults(about, "About box");
             faults.insert(faults.end(), box.begin(), box.end());
+            const std::vector<std::string> made = AboutBoxFaults(about);
+            faults.insert(faults.end(), made.begin(), made.end());
             PostMessageW(about, WM_COMMAND, IDOK, 0);
         },
     });

@@ -486,7 +486,7 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     HWND about = nullptr;
     std::wstring title, name, version;
     bool pictureShown = false;
-    RECT size{}, templateSize{0, 0, 242, 149};
+    RECT size{}, templateSize{0, 0, 242, 149}, picture{};
     bool everyControlInside = true;
     harness.Run({
         [&](CDeviceManagerDlg &window) {
@@ -501,6 +501,7 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
             version = TextOf(GetDlgItem(about, IDC_ABOUT_VERSION));
             pictureShown = IsWindowVisible(GetDlgItem(about, IDC_ABOUT_PICTURE)) != FALSE;
             GetClientRect(about, &size);
+            GetClientRect(GetDlgItem(about, IDC_ABOUT_PICTURE), &picture);
             MapDialogRect(about, &templateSize);
             for (HWND child = GetWindow(about, GW_CHILD); child;
                  child = GetWindow(child, GW_HWNDNEXT)) {
@@ -520,9 +521,9 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     EXPECT_EQ(name, L"Test Manager");
     EXPECT_EQ(version, L"Version v1.2 ");
     EXPECT_TRUE(pictureShown); // no AboutTitle.BMP in the current directory
-    // The box is as large as its template: the version line, the notice
-    // and OK all show.
-    EXPECT_EQ(size.right, templateSize.right);
+    // The box is as wide as its picture and as high as its template: the
+    // version line, the notice and OK all show.
+    EXPECT_EQ(size.right, picture.right);
     EXPECT_EQ(size.bottom, templateSize.bottom);
     EXPECT_TRUE(everyControlInside);
 }

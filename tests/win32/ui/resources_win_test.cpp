@@ -119,8 +119,8 @@ TEST(Resources, AboutBoxTemplate) {
             {IDC_ABOUT_PICTURE, L"Static", 0, 0, 200, 73, kChild | SS_BITMAP, 0},
             {IDC_ABOUT_TITLE, L"Static", 20, 79, 131, 8, kShown | WS_GROUP | SS_NOPREFIX, 0},
             {IDC_ABOUT_VERSION, L"Static", 20, 94, 142, 8, kShown | WS_GROUP, 0},
-            {-1, L"Static", 20, 108, 170, 8, kShown | WS_GROUP, 0},
-            {-1, L"Static", 0, 123, 235, 1, kShown, WS_EX_STATICEDGE},
+            {IDC_ABOUT_NOTICE, L"Static", 20, 108, 170, 8, kShown | WS_GROUP, 0},
+            {IDC_ABOUT_SEPARATOR, L"Static", 0, 123, 235, 1, kShown, WS_EX_STATICEDGE},
             {IDOK, L"Button", 140, 129, 50, 15, kShown | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON,
              0},
         });
