@@ -6,10 +6,13 @@
 #include "controls/dpi_win.h"
 
 namespace {
-// Two pixels at 96 dpi keep the last digit off the sunken edge.
+// Two pixels at 96 dpi keep the last digit off the sunken edge and hold
+// the part of a glyph that reaches past its advance ("3", "0").
 constexpr int kMarginAt96Dpi = 2;
 constexpr UINT_PTR kTipToolId = 1;
-constexpr UINT kTextFormat = DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
+// Not clipped to the text's rectangle: the overhang goes into the margin,
+// where clipping would cut the last digit's right side.
+constexpr UINT kTextFormat = DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
 
 HFONT FontOf(HWND window) {
     return reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
