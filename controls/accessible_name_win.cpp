@@ -29,15 +29,17 @@ struct AccessibilityLibrary {
     using LresultFromObjectFunction = LRESULT(WINAPI *)(REFIID, WPARAM, IUnknown *);
     using SysAllocStringFunction = BSTR(WINAPI *)(const OLECHAR *);
     using CoInitializeExFunction = HRESULT(WINAPI *)(void *, DWORD);
+    using CoUninitializeFunction = void(WINAPI *)();
 
     CreateStdAccessibleObjectFunction createStdAccessibleObject = nullptr;
     LresultFromObjectFunction lresultFromObject = nullptr;
     SysAllocStringFunction sysAllocString = nullptr;
     CoInitializeExFunction coInitializeEx = nullptr;
+    CoUninitializeFunction coUninitialize = nullptr;
 
     bool Usable() const {
         return createStdAccessibleObject != nullptr && lresultFromObject != nullptr &&
-               sysAllocString != nullptr && coInitializeEx != nullptr;
+               sysAllocString != nullptr && coInitializeEx != nullptr && coUninitialize != nullptr;
     }
 };
 
@@ -65,23 +67,22 @@ const AccessibilityLibrary &Accessibility() {
             Lookup<AccessibilityLibrary::SysAllocStringFunction>(oleaut32, "SysAllocString");
         l.coInitializeEx =
             Lookup<AccessibilityLibrary::CoInitializeExFunction>(ole32, "CoInitializeEx");
+        l.coUninitialize =
+            Lookup<AccessibilityLibrary::CoUninitializeFunction>(ole32, "CoUninitialize");
         return l;
     }();
     return library;
 }
 
 // A screen reader lives in a process of its own: the object reaches it only
-// through COM, so the thread that answers joins an apartment before its
-// first answer. It stays in it until it ends, as the objects handed out
-// may be held that long.
+// through COM, so the thread that answers is in an apartment before each
+// answer. The first joining stays until the thread ends, as the objects
+// handed out may be held that long; a thread already in one keeps its count.
 bool InApartment(const AccessibilityLibrary &library) {
-    thread_local bool joined = false;
-    if (!joined) {
-        const HRESULT result = library.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        // A thread already in a multithreaded apartment can serve as well.
-        joined = SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
-    }
-    return joined;
+    const HRESULT result = library.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (result == S_FALSE) library.coUninitialize();
+    // A thread in a multithreaded apartment can serve as well.
+    return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
 }
 
 bool IsSelf(const VARIANT &child) {
