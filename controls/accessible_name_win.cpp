@@ -21,21 +21,25 @@ struct Annotation {
     bool textAsValue = false;
 };
 
-// The accessibility library is loaded when a screen reader first asks, not
-// at start: most users never need it, and every library loaded at start
-// costs start time and memory.
+// The accessibility library and COM are loaded when a screen reader first
+// asks, not at start: most users never need them, and every library loaded
+// at start costs start time and memory.
 struct AccessibilityLibrary {
     using CreateStdAccessibleObjectFunction = HRESULT(WINAPI *)(HWND, LONG, REFIID, void **);
     using LresultFromObjectFunction = LRESULT(WINAPI *)(REFIID, WPARAM, IUnknown *);
     using SysAllocStringFunction = BSTR(WINAPI *)(const OLECHAR *);
+    using CoInitializeExFunction = HRESULT(WINAPI *)(void *, DWORD);
+    using CoUninitializeFunction = void(WINAPI *)();
 
     CreateStdAccessibleObjectFunction createStdAccessibleObject = nullptr;
     LresultFromObjectFunction lresultFromObject = nullptr;
     SysAllocStringFunction sysAllocString = nullptr;
+    CoInitializeExFunction coInitializeEx = nullptr;
+    CoUninitializeFunction coUninitialize = nullptr;
 
     bool Usable() const {
         return createStdAccessibleObject != nullptr && lresultFromObject != nullptr &&
-               sysAllocString != nullptr;
+               sysAllocString != nullptr && coInitializeEx != nullptr && coUninitialize != nullptr;
     }
 };
 
@@ -53,6 +57,7 @@ const AccessibilityLibrary &Accessibility() {
         AccessibilityLibrary l;
         HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
         HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
+        HMODULE ole32 = LoadLibraryW(L"ole32.dll");
         l.createStdAccessibleObject =
             Lookup<AccessibilityLibrary::CreateStdAccessibleObjectFunction>(
                 oleacc, "CreateStdAccessibleObject");
@@ -60,9 +65,24 @@ const AccessibilityLibrary &Accessibility() {
             Lookup<AccessibilityLibrary::LresultFromObjectFunction>(oleacc, "LresultFromObject");
         l.sysAllocString =
             Lookup<AccessibilityLibrary::SysAllocStringFunction>(oleaut32, "SysAllocString");
+        l.coInitializeEx =
+            Lookup<AccessibilityLibrary::CoInitializeExFunction>(ole32, "CoInitializeEx");
+        l.coUninitialize =
+            Lookup<AccessibilityLibrary::CoUninitializeFunction>(ole32, "CoUninitialize");
         return l;
     }();
     return library;
+}
+
+// A screen reader lives in a process of its own: the object reaches it only
+// through COM, so the thread that answers is in an apartment before each
+// answer. The first joining stays until the thread ends, as the objects
+// handed out may be held that long; a thread already in one keeps its count.
+bool InApartment(const AccessibilityLibrary &library) {
+    const HRESULT result = library.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (result == S_FALSE) library.coUninitialize();
+    // A thread in a multithreaded apartment can serve as well.
+    return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE;
 }
 
 bool IsSelf(const VARIANT &child) {
@@ -204,7 +224,7 @@ class NamedAccessible final : public IAccessible {
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, const Annotation &annotation) {
     const AccessibilityLibrary &library = Accessibility();
-    if (!library.Usable()) return 0;
+    if (!library.Usable() || !InApartment(library)) return 0;
     IAccessible *system = nullptr;
     if (FAILED(library.createStdAccessibleObject(window, OBJID_CLIENT, kIidAccessible,
                                                  reinterpret_cast<void **>(&system))) ||

@@ -12,6 +12,7 @@
 
 // Role values of the accessibility interface, by their platform names.
 namespace acc_role {
+constexpr long kLink = 0x1E;        // ROLE_SYSTEM_LINK
 constexpr long kProgressBar = 0x30; // ROLE_SYSTEM_PROGRESSBAR
 constexpr long kStaticText = 0x29;  // ROLE_SYSTEM_STATICTEXT
 } // namespace acc_role

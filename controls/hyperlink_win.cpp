@@ -1,5 +1,6 @@
 #include "controls/hyperlink_win.h"
 
+#include "controls/accessible_name_win.h"
 #include "controls/dpi_win.h"
 #include "controls/high_contrast_win.h"
 #include "res/resource.h"
@@ -49,9 +50,11 @@ void CHyperLink::OnAttached() {
 void CHyperLink::SetText(const std::wstring &text) {
     m_text = text;
     m_hit.InvalidateExtent();
-    // The static control's own text is what the accessibility interface
-    // reads as the link's name; it paints nothing of it.
-    if (Handle() != nullptr) DefaultProc(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_text.c_str()));
+    // The static control keeps the text for whoever reads windows' texts; it
+    // paints nothing of it. A screen reader hears it as a link's name.
+    if (Handle() == nullptr) return;
+    DefaultProc(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_text.c_str()));
+    SetAccessibleName(Handle(), m_text, acc_role::kLink);
 }
 
 void CHyperLink::SetURL(const std::wstring &target) {

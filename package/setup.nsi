@@ -50,6 +50,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 
 !define MUI_ICON "${SOURCE}/res/app.ico"
 !define MUI_UNICON "${SOURCE}/res/app.ico"
+; The program's own picture on the first and last pages, where the toolkit
+; would show its stock one.
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SOURCE}/res/setup_side.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${SOURCE}/res/setup_side.bmp"
 !define MUI_ABORTWARNING
 !define MUI_LANGDLL_REGISTRY_ROOT HKLM
 !define MUI_LANGDLL_REGISTRY_KEY "${UNINSTALL_KEY}"
@@ -65,8 +69,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 
+!insertmacro MUI_UNPAGE_WELCOME
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_UNPAGE_FINISH
 
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"

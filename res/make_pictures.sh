@@ -6,6 +6,9 @@
 #   title.bmp       150 x  54  title picture of the main window
 #   about_title.bmp 300 x 100  title picture of the About box
 #   app.ico         16, 32, 48 the window and program icon
+#   setup_side.bmp  164 x 314  the setup program's welcome and finish pages,
+#                              installer and uninstaller (the size NSIS's
+#                              Modern UI lays out for that picture)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -52,6 +55,13 @@ convert -size 300x100 "gradient:$navy-$teal" "${glyph[@]}" \
   -font "$bold" -fill white -pointsize 28 -annotate +18+48 'QV70' \
   -font "$regular" -pointsize 19 -annotate +18+76 'Device Manager' \
   -type TrueColor -depth 8 -alpha off -compress none BMP3:about_title.bmp
+
+device_glyph 48 56 2
+convert -size 164x314 "gradient:$navy-$teal" "${glyph[@]}" \
+  -font "$bold" -fill white -pointsize 32 -gravity north -annotate +0+212 'QV70' \
+  -font "$regular" -pointsize 16 -annotate +0+252 'Device Manager' \
+  -fill '#ffffffa0' -draw 'rectangle 32,282 132,283' \
+  -type TrueColor -depth 8 -alpha off -compress none BMP3:setup_side.bmp
 
 # The icon: the same device on a rounded navy tile, drawn large and scaled.
 convert -size 256x256 xc:none -fill "$navy" -draw 'roundrectangle 8,8 247,247 44,44' \

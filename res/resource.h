@@ -50,6 +50,8 @@
 #define IDC_ABOUT_PICTURE 1032
 #define IDC_ABOUT_TITLE 1023
 #define IDC_ABOUT_VERSION 1024
+#define IDC_ABOUT_NOTICE 1039
+#define IDC_ABOUT_SEPARATOR 1040
 
 // System menu command of the About item
 #define IDM_ABOUTBOX 16

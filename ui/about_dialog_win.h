@@ -20,6 +20,10 @@ class CAboutDlg : public CDialog {
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR &result) override;
 
   private:
+    // Fits the box to its picture at the box's scale (see about_layout.h).
+    void LayOut();
+    int ShownPictureWidth() const;
+
     std::wstring m_appTitle;
     std::wstring m_aboutTitle;
     std::wstring m_versionLabel;

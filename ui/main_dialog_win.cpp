@@ -148,6 +148,10 @@ void CDeviceManagerDlg::DoDataExchange() {
     m_statusLine.Attach(GetDlgItem(IDC_STATUS_LINE));
     m_detailLine.Attach(GetDlgItem(IDC_DETAIL_LINE));
     m_busyBar.Attach(GetDlgItem(IDC_BUSY_BAR));
+    const int versionIds[] = {IDC_IMAGE_SW_VERSION, IDC_IMAGE_LOADER_VERSION, IDC_DEVICE_SW_VERSION,
+                              IDC_DEVICE_LOADER_VERSION};
+    for (size_t i = 0; i < sizeof versionIds / sizeof versionIds[0]; ++i)
+        m_versionFields[i].Attach(GetDlgItem(versionIds[i]));
 }
 
 BOOL CDeviceManagerDlg::OnInitDialog() {

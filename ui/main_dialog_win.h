@@ -25,6 +25,7 @@
 #include "controls/busy_progress_win.h"
 #include "controls/color_label_win.h"
 #include "controls/hyperlink_win.h"
+#include "controls/version_field_win.h"
 #include "device/device_context.h"
 #include "device/device_library.h"
 #include "device/job_database_win.h"
@@ -150,6 +151,8 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     CColorLabel m_statusLine;
     CColorLabel m_detailLine;
     CBusyProgressCtrl m_busyBar{10, 0};
+    // Image software and loader, device software and loader.
+    CVersionField m_versionFields[4];
     HICON m_icon = nullptr;
     LanguageFileTexts m_texts;
     ProcessRunnerWin m_processRunner;

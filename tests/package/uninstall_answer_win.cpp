@@ -1,6 +1,6 @@
-// Runs the uninstaller as a user would, with its window: Uninstall on the
-// first page, the given answer to the question whether to remove the
-// settings and logs, Close at the end.
+// Runs the uninstaller as a user would, with its window: Next through the
+// welcome page, Uninstall, the given answer to the question whether to
+// remove the settings and logs, then on to Finish.
 //
 //   uninstall_answer.exe UNINSTALLER PROGRAM_FOLDER yes|no
 //
@@ -22,6 +22,10 @@ using std::chrono::milliseconds;
 // The NSIS window's buttons: Next (here Uninstall, then Close) and Back.
 constexpr int kNext = 1;
 constexpr int kBack = 3;
+// Welcome and confirmation come before the question; the finish page, and
+// the work page when it stays, after it.
+constexpr int kPagesBeforeQuestion = 2;
+constexpr int kPagesAfterQuestion = 2;
 
 int Fail(const wchar_t *what, HANDLE process) {
     fwprintf(stderr, L"uninstall_answer: %ls\n", what);
@@ -51,20 +55,31 @@ int wmain(int argc, wchar_t **argv) {
     UiRobot robot(process.dwProcessId);
     if (!robot.WaitForMainWindow(kBack, milliseconds(20000)))
         return Fail(L"no uninstaller window", process.hProcess);
-    robot.Click(kNext);
+    // Welcome, then Uninstall: the question comes once the work begins.
     MessageBoxInfo box;
-    if (!robot.WaitForMessageBox(box, milliseconds(20000)))
-        return Fail(L"no question about the settings and logs", process.hProcess);
+    bool asked = false;
+    for (int page = 0; page < kPagesBeforeQuestion && !asked; ++page) {
+        if (!UiRobot::WaitUntil([&] { return robot.Enabled(kNext); }, milliseconds(20000))) break;
+        robot.Click(kNext);
+        asked = robot.WaitForMessageBox(
+            box, milliseconds(page + 1 < kPagesBeforeQuestion ? 2000 : 20000));
+    }
+    if (!asked) return Fail(L"no question about the settings and logs", process.hProcess);
     wprintf(L"question: \"%ls\"\n", box.text.c_str());
     wprintf(L"default: %ls\n", box.defaultButton == IDNO    ? L"no"
                                : box.defaultButton == IDYES ? L"yes"
                                                             : L"none");
     robot.Answer(box, answer);
-    // Close only once the work is done and the button is back.
-    if (!UiRobot::WaitUntil([&] { return robot.Enabled(kNext); }, milliseconds(20000)))
-        return Fail(L"the uninstaller did not finish", process.hProcess);
-    robot.Click(kNext);
-    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
+    // On only once the work is done and the button is back: the finish
+    // page's Finish ends it.
+    bool ended = false;
+    for (int page = 0; page < kPagesAfterQuestion && !ended; ++page) {
+        if (!UiRobot::WaitUntil([&] { return robot.Enabled(kNext); }, milliseconds(20000)))
+            return Fail(L"the uninstaller did not finish", process.hProcess);
+        robot.Click(kNext);
+        ended = WaitForSingleObject(process.hProcess, 3000) == WAIT_OBJECT_0;
+    }
+    if (!ended && WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
         return Fail(L"the uninstaller did not end", process.hProcess);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);

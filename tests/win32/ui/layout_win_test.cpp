@@ -1,21 +1,26 @@
 // The windows laid out at 96, 144 and 192 dots per inch: the main window,
 // the About box, the splash screen and a verdict box. No control lies
-// outside its window, no text is wider than its control in the control's
-// own font, and no two controls overlap.
+// outside its window, no text is wider than what its control shows of it
+// (the control's own font, its client area less the margins it keeps, and
+// every pixel of the text's ink on the screen), and no two controls
+// overlap; in English and in Chinese. The About box is as wide as its picture, its
+// separator runs from margin to margin and OK stands at the right margin.
 //
 // Wine takes the scale from the registry when a program starts, so each
-// scale runs in a child process of this program, started after the value
+// scale and language runs in a child process of this program, started after the value
 // is set and given back the moment the child ends.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "controls/dpi_win.h"
+#include "controls/version_field_win.h"
 #include "main_window_harness_win.h"
 #include "res/resource.h"
 #include "ui/splash_dialog_win.h"
@@ -23,8 +28,26 @@
 namespace {
 
 constexpr const wchar_t *kDpiVariable = L"QV_LAYOUT_DPI";
+constexpr const wchar_t *kLanguageVariable = L"QV_LAYOUT_LANGUAGE";
 constexpr const wchar_t *kDesktopKey = L"Control Panel\\Desktop";
 constexpr DWORD kChildWaitMs = 45000;
+// The margin Windows' dialogs keep between their edge and their controls.
+constexpr int kDialogMarginDu = 7;
+
+// The longest versions the window writes: an image's software version in
+// its widest digits and in the longest form its format gives, a loader
+// version, and a device's version text of the usual length.
+constexpr const wchar_t *kLongestSoftwareVersions[] = {L"ff.ff.ffff", L"88.88.8888"};
+constexpr const wchar_t *kLongestLoaderVersion = L"255.255";
+constexpr const wchar_t *kUsualDeviceVersion = L"10.2.345";
+constexpr int kVersionFields[] = {IDC_IMAGE_SW_VERSION, IDC_IMAGE_LOADER_VERSION,
+                                  IDC_DEVICE_SW_VERSION, IDC_DEVICE_LOADER_VERSION};
+
+bool IsVersionField(HWND control) {
+    for (int id : kVersionFields)
+        if (GetDlgCtrlID(control) == id) return true;
+    return false;
+}
 
 std::string Narrow(const std::wstring &text) {
     std::string out;
@@ -80,6 +103,69 @@ SIZE TextExtent(HWND control, const std::wstring &text, bool wraps, int width) {
     return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
+// How wide the text's ink is, drawn whole (no clipping) in the control's
+// font: the columns from its first to its last painted pixel.
+int InkWidth(const std::wstring &text, HWND control) {
+    constexpr int kWidth = 2000, kHeight = 100, kOrigin = 50;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kWidth, kHeight);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT all{0, 0, kWidth, kHeight};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    RECT at{kOrigin, 0, kWidth, kHeight};
+    DrawTextW(dc, text.c_str(), -1, &at, DT_SINGLELINE | DT_NOCLIP | DT_NOPREFIX);
+    int first = kWidth, last = -1;
+    for (int x = 0; x < kWidth; ++x)
+        for (int y = 0; y < kHeight; ++y)
+            if (GetPixel(dc, x, y) != RGB(255, 255, 255)) {
+                first = x < first ? x : first;
+                last = x;
+                break;
+            }
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return last < first ? 0 : last - first + 1;
+}
+
+// How wide the ink is that the control shows on the screen: the columns of
+// its client area from the first to the last pixel that is not its
+// background (its most frequent colour).
+int ShownInkWidth(HWND control) {
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RECT client;
+    GetClientRect(control, &client);
+    HDC dc = GetDC(control);
+    std::map<COLORREF, int> counts;
+    for (int x = 0; x < client.right; ++x)
+        for (int y = 0; y < client.bottom; ++y)
+            ++counts[GetPixel(dc, x, y)];
+    COLORREF background = 0;
+    int most = 0;
+    for (const auto &count : counts)
+        if (count.second > most) {
+            most = count.second;
+            background = count.first;
+        }
+    int first = client.right, last = -1;
+    for (int x = 0; x < client.right; ++x)
+        for (int y = 0; y < client.bottom; ++y)
+            if (GetPixel(dc, x, y) != background) {
+                first = x < first ? x : first;
+                last = x;
+                break;
+            }
+    ReleaseDC(control, dc);
+    return last < first ? 0 : last - first + 1;
+}
+
 // Every visible child of the window, checked; each fault is one line.
 // skipOverlap: controls that lie over another by design.
 std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
@@ -106,7 +192,10 @@ std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
         if (text.empty() || !(button || staticText)) continue;
         RECT inside;
         GetClientRect(control, &inside);
-        const int width = inside.right - inside.left;
+        // A version field keeps its text off its edges.
+        const int margins =
+            IsVersionField(control) ? 2 * CVersionField::Margin(DpiForWindow(control)) : 0;
+        const int width = inside.right - inside.left - margins;
         const int height = inside.bottom - inside.top;
         // A static of more than one line's height wraps its text.
         const SIZE oneLine = TextExtent(control, L"Xg", false, 0);
@@ -116,6 +205,17 @@ std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
             faults.push_back(label(control) + " is " + std::to_string(extent.cx) + " x " +
                              std::to_string(extent.cy) + " for " + std::to_string(width) + " x " +
                              std::to_string(height));
+        // A glyph may reach past its advance: what the screen shows of a
+        // line is only whole when all of the text's ink is there. (The link
+        // draws its text itself, underlined, and is measured above.)
+        const bool drawsItsOwn = GetDlgCtrlID(control) == IDC_HOMEPAGE_LINK;
+        if (staticText && !wraps && !drawsItsOwn) {
+            const int drawn = InkWidth(text, control);
+            const int shown = ShownInkWidth(control);
+            if (shown < drawn)
+                faults.push_back(label(control) + " shows " + std::to_string(shown) + " of its " +
+                                 std::to_string(drawn) + " pixels of ink");
+        }
     }
     for (size_t i = 0; i < shown.size(); ++i)
         for (size_t j = i + 1; j < shown.size(); ++j) {
@@ -132,11 +232,60 @@ std::vector<std::string> LayoutFaults(HWND window, const std::string &name,
     return faults;
 }
 
+// The About box as a made dialog: its picture as wide as the box, the
+// separator from margin to margin, OK at the right margin.
+std::vector<std::string> AboutBoxFaults(HWND about) {
+    std::vector<std::string> faults;
+    RECT client, margin{kDialogMarginDu, 0, 0, 0};
+    GetClientRect(about, &client);
+    MapDialogRect(about, &margin);
+    const RECT picture = RectInParent(GetDlgItem(about, IDC_ABOUT_PICTURE));
+    const RECT separator = RectInParent(GetDlgItem(about, IDC_ABOUT_SEPARATOR));
+    const RECT ok = RectInParent(GetDlgItem(about, IDOK));
+    auto at = [](const RECT &r) { return std::to_string(r.left) + ".." + std::to_string(r.right); };
+    const std::string box = " in a box of " + std::to_string(client.right) + " with margin " +
+                            std::to_string(margin.left);
+    if (picture.left != 0 || picture.right != client.right)
+        faults.push_back("About box picture spans " + at(picture) + box);
+    if (separator.left != margin.left || separator.right != client.right - margin.left)
+        faults.push_back("About box separator spans " + at(separator) + box);
+    if (ok.right != client.right - margin.left)
+        faults.push_back("About box OK spans " + at(ok) + box);
+    return faults;
+}
+
 std::string Joined(const std::vector<std::string> &lines) {
     std::string out;
     for (const std::string &line : lines)
         out += line + "\n";
     return out;
+}
+
+// The shipped texts of the main window and the About box.
+constexpr const wchar_t *kEnglishTexts =
+    L"IDS_39=About %s...\r\nIDS_38=No device\r\n"
+    L"IDS_41=Connect a device\r\nIDS_50=Exit the program?\r\n"
+    L"IDS_83=\"About \"\r\nIDS_84=Version\r\n"
+    L"IDD102_1002=&Upgrade\r\nIDD102_1006=&Repair\r\nIDD102_1005=E&xit\r\n"
+    L"IDD102_1019=New firmware\r\nIDD102_1020=Device\r\n"
+    L"IDD102_1021=Device:\r\nIDD102_1025=Software:\r\n"
+    L"IDD102_1026=Software:\r\nIDD102_1034=Loader:\r\n"
+    L"IDD102_1035=Loader:\r\n";
+constexpr const wchar_t *kChineseTexts =
+    L"IDS_39=\x5173\x4E8E %s...\r\nIDS_38=\x672A\x8FDE\x63A5\x8BBE\x5907\r\n"
+    L"IDS_41=\x5C31\x7EEA\x3002\x8BF7\x8FDE\x63A5\x8BBE\x5907\x3002\r\n"
+    L"IDS_50=\x786E\x5B9A\x8981\x9000\x51FA\x5417\xFF1F\r\n"
+    L"IDS_83=\x5173\x4E8E\r\nIDS_84=\x7248\x672C\r\n"
+    L"IDD102_1002=\x5347\x7EA7(&U)\r\nIDD102_1006=\x4FEE\x590D(&R)\r\n"
+    L"IDD102_1005=\x9000\x51FA(&X)\r\nIDD102_1019=\x65B0\x56FA\x4EF6\r\n"
+    L"IDD102_1020=\x8BBE\x5907\r\nIDD102_1021=\x8BBE\x5907\xFF1A\r\n"
+    L"IDD102_1025=\x8F6F\x4EF6\xFF1A\r\nIDD102_1026=\x8F6F\x4EF6\xFF1A\r\n"
+    L"IDD102_1034=\x5F15\x5BFC\xFF1A\r\nIDD102_1035=\x5F15\x5BFC\xFF1A\r\n";
+
+// Whether the child shows the window in Chinese rather than English.
+bool ChildInChinese() {
+    const wchar_t *value = _wgetenv(kLanguageVariable);
+    return value != nullptr && _wcsicmp(value, L"Chinese") == 0;
 }
 
 // The scale the child is to check at; 0 when this is no child of the test.
@@ -154,15 +303,8 @@ TEST(LayoutAtThisDpi, MainWindowAndAboutBox) {
     MainWindowHarness harness;
     harness.WriteSettings(L"APPTITLE=QV70 Device Manager\r\nLANGUAGE=Test\r\n"
                           L"HOMEPAGE=https://www.example.com/qv70\r\n");
-    // The shipped English texts of the window.
-    harness.WriteLanguage(L"IDS_39=About %s...\r\nIDS_38=No device\r\n"
-                          L"IDS_41=Connect a device\r\nIDS_50=Exit the program?\r\n"
-                          L"IDS_83=\"About \"\r\nIDS_84=Version\r\n"
-                          L"IDD102_1002=&Upgrade\r\nIDD102_1006=&Repair\r\nIDD102_1005=E&xit\r\n"
-                          L"IDD102_1019=New firmware\r\nIDD102_1020=Device\r\n"
-                          L"IDD102_1021=Device:\r\nIDD102_1025=Software:\r\n"
-                          L"IDD102_1026=Software:\r\nIDD102_1034=Loader:\r\n"
-                          L"IDD102_1035=Loader:\r\n");
+    // The shipped texts of the window, in the language the child was given.
+    harness.WriteLanguage(ChildInChinese() ? kChineseTexts : kEnglishTexts);
     HWND about = nullptr;
     UINT windowDpi = 0;
     std::vector<std::string> faults;
@@ -175,11 +317,19 @@ TEST(LayoutAtThisDpi, MainWindowAndAboutBox) {
             SetDlgItemTextW(dialog, IDC_DETAIL_LINE,
                             L"Writing the firmware. This can take several minutes...");
             SetDlgItemTextW(dialog, IDC_ELAPSED_TIME, L"00:00:12");
-            for (int id : {IDC_IMAGE_SW_VERSION, IDC_DEVICE_SW_VERSION})
-                SetDlgItemTextW(dialog, id, L"1.2.3");
-            for (int id : {IDC_IMAGE_LOADER_VERSION, IDC_DEVICE_LOADER_VERSION})
-                SetDlgItemTextW(dialog, id, L"2.05");
-            const std::vector<std::string> main = LayoutFaults(dialog, "main window");
+            std::vector<std::string> main;
+            for (const wchar_t *software : kLongestSoftwareVersions) {
+                SetDlgItemTextW(dialog, IDC_IMAGE_SW_VERSION, software);
+                SetDlgItemTextW(dialog, IDC_DEVICE_SW_VERSION, kUsualDeviceVersion);
+                for (int id : {IDC_IMAGE_LOADER_VERSION, IDC_DEVICE_LOADER_VERSION})
+                    SetDlgItemTextW(dialog, id, kLongestLoaderVersion);
+                const std::vector<std::string> shown = LayoutFaults(dialog, "main window");
+                main.insert(main.end(), shown.begin(), shown.end());
+                // The device's text in the image's longest form as well.
+                SetDlgItemTextW(dialog, IDC_DEVICE_SW_VERSION, software);
+                const std::vector<std::string> device = LayoutFaults(dialog, "main window");
+                main.insert(main.end(), device.begin(), device.end());
+            }
             faults.insert(faults.end(), main.begin(), main.end());
             PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
         },
@@ -190,6 +340,8 @@ TEST(LayoutAtThisDpi, MainWindowAndAboutBox) {
             ASSERT_NE(about, nullptr);
             const std::vector<std::string> box = LayoutFaults(about, "About box");
             faults.insert(faults.end(), box.begin(), box.end());
+            const std::vector<std::string> made = AboutBoxFaults(about);
+            faults.insert(faults.end(), made.begin(), made.end());
             PostMessageW(about, WM_COMMAND, IDOK, 0);
         },
     });
@@ -282,8 +434,9 @@ void DeleteLogPixels() {
     RegCloseKey(key);
 }
 
-// Runs this program's LayoutAtThisDpi tests at the scale; their output.
-int RunChild(UINT dpi, std::string &output) {
+// Runs this program's LayoutAtThisDpi tests at the scale, in the language;
+// their output.
+int RunChild(UINT dpi, const wchar_t *language, std::string &output) {
     TempFolder folder;
     const std::wstring log = folder.Path() + L"child.txt";
     wchar_t self[MAX_PATH];
@@ -299,9 +452,11 @@ int RunChild(UINT dpi, std::string &output) {
     startup.hStdError = file;
     PROCESS_INFORMATION process{};
     SetEnvironmentVariableW(kDpiVariable, std::to_wstring(dpi).c_str());
+    SetEnvironmentVariableW(kLanguageVariable, language);
     const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(kDpiVariable, nullptr);
+    SetEnvironmentVariableW(kLanguageVariable, nullptr);
     CloseHandle(file);
     if (!started) return -1;
     DWORD exitCode = 1;
@@ -323,19 +478,20 @@ int RunChild(UINT dpi, std::string &output) {
 TEST(Layout, HoldsAt96And144And192Dpi) {
     DWORD saved = 0;
     const bool hadValue = ReadLogPixels(saved);
-    for (UINT dpi : {96u, 144u, 192u}) {
-        SCOPED_TRACE(std::to_string(dpi) + " dpi");
-        WriteLogPixels(dpi);
-        std::string output;
-        const int exitCode = RunChild(dpi, output);
-        // Given back at once: programs started later get the user's scale.
-        if (hadValue)
-            WriteLogPixels(saved);
-        else
-            DeleteLogPixels();
-        EXPECT_EQ(exitCode, 0) << output;
-        EXPECT_NE(output.find("[  PASSED  ] 3 tests."), std::string::npos) << output;
-    }
+    for (UINT dpi : {96u, 144u, 192u})
+        for (const wchar_t *language : {L"English", L"Chinese"}) {
+            SCOPED_TRACE(std::to_string(dpi) + " dpi, " + Narrow(language));
+            WriteLogPixels(dpi);
+            std::string output;
+            const int exitCode = RunChild(dpi, language, output);
+            // Given back at once: programs started later get the user's scale.
+            if (hadValue)
+                WriteLogPixels(saved);
+            else
+                DeleteLogPixels();
+            EXPECT_EQ(exitCode, 0) << output;
+            EXPECT_NE(output.find("[  PASSED  ] 3 tests."), std::string::npos) << output;
+        }
 }
 
 } // namespace

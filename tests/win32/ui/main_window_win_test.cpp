@@ -3,6 +3,7 @@
 // exit procedure's question.
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
 #include <oleacc.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 
 #include "base/worker_threads_win.h"
 #include "main_window_harness_win.h"
+
 #include "res/resource.h"
 
 namespace {
@@ -185,44 +187,88 @@ TEST(MainWindow, CustomControlsAreBound) {
     EXPECT_EQ(blocks, 12);
 }
 
-// What a screen reader reads: each control's name (and the busy bar's role,
-// the clock's value) through the accessibility interface, as another
-// program would ask for them.
+// What a screen reader reads: each control's name, role and value through
+// the accessibility interface, asked by a program of its own, as every
+// screen reader is. The window's thread serves the questions meanwhile.
 struct AccessibleFacts {
     std::wstring name;
     long role = 0;
     std::wstring value;
 };
 
-AccessibleFacts ReadAccessible(HWND control) {
-    // The platform's interface id; MinGW's import library has another.
-    static const IID kIidAccessible = {
-        0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-    AccessibleFacts facts;
-    IAccessible *accessible = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
-                                          reinterpret_cast<void **>(&accessible))) ||
-        accessible == nullptr)
-        return facts;
-    VARIANT self;
-    VariantInit(&self);
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    BSTR text = nullptr;
-    if (SUCCEEDED(accessible->get_accName(self, &text)) && text != nullptr) facts.name = text;
-    SysFreeString(text);
-    text = nullptr;
-    if (SUCCEEDED(accessible->get_accValue(self, &text)) && text != nullptr) facts.value = text;
-    SysFreeString(text);
-    VARIANT role;
-    VariantInit(&role);
-    if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4) facts.role = role.lVal;
-    accessible->Release();
-    return facts;
+constexpr DWORD kReaderWaitMs = 20000;
+
+std::map<int, AccessibleFacts> ReadFromAnotherProcess(HWND dialog, const std::vector<int> &ids) {
+    std::map<int, AccessibleFacts> read;
+    TempFolder folder;
+    const std::wstring output = folder.Path() + L"read.txt";
+    wchar_t window[32];
+    swprintf(window, 32, L"%llx",
+             static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)));
+    std::wstring commandLine =
+        L"\"" + FolderOfThisProgram() + L"screen_reader.exe\" " + window + L" \"" + output + L"\"";
+    for (int id : ids)
+        commandLine += L" " + std::to_wstring(id);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "screen_reader.exe did not start";
+        return read;
+    }
+    const DWORD deadline = GetTickCount() + kReaderWaitMs;
+    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, kReaderWaitMs, QS_ALLINPUT) ==
+               WAIT_OBJECT_0 + 1 &&
+           GetTickCount() < deadline) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the screen reader did not end";
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    FILE *file = _wfopen(output.c_str(), L"rb");
+    if (file == nullptr) return read;
+    std::wstring text;
+    wchar_t buffer[1024];
+    size_t got = 0;
+    while ((got = fread(buffer, sizeof(wchar_t), 1024, file)) > 0)
+        text.append(buffer, got);
+    fclose(file);
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find(L'\n', at);
+        const std::wstring line = text.substr(at, end == std::wstring::npos ? end : end - at);
+        at = end == std::wstring::npos ? text.size() : end + 1;
+        const size_t a = line.find(L'\t');
+        const size_t b = line.find(L'\t', a + 1);
+        const size_t c = line.find(L'\t', b + 1);
+        if (c == std::wstring::npos) continue;
+        AccessibleFacts &facts = read[_wtoi(line.substr(0, a).c_str())];
+        facts.name = line.substr(a + 1, b - a - 1);
+        facts.role = _wtoi(line.substr(b + 1, c - b - 1).c_str());
+        facts.value = line.substr(c + 1);
+    }
+    return read;
 }
 
-TEST(MainWindow, ScreenReaderNamesEveryControl) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+// Wine's input method support puts every window's thread in a
+// single-threaded apartment of its own accord; Windows does that only when a
+// text service needs one. Asked for a multithreaded apartment, Wine's gives
+// its own up for good; leaving that one too leaves the thread in none, as a
+// window's thread starts on Windows, and what the window must do itself
+// shows.
+void LeaveImplicitApartment() {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) CoUninitialize();
+}
+
+TEST(MainWindow, ScreenReaderInAnotherProcessHearsEveryControl) {
     MainWindowHarness harness;
     harness.WriteSettings(L"APPTITLE=Test Manager\r\nLANGUAGE=Test\r\n"
                           L"HOMEPAGE=https://example.com/qv\r\n");
@@ -233,27 +279,81 @@ TEST(MainWindow, ScreenReaderNamesEveryControl) {
     std::wstring pathShown, browseShown;
     harness.Run({[&](CDeviceManagerDlg &window) {
         HWND dialog = window.GetSafeHwnd();
+        LeaveImplicitApartment();
         SetDlgItemTextW(dialog, IDC_ELAPSED_TIME, L"00:12");
-        for (int id : {IDC_UPGRADE, IDC_REPAIR, IDC_EXIT, IDC_BROWSE, IDC_FIRMWARE_PATH,
-                       IDC_HOMEPAGE_LINK, IDC_BUSY_BAR, IDC_ELAPSED_TIME})
-            read[id] = ReadAccessible(GetDlgItem(dialog, id));
+        SetDlgItemTextW(dialog, IDC_DEVICE_SW_VERSION, L"1.0.0");
+        read = ReadFromAnotherProcess(dialog, {IDC_UPGRADE, IDC_REPAIR, IDC_EXIT, IDC_BROWSE,
+                                               IDC_FIRMWARE_PATH, IDC_HOMEPAGE_LINK, IDC_BUSY_BAR,
+                                               IDC_ELAPSED_TIME, IDC_DEVICE_SW_VERSION});
         pathShown = TextOf(GetDlgItem(dialog, IDC_FIRMWARE_PATH));
         browseShown = TextOf(GetDlgItem(dialog, IDC_BROWSE));
     }});
-    CoUninitialize();
     EXPECT_EQ(read[IDC_UPGRADE].name, L"Up");
     EXPECT_EQ(read[IDC_REPAIR].name, L"Fix");
     EXPECT_EQ(read[IDC_EXIT].name, L"Leave");
     EXPECT_EQ(read[IDC_BROWSE].name, L"Browse for an image");
     EXPECT_EQ(read[IDC_FIRMWARE_PATH].name, L"Firmware file");
     EXPECT_EQ(read[IDC_HOMEPAGE_LINK].name, L"https://example.com/qv");
+    EXPECT_EQ(read[IDC_HOMEPAGE_LINK].role, ROLE_SYSTEM_LINK);
     EXPECT_EQ(read[IDC_BUSY_BAR].name, L"Job progress");
     EXPECT_EQ(read[IDC_BUSY_BAR].role, ROLE_SYSTEM_PROGRESSBAR);
     EXPECT_EQ(read[IDC_ELAPSED_TIME].name, L"Elapsed time");
+    EXPECT_EQ(read[IDC_ELAPSED_TIME].role, ROLE_SYSTEM_STATICTEXT);
     EXPECT_EQ(read[IDC_ELAPSED_TIME].value, L"00:12");
+    EXPECT_EQ(read[IDC_DEVICE_SW_VERSION].name, L"1.0.0");
     // What a sighted user sees stays as it was.
     EXPECT_EQ(pathShown, L"");
     EXPECT_EQ(browseShown, L"...");
+}
+
+// The text a version field's tooltip shows, from the tooltip itself; empty
+// when the field has none.
+std::wstring TipOf(HWND field) {
+    struct Search {
+        HWND field;
+        std::wstring text;
+    } search{field, L""};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            wchar_t kind[64] = L"";
+            GetClassNameW(window, kind, 64);
+            if (_wcsicmp(kind, TOOLTIPS_CLASSW) != 0) return TRUE;
+            wchar_t text[512] = L"";
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof(tool);
+            tool.hwnd = s->field;
+            tool.uId = 1;
+            tool.lpszText = text;
+            SendMessageW(window, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+            if (text[0] != L'\0') s->text = text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.text;
+}
+
+// A device that reports a longer version than the field holds: the field
+// ends it in an ellipsis and its tooltip shows it whole; the window text
+// (what a screen reader reads) stays whole. A version that fits has no tip.
+TEST(MainWindow, LongVersionShowsWholeInATooltip) {
+    MainWindowHarness harness;
+    const std::wstring longVersion = L"1.0.0-20261208-userdebug-test-keys";
+    std::wstring longTip, longText, shortTip, shortText;
+    harness.Run({[&](CDeviceManagerDlg &window) {
+        HWND field = GetDlgItem(window.GetSafeHwnd(), IDC_DEVICE_SW_VERSION);
+        SetWindowTextW(field, longVersion.c_str());
+        longTip = TipOf(field);
+        longText = TextOf(field);
+        SetWindowTextW(field, L"1.0.0");
+        shortTip = TipOf(field);
+        shortText = TextOf(field);
+    }});
+    EXPECT_EQ(longTip, longVersion);
+    EXPECT_EQ(longText, longVersion);
+    EXPECT_EQ(shortTip, L"");
+    EXPECT_EQ(shortText, L"1.0.0");
 }
 
 // The pixels of one character drawn black on white in a font.
@@ -386,7 +486,7 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     HWND about = nullptr;
     std::wstring title, name, version;
     bool pictureShown = false;
-    RECT size{}, templateSize{0, 0, 242, 149};
+    RECT size{}, templateSize{0, 0, 242, 149}, picture{};
     bool everyControlInside = true;
     harness.Run({
         [&](CDeviceManagerDlg &window) {
@@ -401,6 +501,7 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
             version = TextOf(GetDlgItem(about, IDC_ABOUT_VERSION));
             pictureShown = IsWindowVisible(GetDlgItem(about, IDC_ABOUT_PICTURE)) != FALSE;
             GetClientRect(about, &size);
+            GetClientRect(GetDlgItem(about, IDC_ABOUT_PICTURE), &picture);
             MapDialogRect(about, &templateSize);
             for (HWND child = GetWindow(about, GW_CHILD); child;
                  child = GetWindow(child, GW_HWNDNEXT)) {
@@ -420,9 +521,9 @@ TEST(MainWindow, AboutItemOpensTheAboutBox) {
     EXPECT_EQ(name, L"Test Manager");
     EXPECT_EQ(version, L"Version v1.2 ");
     EXPECT_TRUE(pictureShown); // no AboutTitle.BMP in the current directory
-    // The box is as large as its template: the version line, the notice
-    // and OK all show.
-    EXPECT_EQ(size.right, templateSize.right);
+    // The box is as wide as its picture and as high as its template: the
+    // version line, the notice and OK all show.
+    EXPECT_EQ(size.right, picture.right);
     EXPECT_EQ(size.bottom, templateSize.bottom);
     EXPECT_TRUE(everyControlInside);
 }
