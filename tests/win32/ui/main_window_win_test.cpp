@@ -3,7 +3,6 @@
 // exit procedure's question.
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
 #include <oleacc.h>
 
 #include <atomic>
@@ -16,6 +15,9 @@
 #include "main_window_harness_win.h"
 
 #include "res/resource.h"
+
+// After the harness, which brings windows.h.
+#include <commctrl.h>
 
 namespace {
 
