@@ -143,7 +143,7 @@ def loop_job(s, out, serial, number):
     wait_until(lambda: out.count(s.text("IDS_201")) >= number, 30,
                f"the station asks to remove {serial}")
     s.qvsim("unplug", device)
-    wait_until(lambda: out.count(s.text("IDS_200")) >= number + 1, 30,
+    wait_until(lambda: out.count(s.waiting) >= number + 1, 30,
                f"the station waits after {serial}")
 
 
@@ -202,7 +202,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
                                     "--database", DB.connection())
         halted = False
         try:
-            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
             loop_job(s, out, serials[0], 1)
             wait_until(lambda: len(DB.rows(serials)) == 1, ARRIVAL_TIMEOUT_S,
                        "the first row while the server is up")
@@ -285,7 +285,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
 
         def loop(s, serials, out):
             try:
-                wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+                wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
                 for number, serial in enumerate(serials, start=1):
                     loop_job(s, out, serial, number)
             except Exception as error:  # reported by the test's thread

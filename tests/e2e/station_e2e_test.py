@@ -81,6 +81,9 @@ class Output:
             return list(self.lines)
 
     def count(self, part):
+        """Lines holding the text, or for which the test says yes."""
+        if callable(part):
+            return sum(1 for line in self.snapshot() if part(line))
         return sum(1 for line in self.snapshot() if part in line)
 
     def join(self):
@@ -141,6 +144,11 @@ class StationFolder:
     def text(self, key):
         return one_line(self.texts[key])
 
+    def waiting(self, line):
+        """The station's wait for a device, with an end (--wait) or without."""
+        up_to = re.escape(self.text("IDS_234")).replace("%s", r"\d+")
+        return self.text("IDS_200") in line or re.search(up_to, line) is not None
+
     def verdict(self, code, mode="upgrade"):
         keys = {0: "IDS_21" if mode == "upgrade" else "IDS_20", -3: "IDS_113", -9: "IDS_118"}
         text = self.texts[keys[code]]
@@ -179,7 +187,7 @@ class StationEndToEnd(unittest.TestCase):
         s.plug("ONE1")
         code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
         self.assertEqual(code, 0, err)
-        self.assertIn(s.text("IDS_200"), out[0])
+        self.assertIn(s.text("IDS_234").replace("%s", "30"), out[0])
         self.assertTrue(any(s.text("IDS_89") in line for line in out), out)
         self.assertTrue(any(s.text("IDS_92") in line for line in out), out)
         verdicts = [line for line in out if line.endswith(s.verdict(0) + " [0]")]
@@ -215,7 +223,7 @@ class StationEndToEnd(unittest.TestCase):
         s = StationFolder(self)
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "6")
         try:
-            waiting = s.text("IDS_200")
+            waiting = s.waiting
             wait_until(lambda: out.count(waiting) >= 1, 30, "the station waits")
             for number, serial in enumerate(["ROW1", "ROW2", "ROW3"], start=1):
                 if serial == "ROW2":
@@ -261,7 +269,7 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual(holder.stdout.readline().strip(), b"held")
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "30")
         try:
-            waiting = s.text("IDS_200")
+            waiting = s.waiting
             wait_until(lambda: out.count(waiting) >= 1, 30, "the station waits")
             for number, serial in enumerate(["HELD1", "HELD2"], start=1):
                 device = s.plug(serial)
@@ -298,7 +306,7 @@ class StationEndToEnd(unittest.TestCase):
         s.qvsim("delay", "reset=14000", "wait=1000")
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "8")
         try:
-            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
             device = s.plug("SLOW1")
             wait_until(lambda: out.count(s.text("IDS_201")) >= 1, JOB_TIMEOUT_S + 30,
                        "the station asks to remove the device back after its job")
@@ -356,7 +364,7 @@ class StationEndToEnd(unittest.TestCase):
                 f.write(f"[Setting]\nLanguage=Other{n}\n[String]\nIDS_1=x\n")
         process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "4")
         try:
-            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the first copy waits")
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the first copy waits")
             code, second_out, second_err = s.run("--upgrade", "QV70-sample.img")
             self.assertEqual(code, 4)
             self.assertIn(s.text("IDS_206"), second_err)
@@ -371,7 +379,7 @@ class StationEndToEnd(unittest.TestCase):
         # Wine turns SIGINT into the console's Ctrl+C.
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img")
         try:
-            wait_until(lambda: out.count(s.text("IDS_200")) >= 1, 30, "the station waits")
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
             process.send_signal(signal.SIGINT)
             process.wait(timeout=30)
         finally:
@@ -400,6 +408,30 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual([r["result_code"] for r in s.records()], ["0"])
         self.assertFalse(any(line.endswith(s.text("IDS_201")) for line in lines),
                          "no wait for the next device")
+
+    def test_the_wait_after_a_verdict_is_said_and_ends_at_ctrl_c(self):
+        s = StationFolder(self)
+        # Back 5 s after each reset, time enough to take it away for good
+        # once the verdict is out.
+        s.qvsim("delay", "reset=5000", "wait=500")
+        device = s.plug("GONE1")
+        process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "30")
+        try:
+            wait_until(lambda: out.count(s.verdict(0) + " [0]") >= 1, JOB_TIMEOUT_S, "the verdict")
+            s.qvsim("unplug", device)
+            said = s.text("IDS_233").replace("%s", "60")
+            wait_until(lambda: out.count(said) >= 1, 30, "the wait is said")
+            pressed = time.monotonic()
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=30)
+            waited = time.monotonic() - pressed
+        finally:
+            end_station(process, out, err)
+        self.assertEqual(exit_code(process.returncode), 0, out.snapshot() + err.snapshot())
+        self.assertLess(waited, 10, "Ctrl+C ends the wait, not the minute")
+        records = s.records()
+        self.assertEqual([r["result_code"] for r in records], ["0"])
+        self.assertEqual(records[0]["device_software_after"], "", "written as it stands")
 
     def test_bad_arguments_and_a_refused_image_have_their_own_codes(self):
         s = StationFolder(self)
