@@ -118,9 +118,9 @@ class Soak(e2e.unittest.TestCase):
     def test_every_run_and_every_device_ends_with_its_verdict(self):
         bench = Bench(self)
         runs, run_failures = one_job_runs(self, bench, ARGS.runs, ARGS.run_limit)
-        print(figures("one-job runs", runs, "runs"), flush=True)
+        print("\n" + figures("one-job runs", runs, "runs"), flush=True)
         loop, loop_failures = station_loop(self, bench, ARGS.devices, ARGS.run_limit)
-        print(figures("station loop", loop, "devices"), flush=True)
+        print("\n" + figures("station loop", loop, "devices"), flush=True)
         failures = run_failures + loop_failures
         self.assertEqual(failures, [], "\n".join(failures[:20]))
 
