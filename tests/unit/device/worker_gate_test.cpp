@@ -1,5 +1,7 @@
 #include "device/worker_gate.h"
 
+#include "device/job_watch.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -121,3 +123,30 @@ TEST(WorkerGate, CloseWaitsForSectionsAndGivesUpAfterTimeout) {
 }
 
 } // namespace
+
+// A job's thread and its owner race for the job at the owner's limit: exactly
+// one of them has it, whatever the timing, and a step told from the thread
+// while the owner looks is seen whole or not at all.
+TEST(JobWatch, ThreadAndOwnerNeverBothHaveTheJob) {
+    constexpr int kRounds = 2000;
+    for (int round = 0; round < kRounds; ++round) {
+        JobWatch watch;
+        std::atomic<bool> ran{false};
+        std::thread thread;
+        ASSERT_TRUE(StartWatchedJob(
+            watch, 0,
+            [&](std::function<void()> body) {
+                thread = std::thread(std::move(body));
+                return true;
+            },
+            [&] {
+                ran = true;
+                watch.StepBegins(job_step::kUpgrade, 0);
+                watch.StepEnds();
+            }));
+        JobWatch::Overdue overdue;
+        const JobWatch::Finding found = watch.Check(kJobThreadStartLimitMs, overdue);
+        thread.join();
+        EXPECT_NE(found == JobWatch::Finding::ThreadNeverBegan, ran.load()) << "round " << round;
+    }
+}
