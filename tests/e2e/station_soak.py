@@ -3,13 +3,14 @@
 bench whose library answers at once and an image hashed at once, where a job
 lost between its start and its first step once left a run silent for ever.
 
-    station_soak.py --dist DIR --bin DIR [--runs N] [--devices N]
+    station_soak.py --dist DIR --bin DIR [--runs N] [--devices N] [--kind K]
                     [--run-limit SECONDS] [--report DIR]
 
 --runs one-job runs, each on the same device; then a station loop of
 --devices devices, each plugged in, written and taken away. Every run and
 every device must end with its verdict and its line within --run-limit
-seconds. Prints the figures (runs and devices per minute, the slowest, the
+seconds. --kind is the devices' kind: 4 (mass storage, the default) goes
+through the switch to download mode, 2 (loader) straight to the download. Prints the figures (runs and devices per minute, the slowest, the
 share over twice the median) and ends with "N passed, N failed".
 """
 import argparse
@@ -54,7 +55,7 @@ class Bench:
 def one_job_runs(test, bench, runs, limit):
     """Each run must end with exit code 0 and its line, within the limit."""
     s = bench.s
-    device = s.plug("SOAK")
+    device = s.plug("SOAK", ARGS.kind)
     durations, failures = [], []
     for number in range(1, runs + 1):
         started = time.monotonic()
@@ -88,7 +89,7 @@ def station_loop(test, bench, devices, limit):
         e2e.wait_until(lambda: out.count(waiting) >= 1, limit, "the station waits")
         for number in range(1, devices + 1):
             started = time.monotonic()
-            device = s.plug(f"LOOP{number:04}")
+            device = s.plug(f"LOOP{number:04}", ARGS.kind)
             deadline = started + limit
             while time.monotonic() < deadline and out.count(remove) < number:
                 time.sleep(POLL_S)
@@ -135,6 +136,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--runs", type=int, default=25)
     parser.add_argument("--devices", type=int, default=25)
+    parser.add_argument("--kind", type=int, default=4, choices=[2, 4])
     parser.add_argument("--run-limit", type=float, default=RUN_LIMIT_S)
     parser.add_argument("--report", default="")
     ARGS = parser.parse_args()
