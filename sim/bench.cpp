@@ -21,6 +21,11 @@ namespace qvsim {
 namespace {
 
 constexpr const char *kDevicePrefix = "device-";
+// Windows refuses to remove a file another program has open, and the library
+// reads a device's file at every search: a hand pulling the cable is never
+// refused, so an unplug tries again for a moment.
+constexpr int kUnplugAttempts = 50;
+constexpr std::chrono::milliseconds kUnplugRetry{20};
 constexpr const char *kDeviceSuffix = ".ini";
 
 // A lock shared by every process that writes the bench: a folder that only
@@ -284,10 +289,16 @@ int32_t Bench::Plug(const DeviceSetup &setup) {
 
 bool Bench::Unplug(int32_t id) {
     BenchLock lock(m_folder);
-    std::error_code ec;
-    if (!fs::remove(DevicePath(id), ec)) return false;
-    Log("device " + std::to_string(id) + " unplugged");
-    return true;
+    for (int attempt = 0; attempt < kUnplugAttempts; ++attempt) {
+        std::error_code ec;
+        if (fs::remove(DevicePath(id), ec)) {
+            Log("device " + std::to_string(id) + " unplugged");
+            return true;
+        }
+        if (!fs::exists(DevicePath(id), ec)) return false;
+        std::this_thread::sleep_for(kUnplugRetry);
+    }
+    return false;
 }
 
 bool Bench::UnplugAll() {
