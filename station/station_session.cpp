@@ -20,6 +20,10 @@
 namespace {
 
 constexpr uint32_t kMsPerSecond = 1000;
+// How long the end looks for the queue to empty by itself before it says
+// that it waits for it.
+constexpr int kQuietDeliveryLooks = 10;
+constexpr uint32_t kQuietDeliveryLookMs = 20;
 
 constexpr const wchar_t *kYesLoader = L"--yes-loader";
 constexpr const wchar_t *kYesContinue = L"--yes-continue";
@@ -414,6 +418,10 @@ void StationSession::LastDelivery(RecordOutbox &outbox) {
     // The last try is made even after a Ctrl+C; only one pressed during it
     // cuts it short.
     const unsigned pressesBefore = CtrlCPresses();
+    // A line handed over a moment ago is normally out at once: the wait is
+    // said only when it is not.
+    for (int look = 0; look < kQuietDeliveryLooks && outbox.Waiting() > 0; ++look)
+        m_services.platform.clock.SleepMs(kQuietDeliveryLookMs);
     if (outbox.Waiting() > 0)
         m_view.Line(
             FormatLangText(Text(ids::kStationDeliveryWait),
