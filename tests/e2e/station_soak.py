@@ -15,10 +15,12 @@ share over twice the median) and ends with "N passed, N failed".
 """
 import argparse
 import os
+import shutil
 import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import station_e2e_test as e2e
@@ -123,6 +125,14 @@ class Soak(e2e.unittest.TestCase):
         loop, loop_failures = station_loop(self, bench, ARGS.devices, ARGS.run_limit)
         print("\n" + figures("station loop", loop, "devices"), flush=True)
         failures = run_failures + loop_failures
+        if failures:
+            # The station folder goes with the test: its Log folder (a crash
+            # report, the library's log) and the bench's log are kept.
+            kept = tempfile.mkdtemp(prefix="qvstation-soak-failed-")
+            shutil.copytree(os.path.join(bench.s.folder, "Log"), os.path.join(kept, "Log"),
+                            dirs_exist_ok=True)
+            shutil.copy(os.path.join(bench.s.folder, "Bench", "bench.log"), kept)
+            failures.append(f"logs kept in {kept}")
         self.assertEqual(failures, [], "\n".join(failures[:20]))
 
 
