@@ -13,9 +13,7 @@ constexpr uint16_t kWaitCount = 20;
 // The switched device comes back as kind 3 once its driver is in place.
 JobResult WaitForVeskUsbDevice(DeviceContext &context, JobResult failureCode) {
     int found = 0;
-    if (!RunGated(context.gate, [&] {
-            WatchedStep watched(context.watch, job_step::kWaitDevice,
-                                context.platform.clock.TickMs());
+    if (!WatchedCall(context, job_step::kWaitDevice, [&] {
             ProcessState &state = context.state;
             found = context.library.QV_WaitDevice(&state.g_deviceInfo, QV_DEVICE_VESKUSB,
                                                   kWaitCount, state.g_supportUsb11);
@@ -102,8 +100,7 @@ JobResult EnterVeskUsbMode(DeviceContext &context, IProcessRunner &runner, ISyst
     context.platform.clock.SleepMs(times.beforeSwitchMs);
 
     int switched = 0;
-    if (!RunGated(context.gate, [&] {
-            WatchedStep watched(context.watch, job_step::kSwitch, context.platform.clock.TickMs());
+    if (!WatchedCall(context, job_step::kSwitch, [&] {
             switched = context.library.QV_SwitchVeskUsb(&context.state.g_deviceInfo);
         }))
         return kJobStoppedAtExit;

@@ -19,21 +19,8 @@ enum class Step { Done, Failed, Stopped };
 
 template <class Body> Step Gated(DeviceContext &context, const JobStepLimit &step, Body &&body) {
     bool ok = false;
-    if (!RunGated(context.gate, [&] {
-            WatchedStep watched(context.watch, step, context.platform.clock.TickMs());
-            ok = body();
-        }))
-        return Step::Stopped;
+    if (!WatchedCall(context, step, [&] { ok = body(); })) return Step::Stopped;
     return ok ? Step::Done : Step::Failed;
-}
-
-// A library call whose return value the job reads afterwards.
-template <class Body>
-bool WatchedCall(DeviceContext &context, const JobStepLimit &step, Body &&body) {
-    return RunGated(context.gate, [&] {
-        WatchedStep watched(context.watch, step, context.platform.clock.TickMs());
-        body();
-    });
 }
 
 void ShowPhase(DeviceContext &context, const wchar_t *key) {
