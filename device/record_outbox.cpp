@@ -400,7 +400,7 @@ size_t RecordOutbox::DeliverNow() {
         }
         std::wstring error;
         const DeliveryOutcome outcome = m_destination.Deliver(front.fields, error);
-        if (outcome == DeliveryOutcome::Failed) {
+        if (outcome == DeliveryOutcome::Failed || outcome == DeliveryOutcome::Refused) {
             std::vector<JobRecordFields> newlyWaiting;
             bool report = false;
             {

@@ -28,7 +28,10 @@ inline constexpr uint32_t kOutboxRetryMs = 5000;
 // How long the exit gives the last delivery before the records stay queued.
 inline constexpr uint32_t kOutboxStopWaitMs = 2000;
 
-enum class DeliveryOutcome { Delivered, AlreadyDelivered, Failed };
+// Failed: may pass (no connection, a held file, a full disk, a share away),
+// the record waits. Refused: never (a row the server's rules reject, a
+// record path that is a folder), the record is set aside with its reason.
+enum class DeliveryOutcome { Delivered, AlreadyDelivered, Failed, Refused };
 
 class IRecordDestination {
   public:
