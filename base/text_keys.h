@@ -194,4 +194,12 @@ inline constexpr const wchar_t *kStepOverdue = L"IDS_236";
 inline constexpr const wchar_t *kStationStepOverdueStop = L"IDS_237";
 // The record's verdict of a run ended while %s had not returned.
 inline constexpr const wchar_t *kStepNotReturnedVerdict = L"IDS_238";
+// The records' queue as --records lists it: one waiting record, one refused
+// (each %s: the record), how many wait, how many were refused, how many
+// were sent again.
+inline constexpr const wchar_t *kRecordListWaiting = L"IDS_239";
+inline constexpr const wchar_t *kRecordListRefused = L"IDS_240";
+inline constexpr const wchar_t *kRecordsWaitingCount = L"IDS_241";
+inline constexpr const wchar_t *kRecordsRefusedCount = L"IDS_242";
+inline constexpr const wchar_t *kRecordsResent = L"IDS_243";
 } // namespace ids

@@ -84,14 +84,33 @@ std::string RecordStart() {
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
     std::string bytes;
     uint64_t size = 0;
-    if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
+    bool fromTail = false;
+    if (m_scanned == 0) {
+        // The start, for its header, and the size, for where the end begins.
+        const uint64_t head = EarlierRecordStart().size();
+        if (!m_file.ReadFrom(m_path, 0, head, bytes, size, error)) return DeliveryOutcome::Failed;
+        m_earlierHeader = bytes == EarlierRecordStart();
+        fromTail = size > kRecordTailScanBytes;
+        if (fromTail) m_scanned = size - kRecordTailScanBytes;
+    }
+    if (!m_file.ReadFrom(m_path, m_scanned, kReadToTheEnd, bytes, size, error))
+        return DeliveryOutcome::Failed;
     if (size < m_scanned) {
         // Shorter than it was: another file now; read it from the start.
         m_ids.clear();
         m_scanned = 0;
-        if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
+        if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error))
+            return DeliveryOutcome::Failed;
+        m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
+        fromTail = false;
     }
-    if (m_scanned == 0) m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
+    if (fromTail) {
+        // The end read first begins inside a line: from the next one.
+        const size_t next = bytes.find('\n');
+        const size_t skip = next == std::string::npos ? bytes.size() : next + 1;
+        bytes.erase(0, skip);
+        m_scanned += skip;
+    }
     const size_t used = ScanRecordJobIds(bytes, m_ids);
     m_scanned += used;
     if (!fields.jobId.empty() && m_ids.count(fields.jobId) != 0)
@@ -140,20 +159,22 @@ std::wstring OutboxPathIn(const std::wstring &folder, const std::wstring &record
     return path + name + L"-" + hash + L".outbox";
 }
 
-CsvRecordSink::CsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile, IClock &clock,
-                             std::wstring recordPath, std::wstring outboxPath)
+CsvRecordSink::CsvRecordSink(IRecordFile &file, IQueueFiles &queueFiles, IClock &clock,
+                             const std::wstring &queueRoot, const std::wstring &owner,
+                             std::wstring recordPath)
     : m_destination(file, std::move(recordPath)),
-      m_outbox(outboxFile, std::move(outboxPath), m_destination, clock) {}
+      m_outbox(queueFiles, queueRoot, FileDestinationName(m_destination.Path()), owner,
+               m_destination, clock) {}
 
-std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile,
+std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IQueueFiles &queueFiles,
                                                  IClock &clock, const std::wstring &recordPath,
-                                                 const std::wstring &localFolder) {
-    const std::wstring beside = OutboxPathBeside(recordPath);
-    const std::wstring local = OutboxPathIn(localFolder, recordPath);
-    const bool besideUsable = outboxFile.CanHold(beside);
-    auto sink = std::make_unique<CsvRecordSink>(file, outboxFile, clock, recordPath,
-                                                besideUsable ? beside : local);
-    // The local queue of a run that could not reach the record's folder.
-    if (besideUsable) sink->Outbox().AdoptQueue(local);
+                                                 const std::wstring &programFolder,
+                                                 const std::wstring &owner) {
+    auto sink = std::make_unique<CsvRecordSink>(file, queueFiles, clock,
+                                                RecordQueueRoot(programFolder), owner, recordPath);
+    sink->Outbox().AdoptQueue(OutboxPathBeside(recordPath));
+    std::wstring folder = programFolder;
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+    sink->Outbox().AdoptQueue(OutboxPathIn(folder + L"Log\\", recordPath));
     return sink;
 }

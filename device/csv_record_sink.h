@@ -13,11 +13,11 @@
 class IRecordFile {
   public:
     virtual ~IRecordFile() = default;
-    // The file's bytes from offset to its end and its size now. True with
-    // nothing when there is no file yet; false with the reason when it
-    // cannot be read.
-    virtual bool ReadFrom(const std::wstring &path, uint64_t offset, std::string &bytes,
-                          uint64_t &size, std::wstring &error) = 0;
+    // The file's bytes from offset, at most `limit` of them, and its size
+    // now. True with nothing when there is no file yet; false with the
+    // reason when it cannot be read.
+    virtual bool ReadFrom(const std::wstring &path, uint64_t offset, uint64_t limit,
+                          std::string &bytes, uint64_t &size, std::wstring &error) = 0;
     // Appends the line; a new or empty file first gets a UTF-8 byte-order
     // mark and the header. Missing folders are made. False with a reason a
     // user can act on.
@@ -40,6 +40,13 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 // begun now, each with the byte-order mark every record file starts with.
 std::string EarlierRecordStart();
 std::string RecordStart();
+
+// How much of a record file's end the first delivery of a run reads for the
+// job ids it holds (some ten thousand lines): a record whose delivery was
+// cut off is offered again at the next start, and its line is there near the
+// end, while a file of years of lines costs no more to open than a new one.
+inline constexpr uint64_t kRecordTailScanBytes = 4u << 20;
+inline constexpr uint64_t kReadToTheEnd = UINT64_MAX;
 
 class CsvRecordDestination : public IRecordDestination {
   public:
@@ -64,18 +71,17 @@ class CsvRecordDestination : public IRecordDestination {
     bool m_earlierHeader = false;
 };
 
-// The queue file of a record file: beside it.
+// Where the earlier version kept the queue of a record file: beside it, or,
+// while the record's folder could not hold it, in the Log folder.
 std::wstring OutboxPathBeside(const std::wstring &recordPath);
-// Where the queue goes while the record's folder cannot hold it (a share
-// away, a path too long): a local folder, named after the record's path.
 std::wstring OutboxPathIn(const std::wstring &folder, const std::wstring &recordPath);
 
 class CsvRecordSink : public IRecordSink {
   public:
-    // outboxPath: OutboxPathBeside, or OutboxPathIn a local folder when the
-    // record's own cannot be written; the other is taken in when found.
-    CsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile, IClock &clock,
-                  std::wstring recordPath, std::wstring outboxPath);
+    CsvRecordSink(IRecordFile &file, IQueueFiles &queueFiles, IClock &clock,
+                  const std::wstring &queueRoot, const std::wstring &owner,
+                  std::wstring recordPath);
+    void Hold(const JobRecordFields &fields) override { m_outbox.Hold(fields); }
     void Submit(const JobRecordFields &fields) override { m_outbox.Submit(fields); }
     size_t Waiting() const override { return m_outbox.Waiting(); }
     RecordOutbox &Outbox() { return m_outbox; }
@@ -86,9 +92,9 @@ class CsvRecordSink : public IRecordSink {
     RecordOutbox m_outbox;
 };
 
-// The sink of a record file: its queue beside it when the record's folder can
-// hold one, else in localFolder; a queue left in the other place by an
-// earlier run is taken in.
-std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IOutboxFile &outboxFile,
+// The sink of a record file, its records waiting in the program folder's
+// queue; the earlier version's queue files of that record are carried over.
+std::unique_ptr<CsvRecordSink> MakeCsvRecordSink(IRecordFile &file, IQueueFiles &queueFiles,
                                                  IClock &clock, const std::wstring &recordPath,
-                                                 const std::wstring &localFolder);
+                                                 const std::wstring &programFolder,
+                                                 const std::wstring &owner);

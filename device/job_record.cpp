@@ -322,7 +322,17 @@ void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
 }
 
 void JobRecorder::OnImageHashed(const std::wstring &jobId, const std::wstring &sha256) {
-    std::lock_guard<std::mutex> lock(m_guard);
+    bool finished = false;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        finished = m_phase == Phase::Finished && jobId == m_fields.jobId;
+        TakeHashLocked(jobId, sha256);
+    }
+    // A digest that came after the verdict: the kept record gets it too.
+    if (finished) HoldFinished();
+}
+
+void JobRecorder::TakeHashLocked(const std::wstring &jobId, const std::wstring &sha256) {
     if (m_phase == Phase::Idle || jobId != m_fields.jobId) return;
     m_fields.imageSha256 = sha256;
     m_hashKnown = true;
@@ -344,18 +354,36 @@ void JobRecorder::OnImageHashed(const std::wstring &jobId, const std::wstring &s
 }
 
 void JobRecorder::OnJobEnded(const JobEndedFacts &job) {
-    std::lock_guard<std::mutex> lock(m_guard);
-    if (m_phase != Phase::Running || job.jobId != m_fields.jobId) return;
-    m_fields.resultCode = job.code;
-    m_fields.verdictKey = job.verdictKey;
-    m_fields.verdictText = job.verdictText;
-    m_fields.declinedBy = job.declinedBy;
-    m_fields.endSeconds = m_clock.NowSeconds();
-    const uint64_t now = m_clock.TickMs();
-    m_fields.durationMs = now - m_startTick;
-    m_deadline = now + kRecordAfterWaitMs;
-    m_phase = Phase::Finished;
-    m_changed.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (m_phase != Phase::Running || job.jobId != m_fields.jobId) return;
+        m_fields.resultCode = job.code;
+        m_fields.verdictKey = job.verdictKey;
+        m_fields.verdictText = job.verdictText;
+        m_fields.declinedBy = job.declinedBy;
+        m_fields.endSeconds = m_clock.NowSeconds();
+        const uint64_t now = m_clock.TickMs();
+        m_fields.durationMs = now - m_startTick;
+        m_deadline = now + kRecordAfterWaitMs;
+        m_phase = Phase::Finished;
+        m_changed.notify_all();
+    }
+    // Kept now: a program closed or killed while the device is away loses
+    // nothing of the job but the version it would have read after it.
+    HoldFinished();
+}
+
+void JobRecorder::HoldFinished() {
+    std::optional<JobRecordFields> finished;
+    std::vector<IRecordSink *> sinks;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (m_phase != Phase::Finished) return;
+        finished = m_fields;
+        sinks = m_sinks;
+    }
+    for (IRecordSink *sink : sinks)
+        sink->Hold(*finished);
 }
 
 void JobRecorder::StartReturnWait() {

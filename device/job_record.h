@@ -144,6 +144,10 @@ class JobRecorder : public IJobEventListener {
     // Takes the record out under the lock; hands it on outside.
     std::optional<JobRecordFields> TakeLocked();
     void Hand(const JobRecordFields &fields);
+    // The finished record as it stands, kept by every sink until it is
+    // complete.
+    void HoldFinished();
+    void TakeHashLocked(const std::wstring &jobId, const std::wstring &sha256);
 
     IClock &m_clock;
     mutable std::mutex m_guard; // everything below

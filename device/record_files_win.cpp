@@ -24,9 +24,11 @@ std::wstring SystemMessage(DWORD error) {
     return message;
 }
 
+} // namespace
+
 // What a user can do about a refused path, in place of the bare system text
 // where that says too little.
-std::wstring Reason(DWORD error, const std::wstring &path) {
+std::wstring FileErrorReason(unsigned long error, const std::wstring &path) {
     switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
@@ -47,6 +49,12 @@ std::wstring Reason(DWORD error, const std::wstring &path) {
     default:
         return SystemMessage(error);
     }
+}
+
+namespace {
+
+std::wstring Reason(DWORD error, const std::wstring &path) {
+    return FileErrorReason(error, path);
 }
 
 bool TooLong(const std::wstring &path, std::wstring &error) {
@@ -129,8 +137,8 @@ bool MakeParentFolders(const std::wstring &filePath, std::wstring &error) {
     return false;
 }
 
-bool RecordFilesWin::ReadFrom(const std::wstring &path, uint64_t offset, std::string &bytes,
-                              uint64_t &size, std::wstring &error) {
+bool RecordFilesWin::ReadFrom(const std::wstring &path, uint64_t offset, uint64_t limit,
+                              std::string &bytes, uint64_t &size, std::wstring &error) {
     bytes.clear();
     size = 0;
     if (TooLong(path, error)) return false;
@@ -152,9 +160,11 @@ bool RecordFilesWin::ReadFrom(const std::wstring &path, uint64_t offset, std::st
         at.QuadPart = static_cast<LONGLONG>(offset);
         ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
         std::vector<char> buffer(1 << 16);
-        while (ok) {
+        while (ok && bytes.size() < limit) {
             DWORD got = 0;
-            ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+            const DWORD want =
+                static_cast<DWORD>(std::min<uint64_t>(buffer.size(), limit - bytes.size()));
+            ok = ReadFile(file, buffer.data(), want, &got, nullptr);
             if (!ok || got == 0) break;
             bytes.append(buffer.data(), got);
         }
@@ -236,53 +246,4 @@ bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &b
     }
     if (!ok && made) DeleteFileW(copy.c_str());
     return ok;
-}
-
-bool RecordFilesWin::Read(const std::wstring &path, std::string &bytes, std::wstring &error) {
-    uint64_t size = 0;
-    return ReadFrom(path, 0, bytes, size, error);
-}
-
-bool RecordFilesWin::Append(const std::wstring &path, const std::string &bytes, bool durable,
-                            std::wstring &error) {
-    HANDLE file = OpenForAppend(path, FILE_SHARE_READ, error);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAll(file, bytes);
-    // On the disk before the caller is told the record is kept.
-    if (ok && durable) ok = FlushFileBuffers(file) != 0;
-    if (!ok) error = Reason(GetLastError(), path);
-    CloseHandle(file);
-    return ok;
-}
-
-bool RecordFilesWin::Replace(const std::wstring &path, const std::string &bytes,
-                             std::wstring &error) {
-    const std::wstring fresh = path + L".new";
-    if (TooLong(fresh, error)) return false;
-    HANDLE file = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = Reason(GetLastError(), fresh);
-        return false;
-    }
-    bool ok = WriteAll(file, bytes) && FlushFileBuffers(file) != 0;
-    if (!ok) error = Reason(GetLastError(), fresh);
-    CloseHandle(file);
-    // The new queue takes the old one's place in one step.
-    if (ok && !MoveFileExW(fresh.c_str(), path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = Reason(GetLastError(), path);
-        ok = false;
-    }
-    if (!ok) DeleteFileW(fresh.c_str());
-    return ok;
-}
-
-bool RecordFilesWin::Remove(const std::wstring &path) {
-    return DeleteFileW(path.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
-bool RecordFilesWin::CanHold(const std::wstring &path) {
-    std::wstring error;
-    return path.size() + 4 <= kLongestPathChars && MakeParentFolders(path, error);
 }

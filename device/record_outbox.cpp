@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 namespace {
 
@@ -15,6 +16,8 @@ constexpr std::chrono::milliseconds kCancelSlice{50};
 
 constexpr char kRecordKind = 'R';
 constexpr char kStruckKind = 'D';
+// The field of a queued record that names where it goes.
+constexpr char kDestinationField[] = "destination";
 
 uint32_t Crc32(const std::string &bytes) {
     uint32_t crc = 0xFFFFFFFFu;
@@ -175,8 +178,10 @@ std::vector<std::string> Split(const std::string &text, char separator) {
     return parts;
 }
 
-// One line without its end: kind, sequence and fields when it is whole.
-bool ParseLine(const std::string &line, char &kind, uint64_t &sequence, JobRecordFields &fields) {
+// One line without its end: kind, sequence and fields when it is whole;
+// the destination, when the line names one.
+bool ParseLine(const std::string &line, char &kind, uint64_t &sequence, JobRecordFields &fields,
+               std::wstring *destination = nullptr) {
     constexpr size_t kCrcDigits = 8;
     uint32_t crc = 0;
     if (line.size() < kCrcDigits + 1 || line[kCrcDigits] != '\t' ||
@@ -200,6 +205,8 @@ bool ParseLine(const std::string &line, char &kind, uint64_t &sequence, JobRecor
         const std::string value = parts[i].substr(equals + 1);
         for (const TextField &text : kTextFields)
             if (name == text.name && !UnescapeText(value, fields.*text.member)) return false;
+        if (destination && name == kDestinationField && !UnescapeText(value, *destination))
+            return false;
         for (const NumberField &numeric : NumberFields()) {
             if (name != numeric.name) continue;
             if (!ParseNumber(value, numeric.isSigned, number)) return false;
@@ -217,15 +224,20 @@ std::string UtcStamp(int64_t seconds) {
     return compact;
 }
 
-} // namespace
-
-std::string OutboxRecordLine(uint64_t sequence, const JobRecordFields &fields) {
-    std::string body = std::string(1, kRecordKind) + '\t' + std::to_string(sequence);
+std::string FieldsText(const JobRecordFields &fields) {
+    std::string body;
     for (const TextField &text : kTextFields)
         body += std::string("\t") + text.name + '=' + EscapeText(fields.*text.member);
     for (const NumberField &numeric : NumberFields())
         body += std::string("\t") + numeric.name + '=' + NumberText(numeric, fields);
-    return Sealed(body);
+    return body;
+}
+
+} // namespace
+
+std::string OutboxRecordLine(uint64_t sequence, const JobRecordFields &fields) {
+    return Sealed(std::string(1, kRecordKind) + '\t' + std::to_string(sequence) +
+                  FieldsText(fields));
 }
 
 std::string OutboxStruckLine(uint64_t sequence) {
@@ -265,10 +277,208 @@ OutboxContents ReadOutboxContents(const std::string &bytes) {
 }
 
 // ---------------------------------------------------------------------------
+// Where records wait
 
-RecordOutbox::RecordOutbox(IOutboxFile &file, std::wstring outboxPath,
-                           IRecordDestination &destination, IClock &clock)
-    : m_file(file), m_path(std::move(outboxPath)), m_destination(destination), m_clock(clock) {}
+namespace {
+
+constexpr wchar_t kQueueFolder[] = L"Log\\queue\\";
+constexpr wchar_t kOwnersFolder[] = L"owners\\";
+constexpr wchar_t kRefusedFolder[] = L"refused\\";
+constexpr wchar_t kFileDestinationPrefix[] = L"file:";
+constexpr wchar_t kFileFolderPrefix[] = L"file-";
+constexpr wchar_t kWaitingSuffix[] = L".rec";
+constexpr wchar_t kReasonSuffix[] = L".reason";
+constexpr wchar_t kDamagedSuffix[] = L".damaged";
+constexpr wchar_t kHeldMark[] = L".held-";
+constexpr wchar_t kClaimMark[] = L".claim-";
+constexpr wchar_t kWritingMark[] = L".tmp-";
+
+bool EndsWith(const std::wstring &text, const std::wstring &end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::wstring Widen(const std::string &text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// A file of a program's: its NAME and its owner, when the name carries `mark`.
+bool SplitOwned(const std::wstring &file, const wchar_t *mark, std::wstring &name,
+                std::wstring &owner) {
+    const size_t at = file.rfind(mark);
+    if (at == std::wstring::npos || at == 0) return false;
+    name = file.substr(0, at);
+    owner = file.substr(at + std::wcslen(mark));
+    return !owner.empty() && owner.find(L'.') == std::wstring::npos;
+}
+
+// The characters a job id may bring into a file name.
+std::wstring SafeName(const std::wstring &text) {
+    std::wstring safe;
+    for (wchar_t c : text)
+        safe += (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
+                        c == L'-' || c == L'_'
+                    ? c
+                    : L'_';
+    return safe;
+}
+
+// The lower-case path, its separators one kind: one record file, one folder.
+std::wstring PathKey(const std::wstring &path) {
+    std::wstring key;
+    for (wchar_t c : path)
+        key += c == L'/' ? L'\\'
+                         : (c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c);
+    return key;
+}
+
+uint32_t Fnv1a(const std::wstring &text) {
+    constexpr uint32_t kOffsetBasis = 2166136261u;
+    constexpr uint32_t kPrime = 16777619u;
+    uint32_t hash = kOffsetBasis;
+    for (wchar_t c : text) {
+        hash ^= static_cast<uint32_t>(c);
+        hash *= kPrime;
+    }
+    return hash;
+}
+
+bool ReadQueued(IQueueFiles &files, const std::wstring &path, QueuedRecord &record,
+                std::wstring &error) {
+    std::string bytes;
+    if (!files.Read(path, bytes, error)) return false;
+    if (!ParseQueuedRecord(bytes, record.destinationName, record.fields)) {
+        error = L"the file is damaged: it does not hold a whole record";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::wstring RecordQueueRoot(const std::wstring &programFolder) {
+    std::wstring root = programFolder;
+    if (!root.empty() && root.back() != L'\\' && root.back() != L'/') root += L'\\';
+    return root + kQueueFolder;
+}
+
+std::wstring FileDestinationName(const std::wstring &recordPath) {
+    return kFileDestinationPrefix + recordPath;
+}
+
+std::wstring RecordPathOfDestination(const std::wstring &destinationName) {
+    const std::wstring prefix = kFileDestinationPrefix;
+    return destinationName.compare(0, prefix.size(), prefix) == 0
+               ? destinationName.substr(prefix.size())
+               : std::wstring();
+}
+
+std::wstring QueueFolderOf(const std::wstring &root, const std::wstring &destinationName) {
+    const std::wstring path = RecordPathOfDestination(destinationName);
+    if (path.empty()) return root + SafeName(destinationName) + L"\\";
+    // Named by its path's hash: any path fits, and two spellings of one
+    // path share the folder.
+    wchar_t hash[16];
+    std::swprintf(hash, sizeof hash / sizeof hash[0], L"%08x",
+                  static_cast<unsigned>(Fnv1a(PathKey(path))));
+    return root + kFileFolderPrefix + hash + L"\\";
+}
+
+std::wstring RefusedFolderOf(const std::wstring &queueFolder) {
+    return queueFolder + kRefusedFolder;
+}
+
+std::string QueuedRecordText(const std::wstring &destinationName, const JobRecordFields &fields) {
+    return Sealed(std::string(1, kRecordKind) + "\t0\t" + kDestinationField + '=' +
+                  EscapeText(destinationName) + FieldsText(fields));
+}
+
+bool ParseQueuedRecord(const std::string &bytes, std::wstring &destinationName,
+                       JobRecordFields &fields) {
+    // One whole line: a file cut while it was written has no line end.
+    if (bytes.empty() || bytes.back() != '\n' || bytes.find('\n') != bytes.size() - 1) return false;
+    char kind = 0;
+    uint64_t sequence = 0;
+    destinationName.clear();
+    return ParseLine(bytes.substr(0, bytes.size() - 1), kind, sequence, fields, &destinationName) &&
+           kind == kRecordKind && !destinationName.empty();
+}
+
+QueueListing ListRecordQueue(IQueueFiles &files, const std::wstring &root) {
+    QueueListing listing;
+    std::vector<std::wstring> folders;
+    std::wstring error;
+    if (!files.List(root, folders, error)) {
+        listing.unreadable.push_back(root + L": " + error);
+        return listing;
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const std::wstring &folder : folders) {
+        if (folder + L"\\" == kOwnersFolder) continue;
+        const std::wstring queue = root + folder + L"\\";
+        for (const bool refused : {false, true}) {
+            const std::wstring where = refused ? RefusedFolderOf(queue) : queue;
+            std::vector<std::wstring> names;
+            if (!files.List(where, names, error)) {
+                listing.unreadable.push_back(where + L": " + error);
+                continue;
+            }
+            std::sort(names.begin(), names.end());
+            for (const std::wstring &file : names) {
+                std::wstring name, owner;
+                const bool record = EndsWith(file, kWaitingSuffix) ||
+                                    (refused && EndsWith(file, kDamagedSuffix)) ||
+                                    (!refused && (SplitOwned(file, kHeldMark, name, owner) ||
+                                                  SplitOwned(file, kClaimMark, name, owner)));
+                if (!record) continue;
+                QueuedRecord queued;
+                queued.file = file;
+                if (!ReadQueued(files, where + file, queued, error)) {
+                    listing.unreadable.push_back(where + file + L": " + error);
+                    continue;
+                }
+                if (refused) {
+                    std::string reason;
+                    const std::wstring base =
+                        file.substr(0, file.size() - std::wcslen(kWaitingSuffix));
+                    if (files.Read(where + base + kReasonSuffix, reason, error)) {
+                        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+                            reason.pop_back();
+                        UnescapeText(reason, queued.reason);
+                    }
+                    listing.refused.push_back(std::move(queued));
+                } else {
+                    listing.waiting.push_back(std::move(queued));
+                }
+            }
+        }
+    }
+    return listing;
+}
+
+std::vector<std::wstring> QueuedRecordPaths(IQueueFiles &files, const std::wstring &root,
+                                            const std::wstring &except) {
+    std::vector<std::wstring> paths;
+    const QueueListing listing = ListRecordQueue(files, root);
+    for (const auto *list : {&listing.waiting, &listing.refused})
+        for (const QueuedRecord &record : *list) {
+            const std::wstring path = RecordPathOfDestination(record.destinationName);
+            if (path.empty() || PathKey(path) == PathKey(except)) continue;
+            bool known = false;
+            for (const std::wstring &seen : paths)
+                known = known || PathKey(seen) == PathKey(path);
+            if (!known) paths.push_back(path);
+        }
+    return paths;
+}
+
+// ---------------------------------------------------------------------------
+
+RecordOutbox::RecordOutbox(IQueueFiles &files, std::wstring root, std::wstring destinationName,
+                           std::wstring owner, IRecordDestination &destination, IClock &clock)
+    : m_files(files), m_root(std::move(root)), m_destinationName(std::move(destinationName)),
+      m_folder(QueueFolderOf(m_root, m_destinationName)), m_owner(SafeName(owner)),
+      m_destination(destination), m_clock(clock) {}
 
 RecordOutbox::~RecordOutbox() {
     {
@@ -279,163 +489,383 @@ RecordOutbox::~RecordOutbox() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void RecordOutbox::AdoptQueue(const std::wstring &otherPath) {
+void RecordOutbox::AdoptQueue(const std::wstring &earlierQueueFile) {
     std::lock_guard<std::mutex> lock(m_guard);
-    if (otherPath != m_path) m_adopt.push_back(otherPath);
+    m_adopt.push_back(earlierQueueFile);
 }
 
 void RecordOutbox::Report(const std::wstring &message) {
     if (onError) onError(message);
 }
 
-void RecordOutbox::ReportWaiting(size_t waiting) {
+void RecordOutbox::SetWaiting(size_t waiting) {
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        m_waiting = waiting;
+    }
     if (onWaitingChanged) onWaitingChanged(waiting);
 }
 
-void RecordOutbox::LoadOnce() {
-    std::vector<std::wstring> messages;
-    std::vector<JobRecordFields> found;
-    size_t waiting = 0;
+std::wstring RecordOutbox::NameFor(const JobRecordFields &fields) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (!fields.jobId.empty()) {
+        const auto held = m_heldNames.find(fields.jobId);
+        if (held != m_heldNames.end()) return held->second;
+    }
+    // The end time first: the folder's order is the order of the verdicts.
+    const int64_t seconds = fields.endSeconds != 0 ? fields.endSeconds : m_clock.NowSeconds();
+    const std::wstring stamp = Widen(UtcStamp(seconds));
+    const std::wstring id = SafeName(fields.jobId);
+    if (!id.empty() && id == fields.jobId) return stamp + L"-" + id;
+    return stamp + L"-" + m_owner + L"-" + std::to_wstring(++m_counter);
+}
+
+bool RecordOutbox::Save(const std::wstring &name, const JobRecordFields &fields,
+                        std::wstring &error) {
+    const std::wstring writing = m_folder + name + kWritingMark + m_owner;
+    std::wstring ignored;
+    m_files.Remove(writing, ignored); // a try of this run that failed half-way
+    if (!m_files.Create(writing, QueuedRecordText(m_destinationName, fields), error)) {
+        m_files.Remove(writing, ignored);
+        return false;
+    }
+    if (m_files.Rename(writing, m_folder + name, error)) return true;
+    m_files.Remove(writing, ignored);
+    return false;
+}
+
+bool RecordOutbox::Open() {
+    std::lock_guard<std::mutex> opening(m_openGuard);
+    std::vector<std::wstring> adopt;
     {
         std::lock_guard<std::mutex> lock(m_guard);
-        if (m_loaded) return;
-        m_loaded = true;
-        std::vector<std::wstring> paths = m_adopt;
-        paths.insert(paths.begin(), m_path);
-        std::string rewritten;
-        bool rewrite = false;
-        for (const std::wstring &path : paths) {
-            const bool own = path == m_path;
-            std::string bytes;
-            std::wstring error;
-            if (!m_file.Read(path, bytes, error)) {
-                messages.push_back(path + L": " + error);
+        if (m_open) return true;
+        adopt = m_adopt;
+    }
+    std::wstring error;
+    const bool ready = m_files.MakeFolder(m_folder, error) &&
+                       m_files.MakeFolder(RefusedFolderOf(m_folder), error) &&
+                       m_files.MakeFolder(m_root + kOwnersFolder, error) &&
+                       m_files.HoldMark(m_root + kOwnersFolder + m_owner, error);
+    if (!ready) {
+        bool report = false;
+        {
+            std::lock_guard<std::mutex> lock(m_guard);
+            report = error != m_openError;
+            m_openError = error;
+        }
+        if (report)
+            Report(m_folder + L": the records cannot be kept on the disk (" + error +
+                   L"); they are delivered from memory and lost if the program ends first");
+        return false;
+    }
+    // The earlier version's queue: each waiting record becomes a file of
+    // its own; the old file goes only once every one of them is kept.
+    std::vector<std::wstring> carried;
+    for (const std::wstring &path : adopt) {
+        std::string bytes;
+        if (!m_files.Read(path, bytes, error)) {
+            Report(path + L": " + error + L"; its records are carried over at the next start");
+            continue;
+        }
+        if (bytes.empty()) {
+            carried.push_back(path);
+            continue;
+        }
+        const OutboxContents contents = ReadOutboxContents(bytes);
+        bool kept = true;
+        if (contents.damagedLines > 0) {
+            const std::wstring aside =
+                path + kDamagedSuffix + L"-" + Widen(UtcStamp(m_clock.NowSeconds()));
+            kept = m_files.Create(aside, bytes, error);
+            Report(path + L": " + std::to_wstring(contents.damagedLines) +
+                   L" line(s) could not be read" +
+                   (kept ? L" and were set aside in " + aside
+                         : L" and could not be set aside: " + error));
+        }
+        std::vector<std::wstring> present;
+        m_files.List(m_folder, present, error);
+        for (const OutboxContents::Entry &entry : contents.waiting) {
+            const std::wstring name = NameFor(entry.fields);
+            const std::wstring file = name + kWaitingSuffix;
+            // Carried over by a run that ended before the old file went.
+            if (std::find(present.begin(), present.end(), file) != present.end()) continue;
+            if (!Save(file, entry.fields, error)) {
+                kept = false;
+                Report(path + L": a record could not be carried over: " + error);
+            }
+        }
+        if (kept) carried.push_back(path);
+    }
+    for (const std::wstring &path : carried)
+        m_files.Remove(path, error);
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_open = true;
+    m_openError.clear();
+    m_adopt.clear();
+    return true;
+}
+
+void RecordOutbox::TakeBackAbandoned(const std::vector<std::wstring> &names) {
+    std::wstring error;
+    for (const std::wstring &file : names) {
+        std::wstring name, owner;
+        const bool held = SplitOwned(file, kHeldMark, name, owner);
+        const bool claim = !held && SplitOwned(file, kClaimMark, name, owner);
+        const bool writing = !held && !claim && SplitOwned(file, kWritingMark, name, owner);
+        if (!held && !claim && !writing) continue;
+        if (owner == m_owner || m_files.MarkHeld(m_root + kOwnersFolder + owner)) continue;
+        const std::wstring waiting = m_folder + name;
+        if (held && std::find(names.begin(), names.end(), name) != names.end()) {
+            // Completed and renamed before its program ended: only the
+            // held copy was left to remove.
+            m_files.Remove(m_folder + file, error);
+            continue;
+        }
+        if (writing) {
+            // Written whole and not yet renamed, or cut: a cut one is set
+            // aside, never deleted.
+            QueuedRecord record;
+            if (!ReadQueued(m_files, m_folder + file, record, error)) {
+                m_files.Rename(m_folder + file, RefusedFolderOf(m_folder) + name + kDamagedSuffix,
+                               error);
                 continue;
             }
-            if (bytes.empty()) continue;
-            const OutboxContents contents = ReadOutboxContents(bytes);
-            if (contents.damagedLines > 0) {
-                // Kept whole for whoever wants to look; the queue goes on
-                // with what could be read.
-                const std::wstring aside = path + L".damaged-" + [&] {
-                    const std::string stamp = UtcStamp(m_clock.NowSeconds());
-                    return std::wstring(stamp.begin(), stamp.end());
-                }();
-                std::wstring asideError;
-                const bool setAside = m_file.Append(aside, bytes, true, asideError);
-                messages.push_back(path + L": " + std::to_wstring(contents.damagedLines) +
-                                   L" line(s) could not be read" +
-                                   (setAside ? L" and were set aside in " + aside
-                                             : L" and could not be set aside: " + asideError));
-            }
-            std::string part;
-            for (const OutboxContents::Entry &entry : contents.waiting) {
-                Queued queued;
-                queued.sequence = ++m_lastSequence;
-                queued.fields = entry.fields;
-                queued.reported = true;
-                part += OutboxRecordLine(queued.sequence, queued.fields);
-                found.push_back(entry.fields);
-                m_queue.push_back(std::move(queued));
-            }
-            // A queue with struck-off or damaged lines, or taken in from
-            // elsewhere, is written again with only what waits.
-            rewrite = rewrite || !own || part != bytes;
-            rewritten += part;
         }
-        if (rewrite) {
-            std::wstring error;
-            const bool kept = m_queue.empty() ? (m_file.Remove(m_path), true)
-                                              : m_file.Replace(m_path, rewritten, error);
-            if (!kept) messages.push_back(m_path + L": " + error);
-            if (kept)
-                for (const std::wstring &path : m_adopt)
-                    m_file.Remove(path);
-        }
-        waiting = m_queue.size();
+        m_files.Rename(m_folder + file, waiting, error);
     }
-    for (const std::wstring &message : messages)
-        Report(message);
-    for (const JobRecordFields &fields : found)
-        if (onRecordWaiting) onRecordWaiting(fields);
-    if (waiting > 0) ReportWaiting(waiting);
+}
+
+void RecordOutbox::Hold(const JobRecordFields &fields) {
+    if (fields.jobId.empty()) return; // nothing could complete it later
+    Open();
+    const std::wstring name = NameFor(fields);
+    std::wstring error;
+    const std::wstring held = name + kWaitingSuffix + kHeldMark + m_owner;
+    std::wstring ignored;
+    m_files.Remove(m_folder + held, ignored); // held again: the newer facts count
+    if (!Save(held, fields, error)) {
+        Report(m_folder + L": the record of job " + fields.jobId +
+               L" could not be kept at its verdict: " + error);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_heldNames[fields.jobId] = name;
 }
 
 void RecordOutbox::Submit(const JobRecordFields &fields) {
-    LoadOnce();
+    const bool open = Open();
+    const std::wstring name = NameFor(fields);
     std::wstring error;
-    size_t waiting = 0;
     bool kept = false;
+    if (open) kept = Save(name + kWaitingSuffix, fields, error);
+    size_t waiting = 0;
     {
         std::lock_guard<std::mutex> lock(m_guard);
-        Queued queued;
-        queued.sequence = ++m_lastSequence;
-        queued.fields = fields;
-        kept = m_file.Append(m_path, OutboxRecordLine(queued.sequence, fields), true, error);
-        m_queue.push_back(std::move(queued));
-        waiting = m_queue.size();
+        const auto held = m_heldNames.find(fields.jobId);
+        if (kept && held != m_heldNames.end()) {
+            std::wstring ignored;
+            m_files.Remove(m_folder + name + kWaitingSuffix + kHeldMark + m_owner, ignored);
+        }
+        if (held != m_heldNames.end()) m_heldNames.erase(held);
+        // Still delivered from memory, but lost if the program ends first.
+        if (!kept) m_unsaved.push_back(fields);
+        waiting = ++m_waiting;
         m_wake = true;
         m_changed.notify_all();
     }
-    // Still delivered from memory, but lost if the program ends first.
-    if (!kept) Report(m_path + L": " + error);
-    ReportWaiting(waiting);
+    if (open && !kept) Report(m_folder + L": " + error);
+    if (onWaitingChanged) onWaitingChanged(waiting);
 }
 
 size_t RecordOutbox::Waiting() const {
     std::lock_guard<std::mutex> lock(m_guard);
-    return m_queue.size();
+    return m_waiting;
+}
+
+void RecordOutbox::ReportFailure(const std::wstring &error) {
+    bool report = false;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        report = error != m_lastError;
+        m_lastError = error;
+    }
+    if (report) Report(m_destination.Name() + L": " + error);
+}
+
+bool RecordOutbox::DeliverUnsaved(bool open, size_t &delivered) {
+    std::deque<JobRecordFields> unsaved;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        unsaved.swap(m_unsaved);
+    }
+    bool goOn = true;
+    std::wstring error;
+    while (!unsaved.empty()) {
+        const JobRecordFields &fields = unsaved.front();
+        if (open && Save(NameFor(fields) + kWaitingSuffix, fields, error)) {
+            unsaved.pop_front();
+            continue;
+        }
+        const DeliveryOutcome outcome =
+            goOn ? m_destination.Deliver(fields, error) : DeliveryOutcome::Failed;
+        if (outcome == DeliveryOutcome::Failed) {
+            if (goOn) ReportFailure(error);
+            goOn = false;
+            break;
+        }
+        if (outcome == DeliveryOutcome::Refused) {
+            Report(m_destination.Name() + L": the record of job " + fields.jobId +
+                   L" was refused for good and could not be kept: " + error);
+            if (onRefused) onRefused(fields, error);
+        } else {
+            ++delivered;
+        }
+        unsaved.pop_front();
+    }
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_unsaved.insert(m_unsaved.begin(), unsaved.begin(), unsaved.end());
+    return goOn;
+}
+
+RecordOutbox::Step RecordOutbox::DeliverOne(const std::wstring &file, size_t &delivered) {
+    const std::wstring claim = m_folder + file + kClaimMark + m_owner;
+    std::wstring error;
+    // Another program took it first: it is that program's to deliver.
+    if (!m_files.Rename(m_folder + file, claim, error)) return Step::Skipped;
+    const std::wstring name = file.substr(0, file.size() - std::wcslen(kWaitingSuffix));
+    QueuedRecord record;
+    std::string bytes;
+    if (!m_files.Read(claim, bytes, error)) {
+        // Held by a scanner, say: tried again later, never dropped.
+        m_files.Rename(claim, m_folder + file, error);
+        return Step::Skipped;
+    }
+    if (!ParseQueuedRecord(bytes, record.destinationName, record.fields)) {
+        m_files.Rename(claim, RefusedFolderOf(m_folder) + name + kDamagedSuffix, error);
+        Report(m_folder + file + L": the file is damaged and was set aside in " +
+               RefusedFolderOf(m_folder));
+        return Step::Skipped;
+    }
+    const DeliveryOutcome outcome = m_destination.Deliver(record.fields, error);
+    if (outcome == DeliveryOutcome::Failed) {
+        std::wstring ignored;
+        m_files.Rename(claim, m_folder + file, ignored);
+        std::vector<JobRecordFields> newlyWaiting;
+        {
+            std::lock_guard<std::mutex> lock(m_guard);
+            if (m_reported.insert(file).second) newlyWaiting.push_back(record.fields);
+        }
+        ReportFailure(error);
+        for (const JobRecordFields &fields : newlyWaiting)
+            if (onRecordWaiting) onRecordWaiting(fields);
+        return Step::Stop;
+    }
+    if (outcome == DeliveryOutcome::Refused) {
+        const std::wstring refused = RefusedFolderOf(m_folder);
+        std::wstring ignored;
+        m_files.Create(refused + name + kReasonSuffix, EscapeText(error) + "\n", ignored);
+        if (!m_files.Rename(claim, refused + file, ignored)) {
+            m_files.Rename(claim, m_folder + file, ignored);
+            return Step::Stop;
+        }
+        Report(m_destination.Name() + L": the record of job " + record.fields.jobId +
+               L" was refused for good and set aside in " + refused + L": " + error);
+        if (onRefused) onRefused(record.fields, error);
+        return Step::Done;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        m_lastError.clear();
+        m_reported.erase(file);
+    }
+    // Not removed (the program ends now): the next run offers it again and
+    // the destination knows it already.
+    m_files.Remove(claim, error);
+    ++delivered;
+    return Step::Done;
 }
 
 size_t RecordOutbox::DeliverNow() {
     std::lock_guard<std::mutex> delivering(m_deliverGuard);
-    LoadOnce();
+    const bool open = Open();
     size_t delivered = 0;
-    for (;;) {
-        Queued front;
-        {
-            std::lock_guard<std::mutex> lock(m_guard);
-            if (m_queue.empty()) break;
-            front = m_queue.front();
-        }
-        std::wstring error;
-        const DeliveryOutcome outcome = m_destination.Deliver(front.fields, error);
-        if (outcome == DeliveryOutcome::Failed || outcome == DeliveryOutcome::Refused) {
-            std::vector<JobRecordFields> newlyWaiting;
-            bool report = false;
+    bool goOn = DeliverUnsaved(open, delivered);
+    std::vector<std::wstring> names;
+    std::wstring error;
+    if (open && m_files.List(m_folder, names, error)) {
+        TakeBackAbandoned(names);
+        names.clear();
+        m_files.List(m_folder, names, error);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::wstring> waiting;
+    for (const std::wstring &file : names)
+        if (EndsWith(file, kWaitingSuffix)) waiting.push_back(file);
+
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        announce = open && !m_announced;
+        m_announced = m_announced || open;
+    }
+    if (announce && !waiting.empty()) {
+        // What an earlier run left: each named once.
+        for (const std::wstring &file : waiting) {
+            QueuedRecord record;
+            if (!ReadQueued(m_files, m_folder + file, record, error)) continue;
             {
                 std::lock_guard<std::mutex> lock(m_guard);
-                report = error != m_lastError;
-                m_lastError = error;
-                for (Queued &queued : m_queue) {
-                    if (queued.reported) continue;
-                    queued.reported = true;
-                    newlyWaiting.push_back(queued.fields);
-                }
+                m_reported.insert(file);
             }
-            if (report) Report(m_destination.Name() + L": " + error);
-            for (const JobRecordFields &fields : newlyWaiting)
-                if (onRecordWaiting) onRecordWaiting(fields);
-            break;
+            if (onRecordWaiting) onRecordWaiting(record.fields);
         }
-        ++delivered;
-        size_t waiting = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_guard);
-            m_lastError.clear();
-            m_queue.pop_front();
-            waiting = m_queue.size();
-            // Struck off without a flush: lost in a crash, the record is
-            // offered again and the destination knows it already.
-            std::wstring ignored;
-            if (waiting == 0)
-                m_file.Remove(m_path);
-            else
-                m_file.Append(m_path, OutboxStruckLine(front.sequence), false, ignored);
-        }
-        ReportWaiting(waiting);
+        SetWaiting(waiting.size());
     }
+
+    size_t left = waiting.size();
+    for (const std::wstring &file : waiting) {
+        if (!goOn) break;
+        const Step step = DeliverOne(file, delivered);
+        if (step == Step::Stop) goOn = false;
+        if (step == Step::Done) --left;
+    }
+    size_t unsaved = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_guard);
+        unsaved = m_unsaved.size();
+    }
+    // What this program still waits for: the files and what is in memory.
+    // Records handed over meanwhile are counted by the next round.
+    SetWaiting(left + unsaved);
     return delivered;
+}
+
+size_t RecordOutbox::ResendRefused() {
+    std::lock_guard<std::mutex> delivering(m_deliverGuard);
+    const std::wstring refused = RefusedFolderOf(m_folder);
+    std::vector<std::wstring> names;
+    std::wstring error;
+    if (!m_files.List(refused, names, error)) {
+        Report(refused + L": " + error);
+        return 0;
+    }
+    size_t moved = 0;
+    for (const std::wstring &file : names) {
+        if (!EndsWith(file, kWaitingSuffix)) continue;
+        if (!m_files.Rename(refused + file, m_folder + file, error)) {
+            Report(refused + file + L": " + error);
+            continue;
+        }
+        const std::wstring name = file.substr(0, file.size() - std::wcslen(kWaitingSuffix));
+        m_files.Remove(refused + name + kReasonSuffix, error);
+        ++moved;
+    }
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_waiting += moved;
+    m_wake = true;
+    m_changed.notify_all();
+    return moved;
 }
 
 void RecordOutbox::Start() {
@@ -458,7 +888,7 @@ void RecordOutbox::ThreadMain() {
         std::unique_lock<std::mutex> lock(m_guard);
         if (m_stopping) break;
         const auto woken = [this] { return m_wake || m_stopping; };
-        if (m_queue.empty())
+        if (m_waiting == 0 && m_open)
             m_changed.wait(lock, woken);
         else
             m_changed.wait_for(lock, std::chrono::milliseconds(kOutboxRetryMs), woken);

@@ -1,21 +1,35 @@
-// The durable outbox of one record destination. A completed job's record is
-// first appended to a queue file of its own (flushed to the disk before
-// Submit returns), then handed to the destination in order, and struck off
-// the queue once the destination holds it. A record the destination cannot
-// take now (the file held by a spreadsheet, a share away, a disk full) waits
-// in the queue across the program's exit and a crash, and goes at the next
-// chance: the next job, the next start, or the retry while records wait.
+// The local queue of the job records: every record that a destination (the
+// record file, the fleet database) does not hold yet waits on the computer's
+// own disk, under the program's Log folder, never on the record's share.
 //
-// A record goes to its destination once: a retry after an unknown outcome
-// (a crash between the write and the strike) meets the destination, which
-// knows the record by its jobId and answers AlreadyDelivered.
+// Laid out as mail queues have kept mail safe for decades: one file per
+// record and destination, no shared index. A record is written under a
+// temporary name, flushed, then renamed into place; it is claimed for a
+// delivery by a rename and deleted once the destination holds it. Each file
+// names its destination and carries the job id, so a later run delivers it
+// where it was meant to go whatever the settings say then, and a
+// destination that meets a job id again (a delivery whose outcome was not
+// known) answers AlreadyDelivered.
+//
+// Names in a destination's folder (NAME: the job's end time and its id):
+//   NAME.rec              waits for delivery; any program may claim it
+//   NAME.rec.held-OWNER   saved at the verdict, completed when the device is back
+//   NAME.rec.claim-OWNER  being delivered by OWNER
+//   FILE.tmp-OWNER        FILE being written by OWNER
+//   refused\NAME.rec      refused for good, with NAME.reason beside it
+//   refused\NAME.damaged  a file that holds no whole record, kept to look at
+// OWNER is a program's token; its mark in owners\ is held open for as long
+// as that program runs, so a claim or a held record of a program that died
+// is taken back by the next one that looks.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,39 +52,61 @@ class IRecordDestination {
     virtual ~IRecordDestination() = default;
     // Writes one record. AlreadyDelivered: the destination already holds
     // this jobId (a retry after an unknown outcome), which counts as
-    // written. Failed: error says why (never a password).
+    // written. Failed or Refused: error says why (never a password).
     virtual DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) = 0;
     // A short name for messages ("record file", "database").
     virtual std::wstring Name() const = 0;
 };
 
-// The queue file through the platform.
-class IOutboxFile {
+// The queue's files through the platform. Every call is one step that
+// either happens whole or not at all.
+class IQueueFiles {
   public:
-    virtual ~IOutboxFile() = default;
+    virtual ~IQueueFiles() = default;
+    // The names (not paths) of a folder's files. True with none when the
+    // folder is missing.
+    virtual bool List(const std::wstring &folder, std::vector<std::wstring> &names,
+                      std::wstring &error) = 0;
     // The whole file. True with nothing read when there is no file; false
     // with the reason when it is there but cannot be read.
     virtual bool Read(const std::wstring &path, std::string &bytes, std::wstring &error) = 0;
-    // Appends the bytes, making the file and its folders when missing.
-    // Durable: on the disk (not only in a cache) before it returns.
-    virtual bool Append(const std::wstring &path, const std::string &bytes, bool durable,
+    // A new file with these bytes, on the disk (not only in a cache) before
+    // it returns. Fails when the name is taken.
+    virtual bool Create(const std::wstring &path, const std::string &bytes,
                         std::wstring &error) = 0;
-    // The file with these bytes instead of its own, on the disk, or left
-    // as it was: never half of either.
-    virtual bool Replace(const std::wstring &path, const std::string &bytes,
-                         std::wstring &error) = 0;
-    virtual bool Remove(const std::wstring &path) = 0;
-    // The path's folder is there or can be made, and the path is not too
-    // long for the platform: a queue file can be kept there.
-    virtual bool CanHold(const std::wstring &path) = 0;
+    // Fails when `to` is taken or `from` is gone.
+    virtual bool Rename(const std::wstring &from, const std::wstring &to, std::wstring &error) = 0;
+    // True once the file is gone (also when it was never there).
+    virtual bool Remove(const std::wstring &path, std::wstring &error) = 0;
+    // The folder and every missing folder above it.
+    virtual bool MakeFolder(const std::wstring &folder, std::wstring &error) = 0;
+    // A file this program holds until its process ends, whatever way it ends.
+    virtual bool HoldMark(const std::wstring &path, std::wstring &error) = 0;
+    // A living program holds the mark.
+    virtual bool MarkHeld(const std::wstring &path) = 0;
 };
 
-// The queue file's lines: one per record kept ("R"), one per record struck
-// off ("D"), each with its sequence number and a checksum, the fields by
-// name (unknown names are skipped, missing ones keep their defaults).
+// The one place that says where records wait: the queue of every destination
+// under the program folder's Log, each destination in a folder of its own.
+std::wstring RecordQueueRoot(const std::wstring &programFolder);
+// A destination as a queued record names it.
+std::wstring FileDestinationName(const std::wstring &recordPath);
+inline constexpr wchar_t kDatabaseDestinationName[] = L"database";
+// The record path a file destination's name holds; empty for another one.
+std::wstring RecordPathOfDestination(const std::wstring &destinationName);
+std::wstring QueueFolderOf(const std::wstring &root, const std::wstring &destinationName);
+std::wstring RefusedFolderOf(const std::wstring &queueFolder);
+
+// A queued record's file: the destination and every field, one sealed line.
+std::string QueuedRecordText(const std::wstring &destinationName, const JobRecordFields &fields);
+bool ParseQueuedRecord(const std::string &bytes, std::wstring &destinationName,
+                       JobRecordFields &fields);
+
+// The earlier version's queue file: one line per record kept ("R"), one per
+// record struck off ("D"), each with its sequence number and a checksum.
+// Read once, at the first start after an upgrade, and carried over.
 std::string OutboxRecordLine(uint64_t sequence, const JobRecordFields &fields);
 std::string OutboxStruckLine(uint64_t sequence);
-
 struct OutboxContents {
     struct Entry {
         uint64_t sequence = 0;
@@ -82,26 +118,50 @@ struct OutboxContents {
 };
 OutboxContents ReadOutboxContents(const std::string &bytes);
 
+// What the queue holds, for a station's listing.
+struct QueuedRecord {
+    std::wstring destinationName;
+    std::wstring file; // its name in the destination's folder
+    JobRecordFields fields;
+    std::wstring reason; // refused: why
+};
+struct QueueListing {
+    std::vector<QueuedRecord> waiting; // waiting, held or being delivered
+    std::vector<QueuedRecord> refused;
+    std::vector<std::wstring> unreadable; // files that could not be read now, with why
+};
+QueueListing ListRecordQueue(IQueueFiles &files, const std::wstring &root);
+// Every record path whose queue holds a record (waiting or refused), apart
+// from `except`: a record path no longer set still gets its lines.
+std::vector<std::wstring> QueuedRecordPaths(IQueueFiles &files, const std::wstring &root,
+                                            const std::wstring &except);
+
 class RecordOutbox : public IRecordSink {
   public:
-    // outboxPath: the durable queue file of this destination.
-    RecordOutbox(IOutboxFile &file, std::wstring outboxPath, IRecordDestination &destination,
-                 IClock &clock);
+    // root: RecordQueueRoot. owner: this program's token, unique among the
+    // programs that share the queue.
+    RecordOutbox(IQueueFiles &files, std::wstring root, std::wstring destinationName,
+                 std::wstring owner, IRecordDestination &destination, IClock &clock);
     ~RecordOutbox() override;
     RecordOutbox(const RecordOutbox &) = delete;
     RecordOutbox &operator=(const RecordOutbox &) = delete;
 
-    // A queue file an earlier run kept elsewhere (the record's folder could
-    // not hold it then): its records are taken in, before any of this run's,
-    // when the queue is first read. Before Start or the first DeliverNow.
-    void AdoptQueue(const std::wstring &otherPath);
+    // The earlier version's queue file of this destination: its waiting
+    // records are carried over when the queue is first opened, and the
+    // file is removed once every one of them is kept. Before Start or the
+    // first DeliverNow.
+    void AdoptQueue(const std::wstring &earlierQueueFile);
 
-    // Appends to the durable queue, wakes delivery.
+    // Kept at the verdict, not delivered until Submit completes it (or,
+    // should this program end first, the next one that opens the queue
+    // takes it as it stands).
+    void Hold(const JobRecordFields &fields) override;
+    // Kept durably, then delivery wakes.
     void Submit(const JobRecordFields &fields) override;
     size_t Waiting() const override;
 
-    // A delivery thread: in order, stops at the first failure, retries
-    // every kOutboxRetryMs while records wait.
+    // A delivery thread: in order, stops at the first failure that may
+    // pass, retries every kOutboxRetryMs while records wait.
     void Start();
     // At exit: one last bounded try, then the thread ends; waiting records
     // stay on disk. After a wait that ran out the thread is left to the
@@ -109,11 +169,12 @@ class RecordOutbox : public IRecordSink {
     // cancel, when given, is asked as the wait goes on: true ends it early
     // (Ctrl+C), and what still waits is kept for the next start.
     void Stop(uint32_t waitMs, const std::function<bool()> &cancel = nullptr);
-    // Synchronous, for tests and the one-job station run: records delivered
-    // (or found already there) by this call.
+    // Synchronous: records delivered (or found already there) by this call.
     size_t DeliverNow();
+    // The refused records back in the queue; how many. Delivery follows.
+    size_t ResendRefused();
 
-    const std::wstring &Path() const { return m_path; }
+    const std::wstring &Folder() const { return m_folder; }
 
     // Once per kind of failure (again after a delivery has worked).
     std::function<void(const std::wstring &message)> onError;
@@ -121,31 +182,50 @@ class RecordOutbox : public IRecordSink {
     // Each record that waits: when its first delivery fails, and each
     // found waiting at the start.
     std::function<void(const JobRecordFields &fields)> onRecordWaiting;
+    // Each record refused for good, once, as it is set aside.
+    std::function<void(const JobRecordFields &fields, const std::wstring &reason)> onRefused;
 
   private:
-    struct Queued {
-        uint64_t sequence = 0;
-        JobRecordFields fields;
-        bool reported = false;
-    };
-    // Reads the queue file once; on the delivering side.
-    void LoadOnce();
+    // The folders and the owner's mark, the earlier queue carried over;
+    // again at each round until they are there.
+    bool Open();
+    // Claims, held records and half-written files of programs that ended.
+    void TakeBackAbandoned(const std::vector<std::wstring> &names);
+    // Written under a temporary name, then renamed to `name`.
+    bool Save(const std::wstring &name, const JobRecordFields &fields, std::wstring &error);
+    std::wstring NameFor(const JobRecordFields &fields);
+    // One waiting file: claimed, delivered, removed. False: stop the round.
+    enum class Step { Done, Skipped, Stop };
+    Step DeliverOne(const std::wstring &name, size_t &delivered);
+    // Records this program could not keep on disk: kept again, else
+    // delivered from memory. False: stop the round.
+    bool DeliverUnsaved(bool open, size_t &delivered);
+    void SetWaiting(size_t waiting);
     void Report(const std::wstring &message);
-    void ReportWaiting(size_t waiting);
+    void ReportFailure(const std::wstring &error);
     void ThreadMain();
 
-    IOutboxFile &m_file;
-    const std::wstring m_path;
+    IQueueFiles &m_files;
+    const std::wstring m_root;
+    const std::wstring m_destinationName;
+    const std::wstring m_folder;
+    const std::wstring m_owner;
     IRecordDestination &m_destination;
     IClock &m_clock;
-    std::vector<std::wstring> m_adopt;
 
-    std::mutex m_deliverGuard;  // one delivery at a time; taken before m_guard
+    std::mutex m_deliverGuard;  // one delivery at a time; taken before the others
+    std::mutex m_openGuard;     // one opening at a time; taken before m_guard
     mutable std::mutex m_guard; // everything below
     std::condition_variable m_changed;
-    bool m_loaded = false;
-    std::deque<Queued> m_queue;
-    uint64_t m_lastSequence = 0;
+    std::vector<std::wstring> m_adopt;
+    bool m_open = false;
+    bool m_announced = false;
+    std::wstring m_openError;
+    std::map<std::wstring, std::wstring> m_heldNames; // job id -> NAME
+    std::deque<JobRecordFields> m_unsaved;
+    std::set<std::wstring> m_reported; // waiting records already named
+    uint64_t m_counter = 0;
+    size_t m_waiting = 0;
     std::wstring m_lastError; // the failure reported last; empty after a success
     bool m_wake = false;
     bool m_stopping = false;

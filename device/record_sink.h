@@ -12,6 +12,10 @@ class IRecordSink {
     // A completed job's record (its jobId set). Returns once the record is
     // kept durably; the delivery may come later, from any thread.
     virtual void Submit(const JobRecordFields &fields) = 0;
+    // The record as it stands at the verdict, kept durably but not handed
+    // on: Submit of the same jobId completes it. A sink that delivers
+    // nothing by itself need not keep it.
+    virtual void Hold(const JobRecordFields &) {}
     // Records kept but not yet delivered.
     virtual size_t Waiting() const = 0;
 };

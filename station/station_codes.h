@@ -18,4 +18,6 @@ constexpr int kSomeJobsFailed = 9; // station loop: at least one job did not suc
 // The run was ended (Ctrl+C) while a library call of its job had not
 // returned long past its limit.
 constexpr int kStepNotReturned = 12;
+// --records, --resend-refused: records still wait or were refused for good.
+constexpr int kRecordsWaiting = 13;
 } // namespace station_exit

@@ -20,6 +20,7 @@
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
+#include "device/queue_files_win.h"
 #include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "res/resource.h"
@@ -166,9 +167,12 @@ int Run(int argc, wchar_t **argv) {
     if (fullLength > 0 && fullLength < MAX_PATH) options.image = fullImage;
 
     const std::wstring programFolder = ProgramFolderOfModule();
-    // The window's guard: one program on the device library at a time.
+    const bool recordsOnly = options.run == StationOptions::Run::Records ||
+                             options.run == StationOptions::Run::ResendRefused;
+    // The window's guard: one program on the device library at a time. The
+    // records' commands leave the library alone, and the queue is shared.
     CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (GetLastError() == ERROR_ALREADY_EXISTS && !recordsOnly) {
         std::wstring text = TextBeforeSettings(programFolder, ids::kStationAnotherCopy);
         // Without any language file: a plain sentence, never an internal name.
         console.Err(text.empty() ? std::wstring(kAnotherCopyFallback) : text);
@@ -223,20 +227,22 @@ int Run(int argc, wchar_t **argv) {
         },
         PumpSentMessages,
         recordFiles,
-        recordFiles,
+        new QueueFilesWin,
         new JobIdSourceWin,
         [](const std::wstring &connection, const std::wstring &station) {
             return std::unique_ptr<IRecordDestination>(
                 MakeDatabaseDestination(connection, station));
         },
         [workers](std::function<void()> task) { return workers->RunShortTask(std::move(task)); },
-        [] { return g_stopRequested.load(); }};
+        [] { return g_stopRequested.load(); },
+        NewQueueOwner()};
     auto *session = new StationSession(services, options);
     g_session = session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     int code = session->LoadSettings();
     if (code != 0) return code;
+    if (recordsOnly) return session->RecordsCommand();
     library->SetMainWindowHwnd(hidden);
     code = session->Prepare(platform->clock.TickMs());
     if (code != 0) {

@@ -21,6 +21,8 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
     options = StationOptions();
     bool loop = false;
     bool jobGiven = false;
+    // Help: no records command given.
+    StationOptions::Run records = StationOptions::Run::Help;
     bool waitGiven = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring &argument = arguments[i];
@@ -50,6 +52,9 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
             }
         } else if (argument == L"--station") {
             loop = true;
+        } else if (argument == L"--records" || argument == L"--resend-refused") {
+            records = argument == L"--records" ? StationOptions::Run::Records
+                                               : StationOptions::Run::ResendRefused;
         } else if (argument == L"--wait") {
             std::wstring text;
             if (!value(text)) return false;
@@ -76,6 +81,15 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
             error = L"unknown argument " + argument;
             return false;
         }
+    }
+    if (records != StationOptions::Run::Help) {
+        // No device is touched: a job or the station's loop makes no sense.
+        if (jobGiven || loop) {
+            error = L"--records and --resend-refused run without a job";
+            return false;
+        }
+        options.run = records;
+        return true;
     }
     if (!jobGiven) {
         error = L"give --upgrade IMAGE or --repair IMAGE";
@@ -125,11 +139,16 @@ std::wstring StationUsage() {
            L"  --database CONN  write every job's record to the fleet database that the\n"
            L"                   ODBC connection string CONN names, instead of the one\n"
            L"                   [SYSTEM] JOB_DATABASE names (\"\": none)\n"
+           L"  --records        list the job records that wait to be written and those\n"
+           L"                   refused for good, then end\n"
+           L"  --resend-refused send the refused records again (once their cause is\n"
+           L"                   mended), list what is left, then end\n"
            L"  --help           this text\n"
            L"\n"
            L"Exit codes: the job's result code in a one-job run (0 success, -1 to -17 the\n"
            L"window's failure verdicts); 1 setting.ini unreadable, 2 bad arguments,\n"
            L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
-           L"9 station loop with at least one failed job.\n";
+           L"9 station loop with at least one failed job, 13 records still wait or were\n"
+           L"refused (--records, --resend-refused).\n";
 }

@@ -5,7 +5,9 @@
 #include <vector>
 
 struct StationOptions {
-    enum class Run { Help, OneJob, Loop };
+    // Records: list what waits in the records' queue and what was refused;
+    // ResendRefused: the refused records back in line, delivered now.
+    enum class Run { Help, OneJob, Loop, Records, ResendRefused };
     Run run = Run::OneJob;
     int mode = 0; // 0 upgrade, 1 repair
     std::wstring image;

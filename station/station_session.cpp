@@ -110,6 +110,8 @@ int StationSession::Prepare(uint64_t nowMs) {
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     OpenDatabase();
+    // Lines an earlier run left go now, beside the first device.
+    if (m_records) m_records->Start();
     const Settings &s = m_state.g_settings;
     m_services.library.SetVidPid(s.DEVICE_ID_VID, s.DEVICE_ID_PID, s.MSC_ID_VID, s.MSC_ID_PID,
                                  s.ADB_ID_VID, s.ADB_ID_PID);
@@ -127,40 +129,79 @@ int StationSession::Prepare(uint64_t nowMs) {
     return 0;
 }
 
+namespace {
+
+// A job as the station's lines name it: by its id, else its start.
+std::wstring JobName(const JobRecordFields &fields) {
+    if (!fields.jobId.empty()) return fields.jobId;
+    const std::string start = FormatUtcIso8601(fields.startSeconds);
+    return std::wstring(start.begin(), start.end());
+}
+
+} // namespace
+
+int StationSession::RecordsCommand() {
+    OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
+                                     : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
+    OpenDatabase();
+    if (!m_records) return station_exit::kSuccess;
+    if (m_options.run == StationOptions::Run::ResendRefused) {
+        const size_t resent = m_records->ResendRefused();
+        m_view.Line(FormatLangText(Text(ids::kRecordsResent), std::to_wstring(resent)), L"");
+        // What is refused again is said as it is set aside.
+        for (RecordOutbox *outbox : m_records->Outboxes())
+            outbox->DeliverNow();
+    }
+    const QueueListing listing = ListRecordQueue(*m_services.queueFiles, m_records->Root());
+    auto describe = [](const QueuedRecord &record) {
+        const std::string end = FormatUtcIso8601(record.fields.endSeconds);
+        const std::wstring path = RecordPathOfDestination(record.destinationName);
+        return JobName(record.fields) + L", " + std::wstring(end.begin(), end.end()) + L", " +
+               (path.empty() ? record.destinationName : path);
+    };
+    for (const QueuedRecord &record : listing.waiting)
+        m_view.Line(FormatLangText(Text(ids::kRecordListWaiting), describe(record)), L"");
+    for (const QueuedRecord &record : listing.refused)
+        m_view.Line(
+            FormatLangText(Text(ids::kRecordListRefused), describe(record) + L": " + record.reason),
+            L"");
+    for (const std::wstring &unreadable : listing.unreadable)
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), unreadable));
+    m_view.Line(
+        FormatLangText(Text(ids::kRecordsWaitingCount), std::to_wstring(listing.waiting.size())),
+        L"");
+    if (!listing.refused.empty())
+        m_view.Line(FormatLangText(Text(ids::kRecordsRefusedCount),
+                                   std::to_wstring(listing.refused.size())),
+                    L"");
+    return listing.waiting.empty() && listing.refused.empty() ? station_exit::kSuccess
+                                                              : station_exit::kRecordsWaiting;
+}
+
 void StationSession::OpenRecord(const std::wstring &path) {
-    if (path.empty() || !m_services.recordFile || !m_services.outboxFile) return;
-    m_recordSink =
-        MakeCsvRecordSink(*m_services.recordFile, *m_services.outboxFile, m_services.platform.clock,
-                          path, m_state.g_programFolder + L"Log\\");
-    RecordOutbox &outbox = m_recordSink->Outbox();
-    outbox.onError = [this](const std::wstring &message) {
-        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
+    if (!m_services.recordFile || !m_services.queueFiles) return;
+    m_records = std::make_unique<RecordKeeping>(*m_services.recordFile, *m_services.queueFiles,
+                                                m_services.platform.clock, m_state.g_programFolder,
+                                                m_services.queueOwner);
+    m_records->onOpened = [this](RecordOutbox &outbox) {
+        outbox.onError = [this](const std::wstring &message) {
+            m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
+        };
+        // Every line that waits is named, the job by its id.
+        outbox.onRecordWaiting = [this](const JobRecordFields &fields) {
+            m_view.ErrorLine(FormatLangText(Text(ids::kRecordLineWaits), JobName(fields)));
+        };
     };
-    // Every line that waits is named, the job by its id.
-    outbox.onRecordWaiting = [this](const JobRecordFields &fields) {
-        const std::string start = FormatUtcIso8601(fields.startSeconds);
-        const std::wstring job =
-            fields.jobId.empty() ? std::wstring(start.begin(), start.end()) : fields.jobId;
-        m_view.ErrorLine(FormatLangText(Text(ids::kRecordLineWaits), job));
-    };
-    m_recorder.AddSink(*m_recordSink);
-    outbox.Start();
+    if (CsvRecordSink *sink = m_records->OpenFile(path)) m_recorder.AddSink(*sink);
 }
 
 void StationSession::OpenDatabase() {
-    if (m_database.empty() || !m_services.makeDatabase || !m_services.outboxFile) return;
+    if (m_database.empty() || !m_services.makeDatabase || !m_records) return;
     m_databaseDestination = m_services.makeDatabase(m_database, m_computer);
     if (!m_databaseDestination) return;
     // A queue of its own: the file and the server are written, and wait,
     // independently of each other.
-    m_databaseOutbox = std::make_unique<RecordOutbox>(
-        *m_services.outboxFile, m_state.g_programFolder + kDatabaseOutboxFile,
-        *m_databaseDestination, m_services.platform.clock);
-    m_databaseOutbox->onError = [this](const std::wstring &message) {
-        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
-    };
-    m_recorder.AddSink(*m_databaseOutbox);
-    m_databaseOutbox->Start();
+    m_recorder.AddSink(m_records->OpenDatabase(*m_databaseDestination));
 }
 
 StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
@@ -371,7 +412,7 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 void StationSession::Shutdown() {
     // A one-job run waits for its device's return only when a record or a
     // JSON object is to carry the version read after the job.
-    const bool recordWanted = m_recordSink || m_databaseOutbox || m_options.json;
+    const bool recordWanted = (m_records && !m_records->Outboxes().empty()) || m_options.json;
     if (m_options.run == StationOptions::Run::OneJob && recordWanted)
         WaitForReturnAndWrite();
     else
@@ -381,23 +422,20 @@ void StationSession::Shutdown() {
     // A job the exit procedure found still running has its line now, before
     // the destinations' last try.
     m_recorder.Flush();
+    if (!m_records) return;
     // One last try at each destination; what one still refuses waits for
     // the next start.
-    if (m_databaseOutbox) {
-        LastDelivery(*m_databaseOutbox);
-        // Said apart from the file's: the server's rows go with the next
-        // start from this folder, whatever became of the file.
-        const size_t waiting = m_databaseOutbox->Waiting();
-        if (waiting > 0)
-            m_view.ErrorLine(
-                FormatLangText(Text(ids::kDatabaseRowsWaiting), std::to_wstring(waiting)));
-    }
-    if (m_recordSink) {
-        LastDelivery(m_recordSink->Outbox());
-        const size_t waiting = m_recordSink->Waiting();
-        if (waiting > 0)
-            m_view.ErrorLine(
-                FormatLangText(Text(ids::kRecordLinesWaiting), std::to_wstring(waiting)));
+    for (RecordOutbox *outbox : m_records->Outboxes()) {
+        LastDelivery(*outbox);
+        const size_t waiting = outbox->Waiting();
+        if (waiting == 0) continue;
+        // The server's rows said apart from the file's lines: each goes
+        // with the next start from this folder, whatever became of the
+        // other.
+        const bool database = m_records->Database() == outbox;
+        m_view.ErrorLine(
+            FormatLangText(Text(database ? ids::kDatabaseRowsWaiting : ids::kRecordLinesWaiting),
+                           std::to_wstring(waiting)));
     }
 }
 

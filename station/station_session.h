@@ -25,6 +25,7 @@
 #include "device/job_events.h"
 #include "device/job_record.h"
 #include "device/job_watch.h"
+#include "device/record_keeping.h"
 #include "device/worker_gate.h"
 #include "station/station_loop.h"
 #include "station/station_options.h"
@@ -48,9 +49,9 @@ struct StationServices {
     std::function<void(int mode, int code)> postResult;
     // Handles sent messages while the session's thread waits on a worker.
     WorkerGate::Pump pump;
-    // The record file and its outbox's queue; without them no line is kept.
+    // The record file and the records' queue; without them no line is kept.
     IRecordFile *recordFile = nullptr;
-    IOutboxFile *outboxFile = nullptr;
+    IQueueFiles *queueFiles = nullptr;
     // Where job ids come from; none: the C++ library's random device.
     IJobIdSource *jobIds = nullptr;
     // Makes the fleet database's destination from its connection string and
@@ -64,6 +65,8 @@ struct StationServices {
     // How many times Ctrl+C was pressed so far; the waits of the station's
     // end ask it. None: never.
     std::function<unsigned()> ctrlCPresses;
+    // This program's token among those that share the records' queue.
+    std::wstring queueOwner;
 };
 
 // The answer to a question of the device library, and the flag that would
@@ -86,6 +89,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // window inspects a chosen image) and the device watcher. 0, or the exit
     // code of what failed (reported).
     int Prepare(uint64_t nowMs);
+    // --records and --resend-refused, after LoadSettings: the records'
+    // queue listed (the refused ones sent again first); the exit code.
+    int RecordsCommand();
 
     // One round of the main loop: the loop's decision on what the watcher
     // found, and the record when it is due.
@@ -161,15 +167,15 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     JobEventHub m_events;
     RandomJobIdSource m_ownJobIds;
     JobRecorder m_recorder;
-    // The record file behind its outbox, when a record is kept.
-    std::unique_ptr<CsvRecordSink> m_recordSink;
     CommandContext m_ctx;
     StationLoop m_loop;
     std::wstring m_computer;
     std::wstring m_database;
     // The fleet database behind its own outbox, when one is named.
     std::unique_ptr<IRecordDestination> m_databaseDestination;
-    std::unique_ptr<RecordOutbox> m_databaseOutbox;
+    // The record file's and the database's queues, and those of record
+    // paths set before; none without the files.
+    std::unique_ptr<RecordKeeping> m_records;
     // The device shown, as the events tell it (watcher's thread).
     std::mutex m_shownGuard;
     DeviceFacts m_shown;

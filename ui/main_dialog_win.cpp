@@ -443,40 +443,46 @@ void CDeviceManagerDlg::OnBrowse() {
 
 void CDeviceManagerDlg::OpenRecord(const std::wstring &path) {
     m_recordPath = path;
-    if (path.empty()) return;
-    // The queue goes to the program's Log folder while the record's own
-    // folder cannot hold it (a share away, a path too long).
-    m_recordSink = MakeCsvRecordSink(m_recordFiles, m_recordFiles, m_services.platform.clock, path,
-                                     m_state.g_programFolder + L"Log\\");
-    RecordOutbox &outbox = m_recordSink->Outbox();
-    outbox.onError = [this](const std::wstring &message) {
-        {
-            std::lock_guard<std::mutex> lock(m_recordLineGuard);
-            m_recordProblem = message;
-        }
-        ShowRecordState(m_recordSink->Waiting());
+    m_records =
+        std::make_unique<RecordKeeping>(m_recordFiles, m_queueFiles, m_services.platform.clock,
+                                        m_state.g_programFolder, NewQueueOwner());
+    // The record files' queues: what waits, and why, on the detail line.
+    m_records->onOpened = [this](RecordOutbox &outbox) {
+        outbox.onError = [this](const std::wstring &message) {
+            {
+                std::lock_guard<std::mutex> lock(m_recordLineGuard);
+                m_recordProblem = message;
+            }
+            ShowRecordState(RecordLinesWaiting());
+        };
+        outbox.onWaitingChanged = [this](size_t) { ShowRecordState(RecordLinesWaiting()); };
     };
-    outbox.onWaitingChanged = [this](size_t waiting) { ShowRecordState(waiting); };
-    m_recorder.AddSink(*m_recordSink);
-    // Lines an earlier run left are written now, beside the window.
-    outbox.Start();
+    if (CsvRecordSink *sink = m_records->OpenFile(path)) m_recorder.AddSink(*sink);
+}
+
+size_t CDeviceManagerDlg::RecordLinesWaiting() {
+    size_t waiting = 0;
+    for (RecordOutbox *outbox : m_records->Outboxes())
+        if (outbox != m_records->Database()) waiting += outbox->Waiting();
+    return waiting;
 }
 
 void CDeviceManagerDlg::OpenDatabase(const std::wstring &connection) {
     m_database = MakeDatabaseDestination(connection, m_recordStore.ComputerName());
-    if (!m_database) return;
-    // A queue of its own beside the program: the record file and the server
-    // wait independently of each other.
-    m_databaseOutbox =
-        std::make_unique<RecordOutbox>(m_recordFiles, m_state.g_programFolder + kDatabaseOutboxFile,
-                                       *m_database, m_services.platform.clock);
-    // Once per kind of failure, with the driver's words and never the
-    // password, where the user looks during and after a job.
-    m_databaseOutbox->onError = [this](const std::wstring &message) {
-        SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), message));
-    };
-    m_recorder.AddSink(*m_databaseOutbox);
-    m_databaseOutbox->Start();
+    if (m_database) {
+        // A queue of its own: the record file and the server wait
+        // independently of each other.
+        RecordOutbox &outbox = m_records->OpenDatabase(*m_database);
+        // Once per kind of failure, with the driver's words and never the
+        // password, where the user looks during and after a job.
+        outbox.onError = [this](const std::wstring &message) {
+            SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), message));
+        };
+        outbox.onWaitingChanged = nullptr;
+        m_recorder.AddSink(outbox);
+    }
+    // Lines an earlier run left are written now, beside the window.
+    m_records->Start();
 }
 
 void CDeviceManagerDlg::ShowRecordState(size_t waiting) {
@@ -522,7 +528,6 @@ void CDeviceManagerDlg::OnExit() {
     m_viewWindow = nullptr;
     // One last try for the lines that wait; what the file still refuses
     // stays in the outbox for the next start.
-    if (m_databaseOutbox) m_databaseOutbox->Stop(kOutboxStopWaitMs);
-    if (m_recordSink) m_recordSink->Outbox().Stop(kOutboxStopWaitMs);
+    if (m_records) m_records->Stop(kOutboxStopWaitMs);
     EndDialog(IDCANCEL);
 }

@@ -33,7 +33,9 @@
 #include "device/job_record.h"
 #include "device/job_record_win.h"
 #include "device/process_runner_win.h"
+#include "device/queue_files_win.h"
 #include "device/record_files_win.h"
+#include "device/record_keeping.h"
 #include "device/system_info_win.h"
 #include "device/worker_gate.h"
 #include "ui/dialog_win.h"
@@ -166,14 +168,18 @@ class CDeviceManagerDlg : public CDialog, public IMainView, private ICommandHost
     // The record file behind its outbox, when the settings name one; its
     // delivery thread writes the lines that wait.
     RecordFilesWin m_recordFiles;
-    std::wstring m_recordPath; // as the settings name it; empty: no record
-    std::unique_ptr<CsvRecordSink> m_recordSink;
+    // The lines of the record files that wait.
+    size_t RecordLinesWaiting();
+    std::wstring m_recordPath;      // as the settings name it; empty: no record
     std::mutex m_recordLineGuard;   // the two below
     std::wstring m_recordProblem;   // the delivery's failure, while lines wait
     std::wstring m_recordLineShown; // what the detail line was given last
     // The fleet database behind its own outbox, when JOB_DATABASE names one.
     std::unique_ptr<DatabaseRecordDestination> m_database;
-    std::unique_ptr<RecordOutbox> m_databaseOutbox;
+    // The queues of the record file, the database and the record paths set
+    // before; all wait in this computer's Log folder.
+    QueueFilesWin m_queueFiles;
+    std::unique_ptr<RecordKeeping> m_records;
     // The job's thread and library calls, looked at on the elapsed-time tick.
     JobWatch m_jobWatch;
     // What the commands, the watcher and the job work on.

@@ -105,8 +105,8 @@ class PrefixedStationFolder(StationFolder):
         return ["env", "WINEPREFIX=" + self.env["WINEPREFIX"], "wine", "qvstation.exe", *args]
 
 
-def database_outbox(s):
-    return os.path.join(s.folder, "Log", "database.outbox")
+def database_waits(s):
+    return bench.queued_records(s, "database")
 
 
 def record_errors(s, lines):
@@ -193,7 +193,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
                           record["device_software_after"], record["image_sha256"],
                           record["start"]])
         # Nothing waits: the queue is gone.
-        self.assertFalse(os.path.exists(database_outbox(s)))
+        self.assertEqual(database_waits(s), [])
 
     def test_a_server_halted_during_a_loop_gets_the_rows_once_in_order_when_back(self):
         s = StationFolder(self)
@@ -212,13 +212,13 @@ class StationDatabaseEndToEnd(unittest.TestCase):
             loop_job(s, out, serials[2], 3)
             wait_until(lambda: record_errors(s, err.snapshot()), ARRIVAL_TIMEOUT_S,
                        "the failure on the error stream")
-            self.assertTrue(os.path.exists(database_outbox(s)))
+            self.assertTrue(database_waits(s))
             DB.resume()
             halted = False
             wait_until(lambda: len(DB.rows(serials)) >= 3, ARRIVAL_TIMEOUT_S,
                        "the waiting rows once the server is back")
             # Retries that might double a row have had their chance.
-            wait_until(lambda: not os.path.exists(database_outbox(s)), 15, "the queue emptied")
+            wait_until(lambda: not database_waits(s), 15, "the queue emptied")
             process.send_signal(signal.SIGINT)
             process.wait(timeout=60)
         finally:
@@ -257,8 +257,8 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         self.assertTrue(any(line.endswith(s.text("IDS_232").replace("%s", "1")) for line in err),
                         err)
         [first] = s.records()
-        with open(database_outbox(s), "rb") as f:
-            self.assertIn(first["job_id"].encode(), f.read())
+        [waiting] = database_waits(s)
+        self.assertIn(first["job_id"].encode(), waiting)
 
         # The same device's next job, with the password mended, this time in
         # the settings: the kept row goes first, then the new one, each once.
@@ -270,7 +270,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         records = s.records()
         self.assertEqual(len(records), 2)
         self.assertRowsOfRecords(DB.rows(["DBPWD1"]), records)
-        self.assertFalse(os.path.exists(database_outbox(s)))
+        self.assertEqual(database_waits(s), [])
 
     def test_two_stations_in_two_prefixes_write_every_row_once(self):
         first = StationFolder(self)

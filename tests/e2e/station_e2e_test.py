@@ -157,6 +157,24 @@ class StationFolder:
         return one_line(text)
 
 
+def queued_records(s, destination):
+    """The records waiting in the program's queue for "database" or "file"
+    destinations: the contents of their files (waiting, held or claimed)."""
+    root = os.path.join(s.folder, "Log", "queue")
+    found = []
+    if not os.path.isdir(root):
+        return found
+    for folder in sorted(os.listdir(root)):
+        if folder != destination and not folder.startswith(destination + "-"):
+            continue
+        path = os.path.join(root, folder)
+        for name in sorted(os.listdir(path)):
+            if re.search(r"\.rec($|\.held-|\.claim-)", name):
+                with open(os.path.join(path, name), "rb") as f:
+                    found.append(f.read())
+    return found
+
+
 def end_station(process, out, err):
     """Ends a station still running (a failed test) and drains its streams."""
     if process.poll() is None:
@@ -283,7 +301,7 @@ class StationEndToEnd(unittest.TestCase):
             wait_until(lambda: sum(waits in line for line in err.snapshot()) >= 2, 30,
                        "both lines are said to wait")
             self.assertEqual(s.records(), [])
-            self.assertTrue(os.path.exists(s.record_path() + ".outbox"))
+            self.assertEqual(len(queued_records(s, "file")), 2)
 
             holder.stdin.close()
             holder.wait(timeout=30)
@@ -297,7 +315,7 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual([r["device_serial"] for r in records], ["HELD1", "HELD2"])
         ids = [r["job_id"] for r in records if r["job_id"]]
         self.assertEqual(len(ids), len(set(ids)), records)
-        self.assertFalse(os.path.exists(s.record_path() + ".outbox"))
+        self.assertEqual(queued_records(s, "file"), [])
 
     def test_a_device_slow_to_come_back_is_written_once(self):
         s = StationFolder(self)
@@ -432,6 +450,76 @@ class StationEndToEnd(unittest.TestCase):
         records = s.records()
         self.assertEqual([r["result_code"] for r in records], ["0"])
         self.assertEqual(records[0]["device_software_after"], "", "written as it stands")
+
+    def test_a_station_killed_after_its_verdict_loses_no_line(self):
+        s = StationFolder(self)
+        # Back 5 s after each reset: taken away for good once the verdict is out.
+        s.qvsim("delay", "reset=5000", "wait=500")
+        device = s.plug("KILL1")
+        process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "30")
+        try:
+            wait_until(lambda: out.count(s.verdict(0) + " [0]") >= 1, JOB_TIMEOUT_S, "the verdict")
+            s.qvsim("unplug", device)
+            said = s.text("IDS_233").replace("%s", "60")
+            wait_until(lambda: out.count(said) >= 1, 30, "the wait for the device is said")
+            process.kill()  # the console window closed, the computer switched off
+            process.wait(timeout=30)
+        finally:
+            end_station(process, out, err)
+        self.assertEqual(s.records(), [])
+        code, out, err = s.run("--records")
+        self.assertEqual(code, 13, out + err)
+        self.assertEqual(sum(s.text("IDS_239").split("%s")[0] in line for line in out), 1, out)
+        # Sent by the next run, as it stood at the verdict.
+        code, out, err = s.run("--resend-refused")
+        self.assertEqual(code, 0, out + err)
+        records = s.records()
+        self.assertEqual([(r["device_serial"], r["result_code"]) for r in records], [("KILL1", "0")])
+        self.assertEqual(records[0]["device_software_after"], "")
+        self.assertEqual(queued_records(s, "file"), [])
+
+    def test_a_record_share_that_drops_and_comes_back_loses_no_line(self):
+        s = StationFolder(self)
+        share = os.path.join(s.root, "share")
+        os.makedirs(share)
+        # The share is a drive of its own, taken away and given back.
+        prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+        drive = os.path.join(prefix, "dosdevices", "q:")
+        if os.path.lexists(drive):
+            self.skipTest("drive Q: is taken in this Wine prefix")
+        os.symlink(share, drive)
+        self.addCleanup(lambda: os.path.lexists(drive) and os.remove(drive))
+        record = os.path.join(share, "jobs.csv")
+
+        def lines():
+            if not os.path.exists(record):
+                return []
+            with open(record, encoding="utf-8-sig", newline="") as f:
+                return list(csv.DictReader(f))
+
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "60",
+                                    "--record", "Q:\\jobs.csv")
+        try:
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
+            for number, serial in enumerate(["SHARE1", "SHARE2", "SHARE3"], start=1):
+                if number == 2:
+                    wait_until(lambda: len(lines()) == 1, 30, "the first line on the share")
+                    os.remove(drive)  # the share drops
+                device = s.plug(serial)
+                wait_until(lambda: out.count(s.text("IDS_201")) >= number, JOB_TIMEOUT_S,
+                           f"the station asks to remove {serial}")
+                s.qvsim("unplug", device)
+                wait_until(lambda: out.count(s.waiting) >= number + 1, 30,
+                           f"the station waits after {serial}")
+            wait_until(lambda: len(queued_records(s, "file")) == 2, 30, "two lines kept locally")
+            os.symlink(share, drive)  # back
+            wait_until(lambda: len(lines()) == 3, 30, "the waiting lines once the share is back")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=60)
+        finally:
+            end_station(process, out, err)
+        self.assertEqual([r["device_serial"] for r in lines()], ["SHARE1", "SHARE2", "SHARE3"])
+        self.assertEqual(queued_records(s, "file"), [])
 
     def test_bad_arguments_and_a_refused_image_have_their_own_codes(self):
         s = StationFolder(self)

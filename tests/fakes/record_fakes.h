@@ -1,6 +1,6 @@
 // Doubles of where a job's record goes: a sink that keeps what it is handed,
-// the outbox's queue file and the CSV file in memory (with the faults a
-// real disk, a spreadsheet and a crash bring), a destination that
+// the records' queue and the CSV file in memory (with the faults a real
+// disk, a spreadsheet and a crash bring, at any file operation), a destination that
 // remembers what it holds by job id, the record's platform half, a clock
 // for the real file system, and a reader of the CSV as a spreadsheet reads
 // it.
@@ -120,6 +120,15 @@ class FixedDateClock : public IClock {
 
 class FakeRecordSink : public IRecordSink {
   public:
+    // Each record kept at its verdict, before it is complete.
+    void Hold(const JobRecordFields &fields) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        m_holds.push_back(fields);
+    }
+    std::vector<JobRecordFields> Holds() const {
+        std::lock_guard<std::mutex> lock(m_guard);
+        return m_holds;
+    }
     void Submit(const JobRecordFields &fields) override {
         std::lock_guard<std::mutex> lock(m_guard);
         m_records.push_back(fields);
@@ -140,10 +149,14 @@ class FakeRecordSink : public IRecordSink {
   private:
     mutable std::mutex m_guard;
     std::vector<JobRecordFields> m_records;
+    std::vector<JobRecordFields> m_holds;
 };
 
-// Files in memory for the outbox's queue and the CSV record.
-class FakeRecordFiles : public IRecordFile, public IOutboxFile {
+// A program killed at a file operation of the queue's (see FakeRecordFiles).
+struct FakeCrash {};
+
+// Files in memory for the records' queue and the CSV record.
+class FakeRecordFiles : public IRecordFile, public IQueueFiles {
   public:
     std::map<std::wstring, std::string> files;
     // The CSV is held by a spreadsheet: appends fail.
@@ -153,19 +166,28 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
     bool failAfterNextWrite = false;
     // No copy can be made beside the CSV (a folder that takes appends only).
     bool copyRefused = false;
-    // Queue appends fail (a folder that cannot be written).
+    // The queue's disk is full: no file can be made.
     bool queueRefused = false;
-    // Folders that cannot hold a queue.
-    std::set<std::wstring> unusable;
-    int durableAppends = 0;
+    // Files of the queue that cannot be read now (a scanner holds them).
+    std::set<std::wstring> unreadable;
+    // The owner marks of living programs.
+    std::set<std::wstring> marks;
     int csvAppends = 0;
+    uint64_t csvBytesRead = 0;
+    // A fault at the queue's file operation number faultAt (counted from 1
+    // in queueOps): it fails, or with crash the program dies in it (a write
+    // left half done), by throwing FakeCrash.
+    int faultAt = 0;
+    bool crash = false;
+    int queueOps = 0;
 
-    bool ReadFrom(const std::wstring &path, uint64_t offset, std::string &bytes, uint64_t &size,
-                  std::wstring &) override {
+    bool ReadFrom(const std::wstring &path, uint64_t offset, uint64_t limit, std::string &bytes,
+                  uint64_t &size, std::wstring &) override {
         std::lock_guard<std::mutex> lock(m_guard);
         const std::string &all = files[path];
         size = all.size();
-        bytes = offset < all.size() ? all.substr(offset) : std::string();
+        bytes = offset < all.size() ? all.substr(offset, limit) : std::string();
+        csvBytesRead += bytes.size();
         return true;
     }
     bool Append(const std::wstring &path, const std::string &header, const std::string &line,
@@ -201,38 +223,85 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
         all = after + all.substr(before.size());
         return true;
     }
-    bool Read(const std::wstring &path, std::string &bytes, std::wstring &) override {
+
+    bool List(const std::wstring &folder, std::vector<std::wstring> &names,
+              std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (Fault(error)) return false;
+        const std::wstring at = Slashed(folder);
+        std::set<std::wstring> found;
+        for (const auto &file : files)
+            if (file.first.compare(0, at.size(), at) == 0 && file.first.size() > at.size())
+                found.insert(
+                    file.first.substr(at.size(), file.first.find(L'\\', at.size()) - at.size()));
+        for (const std::wstring &made : m_folders)
+            if (made.compare(0, at.size(), at) == 0 && made.size() > at.size())
+                found.insert(made.substr(at.size(), made.find(L'\\', at.size()) - at.size()));
+        names.assign(found.begin(), found.end());
+        return true;
+    }
+    bool Read(const std::wstring &path, std::string &bytes, std::wstring &error) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (Fault(error)) return false;
+        if (unreadable.count(path) != 0) {
+            error = L"the file is held by another program";
+            return false;
+        }
         const auto found = files.find(path);
         bytes = found == files.end() ? std::string() : found->second;
         return true;
     }
-    bool Append(const std::wstring &path, const std::string &bytes, bool durable,
-                std::wstring &error) override {
+    bool Create(const std::wstring &path, const std::string &bytes, std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
-        if (queueRefused) {
-            error = L"access denied";
+        if (crash && queueOps + 1 == faultAt) files[path] = bytes.substr(0, bytes.size() / 2);
+        if (Fault(error)) return false;
+        if (queueRefused || files.count(path) != 0) {
+            error = queueRefused ? L"the disk is full" : L"the file exists";
             return false;
         }
-        if (durable) ++durableAppends;
-        files[path] += bytes;
-        return true;
-    }
-    bool Replace(const std::wstring &path, const std::string &bytes, std::wstring &) override {
-        std::lock_guard<std::mutex> lock(m_guard);
         files[path] = bytes;
         return true;
     }
-    bool Remove(const std::wstring &path) override {
+    bool Rename(const std::wstring &from, const std::wstring &to, std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (Fault(error)) return false;
+        const auto found = files.find(from);
+        if (found == files.end() || files.count(to) != 0) {
+            error = L"the name is taken or the file is gone";
+            return false;
+        }
+        files[to] = found->second;
+        files.erase(from);
+        return true;
+    }
+    bool Remove(const std::wstring &path, std::wstring &error) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (Fault(error)) return false;
         files.erase(path);
         return true;
     }
-    bool CanHold(const std::wstring &path) override {
-        for (const std::wstring &folder : unusable)
-            if (path.compare(0, folder.size(), folder) == 0) return false;
+    bool MakeFolder(const std::wstring &folder, std::wstring &error) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (Fault(error)) return false;
+        const std::wstring at = Slashed(folder);
+        for (size_t end = at.find(L'\\'); end != std::wstring::npos; end = at.find(L'\\', end + 1))
+            if (files.count(at.substr(0, end)) != 0) {
+                error = L"a file has the name of the folder " + at.substr(0, end);
+                return false;
+            }
+        m_folders.insert(at);
         return true;
     }
+    bool HoldMark(const std::wstring &path, std::wstring &) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        marks.insert(path);
+        return true;
+    }
+    bool MarkHeld(const std::wstring &path) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        return marks.count(path) != 0;
+    }
+
     bool Has(const std::wstring &path) {
         std::lock_guard<std::mutex> lock(m_guard);
         return files.count(path) != 0;
@@ -242,15 +311,39 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
         const auto found = files.find(path);
         return found == files.end() ? std::string() : found->second;
     }
+    // The files under a folder whose names end so (".rec": waiting records).
+    size_t Count(const std::wstring &folder, const std::wstring &end) {
+        std::lock_guard<std::mutex> lock(m_guard);
+        size_t count = 0;
+        for (const auto &file : files)
+            if (file.first.compare(0, folder.size(), folder) == 0 &&
+                file.first.find(L'\\', folder.size()) == std::wstring::npos &&
+                file.first.size() >= end.size() &&
+                file.first.compare(file.first.size() - end.size(), end.size(), end) == 0)
+                ++count;
+        return count;
+    }
 
   private:
+    static std::wstring Slashed(const std::wstring &folder) {
+        return !folder.empty() && folder.back() == L'\\' ? folder : folder + L'\\';
+    }
+    bool Fault(std::wstring &error) {
+        if (++queueOps != faultAt) return false;
+        if (crash) throw FakeCrash{};
+        error = L"an injected fault";
+        return true;
+    }
     std::mutex m_guard;
+    std::set<std::wstring> m_folders;
 };
 
 // A destination that holds records by job id, as a database would.
 class FakeDestination : public IRecordDestination {
   public:
     bool failing = false;
+    // Job ids the server refuses for good.
+    std::set<std::wstring> refused;
     // The next attempts that fail before the server answers again.
     int failuresLeft = 0;
     std::wstring failure = L"the server does not answer";
@@ -261,6 +354,11 @@ class FakeDestination : public IRecordDestination {
         if (duringAttempt) duringAttempt();
         std::lock_guard<std::mutex> lock(m_guard);
         ++attempts;
+        ++m_attemptsOf[fields.jobId];
+        if (refused.count(fields.jobId) != 0) {
+            error = L"the row breaks a rule of the server";
+            return DeliveryOutcome::Refused;
+        }
         if (failing || failuresLeft > 0) {
             if (failuresLeft > 0) --failuresLeft;
             error = failure;
@@ -283,11 +381,19 @@ class FakeDestination : public IRecordDestination {
         std::lock_guard<std::mutex> lock(m_guard);
         return m_held;
     }
+    // Every attempt at a job id, answered or not: a record offered twice is
+    // seen even where the destination swallowed the second.
+    int AttemptsOf(const std::wstring &jobId) const {
+        std::lock_guard<std::mutex> lock(m_guard);
+        const auto found = m_attemptsOf.find(jobId);
+        return found == m_attemptsOf.end() ? 0 : found->second;
+    }
     int attempts = 0;
 
   private:
     mutable std::mutex m_guard;
     std::vector<JobRecordFields> m_held;
+    std::map<std::wstring, int> m_attemptsOf;
 };
 
 } // namespace fakes

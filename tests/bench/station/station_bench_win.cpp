@@ -216,7 +216,8 @@ TEST(StationBench, OverheadPerDevice) {
         nullptr,
         nullptr,
         [workers](std::function<void()> task) { return workers->RunShortTask(std::move(task)); },
-        nullptr};
+        nullptr,
+        L""};
     StationOptions options;
     ASSERT_TRUE(
         ParseStationArguments({L"--station", L"--upgrade", run.SampleImage()}, options, error));

@@ -270,6 +270,9 @@ TEST(JobRecorder, WrittenWhenTheReturnedDeviceShowsItsVersion) {
     r.b.clock.SleepMs(3000);
     r.JobEnded(0);
     EXPECT_FALSE(r.recorder.Poll()) << "waits for the device to come back";
+    ASSERT_EQ(r.sink.Holds().size(), 1u) << "kept at the verdict meanwhile";
+    EXPECT_EQ(r.sink.Holds()[0].resultCode, 0);
+    EXPECT_TRUE(r.sink.Holds()[0].deviceSoftwareAfter.empty());
 
     r.b.library.deviceSystemText = "1.2.3";
     RunWatchCycle(r.context, r.working); // the device is announced again
@@ -429,7 +432,7 @@ TEST(JobRecorder, AFailedWriteIsReportedOnceAndNeverStopsTheNext) {
     Recorded r;
     fakes::FakeRecordFiles files;
     const std::wstring path = L"C:\\QV\\Log\\jobs.csv";
-    CsvRecordSink csv(files, files, r.b.clock, path, OutboxPathBeside(path));
+    CsvRecordSink csv(files, files, r.b.clock, RecordQueueRoot(L"C:\\QV\\"), L"A", path);
     r.recorder.AddSink(csv);
     std::vector<std::wstring> reports;
     csv.Outbox().onError = [&](const std::wstring &reason) { reports.push_back(reason); };

@@ -1,28 +1,35 @@
-// The outbox of a record destination and the CSV file behind it: every
-// field kept exactly, records delivered in order and once (a retry after an
-// unknown outcome included), what waits kept across a restart, a damaged
-// queue set aside without stopping anything.
+// The records' queue and the CSV file behind it: every field kept exactly,
+// records delivered in order and once, what waits kept across a restart and
+// a crash at any file operation, a record refused for good set aside while
+// the rest go on, two programs on one queue, the earlier version's queue
+// carried over.
 #include "device/record_outbox.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "device/csv_record_sink.h"
+#include "device/record_keeping.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/record_fakes.h"
 
 namespace {
 
 using fakes::CsvJobIds;
+using fakes::FakeCrash;
 using fakes::FakeDestination;
 using fakes::FakeRecordFiles;
 using fakes::ParseCsv;
 
-const std::wstring kQueue = L"C:\\QV\\Log\\jobs.csv.outbox";
+const std::wstring kProgram = L"C:\\QV\\";
+const std::wstring kRoot = RecordQueueRoot(kProgram);
+const std::wstring kFolder = QueueFolderOf(kRoot, kDatabaseDestinationName);
+const std::wstring kOldQueue = L"C:\\QV\\Log\\database.outbox";
 const std::wstring kRecord = L"C:\\QV\\Log\\jobs.csv";
 
 JobRecordFields Job(const std::wstring &id) {
@@ -32,6 +39,7 @@ JobRecordFields Job(const std::wstring &id) {
     return f;
 }
 
+// One program's queue of the database, over files that outlive it.
 struct Outboxed {
     FakeRecordFiles files;
     FakeDestination destination;
@@ -41,12 +49,18 @@ struct Outboxed {
     std::vector<size_t> counts;
     // The callbacks come from the caller's thread and the delivery thread.
     std::mutex guard;
+    int runs = 0;
+    std::wstring owner;
     std::unique_ptr<RecordOutbox> outbox;
 
     Outboxed() { Restart(); }
-    // A new run of the program over the same files.
+    // A new run of the program over the same files; the last one ended.
     void Restart() {
-        outbox = std::make_unique<RecordOutbox>(files, kQueue, destination, clock);
+        files.marks.erase(kRoot + L"owners\\" + owner);
+        owner = L"run" + std::to_wstring(++runs);
+        outbox = std::make_unique<RecordOutbox>(files, kRoot, kDatabaseDestinationName, owner,
+                                                destination, clock);
+        outbox->AdoptQueue(kOldQueue);
         outbox->onError = [this](const std::wstring &message) {
             std::lock_guard<std::mutex> lock(guard);
             errors.push_back(message);
@@ -60,6 +74,8 @@ struct Outboxed {
             counts.push_back(waiting);
         };
     }
+    // Every file the queue's folder holds, refused ones apart.
+    size_t Files() { return files.Count(kFolder, L""); }
 };
 
 TEST(RecordOutbox, EveryFieldComesBackExactly) {
@@ -96,6 +112,16 @@ TEST(RecordOutbox, EveryFieldComesBackExactly) {
     EXPECT_EQ(JobRecordLine(read.waiting[0].fields), JobRecordLine(f));
     EXPECT_EQ(read.waiting[0].fields.durationMs, f.durationMs);
     EXPECT_EQ(read.waiting[0].fields.declinedBy, f.declinedBy);
+
+    const std::wstring destination = FileDestinationName(L"\\\\server\\jobs, \x5347.csv");
+    std::wstring named;
+    JobRecordFields queued;
+    ASSERT_TRUE(ParseQueuedRecord(QueuedRecordText(destination, f), named, queued));
+    EXPECT_EQ(named, destination);
+    EXPECT_EQ(JobRecordLine(queued), JobRecordLine(f));
+    const std::string whole = QueuedRecordText(destination, f);
+    EXPECT_FALSE(ParseQueuedRecord(whole.substr(0, whole.size() - 1), named, queued)) << "cut";
+    EXPECT_FALSE(ParseQueuedRecord(OutboxRecordLine(7, f), named, queued)) << "no destination";
 }
 
 TEST(RecordOutbox, KeptOnDiskBeforeSubmitReturnsAndDeliveredInOrderOnce) {
@@ -103,8 +129,8 @@ TEST(RecordOutbox, KeptOnDiskBeforeSubmitReturnsAndDeliveredInOrderOnce) {
     o.destination.failing = true;
     for (const wchar_t *id : {L"a", L"b", L"c"})
         o.outbox->Submit(Job(id));
-    EXPECT_EQ(o.files.durableAppends, 3);
-    EXPECT_EQ(ReadOutboxContents(o.files.Bytes(kQueue)).waiting.size(), 3u);
+    EXPECT_EQ(o.files.Count(kFolder, L".rec"), 3u)
+        << "each a file of its own before Submit returns";
     EXPECT_EQ(o.outbox->DeliverNow(), 0u);
     EXPECT_EQ(o.outbox->Waiting(), 3u);
     EXPECT_EQ(o.waitingIds, (std::vector<std::wstring>{L"a", L"b", L"c"})) << "each reported";
@@ -119,7 +145,7 @@ TEST(RecordOutbox, KeptOnDiskBeforeSubmitReturnsAndDeliveredInOrderOnce) {
     EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b", L"c"}));
     EXPECT_EQ(o.outbox->Waiting(), 0u);
     EXPECT_EQ(o.counts.back(), 0u);
-    EXPECT_FALSE(o.files.Has(kQueue)) << "an empty queue leaves no file";
+    EXPECT_EQ(o.Files(), 0u) << "nothing left behind";
     EXPECT_EQ(o.outbox->DeliverNow(), 0u);
     EXPECT_EQ(o.destination.HeldIds().size(), 3u);
 }
@@ -145,24 +171,10 @@ TEST(RecordOutbox, WhatWaitsIsThereAtTheNextStartAndReported) {
     EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b", L"c"}));
 }
 
-// The program stopped between the destination's write and the strike: the
-// record is offered again and the destination already holds it.
-TEST(RecordOutbox, ARetryAfterAnUnknownOutcomeNeverDoubles) {
-    Outboxed o;
-    o.outbox->Submit(Job(L"a"));
-    const std::string beforeStrike = o.files.Bytes(kQueue);
-    o.outbox->DeliverNow();
-    o.files.files[kQueue] = beforeStrike; // as the crash left it
-    o.Restart();
-    EXPECT_EQ(o.outbox->DeliverNow(), 1u);
-    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a"}));
-    EXPECT_FALSE(o.files.Has(kQueue));
-}
-
 TEST(CsvRecordSink, ALineWrittenButReportedFailedIsNotWrittenAgain) {
     FakeRecordFiles files;
     FakeClock clock;
-    CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+    CsvRecordSink sink(files, files, clock, kRoot, L"A", kRecord);
     files.failAfterNextWrite = true;
     sink.Submit(Job(L"a"));
     EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
@@ -210,7 +222,7 @@ TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
         FakeRecordFiles files;
         FakeClock clock;
         files.files[kRecord] = c.bytes;
-        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        CsvRecordSink sink(files, files, clock, kRoot, L"A", kRecord);
         sink.Submit(Job(L"b"));
         EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
         const auto records = ParseCsv(files.Bytes(kRecord));
@@ -219,7 +231,7 @@ TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
         EXPECT_EQ(records.back(), ParseCsv(JobRecordLine(Job(L"b")))[0]);
 
         // The next run offers the same record again (its strike was lost).
-        CsvRecordSink next(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        CsvRecordSink next(files, files, clock, kRoot, L"B", kRecord);
         next.Submit(Job(L"b"));
         EXPECT_EQ(next.Outbox().DeliverNow(), 1u);
         EXPECT_EQ(files.csvAppends, 1) << "found, not written twice";
@@ -261,7 +273,7 @@ TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
         FakeClock clock;
         files.files[kRecord] = c.bytes;
         files.copyRefused = c.copyRefused;
-        CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+        CsvRecordSink sink(files, files, clock, kRoot, L"A", kRecord);
         sink.Submit(Job(L"b"));
         EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
         EXPECT_EQ(files.Bytes(kRecord), c.after);
@@ -275,7 +287,7 @@ TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
     FakeClock clock;
     files.files[kRecord] = bom + earlierHeader + lines;
     files.held = true;
-    CsvRecordSink sink(files, files, clock, kRecord, OutboxPathBeside(kRecord));
+    CsvRecordSink sink(files, files, clock, kRoot, L"A", kRecord);
     sink.Submit(Job(L"b"));
     EXPECT_EQ(sink.Outbox().DeliverNow(), 0u);
     EXPECT_EQ(files.Bytes(kRecord), bom + earlierHeader + lines);
@@ -286,7 +298,10 @@ TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
     EXPECT_EQ(files.Bytes(kRecord), bom + JobRecordHeaderLine() + lines + b);
 }
 
-TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
+// The earlier version's queue file, read once at the first start after an
+// upgrade: what it holds waits on in the new queue, damaged lines are kept
+// aside whole, and the file goes.
+TEST(RecordOutbox, TheEarlierQueueIsCarriedOverAndItsDamageSetAside) {
     const std::string a = OutboxRecordLine(1, Job(L"a"));
     const std::string b = OutboxRecordLine(2, Job(L"b"));
     std::string flipped = b;
@@ -305,13 +320,15 @@ TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Outboxed o;
-        o.files.files[kQueue] = c.bytes;
+        o.files.files[kOldQueue] = c.bytes;
         o.outbox->DeliverNow();
+        EXPECT_FALSE(o.files.Has(kOldQueue));
         EXPECT_EQ(o.destination.HeldIds(), c.delivered);
         const bool damaged = std::string(c.name) != "a line end only";
         ASSERT_EQ(o.errors.size(), damaged ? 1u : 0u);
         if (!damaged) continue;
-        EXPECT_NE(o.errors[0].find(L"set aside in " + kQueue + L".damaged-"), std::wstring::npos);
+        EXPECT_NE(o.errors[0].find(L"set aside in " + kOldQueue + L".damaged-"),
+                  std::wstring::npos);
         size_t asideFiles = 0;
         for (const auto &file : o.files.files) {
             if (file.first.find(L".damaged-") == std::wstring::npos) continue;
@@ -325,40 +342,256 @@ TEST(RecordOutbox, ADamagedQueueIsSetAsideAndTheRestDelivered) {
     }
 }
 
-TEST(RecordOutbox, AQueueThatCannotBeWrittenIsReportedAndStillDelivers) {
-    Outboxed o;
-    o.files.queueRefused = true;
-    o.outbox->Submit(Job(L"a"));
-    ASSERT_EQ(o.errors.size(), 1u);
-    EXPECT_EQ(o.errors[0], kQueue + L": access denied");
-    o.outbox->DeliverNow();
-    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a"}));
+// Bad places for the queue: the disk full, its folder a file, the earlier
+// queue unreadable for a moment. Each is said, and nothing is lost.
+TEST(RecordOutbox, AQueueThatCannotBeWrittenIsReportedAndNothingIsLost) {
+    {
+        Outboxed o;
+        o.files.queueRefused = true;
+        o.destination.failing = true;
+        o.outbox->Submit(Job(L"a"));
+        ASSERT_EQ(o.errors.size(), 1u);
+        EXPECT_EQ(o.errors[0], kFolder + L": the disk is full");
+        o.outbox->DeliverNow();
+        o.files.queueRefused = false; // room again: kept on the disk now
+        o.outbox->DeliverNow();
+        EXPECT_EQ(o.files.Count(kFolder, L".rec"), 1u);
+        o.destination.failing = false;
+        o.outbox->DeliverNow();
+        EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a"}));
+    }
+    {
+        Outboxed o;
+        o.files.files[kRoot.substr(0, kRoot.size() - 1)] = "a file where the folder goes";
+        o.outbox->Submit(Job(L"a"));
+        ASSERT_FALSE(o.errors.empty());
+        EXPECT_NE(o.errors[0].find(L"cannot be kept on the disk"), std::wstring::npos);
+        o.outbox->DeliverNow();
+        EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a"})) << "from memory";
+    }
+    {
+        Outboxed o;
+        o.files.files[kOldQueue] = OutboxRecordLine(1, Job(L"old"));
+        o.files.unreadable.insert(kOldQueue);
+        o.outbox->DeliverNow();
+        EXPECT_TRUE(o.files.Has(kOldQueue)) << "never deleted unread";
+        o.files.unreadable.clear();
+        o.Restart();
+        o.outbox->DeliverNow();
+        EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"old"}));
+        EXPECT_FALSE(o.files.Has(kOldQueue));
+    }
 }
 
-// The record's folder could not hold the queue at one start (a share away);
-// at the next, the queue kept locally goes first and is removed.
-TEST(CsvRecordSink, AQueueKeptLocallyIsTakenInWhenTheRecordsFolderIsBack) {
+// A fault at each file operation of a run in turn, as a failure the run
+// goes on from or as the program's death in it; then the next program
+// delivers what is left. Every record the caller was told is kept arrives
+// once, none is offered twice but the one a fault left in doubt, and
+// nothing is left behind.
+TEST(RecordOutbox, AFaultAtAnyFileOperationLosesAndDoublesNothing) {
+    auto run = [](Outboxed &o, std::vector<std::wstring> &kept) {
+        o.destination.failuresLeft = 1; // "a" waits at first
+        o.outbox->Submit(Job(L"a"));
+        kept.push_back(L"a");
+        o.outbox->DeliverNow();
+        o.outbox->Hold(Job(L"b")); // at its verdict; completed later
+        kept.push_back(L"b");
+        o.outbox->Submit(Job(L"b"));
+        o.outbox->Submit(Job(L"c"));
+        kept.push_back(L"c");
+        o.outbox->DeliverNow();
+    };
+    Outboxed clean;
+    std::vector<std::wstring> all;
+    const int before = clean.files.queueOps;
+    run(clean, all);
+    const int operations = clean.files.queueOps - before;
+    ASSERT_GT(operations, 20);
+    for (const bool crash : {false, true}) {
+        for (int at = 1; at <= operations; ++at) {
+            SCOPED_TRACE((crash ? "died at operation " : "failed at operation ") +
+                         std::to_string(at));
+            Outboxed o;
+            o.files.faultAt = o.files.queueOps + at;
+            o.files.crash = crash;
+            std::vector<std::wstring> kept;
+            try {
+                run(o, kept);
+            } catch (const FakeCrash &) {
+            }
+            o.files.faultAt = 0;
+            o.Restart();
+            for (int round = 0; round < 3; ++round)
+                o.outbox->DeliverNow();
+            std::vector<std::wstring> held = o.destination.HeldIds();
+            std::sort(held.begin(), held.end());
+            for (const std::wstring &id : kept)
+                EXPECT_EQ(std::count(held.begin(), held.end(), id), 1) << "lost: " << id.size();
+            EXPECT_TRUE(std::adjacent_find(held.begin(), held.end()) == held.end());
+            int offers = 0;
+            for (const wchar_t *id : {L"a", L"b", L"c"})
+                offers += std::max(0, o.destination.AttemptsOf(id) - (id[0] == L'a' ? 2 : 1));
+            EXPECT_LE(offers, 1) << "one fault offers one record again at most";
+            EXPECT_EQ(o.Files(), 0u) << "nothing left behind";
+        }
+    }
+}
+
+// Two programs on one queue: a waiting record goes once, by whichever
+// claims it; a living program's claim and held record are its own; a dead
+// program's are taken back, a record it left half-written is set aside.
+TEST(RecordOutbox, TwoProgramsOnOneQueueNeverTakeEachOthersRecords) {
+    Outboxed o;
+    FakeDestination second;
+    RecordOutbox other(o.files, kRoot, kDatabaseDestinationName, L"B", second, o.clock);
+    o.destination.failing = true;
+    o.outbox->Submit(Job(L"a"));
+    o.outbox->Hold(Job(L"h"));
+    o.outbox->DeliverNow();
+    other.Submit(Job(L"b"));
+    EXPECT_EQ(other.DeliverNow(), 2u) << "both waiting records, the held one not";
+    EXPECT_EQ(second.HeldIds(), (std::vector<std::wstring>{L"a", L"b"}));
+    o.destination.failing = false;
+    EXPECT_EQ(o.outbox->DeliverNow(), 0u);
+    EXPECT_TRUE(o.destination.HeldIds().empty()) << "never a second time";
+
+    // A claim of A's stays while A lives, and comes back when A is gone.
+    o.files.files[kFolder + L"20261208T120323Z-c.rec.claim-" + o.owner] =
+        QueuedRecordText(kDatabaseDestinationName, Job(L"c"));
+    o.files.files[kFolder + L"20261208T120323Z-d.rec.tmp-" + o.owner] = "cut in the mid";
+    EXPECT_EQ(other.DeliverNow(), 0u);
+    o.files.marks.erase(kRoot + L"owners\\" + o.owner);
+    EXPECT_EQ(other.DeliverNow(), 2u);
+    std::vector<std::wstring> ids = second.HeldIds();
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::wstring>{L"a", L"b", L"c", L"h"}));
+    EXPECT_EQ(o.files.Count(RefusedFolderOf(kFolder), L".damaged"), 1u);
+    EXPECT_EQ(o.Files(), 0u);
+}
+
+// A record the destination refuses for good is set aside with its reason
+// and said once; the records behind it go on; sent again once the cause is
+// mended, it arrives.
+TEST(RecordOutbox, ARecordRefusedForGoodIsSetAsideAndTheRestGoOn) {
+    Outboxed o;
+    o.destination.refused = {L"b"};
+    std::vector<std::wstring> refusedIds;
+    o.outbox->onRefused = [&](const JobRecordFields &f, const std::wstring &) {
+        refusedIds.push_back(f.jobId);
+    };
+    for (const wchar_t *id : {L"a", L"b", L"c", L"d"})
+        o.outbox->Submit(Job(id));
+    EXPECT_EQ(o.outbox->DeliverNow(), 3u);
+    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"c", L"d"}));
+    EXPECT_EQ(o.outbox->Waiting(), 0u);
+    EXPECT_EQ(refusedIds, (std::vector<std::wstring>{L"b"}));
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_NE(o.errors[0].find(L"job b"), std::wstring::npos);
+    EXPECT_NE(o.errors[0].find(L"breaks a rule"), std::wstring::npos);
+
+    o.Restart();
+    o.outbox->DeliverNow();
+    EXPECT_EQ(o.destination.AttemptsOf(L"b"), 1) << "not tried again by itself";
+    QueueListing listing = ListRecordQueue(o.files, kRoot);
+    ASSERT_EQ(listing.refused.size(), 1u);
+    EXPECT_EQ(listing.refused[0].fields.jobId, L"b");
+    EXPECT_EQ(listing.refused[0].reason, L"the row breaks a rule of the server");
+    EXPECT_TRUE(listing.waiting.empty());
+
+    EXPECT_EQ(o.outbox->ResendRefused(), 1u); // the cause is still there
+    o.outbox->DeliverNow();
+    EXPECT_EQ(ListRecordQueue(o.files, kRoot).refused.size(), 1u);
+    o.destination.refused.clear();
+    EXPECT_EQ(o.outbox->ResendRefused(), 1u);
+    EXPECT_EQ(o.outbox->DeliverNow(), 1u);
+    EXPECT_EQ(o.destination.HeldIds().back(), L"b");
+    listing = ListRecordQueue(o.files, kRoot);
+    EXPECT_TRUE(listing.refused.empty() && listing.waiting.empty());
+}
+
+// Kept at the verdict: the program ending before the device is back loses
+// nothing; completed, only the complete record goes.
+TEST(RecordOutbox, ARecordHeldAtItsVerdictSurvivesTheProgram) {
+    Outboxed o;
+    o.outbox->Hold(Job(L"a"));
+    EXPECT_EQ(o.outbox->DeliverNow(), 0u) << "not before it is complete";
+    o.Restart(); // killed while the device was away
+    EXPECT_EQ(o.outbox->DeliverNow(), 1u);
+    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a"}));
+
+    JobRecordFields complete = Job(L"b");
+    o.outbox->Hold(complete);
+    complete.deviceSoftwareAfter = L"1.2.3";
+    o.outbox->Submit(complete);
+    o.Restart();
+    o.outbox->DeliverNow();
+    ASSERT_EQ(o.destination.Held().size(), 2u);
+    EXPECT_EQ(o.destination.Held()[1].deviceSoftwareAfter, L"1.2.3");
+    EXPECT_EQ(o.destination.AttemptsOf(L"b"), 1);
+}
+
+// A record path changed between runs (--record batch2.csv): the lines kept
+// for batch1.csv still go there, and only there.
+TEST(RecordKeeping, LinesForAnEarlierRecordPathGoWhereTheyWereMeantTo) {
+    FakeRecordFiles files;
+    FakeClock clock;
+    const std::wstring batch1 = L"C:\\QV\\batch1.csv";
+    const std::wstring batch2 = L"C:\\QV\\batch2.csv";
+    {
+        RecordKeeping first(files, files, clock, kProgram, L"A");
+        files.held = true;
+        first.OpenFile(batch1)->Submit(Job(L"a"));
+        first.File()->Outbox().DeliverNow();
+        files.marks.clear();
+    }
+    files.held = false;
+    RecordKeeping second(files, files, clock, kProgram, L"B");
+    second.OpenFile(batch2)->Submit(Job(L"b"));
+    ASSERT_EQ(second.Outboxes().size(), 2u);
+    for (RecordOutbox *outbox : second.Outboxes())
+        outbox->DeliverNow();
+    EXPECT_EQ(CsvJobIds(files.Bytes(batch1)), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(CsvJobIds(files.Bytes(batch2)), (std::vector<std::string>{"b"}));
+    EXPECT_EQ(second.Waiting(), 0u);
+}
+
+// A record file of years: a run's first line reads only the file's end for
+// the job ids a retry may meet there, and still never doubles a line.
+TEST(CsvRecordSink, ALongFileIsReadAtItsEndOnly) {
+    FakeRecordFiles files;
+    FakeClock clock;
+    std::string bytes = "\xEF\xBB\xBF" + JobRecordHeaderLine();
+    for (int job = 0; bytes.size() < kRecordTailScanBytes + kRecordTailScanBytes / 4; ++job)
+        bytes += JobRecordLine(Job(L"old-" + std::to_wstring(job)));
+    bytes += JobRecordLine(Job(L"last"));
+    files.files[kRecord] = bytes;
+    CsvRecordSink sink(files, files, clock, kRoot, L"A", kRecord);
+    sink.Submit(Job(L"last")); // its delivery was cut off before its file went
+    sink.Submit(Job(L"new"));
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 2u);
+    EXPECT_EQ(files.csvAppends, 1) << "the last line found, not written again";
+    EXPECT_EQ(CsvJobIds(files.Bytes(kRecord)).back(), "new");
+    EXPECT_LT(files.csvBytesRead, kRecordTailScanBytes + 4096);
+}
+
+// The earlier version kept a record file's queue beside it, or in the Log
+// folder while the share was away: both are carried over and go.
+TEST(CsvRecordSink, TheEarlierQueuesOfARecordFileAreCarriedOver) {
     FakeRecordFiles files;
     FakeClock clock;
     const std::wstring shared = L"\\\\server\\records\\jobs.csv";
     const std::wstring local = OutboxPathIn(L"C:\\QV\\Log", shared);
     EXPECT_EQ(local.substr(0, 19), L"C:\\QV\\Log\\jobs.csv-");
-    files.unusable.insert(L"\\\\server\\");
-    files.held = true;
-    auto away = MakeCsvRecordSink(files, files, clock, shared, L"C:\\QV\\Log");
-    away->Submit(Job(L"a"));
-    away->Outbox().DeliverNow();
-    EXPECT_EQ(away->Outbox().Path(), local);
-    away.reset();
-
-    files.unusable.clear();
-    files.held = false;
-    auto back = MakeCsvRecordSink(files, files, clock, shared, L"C:\\QV\\Log");
-    EXPECT_EQ(back->Outbox().Path(), OutboxPathBeside(shared));
-    back->Submit(Job(L"b"));
-    back->Outbox().DeliverNow();
-    EXPECT_EQ(CsvJobIds(files.Bytes(shared)), (std::vector<std::string>{"a", "b"}));
+    files.files[OutboxPathBeside(shared)] = OutboxRecordLine(1, Job(L"a"));
+    files.files[local] = OutboxRecordLine(1, Job(L"b"));
+    auto sink = MakeCsvRecordSink(files, files, clock, shared, kProgram, L"A");
+    sink->Submit(Job(L"c"));
+    sink->Outbox().DeliverNow();
+    std::vector<std::string> ids = CsvJobIds(files.Bytes(shared));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_FALSE(files.Has(local));
+    EXPECT_FALSE(files.Has(OutboxPathBeside(shared)));
 }
 
 // The delivery thread: a submitted record goes without being asked, and
@@ -374,7 +607,7 @@ TEST(RecordOutbox, TheThreadDeliversWhatIsSubmittedAndStops) {
     o.outbox->Stop(kOutboxStopWaitMs);
     o.outbox->Submit(Job(L"b")); // after the end: kept for the next start
     EXPECT_EQ(o.outbox->Waiting(), 1u);
-    EXPECT_TRUE(o.files.Has(kQueue));
+    EXPECT_EQ(o.files.Count(kFolder, L".rec"), 1u);
 }
 
 // A record handed over while the thread is busy with another is not left

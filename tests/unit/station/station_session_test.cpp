@@ -152,7 +152,8 @@ struct Station {
                                      task(); // the image's digest, on the spot
                                      return true;
                                  },
-                                 [this] { return ctrlCPresses.load(); }};
+                                 [this] { return ctrlCPresses.load(); },
+                                 L"station"};
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
@@ -414,8 +415,9 @@ TEST(StationSession, ARecordHeldOpenKeepsTheLineAndSaysSo) {
     EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_207:" + kRecordFile + L": held open"));
     EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_231:"), 1);
     EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_230:1>"));
-    EXPECT_EQ(ReadOutboxContents(s.recordFiles.Bytes(OutboxPathBeside(kRecordFile))).waiting.size(),
-              1u);
+    const QueueListing queue = ListRecordQueue(s.recordFiles, RecordQueueRoot(L"C:\\QV\\"));
+    ASSERT_EQ(queue.waiting.size(), 1u) << "kept on this computer";
+    EXPECT_EQ(queue.waiting[0].destinationName, FileDestinationName(kRecordFile));
 }
 
 // The server refuses: the reason once on the error stream, the count of the
@@ -441,9 +443,9 @@ TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
               1);
     EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_232:1>"));
     EXPECT_FALSE(FakeOutput::Has(s.output.err, L"<IDS_230:"));
-    EXPECT_EQ(
-        ReadOutboxContents(s.recordFiles.Bytes(L"C:\\QV\\Log\\database.outbox")).waiting.size(),
-        1u);
+    const QueueListing queue = ListRecordQueue(s.recordFiles, RecordQueueRoot(L"C:\\QV\\"));
+    ASSERT_EQ(queue.waiting.size(), 1u);
+    EXPECT_EQ(queue.waiting[0].destinationName, kDatabaseDestinationName);
 }
 
 // A refused device was not done: it leaves a line with the refusal's key, and

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -13,6 +15,7 @@
 #include "device/job_record_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
+#include "device/queue_files_win.h"
 #include "device/record_files_win.h"
 #include "device/system_info_win.h"
 #include "tests/fakes/device_fakes.h"
@@ -369,7 +372,8 @@ TEST(RecordFilesWin, NestedFoldersAreMadeAndAHeldFileMakesTheLinesWait) {
     RecordFilesWin files;
     fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Records\\2026\\jobs.csv";
-    auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
+    QueueFilesWin queue;
+    auto sink = MakeCsvRecordSink(files, queue, clock, record, folder.Path(), L"A");
     std::vector<std::wstring> errors;
     sink->Outbox().onError = [&](const std::wstring &message) { errors.push_back(message); };
     sink->Submit(RecordOf(L"a"));
@@ -386,7 +390,7 @@ TEST(RecordFilesWin, NestedFoldersAreMadeAndAHeldFileMakesTheLinesWait) {
     CloseHandle(hold);
     EXPECT_EQ(sink->Outbox().DeliverNow(), 2u);
     EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(GetFileAttributesW(OutboxPathBeside(record).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(ListRecordQueue(queue, RecordQueueRoot(folder.Path())).waiting.empty());
 }
 
 TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
@@ -413,9 +417,6 @@ TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
         EXPECT_FALSE(error.empty()) << c.says;
         EXPECT_NE(error.find(c.says), std::wstring::npos) << c.says;
     }
-    // The queue of a record that cannot be reached is kept locally.
-    EXPECT_FALSE(files.CanHold(L"\\\\qv-no-such-server\\records\\jobs.csv.outbox"));
-    EXPECT_TRUE(files.CanHold(folder.Path() + L"a\\b\\jobs.csv.outbox"));
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(isFolder.c_str());
 }
@@ -464,84 +465,123 @@ TEST(RecordFilesWin, AnEarlierFileEditedByHandTakesTheNextLineWhole) {
     const std::wstring record = folder.Path() + L"jobs.csv";
     const std::string earlier = EarlierRecordStart() + "2026-12-01T08:00:00Z,by hand";
     ASSERT_TRUE(TempFolder::WriteBytes(record, earlier));
-    auto sink = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Log");
+    QueueFilesWin queue;
+    auto sink = MakeCsvRecordSink(files, queue, clock, record, folder.Path(), L"A");
     sink->Submit(RecordOf(L"a"));
     EXPECT_EQ(sink->Outbox().DeliverNow(), 1u);
     EXPECT_EQ(FileBytes(record),
               RecordStart() + "2026-12-01T08:00:00Z,by hand\r\n" + JobRecordLine(RecordOf(L"a")));
 }
 
-// A program keeps three records while the file is held, and is killed. The
-// next start writes them, in order and once, also when the strikes were
-// lost with the process.
-TEST(RecordOutboxWin, LinesOfAKilledProgramArriveOnceAtTheNextStart) {
+// Each step of the queue's files is one step: a name taken is never
+// overwritten, a folder's place held by a file is said, and a living
+// program's mark cannot be taken for a dead one's.
+TEST(QueueFilesWin, OneStepEachAndTheMarkOfALivingProgram) {
+    TempFolder folder;
+    QueueFilesWin queue;
+    std::wstring error;
+    const std::wstring a = folder.Path() + L"q\\a.rec";
+    const std::wstring b = folder.Path() + L"q\\b.rec";
+    ASSERT_TRUE(queue.MakeFolder(folder.Path() + L"q\\", error));
+    ASSERT_TRUE(queue.Create(a, "one", error));
+    EXPECT_FALSE(queue.Create(a, "two", error));
+    ASSERT_TRUE(queue.Create(b, "three", error));
+    EXPECT_FALSE(queue.Rename(a, b, error)) << "a claim never takes another's name";
+    EXPECT_EQ(FileBytes(a), "one");
+    EXPECT_EQ(FileBytes(b), "three");
+    std::vector<std::wstring> names;
+    ASSERT_TRUE(queue.List(folder.Path() + L"q\\", names, error));
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_FALSE(queue.MakeFolder(a + L"\\", error));
+    EXPECT_NE(error.find(L"is a file"), std::wstring::npos);
+
+    const std::wstring mark = folder.Path() + L"q\\owner";
+    ASSERT_TRUE(queue.HoldMark(mark, error));
+    EXPECT_TRUE(queue.HoldMark(mark, error)) << "every queue of the program shares it";
+    EXPECT_TRUE(queue.MarkHeld(mark));
+    ASSERT_TRUE(queue.Create(folder.Path() + L"q\\left", "", error));
+    EXPECT_FALSE(queue.MarkHeld(folder.Path() + L"q\\left")) << "left by a program that ended";
+    EXPECT_FALSE(queue.MarkHeld(folder.Path() + L"q\\never"));
+}
+
+// A program keeps three records while the file is held, and is killed: the
+// next start writes them, once. Then two programs on one queue, one killed
+// while it writes and delivers: every record it was told is kept arrives,
+// none twice.
+TEST(RecordOutboxWin, RecordsOfAKilledProgramArriveOnce) {
     TempFolder folder;
     RecordFilesWin files;
+    QueueFilesWin queue;
     fakes::FixedDateClock clock;
     const std::wstring record = folder.Path() + L"Log\\jobs.csv";
-    {
-        auto first = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
-        first->Submit(RecordOf(L"earlier"));
-        ASSERT_EQ(first->Outbox().DeliverNow(), 1u);
-    }
+    const std::wstring kept = record + L".kept";
+    auto child = [&](const std::wstring &count, const std::wstring &mode,
+                     const std::function<bool()> &until) {
+        std::wstring command = L"\"" + ModuleFolder() + L"record_outbox_child.exe\" \"" +
+                               folder.Path().substr(0, folder.Path().size() - 1) + L"\" \"" + record + L"\" " + count + L" " + mode;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return false;
+        bool inTime = false;
+        for (int i = 0; i < 400 && !(inTime = until()); ++i)
+            Sleep(25);
+        TerminateProcess(process.hProcess, 9);
+        WaitForSingleObject(process.hProcess, 10000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return inTime;
+    };
+    auto keptIds = [&] {
+        std::vector<std::string> ids;
+        std::string line;
+        for (char c : FileBytes(folder.Path() + L"kept.txt")) {
+            if (c != '\n') {
+                line += c;
+                continue;
+            }
+            ids.push_back(line);
+            line.clear();
+        }
+        return ids;
+    };
+    std::wstring error;
+    ASSERT_TRUE(MakeParentFolders(record, error));
+    ASSERT_TRUE(TempFolder::WriteBytes(record, RecordStart()));
     HANDLE hold = HoldLikeASpreadsheet(record);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-
-    std::wstring command =
-        L"\"" + ModuleFolder() + L"record_outbox_child.exe\" \"" + record + L"\" 3";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &child));
-    const std::wstring kept = record + L".kept";
-    for (int i = 0; i < 200 && GetFileAttributesW(kept.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
-        Sleep(50);
-    const bool keptInTime = GetFileAttributesW(kept.c_str()) != INVALID_FILE_ATTRIBUTES;
-    TerminateProcess(child.hProcess, 9);
-    WaitForSingleObject(child.hProcess, 10000);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    const bool keptInTime = child(
+        L"3", L"", [&] { return GetFileAttributesW(kept.c_str()) != INVALID_FILE_ATTRIBUTES; });
     CloseHandle(hold);
     ASSERT_TRUE(keptInTime);
-    DeleteFileW(kept.c_str());
-    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), (std::vector<std::string>{"earlier"}));
-    const std::string queue = FileBytes(OutboxPathBeside(record));
-    EXPECT_EQ(ReadOutboxContents(queue).waiting.size(), 3u);
-
     {
-        auto next = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
+        auto next = MakeCsvRecordSink(files, queue, clock, record, folder.Path(), L"next");
         EXPECT_EQ(next->Outbox().DeliverNow(), 3u);
     }
-    const std::vector<std::string> once = {"earlier", "job-1", "job-2", "job-3"};
-    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), once);
-
-    // The same queue again, as a crash before its strikes would leave it.
-    ASSERT_TRUE(TempFolder::WriteBytes(OutboxPathBeside(record), queue));
-    {
-        auto again = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
-        EXPECT_EQ(again->Outbox().DeliverNow(), 3u);
-        EXPECT_EQ(again->Waiting(), 0u);
-    }
-    EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)), once);
-
-    // The queue cut in the middle of its last line (a failing disk): the
-    // start goes on, the whole file is kept aside, the whole lines go.
-    const std::string cut = queue.substr(0, queue.size() - 20);
-    ASSERT_TRUE(TempFolder::WriteBytes(OutboxPathBeside(record), cut));
-    std::vector<std::wstring> errors;
-    {
-        auto damaged = MakeCsvRecordSink(files, files, clock, record, folder.Path() + L"Local");
-        damaged->Outbox().onError = [&](const std::wstring &message) { errors.push_back(message); };
-        damaged->Submit(RecordOf(L"after"));
-        EXPECT_EQ(damaged->Outbox().DeliverNow(), 3u) << "two known, one new";
-    }
     EXPECT_EQ(fakes::CsvJobIds(FileBytes(record)),
-              (std::vector<std::string>{"earlier", "job-1", "job-2", "job-3", "after"}));
-    ASSERT_EQ(errors.size(), 1u);
-    const size_t named = errors[0].find(L"set aside in ");
-    ASSERT_NE(named, std::wstring::npos);
-    EXPECT_EQ(FileBytes(errors[0].substr(named + 13)), cut);
+              (std::vector<std::string>{"job-1", "job-2", "job-3"}));
+
+    // The second program delivers beside the child until the child dies.
+    DeleteFileW(record.c_str());
+    DeleteFileW(kept.c_str());
+    DeleteFileW((folder.Path() + L"kept.txt").c_str());
+    auto beside = MakeCsvRecordSink(files, queue, clock, record, folder.Path(), L"beside");
+    child(L"400", L"deliver", [&] {
+        beside->Outbox().DeliverNow();
+        return keptIds().size() >= 40;
+    });
+    for (int round = 0; round < 3; ++round)
+        beside->Outbox().DeliverNow();
+    std::vector<std::string> written = fakes::CsvJobIds(FileBytes(record));
+    std::sort(written.begin(), written.end());
+    EXPECT_TRUE(std::adjacent_find(written.begin(), written.end()) == written.end())
+        << "a record written twice";
+    for (const std::string &id : keptIds())
+        EXPECT_TRUE(std::binary_search(written.begin(), written.end(), id)) << "lost: " << id;
+    EXPECT_GE(written.size(), 40u);
+    EXPECT_TRUE(ListRecordQueue(queue, RecordQueueRoot(folder.Path())).waiting.empty());
 }
 
 // A copy keeps the time of last write: an image replaced by one of the same
