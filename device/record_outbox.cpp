@@ -751,14 +751,7 @@ RecordOutbox::Step RecordOutbox::DeliverOne(const std::wstring &file, size_t &de
     if (outcome == DeliveryOutcome::Failed) {
         std::wstring ignored;
         m_files.Rename(claim, m_folder + file, ignored);
-        std::vector<JobRecordFields> newlyWaiting;
-        {
-            std::lock_guard<std::mutex> lock(m_guard);
-            if (m_reported.insert(file).second) newlyWaiting.push_back(record.fields);
-        }
         ReportFailure(error);
-        for (const JobRecordFields &fields : newlyWaiting)
-            if (onRecordWaiting) onRecordWaiting(fields);
         return Step::Stop;
     }
     if (outcome == DeliveryOutcome::Refused) {
@@ -824,11 +817,22 @@ size_t RecordOutbox::DeliverNow() {
     }
 
     size_t left = waiting.size();
-    for (const std::wstring &file : waiting) {
-        if (!goOn) break;
-        const Step step = DeliverOne(file, delivered);
+    size_t next = 0;
+    for (; next < waiting.size() && goOn; ++next) {
+        const Step step = DeliverOne(waiting[next], delivered);
         if (step == Step::Stop) goOn = false;
         if (step == Step::Done) --left;
+    }
+    // The destination failed: each record behind the failure waits, and is
+    // named once.
+    for (size_t at = goOn ? waiting.size() : next - 1; at < waiting.size(); ++at) {
+        {
+            std::lock_guard<std::mutex> lock(m_guard);
+            if (!m_reported.insert(waiting[at]).second) continue;
+        }
+        QueuedRecord record;
+        if (ReadQueued(m_files, m_folder + waiting[at], record, error) && onRecordWaiting)
+            onRecordWaiting(record.fields);
     }
     size_t unsaved = 0;
     {
