@@ -1,5 +1,6 @@
 #include "device/csv_record_sink.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -95,8 +96,9 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     }
     if (!m_file.ReadFrom(m_path, m_scanned, kReadToTheEnd, bytes, size, error))
         return DeliveryOutcome::Failed;
-    if (size < m_scanned) {
-        // Shorter than it was: another file now; read it from the start.
+    if (size < std::max(m_scanned, m_knownSize)) {
+        // Shorter than it was, counting the lines this run added: another
+        // file now (the lines so far archived); read it from the start.
         m_ids.clear();
         m_scanned = 0;
         if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error))
@@ -135,7 +137,9 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
             m_scanned += after.size() - before.size();
         }
     }
+    m_knownSize = size;
     if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
+    m_knownSize += line.size();
     // A file that takes a line but not a new header (a folder where no copy
     // can be made) keeps its header for this run, rather than being copied
     // whole before every line.

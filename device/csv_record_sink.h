@@ -66,6 +66,8 @@ class CsvRecordDestination : public IRecordDestination {
     // before each line, so another program's lines count too.
     std::set<std::wstring> m_ids;
     uint64_t m_scanned = 0;
+    // The file's size as this run last saw it, its own lines included.
+    uint64_t m_knownSize = 0;
     // The file begins with the earlier header, and its rewrite is still to
     // be tried in this run.
     bool m_earlierHeader = false;

@@ -182,6 +182,13 @@ TEST(CsvRecordSink, ALineWrittenButReportedFailedIsNotWrittenAgain) {
     EXPECT_EQ(sink.Outbox().DeliverNow(), 2u);
     EXPECT_EQ(CsvJobIds(files.Bytes(kRecord)), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(files.csvAppends, 2);
+
+    // The file replaced by a shorter one (the lines so far archived, one
+    // kept): read again from its start, its lines are known.
+    files.files[kRecord] = "\xEF\xBB\xBF" + JobRecordHeaderLine() + JobRecordLine(Job(L"b"));
+    sink.Submit(Job(L"b"));
+    EXPECT_EQ(sink.Outbox().DeliverNow(), 1u);
+    EXPECT_EQ(files.csvAppends, 2);
 }
 
 TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
