@@ -42,10 +42,10 @@ std::string EarlierRecordStart();
 std::string RecordStart();
 
 // How much of a record file's end the first delivery of a run reads for the
-// job ids it holds (some ten thousand lines): a record whose delivery was
-// cut off is offered again at the next start, and its line is there near the
-// end, while a file of years of lines costs no more to open than a new one.
-inline constexpr uint64_t kRecordTailScanBytes = 4u << 20;
+// job ids it holds (some 2,500 lines): a record whose delivery was cut off
+// is offered again at the next start, and its line is there near the end,
+// while a file of years of lines costs no more to open than a new one.
+inline constexpr uint64_t kRecordTailScanBytes = 1u << 20;
 inline constexpr uint64_t kReadToTheEnd = UINT64_MAX;
 
 class CsvRecordDestination : public IRecordDestination {

@@ -518,7 +518,8 @@ TEST(RecordOutboxWin, RecordsOfAKilledProgramArriveOnce) {
     auto child = [&](const std::wstring &count, const std::wstring &mode,
                      const std::function<bool()> &until) {
         std::wstring command = L"\"" + ModuleFolder() + L"record_outbox_child.exe\" \"" +
-                               folder.Path().substr(0, folder.Path().size() - 1) + L"\" \"" + record + L"\" " + count + L" " + mode;
+                               folder.Path().substr(0, folder.Path().size() - 1) + L"\" \"" +
+                               record + L"\" " + count + L" " + mode;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
