@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "tests/fakes/ini_profile_fake.h"
 
@@ -119,6 +120,24 @@ TEST(JobDatabaseTable, AForeignShapeIsNamedExtraColumnsAreAllowed) {
 
 TEST(JobDatabaseRow, NumbersAsNumbersTimesInUtcTextsAsTheyAre) {
     JobRecordFields f;
+    // Each text its own value, so that one bound to a neighbour's column shows.
+    const std::pair<const wchar_t *, std::wstring JobRecordFields::*> texts[] = {
+        {L"computer", &JobRecordFields::computer},
+        {L"program_version", &JobRecordFields::programVersion},
+        {L"mode", &JobRecordFields::mode},
+        {L"device_name", &JobRecordFields::deviceName},
+        {L"device_serial", &JobRecordFields::deviceSerial},
+        {L"device_software_before", &JobRecordFields::deviceSoftwareBefore},
+        {L"device_loader_before", &JobRecordFields::deviceLoaderBefore},
+        {L"image_file", &JobRecordFields::imageFile},
+        {L"image_software", &JobRecordFields::imageSoftware},
+        {L"image_loader", &JobRecordFields::imageLoader},
+        {L"image_sha256", &JobRecordFields::imageSha256},
+        {L"verdict_key", &JobRecordFields::verdictKey},
+        {L"device_software_after", &JobRecordFields::deviceSoftwareAfter},
+    };
+    for (const auto &[name, field] : texts)
+        f.*field = std::wstring(L"value of ") + name;
     f.jobId = L"0123456789abcdef0123456789abcdef";
     f.startSeconds = 1796732819; // 2026-12-08T12:26:59Z
     f.endSeconds = 1796732822;
@@ -135,6 +154,8 @@ TEST(JobDatabaseRow, NumbersAsNumbersTimesInUtcTextsAsTheyAre) {
             if (name == JobTableColumns()[i].name) return values[i];
         return JobRowValue{};
     };
+    for (const auto &[name, field] : texts)
+        EXPECT_EQ(at(name).text, f.*field);
     EXPECT_EQ(at(L"job_id").text, f.jobId);
     EXPECT_EQ(at(L"station").text, L"BENCH-PC") << "the computer's name when none is given";
     EXPECT_EQ(JobRowValues(f, L"LINE-3")[1].text, L"LINE-3");

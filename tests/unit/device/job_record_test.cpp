@@ -363,16 +363,33 @@ TEST(JobRecorder, TheRecordWaitsForTheDigestTakenAlongsideTheJob) {
     Recorded r;
     r.DeviceShown(QV_DEVICE_MSC);
     std::function<void()> hashing;
-    TellJobStarted(r.context, kModeUpgrade, r.ids, r.store, [&](std::function<void()> body) {
-        hashing = std::move(body);
-        return true;
-    });
+    auto startHashingLater = [&r, &hashing] {
+        TellJobStarted(r.context, kModeUpgrade, r.ids, r.store, [&](std::function<void()> body) {
+            hashing = std::move(body);
+            return true;
+        });
+    };
+    startHashingLater();
     r.JobEnded(0);
     RunWatchCycle(r.context, r.working); // back at once
     EXPECT_FALSE(r.recorder.Poll()) << "the digest is still being taken";
     hashing();
     EXPECT_TRUE(r.recorder.Poll());
     EXPECT_EQ(r.Line()[kColSha], "ab12");
+
+    // A digest that comes only after the next job has started is not that
+    // job's.
+    r.DeviceShown(QV_DEVICE_MSC);
+    startHashingLater();
+    r.JobEnded(0);
+    r.DeviceShown(QV_DEVICE_MSC);
+    r.store.content = L"cd34";
+    r.StartJob();
+    r.JobEnded(0);
+    r.store.content = L"ef56";
+    hashing();
+    r.recorder.Flush();
+    EXPECT_EQ(r.Line(3)[kColSha], "cd34");
 }
 
 TEST(JobRecorder, ADeviceBackWithoutVersionsCompletesTheRecordAtOnce) {
