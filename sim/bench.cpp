@@ -275,7 +275,9 @@ int32_t Bench::Plug(const DeviceSetup &setup) {
             highest = std::max(highest, d.setup.id);
         record.setup.id = highest + 1;
     }
-    if (record.setup.serial.empty()) {
+    if (record.setup.withoutSerial) {
+        record.setup.serial.clear();
+    } else if (record.setup.serial.empty()) {
         char serial[20];
         std::snprintf(serial, sizeof serial, "QV70SIM%06d", int(record.setup.id % 1000000));
         record.setup.serial = serial;

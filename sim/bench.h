@@ -47,6 +47,8 @@ struct DeviceSetup {
     std::string loaderVersion = "2.05";
     std::string systemVersion = "1.0.0";
     std::string serial; // empty: made from the id
+    // Reports no serial number at all, as some devices do; serial is ignored.
+    bool withoutSerial = false;
 };
 
 enum class Stage {

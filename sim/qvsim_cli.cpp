@@ -15,7 +15,7 @@ namespace {
 const char kUsage[] =
     "usage: qvsim [--bench <folder>] <command> [arguments]\n"
     "  show                          settings, faults and devices of the bench\n"
-    "  plug [kind=4] [loader=2.05] [system=1.0.0] [serial=S] [id=N]\n"
+    "  plug [kind=4] [loader=2.05] [system=1.0.0] [serial=S|none] [id=N]\n"
     "                                plug a device in; prints its id\n"
     "  unplug <id>|all               pull devices out\n"
     "  set <id> [kind=K] [loader=T] [system=T]\n"
@@ -31,6 +31,9 @@ const char kUsage[] =
     "  log                           print the bench log\n"
     "The bench is the folder given by --bench, else by QVSIM_BENCH, else Bench\n"
     "beside the tool.\n";
+
+// The serial value for a device that reports no serial number.
+const char kNoSerial[] = "none";
 
 bool SplitAssignment(const std::string &arg, std::string &key, std::string &value) {
     const size_t equals = arg.find('=');
@@ -67,8 +70,12 @@ bool ApplyDeviceArgs(const std::vector<std::string> &args, size_t from, DeviceSe
             setup.loaderVersion = value;
         } else if (key == "system" && ValidVersionText(value)) {
             setup.systemVersion = value;
+        } else if (key == "serial" && value == kNoSerial) {
+            setup.serial.clear();
+            setup.withoutSerial = true;
         } else if (key == "serial" && value.size() < 20) {
             setup.serial = value;
+            setup.withoutSerial = false;
         } else if (key == "id" && allowId && ParseId(value, setup.id)) {
         } else {
             err << "qvsim: bad value \"" << args[i] << "\"\n";
@@ -104,7 +111,7 @@ void PrintBench(const Bench &bench, std::ostream &out) {
     for (const DeviceRecord &d : devices) {
         out << "device " << d.setup.id << ": kind " << d.setup.kind << ", loader "
             << d.setup.loaderVersion << ", system " << d.setup.systemVersion << ", serial "
-            << d.setup.serial;
+            << (d.setup.serial.empty() ? std::string(kNoSerial) : d.setup.serial);
         if (d.lost)
             out << ", gone";
         else if (!d.PresentAt(now))

@@ -22,6 +22,8 @@ constexpr uint64_t kFourGiB = 0x100000000ull;
 // cable or a release is noticed within a fraction of a second.
 constexpr size_t kThrottlePiece = 256 << 10;
 constexpr int64_t kPresenceCheckMs = 200;
+// Followed by the port's number (the device's location on the bus).
+const char kPortInstancePrefix[] = "5&port&0&";
 
 std::string Quoted(const char *text) {
     return text ? "\"" + std::string(text) + "\"" : "null";
@@ -37,10 +39,20 @@ void CopyText(char *target, size_t size, const std::string &text) {
     target[n] = 0;
 }
 
+// The part of a device path that tells devices of one kind apart: Windows
+// takes the serial number, and for a device without one an instance text of
+// the port it is plugged into.
+std::string PathInstance(const DeviceSetup &setup) {
+    return setup.serial.empty() ? std::string(kPortInstancePrefix) + std::to_string(setup.id)
+                                : setup.serial;
+}
+
 // A record with every opaque byte in use, padding included: the texts fill
-// their fields with no terminating zero. Made from the record's own numbers
-// and the device's serial, so a record handed back can be checked against it.
-void FillFullRecord(DEVICE_INFO *record, const std::string &serial) {
+// their fields with no terminating zero, but for the empty serial of a device
+// without one. Made from the record's own numbers and the device, so a record
+// handed back can be checked against it.
+void FillFullRecord(DEVICE_INFO *record, const DeviceSetup &setup) {
+    const std::string &serial = setup.serial;
     DEVICE_INFO full;
     std::memset(&full, 0xA5, sizeof full);
     full.usbVid = record->usbVid;
@@ -51,12 +63,14 @@ void FillFullRecord(DEVICE_INFO *record, const std::string &serial) {
     full.location = record->location;
     char path[sizeof full.devicePath + 1];
     const int n = std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#%s#qvsim",
-                                unsigned(record->usbVid), unsigned(record->usbPid), serial.c_str());
+                                unsigned(record->usbVid), unsigned(record->usbPid),
+                                PathInstance(setup).c_str());
     for (size_t i = n < 0 ? 0 : size_t(n); i < sizeof full.devicePath; ++i)
         path[i] = '#';
     std::memcpy(full.devicePath, path, sizeof full.devicePath);
     for (size_t i = 0; i < sizeof full.serialNumber; ++i)
         full.serialNumber[i] = i < serial.size() ? serial[i] : '_';
+    if (serial.empty()) full.serialNumber[0] = '\0';
     std::memcpy(record, &full, sizeof full);
 }
 
@@ -162,7 +176,7 @@ std::optional<DeviceRecord> SimLibrary::Target(const Bench &bench,
         // The maker's library may keep anything in the opaque fields: a record
         // that comes back other than it was filled names no device.
         DEVICE_INFO expected = *device;
-        FillFullRecord(&expected, found->setup.serial);
+        FillFullRecord(&expected, found->setup);
         if (std::memcmp(&expected, device, sizeof expected) != 0) {
             bench.Log("device " + std::to_string(device->identity) +
                       ": record handed back altered");
@@ -186,14 +200,14 @@ void SimLibrary::FillRecord(const DeviceRecord &device, DEVICE_INFO *record, int
     record->usbPid = pid;
     char path[128];
     std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#%s#qvsim", unsigned(vid),
-                  unsigned(pid), device.setup.serial.c_str());
+                  unsigned(pid), PathInstance(device.setup).c_str());
     CopyText(record->devicePath, sizeof record->devicePath, path);
     CopyText(record->serialNumber, sizeof record->serialNumber, device.setup.serial);
     record->identity = device.setup.id;
     record->deviceType = device.setup.kind;
     record->busFlags = usb11 ? 1 : 2;
     record->location = device.setup.id;
-    if (settings.fullRecord) FillFullRecord(record, device.setup.serial);
+    if (settings.fullRecord) FillFullRecord(record, device.setup);
 }
 
 int SimLibrary::DllInitialize() {

@@ -237,6 +237,23 @@ class StationEndToEnd(unittest.TestCase):
         self.assertEqual(upgrade["device_software_before"], "1.0.0")
         self.assertEqual(upgrade["device_software_after"], upgrade["image_software"])
 
+    def test_a_device_without_a_serial_is_done_and_recorded_with_none(self):
+        s = StationFolder(self)
+        s.plug("none")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, 0, out + err)
+        # Records filled to the last byte: the empty serial is followed by filler.
+        s.qvsim("record", "full")
+        code, out, err = s.run("--repair", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, 0, out + err)
+
+        records = s.records()
+        self.assertEqual([r["result_code"] for r in records], ["0", "0"])
+        self.assertEqual([r["device_serial"] for r in records], ["", ""])
+        # The version after comes only from the same device back after its job.
+        for record in records:
+            self.assertEqual(record["device_software_after"], record["image_software"], record)
+
     def test_three_devices_in_a_row_the_second_with_a_fault(self):
         s = StationFolder(self)
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "6")

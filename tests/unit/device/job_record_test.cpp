@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 #include "base/ini_file.h"
@@ -184,9 +185,19 @@ struct Recorded {
     }
     // A device shown by the watcher, with the image inspected.
     void DeviceShown(int kind, const char *serial = "SN0001", int32_t identity = 42) {
+        DeviceShown(MakeDevice(identity, kind, serial));
+    }
+    void DeviceShown(const DEVICE_INFO &device) {
         EXPECT_TRUE(InspectFirmware(context, b.state.g_settings.FIRMWARE));
-        b.library.finds = {{1, MakeDevice(identity, kind, serial)}};
+        b.library.finds = {{1, device}};
         RunWatchCycle(context, working);
+    }
+    // The device found by the watcher after the job, showing this version.
+    bool BackWith(const DEVICE_INFO &device, const std::string &software) {
+        b.library.deviceSystemText = software;
+        b.library.finds = {{1, device}};
+        RunWatchCycle(context, working);
+        return recorder.Poll();
     }
     // The job's start as the window tells it; the image is hashed on the spot.
     void StartJob(JobMode mode = kModeUpgrade) {
@@ -309,6 +320,48 @@ TEST(JobRecorder, OnlyTheSameDeviceAfterTheVerdictGivesTheVersionAfter) {
     RunWatchCycle(r.context, r.working); // the job's device, back
     EXPECT_TRUE(r.recorder.Poll());
     EXPECT_EQ(r.Line()[kColAfter], "1.2.3");
+}
+
+// A device that reports no serial number is told by its path and place on
+// the bus: only that device back completes the job's line, whose serial stays
+// empty.
+TEST(JobRecorder, ADeviceWithoutASerialIsKnownByItsPathAndRecordedWithoutOne) {
+    Recorded r;
+    r.DeviceShown(QV_DEVICE_MSC, "");
+    EXPECT_EQ(r.events.ShownDevice().identity, L"path:\\\\?\\usb#vid_2207@7");
+    r.StartJob();
+    r.JobEnded(0);
+
+    DEVICE_INFO otherPort = MakeDevice(43, QV_DEVICE_MSC, "");
+    otherPort.location = 8;
+    EXPECT_FALSE(r.BackWith(otherPort, "7.7.7")) << "another device without a serial";
+    EXPECT_TRUE(r.BackWith(MakeDevice(44, QV_DEVICE_MSC, ""), "1.2.3"));
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColSerial], "");
+    EXPECT_EQ(f[kColAfter], "1.2.3");
+}
+
+// A serial number that fills its field ends with the field: the bytes after
+// it (the library's number for the device, new after each reset) never make
+// it another device.
+TEST(JobRecorder, ASerialFillingItsWholeFieldIsReadWithinIt) {
+    const char serial[] = "QV70FULLLENGTH000020";
+    auto withSerial = [&](int32_t identity) {
+        DEVICE_INFO device = MakeDevice(identity, QV_DEVICE_MSC, "");
+        static_assert(sizeof serial - 1 == sizeof device.serialNumber, "fills the field");
+        std::memcpy(device.serialNumber, serial, sizeof device.serialNumber);
+        return device;
+    };
+    Recorded r;
+    r.DeviceShown(withSerial(42));
+    EXPECT_EQ(r.events.ShownDevice().identity, L"QV70FULLLENGTH000020");
+    r.StartJob();
+    r.JobEnded(0);
+
+    EXPECT_TRUE(r.BackWith(withSerial(44), "1.2.3"));
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColSerial], "QV70FULLLENGTH000020");
+    EXPECT_EQ(f[kColAfter], "1.2.3");
 }
 
 // The digest is of the content the job began with: an image replaced after

@@ -158,8 +158,14 @@ TEST_F(QvsimTool, ChangesTheBenchAsDocumented) {
     EXPECT_EQ(s.Value(Fault::UpgradeResult), -2);
     EXPECT_EQ(s.Value(Fault::DownloadFails), 1);
 
+    ASSERT_EQ(Run({"plug", "serial=none"}), 0);
+    EXPECT_EQ(bench.Device(2)->setup.serial, "");
+
     ASSERT_EQ(Run({"show"}), 0);
     EXPECT_NE(out.find("device 1: kind 4, loader 1.300, system a.b.10"), std::string::npos) << out;
+    EXPECT_NE(out.find("device 2: kind 4, loader 2.05, system 1.0.0, serial none"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("upgrade-result=-2"), std::string::npos) << out;
 
     ASSERT_EQ(Run({"clear-fault", "all"}), 0);

@@ -346,6 +346,24 @@ TEST_F(SimLibraryTest, SearchCountsDevicesAndFillsTheRecordOnlyForOne) {
     EXPECT_STREQ(found.serialNumber, "QV70SIM000002");
 }
 
+// A device without a serial number reports an empty one, plain or full, and
+// its path names its port instead; the full record is still taken back.
+TEST_F(SimLibraryTest, ADeviceWithoutASerialReportsNoneAndItsPortInItsPath) {
+    DeviceSetup setup;
+    setup.withoutSerial = true;
+    PlugAndFind(setup);
+    EXPECT_STREQ(device.serialNumber, "");
+    EXPECT_NE(std::string(device.devicePath).find("#5&port&0&1#"), std::string::npos)
+        << device.devicePath;
+
+    bench.UpdateSettings([](BenchSettings &s) { s.fullRecord = true; });
+    ASSERT_EQ(library.QV_FindDevice(&device, 0), 1);
+    EXPECT_EQ(device.serialNumber[0], '\0');
+    EXPECT_EQ(device.serialNumber[1], '_');
+    ANDROID_VERSION version{};
+    EXPECT_EQ(library.QV_GetDeviceVersion(&device, &version), 1);
+}
+
 // A full record has no zero in its texts; it is taken back only exactly as
 // filled, and a whole job runs on it.
 TEST_F(SimLibraryTest, FullRecordIsTakenBackOnlyAsItWasFilled) {
