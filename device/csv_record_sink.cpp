@@ -81,15 +81,22 @@ std::string RecordStart() {
     return kUtf8Bom + JobRecordHeaderLine();
 }
 
+DeliveryOutcome CsvRecordDestination::Failure() {
+    // A folder never becomes the file by waiting: its records are set aside
+    // now rather than held up, with everything behind them, until someone
+    // moves it. A held file, a share away, a full disk pass by themselves.
+    return m_file.IsFolder(m_path) ? DeliveryOutcome::Refused : DeliveryOutcome::Failed;
+}
+
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
     std::string bytes;
     uint64_t size = 0;
-    if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return DeliveryOutcome::Failed;
+    if (!m_file.ReadFrom(m_path, m_scanned, bytes, size, error)) return Failure();
     if (size < m_scanned) {
         // Shorter than it was: another file now; read it from the start.
         m_ids.clear();
         m_scanned = 0;
-        if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return DeliveryOutcome::Failed;
+        if (!m_file.ReadFrom(m_path, 0, bytes, size, error)) return Failure();
     }
     if (m_scanned == 0) m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
     const size_t used = ScanRecordJobIds(bytes, m_ids);
@@ -116,7 +123,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
             m_scanned += after.size() - before.size();
         }
     }
-    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
+    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return Failure();
     // A file that takes a line but not a new header (a folder where no copy
     // can be made) keeps its header for this run, rather than being copied
     // whole before every line.

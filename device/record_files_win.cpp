@@ -238,6 +238,10 @@ bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &b
     return ok;
 }
 
+bool RecordFilesWin::IsFolder(const std::wstring &path) {
+    return ::IsFolder(path);
+}
+
 bool RecordFilesWin::Read(const std::wstring &path, std::string &bytes, std::wstring &error) {
     uint64_t size = 0;
     return ReadFrom(path, 0, bytes, size, error);

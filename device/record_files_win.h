@@ -16,6 +16,7 @@ class RecordFilesWin : public IRecordFile, public IOutboxFile {
                 std::wstring &error) override;
     bool ReplaceStart(const std::wstring &path, const std::string &before, const std::string &after,
                       std::wstring &error) override;
+    bool IsFolder(const std::wstring &path) override;
 
     // IOutboxFile
     bool Read(const std::wstring &path, std::string &bytes, std::wstring &error) override;

@@ -157,12 +157,18 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
     bool queueRefused = false;
     // Folders that cannot hold a queue.
     std::set<std::wstring> unusable;
+    // Folders standing where a CSV is looked for: neither read nor written.
+    std::set<std::wstring> folders;
     int durableAppends = 0;
     int csvAppends = 0;
 
     bool ReadFrom(const std::wstring &path, uint64_t offset, std::string &bytes, uint64_t &size,
-                  std::wstring &) override {
+                  std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (folders.count(path) != 0) {
+            error = L"it is a folder, not a file";
+            return false;
+        }
         const std::string &all = files[path];
         size = all.size();
         bytes = offset < all.size() ? all.substr(offset) : std::string();
@@ -171,6 +177,10 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
     bool Append(const std::wstring &path, const std::string &header, const std::string &line,
                 std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (folders.count(path) != 0) {
+            error = L"it is a folder, not a file";
+            return false;
+        }
         if (held) {
             error = L"held open by another program";
             return false;
@@ -200,6 +210,10 @@ class FakeRecordFiles : public IRecordFile, public IOutboxFile {
         }
         all = after + all.substr(before.size());
         return true;
+    }
+    bool IsFolder(const std::wstring &path) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        return folders.count(path) != 0;
     }
     bool Read(const std::wstring &path, std::string &bytes, std::wstring &) override {
         std::lock_guard<std::mutex> lock(m_guard);
