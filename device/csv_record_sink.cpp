@@ -82,6 +82,13 @@ std::string RecordStart() {
     return kUtf8Bom + JobRecordHeaderLine();
 }
 
+DeliveryOutcome CsvRecordDestination::Failure() {
+    // A folder never becomes the file by waiting: its records are set aside
+    // now rather than held up, with everything behind them, until someone
+    // moves it. A held file, a share away, a full disk pass by themselves.
+    return m_file.IsFolder(m_path) ? DeliveryOutcome::Refused : DeliveryOutcome::Failed;
+}
+
 DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std::wstring &error) {
     std::string bytes;
     uint64_t size = 0;
@@ -89,20 +96,18 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     if (m_scanned == 0) {
         // The start, for its header, and the size, for where the end begins.
         const uint64_t head = EarlierRecordStart().size();
-        if (!m_file.ReadFrom(m_path, 0, head, bytes, size, error)) return DeliveryOutcome::Failed;
+        if (!m_file.ReadFrom(m_path, 0, head, bytes, size, error)) return Failure();
         m_earlierHeader = bytes == EarlierRecordStart();
         fromTail = size > kRecordTailScanBytes;
         if (fromTail) m_scanned = size - kRecordTailScanBytes;
     }
-    if (!m_file.ReadFrom(m_path, m_scanned, kReadToTheEnd, bytes, size, error))
-        return DeliveryOutcome::Failed;
+    if (!m_file.ReadFrom(m_path, m_scanned, kReadToTheEnd, bytes, size, error)) return Failure();
     if (size < std::max(m_scanned, m_knownSize)) {
         // Shorter than it was, counting the lines this run added: another
         // file now (the lines so far archived); read it from the start.
         m_ids.clear();
         m_scanned = 0;
-        if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error))
-            return DeliveryOutcome::Failed;
+        if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error)) return Failure();
         m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
         fromTail = false;
     }
@@ -138,7 +143,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
         }
     }
     m_knownSize = size;
-    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return DeliveryOutcome::Failed;
+    if (!m_file.Append(m_path, JobRecordHeaderLine(), line, error)) return Failure();
     m_knownSize += line.size();
     // A file that takes a line but not a new header (a folder where no copy
     // can be made) keeps its header for this run, rather than being copied

@@ -30,6 +30,8 @@ class IRecordFile {
     // fails.
     virtual bool ReplaceStart(const std::wstring &path, const std::string &before,
                               const std::string &after, std::wstring &error) = 0;
+    // A folder stands at the path.
+    virtual bool IsFolder(const std::wstring &path) = 0;
 };
 
 // The job_id of each whole line of CSV bytes (the last field of a line of
@@ -54,12 +56,16 @@ class CsvRecordDestination : public IRecordDestination {
     // A record whose jobId the file already holds is not appended again. A
     // line never joins a last line left without its line break. A file
     // begun before the job_id column gets that column's name in its header
-    // first.
+    // first. Refused when the path is a folder: no line ever goes there
+    // while it stays.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
     std::wstring Name() const override;
     const std::wstring &Path() const { return m_path; }
 
   private:
+    // The outcome of a read or write of the file that did not go.
+    DeliveryOutcome Failure();
+
     IRecordFile &m_file;
     const std::wstring m_path;
     // The job ids of the file as far as it has been read; the rest is read

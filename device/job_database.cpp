@@ -317,6 +317,32 @@ std::wstring DescribeDatabaseFailure(const std::wstring &what,
     return MaskSecrets(text, connection);
 }
 
+namespace {
+
+bool InSqlClass(const std::wstring &sqlState, const wchar_t *sqlClass) {
+    const std::wstring wanted = sqlClass;
+    return sqlState.compare(0, wanted.size(), wanted) == 0;
+}
+
+} // namespace
+
+bool HasSqlClass(const std::vector<DatabaseDiagnostic> &diagnostics, const wchar_t *sqlClass) {
+    for (const DatabaseDiagnostic &d : diagnostics)
+        if (InSqlClass(d.sqlState, sqlClass)) return true;
+    return false;
+}
+
+bool IsRefusedForGood(const std::vector<DatabaseDiagnostic> &diagnostics) {
+    if (HasSqlClass(diagnostics, kSqlClassConnection)) return false;
+    for (const DatabaseDiagnostic &d : diagnostics) {
+        if (d.sqlState == kSqlStateUniqueViolation) continue;
+        for (const wchar_t *sqlClass : {kSqlClassDataException, kSqlClassIntegrityConstraint,
+                                        kSqlClassSyntaxOrAccessRule, kSqlClassCheckOption})
+            if (InSqlClass(d.sqlState, sqlClass)) return true;
+    }
+    return false;
+}
+
 bool FailureOnce::Take(const std::wstring &kind) {
     if (kind == m_last) return false;
     m_last = kind;

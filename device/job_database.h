@@ -31,6 +31,16 @@ inline constexpr uint32_t kDatabaseQueryTimeoutSeconds = 15;
 // SQLSTATE of a row whose primary key is already in the table.
 inline constexpr wchar_t kSqlStateUniqueViolation[] = L"23505";
 
+// SQLSTATE classes (a state's first two characters) of an insert that the
+// server refuses by its rules: the same row meets the same rules at every
+// later try.
+inline constexpr wchar_t kSqlClassDataException[] = L"22";
+inline constexpr wchar_t kSqlClassIntegrityConstraint[] = L"23";
+inline constexpr wchar_t kSqlClassSyntaxOrAccessRule[] = L"42";
+inline constexpr wchar_t kSqlClassCheckOption[] = L"44";
+// The connection broke: whatever else is said, the row may go at a next try.
+inline constexpr wchar_t kSqlClassConnection[] = L"08";
+
 // [SYSTEM] JOB_DATABASE: an ODBC connection string; empty (or missing): no
 // database. Read whole (a connection string may be long), surrounding blanks
 // dropped.
@@ -84,6 +94,15 @@ struct DatabaseDiagnostic {
     int32_t nativeError = 0;
     std::wstring message;
 };
+
+// Some diagnostic is of this SQLSTATE class.
+bool HasSqlClass(const std::vector<DatabaseDiagnostic> &diagnostics, const wchar_t *sqlClass);
+
+// A failed insert's diagnostics say the server will never take the row: a
+// data exception, a broken integrity constraint (a duplicate key aside: the
+// row is there already), a syntax or access rule, a view's check option. A
+// broken connection said alongside leaves the row to a later try.
+bool IsRefusedForGood(const std::vector<DatabaseDiagnostic> &diagnostics);
 
 // "cannot connect: [08001] could not connect to server ..." with every
 // diagnostic, the driver manager's prefixes ("[unixODBC][Driver]...") kept as

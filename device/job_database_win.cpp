@@ -53,9 +53,9 @@ bool HasState(const std::vector<DatabaseDiagnostic> &diagnostics, const std::wst
 // The connection itself is gone (class 08: connection exception; 57P01 and
 // friends: the server shut down): worth one new connection at once.
 bool ConnectionLost(const std::vector<DatabaseDiagnostic> &diagnostics) {
+    if (HasSqlClass(diagnostics, kSqlClassConnection)) return true;
     for (const DatabaseDiagnostic &d : diagnostics)
-        if (d.sqlState.compare(0, 2, L"08") == 0 || d.sqlState.compare(0, 3, L"57P") == 0)
-            return true;
+        if (d.sqlState.compare(0, 3, L"57P") == 0) return true;
     return false;
 }
 
@@ -102,6 +102,15 @@ DeliveryOutcome DatabaseRecordDestination::Fail(const std::wstring &kind,
     Disconnect();
     if (m_reported.Take(kind) && onError) onError(error);
     return DeliveryOutcome::Failed;
+}
+
+DeliveryOutcome DatabaseRecordDestination::Refuse(const std::wstring &kind,
+                                                  const std::wstring &message,
+                                                  std::wstring &error) {
+    // The connection is sound: the rows behind this one go on it.
+    error = message;
+    if (m_reported.Take(kind) && onError) onError(error);
+    return DeliveryOutcome::Refused;
 }
 
 bool DatabaseRecordDestination::Connect(std::wstring &kind, std::wstring &error) {
@@ -301,6 +310,25 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
             Disconnect();
             continue;
         }
+        // Only the insert's own rejection refuses a row: whatever fails
+        // before it (the connection, reading, making or preparing the table)
+        // is the server's or the table's state, and the rows wait for it to
+        // change. A syntax or access rule at the insert is about the table,
+        // never the row's values (they are bound parameters), and applies to
+        // every row; it is still a refusal, but believed only from a
+        // connection that has just checked the table: one dropped or
+        // altered since this connection checked it is made again, or found
+        // of another shape, and then the rows wait.
+        if (reused && attempt == 0 && HasSqlClass(diagnostics, kSqlClassSyntaxOrAccessRule)) {
+            Disconnect();
+            continue;
+        }
+        if (IsRefusedForGood(diagnostics))
+            return Refuse(L"insert " + FirstState(diagnostics),
+                          DescribeDatabaseFailure(L"the row of job " + fields.jobId +
+                                                      L" was refused for good",
+                                                  diagnostics, m_connection),
+                          error);
         return Fail(L"insert " + FirstState(diagnostics),
                     DescribeDatabaseFailure(L"the row of job " + fields.jobId + L" was refused",
                                             diagnostics, m_connection),

@@ -23,8 +23,10 @@ class DatabaseRecordDestination : public IRecordDestination {
     // Connects when not connected (bounded by the login time-out), makes
     // the table when it is missing and checks its shape once per
     // connection, then inserts the row with bound parameters. A row whose
-    // job_id is already there is AlreadyDelivered. On any failure the
-    // connection is dropped and the next call starts afresh.
+    // job_id is already there is AlreadyDelivered. A row the server's rules
+    // reject (IsRefusedForGood) is Refused, the connection kept. On any
+    // other failure the connection is dropped and the next call starts
+    // afresh.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
     std::wstring Name() const override;
 
@@ -39,6 +41,8 @@ class DatabaseRecordDestination : public IRecordDestination {
     struct Handles;
     DeliveryOutcome Fail(const std::wstring &kind, const std::wstring &message,
                          std::wstring &error);
+    DeliveryOutcome Refuse(const std::wstring &kind, const std::wstring &message,
+                           std::wstring &error);
     bool Connect(std::wstring &kind, std::wstring &error);
     bool PrepareTable(std::wstring &kind, std::wstring &error);
     void Disconnect();

@@ -247,3 +247,7 @@ bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &b
     if (!ok && made) DeleteFileW(copy.c_str());
     return ok;
 }
+
+bool RecordFilesWin::IsFolder(const std::wstring &path) {
+    return ::IsFolder(path);
+}

@@ -15,6 +15,7 @@ class RecordFilesWin : public IRecordFile {
                 std::wstring &error) override;
     bool ReplaceStart(const std::wstring &path, const std::string &before, const std::string &after,
                       std::wstring &error) override;
+    bool IsFolder(const std::wstring &path) override;
 };
 
 // Makes every missing folder of a file's path ("Records\2026" of

@@ -172,6 +172,8 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
     std::set<std::wstring> unreadable;
     // The owner marks of living programs.
     std::set<std::wstring> marks;
+    // Folders standing where a CSV is looked for: neither read nor written.
+    std::set<std::wstring> folders;
     int csvAppends = 0;
     uint64_t csvBytesRead = 0;
     // A fault at the queue's file operation number faultAt (counted from 1
@@ -182,8 +184,12 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
     int queueOps = 0;
 
     bool ReadFrom(const std::wstring &path, uint64_t offset, uint64_t limit, std::string &bytes,
-                  uint64_t &size, std::wstring &) override {
+                  uint64_t &size, std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (folders.count(path) != 0) {
+            error = L"it is a folder, not a file";
+            return false;
+        }
         const std::string &all = files[path];
         size = all.size();
         bytes = offset < all.size() ? all.substr(offset, limit) : std::string();
@@ -193,6 +199,10 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
     bool Append(const std::wstring &path, const std::string &header, const std::string &line,
                 std::wstring &error) override {
         std::lock_guard<std::mutex> lock(m_guard);
+        if (folders.count(path) != 0) {
+            error = L"it is a folder, not a file";
+            return false;
+        }
         if (held) {
             error = L"held open by another program";
             return false;
@@ -222,6 +232,10 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
         }
         all = after + all.substr(before.size());
         return true;
+    }
+    bool IsFolder(const std::wstring &path) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        return folders.count(path) != 0;
     }
 
     bool List(const std::wstring &folder, std::vector<std::wstring> &names,

@@ -187,4 +187,41 @@ TEST(JobDatabaseFailure, SaysWhatWithEachSqlStateAndNoPasswordOncePerKind) {
     EXPECT_TRUE(once.Take(L"connect"));
 }
 
+// Only the server's rules refuse a row for good; a duplicate key means the
+// row is there, and what may pass (a connection, a time-out, a deadlock, a
+// full disk, a shutdown) leaves it waiting.
+TEST(JobDatabaseFailure, ARowIsRefusedForGoodOnlyByTheServersRules) {
+    const struct {
+        std::vector<const wchar_t *> states;
+        bool refused;
+    } cases[] = {
+        {{L"22001"}, true},            // a text too long for its column
+        {{L"22007"}, true},            // a time that is none
+        {{L"23514"}, true},            // a check constraint
+        {{L"23502"}, true},            // a value missing where one is needed
+        {{L"23505"}, false},           // already there
+        {{L"42501"}, true},            // no right to insert
+        {{L"44000"}, true},            // a view's check option
+        {{L"01000", L"23514"}, true},  // a warning before the error
+        {{L"23514", L"08S01"}, false}, // the connection broke as well
+        {{L"08001"}, false},
+        {{L"57014"}, false}, // the query time-out
+        {{L"57P01"}, false}, // the server shut down
+        {{L"40P01"}, false}, // a deadlock
+        {{L"53100"}, false}, // the server's disk is full
+        {{L"HYT00"}, false},
+        {{L"HY000"}, false},
+        {{}, false},
+    };
+    for (const auto &c : cases) {
+        std::vector<DatabaseDiagnostic> diagnostics;
+        std::string said;
+        for (const wchar_t *state : c.states) {
+            diagnostics.push_back({state, 0, L"ERROR"});
+            said += std::string(state, state + std::char_traits<wchar_t>::length(state)) + " ";
+        }
+        EXPECT_EQ(IsRefusedForGood(diagnostics), c.refused) << said;
+    }
+}
+
 } // namespace

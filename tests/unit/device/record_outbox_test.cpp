@@ -191,6 +191,27 @@ TEST(CsvRecordSink, ALineWrittenButReportedFailedIsNotWrittenAgain) {
     EXPECT_EQ(files.csvAppends, 2);
 }
 
+// A folder where the record file should be never takes a line; a file held
+// open or a share away only makes the line wait.
+TEST(CsvRecordSink, ARecordPathThatIsAFolderIsRefusedForGood) {
+    FakeRecordFiles files;
+    CsvRecordDestination destination(files, kRecord);
+    std::wstring error;
+    files.held = true;
+    EXPECT_EQ(destination.Deliver(Job(L"a"), error), DeliveryOutcome::Failed);
+    files.failAfterNextWrite = true;
+    files.held = false;
+    EXPECT_EQ(destination.Deliver(Job(L"a"), error), DeliveryOutcome::Failed);
+
+    files.folders.insert(kRecord);
+    error.clear();
+    EXPECT_EQ(destination.Deliver(Job(L"b"), error), DeliveryOutcome::Refused);
+    EXPECT_NE(error.find(L"folder"), std::wstring::npos);
+    files.folders.clear();
+    EXPECT_EQ(destination.Deliver(Job(L"b"), error), DeliveryOutcome::Delivered);
+    EXPECT_EQ(CsvJobIds(files.Bytes(kRecord)), (std::vector<std::string>{"a", "b"}));
+}
+
 TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
     JobRecordFields two = Job(L"id-2");
     two.verdictText = L"line\r\nbreak, \"quoted\"";

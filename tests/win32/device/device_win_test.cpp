@@ -401,14 +401,17 @@ TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
     const std::wstring readOnly = folder.Path() + L"locked.csv";
     ASSERT_TRUE(TempFolder::WriteBytes(readOnly, "x\r\n"));
     ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    // Only the folder is so for good: the others may be mended.
     struct Case {
         std::wstring path;
         const wchar_t *says;
+        DeliveryOutcome outcome;
     } cases[] = {
-        {isFolder, L"is a folder, not a file"},
-        {readOnly, L"read-only"},
-        {folder.Path() + std::wstring(300, L'r') + L".csv", L"Windows allows at most 259"},
-        {L"\\\\qv-no-such-server\\records\\jobs.csv", L""},
+        {isFolder, L"is a folder, not a file", DeliveryOutcome::Refused},
+        {readOnly, L"read-only", DeliveryOutcome::Failed},
+        {folder.Path() + std::wstring(300, L'r') + L".csv", L"Windows allows at most 259",
+         DeliveryOutcome::Failed},
+        {L"\\\\qv-no-such-server\\records\\jobs.csv", L"", DeliveryOutcome::Failed},
     };
     for (const Case &c : cases) {
         std::wstring error;
@@ -416,6 +419,8 @@ TEST(RecordFilesWin, APathThatCannotBeAFileSaysWhy) {
             << c.says;
         EXPECT_FALSE(error.empty()) << c.says;
         EXPECT_NE(error.find(c.says), std::wstring::npos) << c.says;
+        CsvRecordDestination destination(files, c.path);
+        EXPECT_EQ(destination.Deliver(RecordOf(L"a"), error), c.outcome) << c.says;
     }
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(isFolder.c_str());

@@ -447,6 +447,41 @@ TEST_F(FleetDatabase, ATableOfAForeignShapeIsReportedAndLeftAsItIs) {
     EXPECT_EQ(Count(), 1);
 }
 
+// A row the table's own rule rejects is refused for good, by its job and
+// SQLSTATE; the row behind it goes on.
+TEST_F(FleetDatabase, ARowTheTablesRuleRejectsIsRefusedForGoodAndTheNextGoes) {
+    DatabaseRecordDestination destination(AdminConnection(), L"LINE-1");
+    std::wstring error;
+    ASSERT_EQ(destination.Deliver(Record(JobId(1)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    ASSERT_TRUE(admin.Exec(L"ALTER TABLE qv_jobs ADD CONSTRAINT serial_known"
+                           L" CHECK (device_serial <> 'UNKNOWN')"));
+    JobRecordFields unknown = Record(JobId(2));
+    unknown.deviceSerial = L"UNKNOWN";
+    EXPECT_EQ(destination.Deliver(unknown, error), DeliveryOutcome::Refused) << Narrow(error);
+    EXPECT_NE(error.find(L"job " + JobId(2)), std::wstring::npos) << Narrow(error);
+    EXPECT_NE(error.find(L"[23514]"), std::wstring::npos) << Narrow(error);
+    EXPECT_EQ(error.find(L"qv-admin-pw"), std::wstring::npos) << Narrow(error);
+
+    EXPECT_EQ(destination.Deliver(Record(JobId(3)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    EXPECT_EQ(admin.Value(L"SELECT string_agg(right(job_id, 1), ',' ORDER BY job_id) FROM qv_jobs"),
+              L"1,3");
+}
+
+// A table dropped under a connected station is the table's state, not the
+// row's: the table is made again and the row goes.
+TEST_F(FleetDatabase, ATableDroppedUnderAConnectionIsMadeAgainAndTheRowNotRefused) {
+    DatabaseRecordDestination destination(AdminConnection(), L"LINE-1");
+    std::wstring error;
+    ASSERT_EQ(destination.Deliver(Record(JobId(1)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    ASSERT_TRUE(admin.Exec(L"DROP TABLE qv_jobs"));
+    EXPECT_EQ(destination.Deliver(Record(JobId(2)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    EXPECT_EQ(Count(), 1);
+}
+
 TEST_F(FleetDatabase, AServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
     // A port that takes the connection and never says a word.
     WSADATA wsa;
