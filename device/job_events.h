@@ -125,6 +125,16 @@ class JobEventHub : public IJobEventListener {
     uint64_t m_inspections = 0;
 };
 
+// What a job's facts need of the platform: the image's digest, the
+// computer's name.
+class IJobRecordStore {
+  public:
+    virtual ~IJobRecordStore() = default;
+    // SHA-256 of the file's contents through the platform's hash service.
+    virtual bool FileSha256(const std::wstring &path, std::wstring &hex) = 0;
+    virtual std::wstring ComputerName() = 0;
+};
+
 // 32 lower-case hexadecimal characters from the platform's random source.
 class IJobIdSource {
   public:

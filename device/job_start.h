@@ -7,7 +7,6 @@
 
 #include "device/device_context.h"
 #include "device/job_codes.h"
-#include "device/job_record.h"
 
 // Tells the job's start to context.events and has a worker hash the image
 // alongside the job (never the caller's thread, which may be the window's);

@@ -1,6 +1,6 @@
 #include "station/station_options.h"
 
-#include "device/job_database.h"
+#include "records/job_database.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include "commands/job_watchdog.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
-#include "device/job_database.h"
 #include "device/job_start.h"
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
+#include "records/job_database.h"
 #include "station/station_codes.h"
 
 namespace {

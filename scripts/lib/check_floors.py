@@ -7,10 +7,12 @@ beside it:
     app/ (window program start-up)     station/ (console program)
                  ui/ (windows only: main window, About, splash)
        commands/ (the portable command logic both programs run)
-           device/ (watcher, job, driver, inspection, job events, record)   controls/
+                     records/ (job record, its queue, file and database)
+           device/ (watcher, job, driver, inspection, job events)   controls/
     base/ (platform interfaces, process state, view interface, texts, settings file)
 
-res/ holds the resource ids that every floor may name. station/ may use
+records/ stands on device/ (it listens to the job events); commands/ never
+needs it. res/ holds the resource ids that every floor may name. station/ may use
 app/'s settings loading beside it. sim/ is a house of its own beside the
 floors: it may use the device library's interface from
 base/ and device/, and res/ for the version its files ship with, nothing of
@@ -27,14 +29,15 @@ import sys
 ALLOWED = {
     "base": {"res"},
     "device": {"base", "res"},
+    "records": {"base", "device", "res"},
     "controls": {"base", "res"},
     "commands": {"base", "device", "res"},
-    "ui": {"base", "device", "controls", "commands", "res"},
-    "app": {"base", "device", "controls", "commands", "ui", "res"},
+    "ui": {"base", "device", "records", "controls", "commands", "res"},
+    "app": {"base", "device", "records", "controls", "commands", "ui", "res"},
     # The console program stands beside the window program's start-up and
     # shares its settings loading; it uses the portable commands and no
     # window code of ui/.
-    "station": {"base", "device", "controls", "commands", "app", "res"},
+    "station": {"base", "device", "records", "controls", "commands", "app", "res"},
     "sim": {"base", "device", "res"},
 }
 

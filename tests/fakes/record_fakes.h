@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "device/csv_record_sink.h"
-#include "device/record_outbox.h"
-#include "device/record_sink.h"
+#include "records/csv_record_sink.h"
+#include "records/record_outbox.h"
+#include "records/record_sink.h"
 
 namespace fakes {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/job_database.h"
+#include "records/job_database.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

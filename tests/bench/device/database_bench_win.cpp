@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/job_database_win.h"
+#include "records/job_database_win.h"
 
 namespace {
 

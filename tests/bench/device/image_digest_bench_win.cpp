@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device/job_record_win.h"
+#include "device/job_facts_win.h"
 
 namespace {
 

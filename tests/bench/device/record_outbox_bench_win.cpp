@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "device/job_record.h"
-#include "device/queue_files_win.h"
-#include "device/record_files_win.h"
+#include "records/job_record.h"
+#include "records/queue_files_win.h"
+#include "records/record_files_win.h"
 #include "tests/fakes/record_fakes.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include "base/worker_threads_win.h"
 #include "device/device_library_win.h"
 #include "device/device_watcher.h"
-#include "device/job_record_win.h"
+#include "device/job_facts_win.h"
 #include "device/process_runner_win.h"
 #include "device/system_info_win.h"
 #include "station/station_session.h"

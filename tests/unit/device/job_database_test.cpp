@@ -1,7 +1,7 @@
 // The fleet database's portable half: the setting, the connection string and
 // its secrets, the table's shape and SQL (names only, never values), one
 // row's values, and how failures read and repeat.
-#include "device/job_database.h"
+#include "records/job_database.h"
 
 #include <gtest/gtest.h>
 

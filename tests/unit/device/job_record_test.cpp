@@ -2,7 +2,7 @@
 // the path from the settings, and when a job's line is written (the same
 // device back with its version, back without one, or the wait over), from the
 // job events that the watcher, the inspection and the job's start tell.
-#include "device/job_record.h"
+#include "records/job_record.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <thread>
 
 #include "base/ini_file.h"
-#include "device/csv_record_sink.h"
 #include "device/device_record.h"
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_start.h"
+#include "records/csv_record_sink.h"
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/ini_profile_fake.h"

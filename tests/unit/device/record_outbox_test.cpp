@@ -3,7 +3,7 @@
 // a crash at any file operation, a record refused for good set aside while
 // the rest go on, two programs on one queue, the earlier version's queue
 // carried over.
-#include "device/record_outbox.h"
+#include "records/record_outbox.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <mutex>
 #include <thread>
 
-#include "device/csv_record_sink.h"
-#include "device/record_keeping.h"
+#include "records/csv_record_sink.h"
+#include "records/record_keeping.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/record_fakes.h"
 

@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "device/driver_install.h"
-#include "device/job_record_win.h"
+#include "device/job_facts_win.h"
 #include "device/message_pump_win.h"
 #include "device/process_runner_win.h"
-#include "device/queue_files_win.h"
-#include "device/record_files_win.h"
 #include "device/system_info_win.h"
+#include "records/queue_files_win.h"
+#include "records/record_files_win.h"
 #include "tests/fakes/device_fakes.h"
 #include "tests/fakes/driver_fakes.h"
 #include "tests/fakes/record_fakes.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/job_database_win.h"
+#include "records/job_database_win.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/queue_files_win.h"
-#include "device/record_files_win.h"
+#include "records/queue_files_win.h"
+#include "records/record_files_win.h"
 #include "tests/fakes/record_fakes.h"
 
 int wmain(int argc, wchar_t **argv) {

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "device/job_database.h"
-#include "device/record_outbox.h"
+#include "records/job_database.h"
+#include "records/record_outbox.h"
 
 class DatabaseRecordDestination : public IRecordDestination {
   public:

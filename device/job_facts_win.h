@@ -1,11 +1,10 @@
-// The job record's platform half: the image's SHA-256 through the system's hash service (BCrypt),
-// the computer's name.
+// A job's facts on the platform: the image's SHA-256 through the system's hash
+// service (BCrypt), the computer's name, the job ids.
 #pragma once
 
 #include <string>
 
 #include "device/job_events.h"
-#include "device/job_record.h"
 
 class JobRecordStoreWin : public IJobRecordStore {
   public:

@@ -1,4 +1,4 @@
-#include "device/job_database.h"
+#include "records/job_database.h"
 
 #include <cwctype>
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "device/csv_record_sink.h"
-#include "device/record_outbox.h"
+#include "records/csv_record_sink.h"
+#include "records/record_outbox.h"
 
 class RecordKeeping {
   public:

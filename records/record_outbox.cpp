@@ -1,4 +1,4 @@
-#include "device/record_outbox.h"
+#include "records/record_outbox.h"
 
 #include "base/parked_threads.h"
 

@@ -1,9 +1,9 @@
-#include "device/job_record.h"
+#include "records/job_record.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "device/record_sink.h"
+#include "records/record_sink.h"
 #include "res/version.h"
 
 namespace {

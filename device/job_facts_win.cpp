@@ -1,4 +1,4 @@
-#include "device/job_record_win.h"
+#include "device/job_facts_win.h"
 
 #include <windows.h>
 

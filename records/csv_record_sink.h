@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "device/record_outbox.h"
+#include "records/record_outbox.h"
 
 // The CSV file through the platform.
 class IRecordFile {

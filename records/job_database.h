@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/ini_file.h"
-#include "device/job_record.h"
+#include "records/job_record.h"
 
 // The table every station writes to.
 inline constexpr wchar_t kJobTable[] = L"qv_jobs";

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "device/csv_record_sink.h"
+#include "records/csv_record_sink.h"
 
 class RecordFilesWin : public IRecordFile {
   public:

@@ -1,4 +1,4 @@
-#include "device/record_files_win.h"
+#include "records/record_files_win.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "device/odbc_api_win.h"
+#include "records/odbc_api_win.h"
 
 #include <mutex>
 

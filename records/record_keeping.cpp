@@ -1,6 +1,6 @@
-#include "device/record_keeping.h"
+#include "records/record_keeping.h"
 
-#include "device/job_database.h"
+#include "records/job_database.h"
 
 RecordKeeping::RecordKeeping(IRecordFile &file, IQueueFiles &queueFiles, IClock &clock,
                              std::wstring programFolder, std::wstring owner)

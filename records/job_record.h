@@ -79,21 +79,12 @@ std::string JsonString(const std::wstring &text);
 
 std::string EncodeUtf8Text(const std::wstring &text);
 
-// The platform half: the file, the image's digest, the computer's name.
-class IJobRecordStore {
-  public:
-    virtual ~IJobRecordStore() = default;
-    // SHA-256 of the file's contents through the platform's hash service.
-    virtual bool FileSha256(const std::wstring &path, std::wstring &hex) = 0;
-    virtual std::wstring ComputerName() = 0;
-};
-
 // The record file as [SYSTEM] JOB_RECORD names it: empty when the setting is
 // missing or empty; a relative path is taken from the program folder.
 std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder);
 std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder);
 
-class IRecordSink; // device/record_sink.h
+class IRecordSink; // records/record_sink.h
 
 // Collects one job's record at a time from the job events and hands it to
 // every sink when it is complete: the device of the job is back (shown again

@@ -1,4 +1,4 @@
-#include "device/csv_record_sink.h"
+#include "records/csv_record_sink.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // record over never waits for the file or the server and never loses it.
 #pragma once
 
-#include "device/job_record.h"
+#include "records/job_record.h"
 
 class IRecordSink {
   public:

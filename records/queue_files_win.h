@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "device/record_outbox.h"
+#include "records/record_outbox.h"
 
 class QueueFilesWin : public IQueueFiles {
   public:

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "base/platform.h"
-#include "device/record_sink.h"
+#include "records/record_sink.h"
 
 // How often a destination that failed is tried again while records wait.
 inline constexpr uint32_t kOutboxRetryMs = 5000;

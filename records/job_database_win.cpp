@@ -1,8 +1,8 @@
-#include "device/job_database_win.h"
+#include "records/job_database_win.h"
 
 #include <windows.h>
 
-#include "device/odbc_api_win.h"
+#include "records/odbc_api_win.h"
 
 #include <vector>
 

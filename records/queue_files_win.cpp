@@ -1,4 +1,4 @@
-#include "device/queue_files_win.h"
+#include "records/queue_files_win.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "device/record_files_win.h"
+#include "records/record_files_win.h"
 
 namespace {
 
