@@ -103,13 +103,17 @@ int StationSession::LoadSettings() {
     return station_exit::kSettingsUnavailable;
 }
 
-int StationSession::Prepare(uint64_t nowMs) {
+void StationSession::OpenRecords() {
     m_computer = m_services.store.ComputerName();
     m_recorder.SetComputer(m_computer);
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     OpenDatabase();
+}
+
+int StationSession::Prepare(uint64_t nowMs) {
+    OpenRecords();
     // Lines an earlier run left go now, beside the first device.
     if (m_records) m_records->Start();
     const Settings &s = m_state.g_settings;
@@ -141,9 +145,7 @@ std::wstring JobName(const JobRecordFields &fields) {
 } // namespace
 
 int StationSession::RecordsCommand() {
-    OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
-                                     : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
-    OpenDatabase();
+    OpenRecords();
     if (!m_records) return station_exit::kSuccess;
     if (m_options.run == StationOptions::Run::ResendRefused) {
         const size_t resent = m_records->ResendRefused();

@@ -149,6 +149,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // The text key of the refusal shown (its text as the language gives it).
     std::wstring RefusalKey(const std::wstring &refusal);
 
+    // The record file's and the database's queues, as the settings and the
+    // flags name them.
+    void OpenRecords();
     // Waits for the device's return after a one-job run's verdict, said
     // beforehand; Ctrl+C ends it and the line is written as it stands.
     void WaitForReturnAndWrite();

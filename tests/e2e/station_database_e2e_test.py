@@ -239,6 +239,46 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         self.assertEqual([r["device_serial"] for r in records], serials)
         self.assertRowsOfRecords(DB.rows(serials), records)
 
+    def test_a_row_the_server_refuses_for_good_is_set_aside_and_the_rows_behind_it_go(self):
+        s = StationFolder(self)
+        serials = ["DBREF1", "DBREF2", "DBREF3"]
+        process, out, err = s.start("--station", "--upgrade", IMAGE, "--wait", "60",
+                                    "--database", DB.connection())
+        try:
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
+            loop_job(s, out, serials[0], 1)
+            wait_until(lambda: len(DB.rows(serials)) == 1, ARRIVAL_TIMEOUT_S, "the first row")
+            # A rule of the line's own that the second device's row breaks.
+            DB.sql("ALTER TABLE qv_jobs ADD CONSTRAINT qv_test_refuse CHECK (device_serial <> 'DBREF2')")
+            self.addCleanup(DB.sql, "ALTER TABLE qv_jobs DROP CONSTRAINT IF EXISTS qv_test_refuse")
+            loop_job(s, out, serials[1], 2)
+            loop_job(s, out, serials[2], 3)
+            wait_until(lambda: len(DB.rows(serials)) == 2, ARRIVAL_TIMEOUT_S,
+                       "the row behind the refused one")
+            process.send_signal(signal.SIGINT)
+            process.wait(timeout=60)
+        finally:
+            end_station(process, out, err)
+        records = s.records()
+        self.assertEqual([r["device_serial"] for r in records], serials)
+        refused = [line for line in record_errors(s, err.snapshot()) if "23514" in line]
+        self.assertEqual(len(refused), 1, err.snapshot())
+        self.assertIn(records[1]["job_id"], refused[0])
+        self.assertEqual([row[1] for row in DB.rows(serials)], ["DBREF1", "DBREF3"])
+
+        code, lines, errors = s.run("--records", "--database", DB.connection())
+        self.assertEqual(code, 13, lines + errors)
+        self.assertEqual(sum(records[1]["job_id"] in line for line in lines), 1, lines)
+        # Resent while the rule stands: refused again, kept.
+        code, lines, errors = s.run("--resend-refused", "--database", DB.connection())
+        self.assertEqual(code, 13, lines + errors)
+        DB.sql("ALTER TABLE qv_jobs DROP CONSTRAINT qv_test_refuse")
+        code, lines, errors = s.run("--resend-refused", "--database", DB.connection())
+        self.assertEqual(code, 0, lines + errors)
+        self.assertEqual(sorted(row[0] for row in DB.rows(serials)),
+                         sorted(r["job_id"] for r in records), "each row once")
+        self.assertNoSecret(DB.password(), lines + errors, os.path.join(s.folder, "Log"))
+
     def test_a_wrong_password_keeps_the_row_until_a_run_with_the_right_one(self):
         s = StationFolder(self)
         wrong = DB.connection().replace("Pwd=" + DB.password() + ";", "Pwd=" + WRONG_PASSWORD + ";")
