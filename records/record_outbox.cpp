@@ -796,26 +796,6 @@ size_t RecordOutbox::DeliverNow() {
     for (const std::wstring &file : names)
         if (EndsWith(file, kWaitingSuffix)) waiting.push_back(file);
 
-    bool announce = false;
-    {
-        std::lock_guard<std::mutex> lock(m_guard);
-        announce = open && !m_announced;
-        m_announced = m_announced || open;
-    }
-    if (announce && !waiting.empty()) {
-        // What an earlier run left: each named once.
-        for (const std::wstring &file : waiting) {
-            QueuedRecord record;
-            if (!ReadQueued(m_files, m_folder + file, record, error)) continue;
-            {
-                std::lock_guard<std::mutex> lock(m_guard);
-                m_reported.insert(file);
-            }
-            if (onRecordWaiting) onRecordWaiting(record.fields);
-        }
-        SetWaiting(waiting.size());
-    }
-
     size_t left = waiting.size();
     size_t next = 0;
     for (; next < waiting.size() && goOn; ++next) {
@@ -823,8 +803,8 @@ size_t RecordOutbox::DeliverNow() {
         if (step == Step::Stop) goOn = false;
         if (step == Step::Done) --left;
     }
-    // The destination failed: each record behind the failure waits, and is
-    // named once.
+    // Each record that waits behind a failure, this run's or one an earlier
+    // run left, is named once.
     for (size_t at = goOn ? waiting.size() : next - 1; at < waiting.size(); ++at) {
         {
             std::lock_guard<std::mutex> lock(m_guard);

@@ -219,7 +219,6 @@ class RecordOutbox : public IRecordSink {
     std::condition_variable m_changed;
     std::vector<std::wstring> m_adopt;
     bool m_open = false;
-    bool m_announced = false;
     std::wstring m_openError;
     std::map<std::wstring, std::wstring> m_heldNames; // job id -> NAME
     std::deque<JobRecordFields> m_unsaved;
