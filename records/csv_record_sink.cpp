@@ -18,17 +18,6 @@ std::wstring WidenBytes(const std::string &bytes) {
 // UTF-8.
 const std::string kUtf8Bom = "\xEF\xBB\xBF";
 
-uint32_t Fnv1a(const std::wstring &text) {
-    constexpr uint32_t kOffsetBasis = 2166136261u;
-    constexpr uint32_t kPrime = 16777619u;
-    uint32_t hash = kOffsetBasis;
-    for (wchar_t c : text) {
-        hash ^= static_cast<uint32_t>(c);
-        hash *= kPrime;
-    }
-    return hash;
-}
-
 } // namespace
 
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
@@ -162,7 +151,7 @@ std::wstring OutboxPathIn(const std::wstring &folder, const std::wstring &record
         slash == std::wstring::npos ? recordPath : recordPath.substr(slash + 1);
     wchar_t hash[16];
     std::swprintf(hash, sizeof hash / sizeof hash[0], L"%08x",
-                  static_cast<unsigned>(Fnv1a(recordPath)));
+                  static_cast<unsigned>(Fnv1aHash(recordPath)));
     std::wstring path = folder;
     if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
     return path + name + L"-" + hash + L".outbox";

@@ -18,18 +18,6 @@ std::wstring Folder(const std::wstring &folder) {
     return !folder.empty() && folder.back() == L'\\' ? folder.substr(0, folder.size() - 1) : folder;
 }
 
-bool WriteAll(HANDLE file, const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 } // namespace
 
 bool QueueFilesWin::List(const std::wstring &folder, std::vector<std::wstring> &names,
@@ -69,7 +57,7 @@ bool QueueFilesWin::Create(const std::wstring &path, const std::string &bytes,
         return false;
     }
     // On the disk before the record counts as kept.
-    const bool ok = WriteAll(file, bytes) && FlushFileBuffers(file) != 0;
+    const bool ok = WriteAllBytes(file, bytes) && FlushFileBuffers(file) != 0;
     if (!ok) error = FileErrorReason(GetLastError(), path);
     CloseHandle(file);
     if (!ok) DeleteFileW(path.c_str());

@@ -81,18 +81,6 @@ bool IsFolder(const std::wstring &path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool WriteAll(HANDLE file, const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 // A file to append to, made when missing, refused with a reason first when
 // it cannot be a file: a folder of that name, a read-only file, a path too
 // long.
@@ -115,6 +103,19 @@ HANDLE OpenForAppend(const std::wstring &path, DWORD share, std::wstring &error)
 }
 
 } // namespace
+
+bool WriteAllBytes(void *file, const std::string &bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        if (!WriteFile(static_cast<HANDLE>(file), bytes.data() + done, chunk, &written, nullptr) ||
+            written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
 
 bool MakeParentFolders(const std::wstring &filePath, std::wstring &error) {
     const size_t slash = filePath.find_last_of(L"\\/");
@@ -187,7 +188,7 @@ bool RecordFilesWin::Append(const std::wstring &path, const std::string &header,
     // reads its texts as UTF-8, and with the column names. One write: a
     // reader never sees half of the line.
     const std::string bytes = ok && size.QuadPart == 0 ? "\xEF\xBB\xBF" + header + line : line;
-    if (ok) ok = WriteAll(file, bytes);
+    if (ok) ok = WriteAllBytes(file, bytes);
     if (!ok) error = Reason(GetLastError(), path);
     CloseHandle(file);
     return ok;
@@ -230,7 +231,7 @@ bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &b
         }
     }
     if (ok) {
-        ok = WriteAll(fresh, after) && WriteAll(fresh, bytes.substr(before.size())) &&
+        ok = WriteAllBytes(fresh, after) && WriteAllBytes(fresh, bytes.substr(before.size())) &&
              FlushFileBuffers(fresh) != 0;
         if (!ok) error = Reason(GetLastError(), copy);
     }

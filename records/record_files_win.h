@@ -22,5 +22,8 @@ class RecordFilesWin : public IRecordFile {
 // "Records\2026\jobs.csv"); false with the reason when one cannot be made.
 bool MakeParentFolders(const std::wstring &filePath, std::wstring &error);
 
+// Writes every byte to an open file handle, in as many writes as it takes.
+bool WriteAllBytes(void *file, const std::string &bytes);
+
 // The reason a user can act on for a system error code about a path.
 std::wstring FileErrorReason(unsigned long error, const std::wstring &path);

@@ -332,17 +332,6 @@ std::wstring PathKey(const std::wstring &path) {
     return key;
 }
 
-uint32_t Fnv1a(const std::wstring &text) {
-    constexpr uint32_t kOffsetBasis = 2166136261u;
-    constexpr uint32_t kPrime = 16777619u;
-    uint32_t hash = kOffsetBasis;
-    for (wchar_t c : text) {
-        hash ^= static_cast<uint32_t>(c);
-        hash *= kPrime;
-    }
-    return hash;
-}
-
 bool ReadQueued(IQueueFiles &files, const std::wstring &path, QueuedRecord &record,
                 std::wstring &error) {
     std::string bytes;
@@ -355,6 +344,17 @@ bool ReadQueued(IQueueFiles &files, const std::wstring &path, QueuedRecord &reco
 }
 
 } // namespace
+
+uint32_t Fnv1aHash(const std::wstring &text) {
+    constexpr uint32_t kOffsetBasis = 2166136261u;
+    constexpr uint32_t kPrime = 16777619u;
+    uint32_t hash = kOffsetBasis;
+    for (wchar_t c : text) {
+        hash ^= static_cast<uint32_t>(c);
+        hash *= kPrime;
+    }
+    return hash;
+}
 
 std::wstring RecordQueueRoot(const std::wstring &programFolder) {
     std::wstring root = programFolder;
@@ -380,7 +380,7 @@ std::wstring QueueFolderOf(const std::wstring &root, const std::wstring &destina
     // path share the folder.
     wchar_t hash[16];
     std::swprintf(hash, sizeof hash / sizeof hash[0], L"%08x",
-                  static_cast<unsigned>(Fnv1a(PathKey(path))));
+                  static_cast<unsigned>(Fnv1aHash(PathKey(path))));
     return root + kFileFolderPrefix + hash + L"\\";
 }
 

@@ -86,6 +86,9 @@ class IQueueFiles {
     virtual bool MarkHeld(const std::wstring &path) = 0;
 };
 
+// A short hash of a text (FNV-1a), for file names that tell paths apart.
+uint32_t Fnv1aHash(const std::wstring &text);
+
 // The one place that says where records wait: the queue of every destination
 // under the program folder's Log, each destination in a folder of its own.
 std::wstring RecordQueueRoot(const std::wstring &programFolder);
