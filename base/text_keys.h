@@ -202,4 +202,33 @@ inline constexpr const wchar_t *kRecordListRefused = L"IDS_240";
 inline constexpr const wchar_t *kRecordsWaitingCount = L"IDS_241";
 inline constexpr const wchar_t *kRecordsRefusedCount = L"IDS_242";
 inline constexpr const wchar_t *kRecordsResent = L"IDS_243";
+// The station at a glance: a verdict line's start (PASS, FAIL %s with the
+// result code), the station's own wording of the verdicts whose window
+// wording sends the user to the window, and its refusals.
+inline constexpr const wchar_t *kStationPass = L"IDS_260";
+inline constexpr const wchar_t *kStationFail = L"IDS_261";
+inline constexpr const wchar_t *kStationJobDone = L"IDS_262";
+inline constexpr const wchar_t *kStationFailureSuffix = L"IDS_263";
+inline constexpr const wchar_t *kStationDownloadNotWritten = L"IDS_264";
+inline constexpr const wchar_t *kStationLoaderNotWritten = L"IDS_265";
+inline constexpr const wchar_t *kStationImagePathNotConvertible = L"IDS_266";
+// Image not found: %s (its full path)
+inline constexpr const wchar_t *kStationImageNotFound = L"IDS_267";
+// More than one device stayed connected for the whole wait of %s s.
+inline constexpr const wchar_t *kStationSeveralStayed = L"IDS_268";
+// The loader question, answered No without its flag.
+inline constexpr const wchar_t *kStationLoaderDeclined = L"IDS_269";
+// The figures of a run, each "Label: %s".
+inline constexpr const wchar_t *kStationPassed = L"IDS_270";
+inline constexpr const wchar_t *kStationFailed = L"IDS_271";
+inline constexpr const wchar_t *kStationRefused = L"IDS_272";
+inline constexpr const wchar_t *kStationPerHour = L"IDS_273";
+inline constexpr const wchar_t *kStationToGo = L"IDS_274";
+inline constexpr const wchar_t *kStationFirstPassYield = L"IDS_275";
+inline constexpr const wchar_t *kStationMedianCycle = L"IDS_276";
+inline constexpr const wchar_t *kStationSlowestCycle = L"IDS_277";
+// A record destination that failed its try at the start.
+inline constexpr const wchar_t *kStationRecordsQueued = L"IDS_278";
+// Summary of the run: %s (the figures)
+inline constexpr const wchar_t *kStationSummary = L"IDS_279";
 } // namespace ids

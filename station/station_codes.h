@@ -15,6 +15,9 @@ constexpr int kJobRefused = 6;     // the checks before a job refused it
 constexpr int kNoDevice = 7;       // no device within --wait seconds
 constexpr int kStopped = 8;        // Ctrl+C before any job ran (one-job run)
 constexpr int kSomeJobsFailed = 9; // station loop: at least one job did not succeed
+// Two or more devices stayed connected until the wait ran out (a one-job
+// run, or a loop that did no device).
+constexpr int kSeveralStayed = 11;
 // The run was ended (Ctrl+C) while a library call of its job had not
 // returned long past its limit.
 constexpr int kStepNotReturned = 12;

@@ -2,9 +2,10 @@
 
 #include "station/station_codes.h"
 
-StationLoop::StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs)
-    : m_actions(actions), m_loop(loop), m_waitMs(waitMs), m_enteredMs(nowMs), m_waitStartMs(nowMs) {
-}
+StationLoop::StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs,
+                         int count)
+    : m_actions(actions), m_loop(loop), m_waitMs(waitMs), m_enteredMs(nowMs), m_waitStartMs(nowMs),
+      m_count(count) {}
 
 void StationLoop::Start(uint64_t nowMs) {
     m_state = StationState::WaitingForDevice;
@@ -12,9 +13,18 @@ void StationLoop::Start(uint64_t nowMs) {
     m_waitStartMs = nowMs;
 }
 
-void StationLoop::Finish(int exitCode) {
+void StationLoop::Finish(int exitCode, uint64_t nowMs) {
     m_state = StationState::Finished;
     m_exitCode = exitCode;
+    if (!m_loop) return;
+    EndCycle(nowMs);
+    m_actions.Notify(StationNotice::Summary);
+}
+
+void StationLoop::EndCycle(uint64_t nowMs) {
+    if (!m_tally.CycleOpen()) return;
+    m_tally.CycleEnded(nowMs);
+    m_actions.Notify(StationNotice::Progress);
 }
 
 int StationLoop::LoopExitCode() const {
@@ -66,6 +76,11 @@ void StationLoop::Enter(StationState state, const StationObservation &seen) {
     m_enteredMs = seen.nowMs;
     switch (state) {
     case StationState::WaitingForDevice:
+        if (m_loop) EndCycle(seen.nowMs);
+        if (CountReached()) {
+            Finish(LoopExitCode(), seen.nowMs);
+            return;
+        }
         // Only a device announced from now on is the next one.
         m_announcementsSeen = seen.announcements;
         m_waitStartMs = seen.nowMs;
@@ -83,12 +98,21 @@ void StationLoop::Enter(StationState state, const StationObservation &seen) {
 }
 
 void StationLoop::TryJob(const StationObservation &seen) {
+    if (CountReached()) {
+        // Plugged in before the last device of the count was taken away.
+        Finish(LoopExitCode(), seen.nowMs);
+        return;
+    }
     const unsigned announcementsBefore = m_announcementsSeen;
     m_announcementsSeen = seen.announcements;
     m_jobDevice = seen.device;
     switch (m_actions.CheckAndStartJob()) {
     case JobStart::Started:
         ++m_jobsRun;
+        if (m_loop) {
+            EndCycle(seen.nowMs); // the one before went unseen, or is restarting still
+            m_tally.CycleStarted(seen.device, seen.nowMs);
+        }
         // The operator has gone on to this device: a failed one that never
         // came back was taken away, to be started again when plugged in.
         ForgetFailedNeverBack();
@@ -105,8 +129,9 @@ void StationLoop::TryJob(const StationObservation &seen) {
         break;
     case JobStart::Refused:
         ++m_refused;
+        m_tally.Refused(m_jobDevice);
         if (!m_loop) {
-            Finish(station_exit::kJobRefused);
+            Finish(station_exit::kJobRefused, seen.nowMs);
         } else {
             // Refused again only after it has been taken away.
             if (!m_jobDevice.empty()) m_done[m_jobDevice].back = true;
@@ -121,15 +146,23 @@ void StationLoop::Tick(const StationObservation &seen) {
 
     if (seen.stopRequested && m_state != StationState::JobRunning) {
         m_actions.Notify(StationNotice::Stopped);
-        Finish(m_loop ? LoopExitCode() : station_exit::kStopped);
+        Finish(m_loop ? LoopExitCode() : station_exit::kStopped, seen.nowMs);
         return;
     }
 
     const bool waiting =
         m_state == StationState::WaitingForDevice || m_state == StationState::SeveralDevices;
     if (waiting && m_waitMs != 0 && seen.nowMs - m_waitStartMs >= m_waitMs) {
+        if (m_state == StationState::SeveralDevices) {
+            // Not "no device": the operator has to take devices away.
+            m_actions.Notify(StationNotice::SeveralStayed);
+            const bool nothingDone = m_jobsRun == 0 && m_refused == 0;
+            Finish(m_loop && !nothingDone ? LoopExitCode() : station_exit::kSeveralStayed,
+                   seen.nowMs);
+            return;
+        }
         m_actions.Notify(StationNotice::NoDeviceInTime);
-        Finish(m_loop ? LoopExitCode() : station_exit::kNoDevice);
+        Finish(m_loop ? LoopExitCode() : station_exit::kNoDevice, seen.nowMs);
         return;
     }
 
@@ -161,7 +194,7 @@ void StationLoop::Tick(const StationObservation &seen) {
             // A verdict that may never come is not waited for.
             ++m_jobsFailed;
             m_actions.Notify(StationNotice::StepNotReturned);
-            Finish(station_exit::kStepNotReturned);
+            Finish(station_exit::kStepNotReturned, seen.nowMs);
             break;
         }
         if (seen.stopRequested && !m_stopAfterJob) {
@@ -195,12 +228,13 @@ void StationLoop::Tick(const StationObservation &seen) {
 void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {
     if (m_state != StationState::JobRunning) return;
     if (code != 0) ++m_jobsFailed;
+    m_tally.JobEnded(code);
     if (!m_loop) {
-        Finish(code);
+        Finish(code, seen.nowMs);
         return;
     }
     if (m_stopAfterJob || seen.stopRequested) {
-        Finish(LoopExitCode());
+        Finish(LoopExitCode(), seen.nowMs);
         return;
     }
     m_announcementsSeen = seen.announcements;

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "station/station_figures.h"
+
 enum class StationState {
     WaitingForDevice,
     SeveralDevices,    // refused as the window refuses; waits until one is left
@@ -29,6 +31,12 @@ enum class StationNotice {
     // Ctrl+C during a job one of whose library calls is long past its
     // limit: the run ends without the job's verdict.
     StepNotReturned,
+    // Two or more devices were still connected when the wait ran out.
+    SeveralStayed,
+    // A device of the loop is done (taken away): the figures so far.
+    Progress,
+    // The loop ends: the figures of the run.
+    Summary,
 };
 
 // How the checks before a job ended.
@@ -72,7 +80,10 @@ inline constexpr uint64_t kReturnAfterJobMs = 60000;
 class StationLoop {
   public:
     // loop: device after device; otherwise one job. waitMs: 0 waits for ever.
-    StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs);
+    // count: the loop ends once this many devices have passed and the last
+    // of them was taken away; 0 never.
+    StationLoop(IStationActions &actions, bool loop, uint64_t waitMs, uint64_t nowMs,
+                int count = 0);
 
     // The wait for the first device begins (again) now.
     void Start(uint64_t nowMs);
@@ -88,6 +99,8 @@ class StationLoop {
     int JobsRun() const { return m_jobsRun; }
     int JobsFailed() const { return m_jobsFailed; }
     int DevicesRefused() const { return m_refused; }
+    const StationTally &Tally() const { return m_tally; }
+    StationTally &Tally() { return m_tally; }
 
   private:
     void Enter(StationState state, const StationObservation &seen);
@@ -100,8 +113,11 @@ class StationLoop {
     void Announced(const StationObservation &seen);
     // Forgets the devices of failed jobs that never came back.
     void ForgetFailedNeverBack();
-    void Finish(int exitCode);
+    void Finish(int exitCode, uint64_t nowMs);
     int LoopExitCode() const;
+    // The open cycle ends now, its device done: the progress line.
+    void EndCycle(uint64_t nowMs);
+    bool CountReached() const { return m_count > 0 && m_tally.Passed() >= m_count; }
 
     IStationActions &m_actions;
     bool m_loop;
@@ -130,4 +146,6 @@ class StationLoop {
     int m_exitCode = 0;
     int m_jobsRun = 0;
     int m_jobsFailed = 0;
+    int m_count = 0;
+    StationTally m_tally;
 };

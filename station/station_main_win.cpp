@@ -42,8 +42,36 @@ constexpr DWORD kLoopPeriodMs = 20;
 constexpr const wchar_t *kAnotherCopyFallback =
     L"qvstation: another copy of the station or the window is running.";
 
+// A verdict's colour on a console: bright green for a pass, bright red for a
+// failure, on the console's own background.
+constexpr WORD kPassColour = FOREGROUND_GREEN | FOREGROUND_INTENSITY;
+constexpr WORD kFailColour = FOREGROUND_RED | FOREGROUND_INTENSITY;
+constexpr WORD kForegroundMask =
+    FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
+
 class ConsoleOutputWin : public IStationOutput {
   public:
+    // --beep: the system's sounds, which return at once, so a verdict never
+    // waits for its tone.
+    bool beep = false;
+    void Verdict(const std::wstring &line, bool passed, bool toErrorStream) override {
+        HANDLE stream = GetStdHandle(toErrorStream ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+        if (beep) MessageBeep(passed ? MB_OK : MB_ICONHAND);
+        CONSOLE_SCREEN_BUFFER_INFO before;
+        DWORD mode = 0;
+        // A file or a pipe gets the plain line.
+        const bool console =
+            GetConsoleMode(stream, &mode) && GetConsoleScreenBufferInfo(stream, &before);
+        if (!console) {
+            Write(stream, line);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_colourGuard);
+        SetConsoleTextAttribute(stream, static_cast<WORD>((before.wAttributes & ~kForegroundMask) |
+                                                          (passed ? kPassColour : kFailColour)));
+        Write(stream, line);
+        SetConsoleTextAttribute(stream, before.wAttributes);
+    }
     void Out(const std::wstring &line) override { Write(GetStdHandle(STD_OUTPUT_HANDLE), line); }
     void Err(const std::wstring &line) override { Write(GetStdHandle(STD_ERROR_HANDLE), line); }
     std::wstring TimeStamp() override {
@@ -74,7 +102,8 @@ class ConsoleOutputWin : public IStationOutput {
                             bytes, nullptr, nullptr);
         WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     }
-    std::mutex m_guard; // one line at a time from every thread
+    std::mutex m_guard;       // one line at a time from every thread
+    std::mutex m_colourGuard; // no other line takes a verdict's colour
 };
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -160,6 +189,7 @@ int Run(int argc, wchar_t **argv) {
         console.Out(StationUsage());
         return station_exit::kSuccess;
     }
+    console.beep = options.beep;
 
     // The record names the image by its full path, wherever it was started.
     wchar_t fullImage[MAX_PATH] = L"";

@@ -4,8 +4,11 @@
 
 namespace {
 
+// Seven digits: more than a wait or a count can mean, less than overflows.
+constexpr size_t kMaxDigits = 7;
+
 bool ParseSeconds(const std::wstring &text, unsigned &seconds) {
-    if (text.empty() || text.size() > 7) return false;
+    if (text.empty() || text.size() > kMaxDigits) return false;
     unsigned value = 0;
     for (wchar_t c : text) {
         if (c < L'0' || c > L'9') return false;
@@ -71,6 +74,19 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
             options.yesAnyway = true;
         } else if (argument == L"--json") {
             options.json = true;
+        } else if (argument == L"--beep") {
+            options.beep = true;
+        } else if (argument == L"--count") {
+            std::wstring text;
+            if (!value(text)) return false;
+            unsigned count = 0;
+            if (!ParseSeconds(text, count) || count == 0) {
+                error = L"--count takes a number of devices from 1, not " + text;
+                return false;
+            }
+            options.count = static_cast<int>(count);
+            // A count of devices only makes sense device after device.
+            loop = true;
         } else if (argument == L"--record") {
             if (!value(options.record)) return false;
             options.recordGiven = true;
@@ -133,6 +149,8 @@ std::wstring StationUsage() {
            L"  --yes-continue   say Yes to the device library's question of kind 1\n"
            L"  --yes-anyway     say Yes to the device library's question of kind 2\n"
            L"                   (without these flags every question is answered No)\n"
+           L"  --count N        end the station loop once N devices have passed\n"
+           L"  --beep           sound each verdict: one tone for a pass, another for a failure\n"
            L"  --json           one JSON object per job instead of the lines\n"
            L"  --record FILE    append the job record to FILE instead of the file that\n"
            L"                   [SYSTEM] JOB_RECORD in setting.ini names\n"
@@ -149,6 +167,7 @@ std::wstring StationUsage() {
            L"window's failure verdicts); 1 setting.ini unreadable, 2 bad arguments,\n"
            L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
-           L"9 station loop with at least one failed job, 13 records still wait or were\n"
-           L"refused (--records, --resend-refused).\n";
+           L"9 station loop with at least one failed job, 11 more than one device stayed\n"
+           L"connected for the whole wait, 13 records still wait or were refused (--records,\n"
+           L"--resend-refused).\n";
 }

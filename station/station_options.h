@@ -18,6 +18,10 @@ struct StationOptions {
     bool yesContinue = false; // kind 1
     bool yesAnyway = false;   // kind 2
     bool json = false;
+    // --count N: the loop ends once N devices have passed; 0 never.
+    int count = 0;
+    // --beep: a sound for each verdict, one for a pass, another for a failure.
+    bool beep = false;
     bool recordGiven = false;
     std::wstring record; // --record FILE
     // --database CONN: an ODBC connection string in place of [SYSTEM]

@@ -69,7 +69,7 @@ StationSession::StationSession(StationServices services, const StationOptions &o
                                                    kWatchIdleWaitMs,
                                                    true},
       m_loop(*this, options.run == StationOptions::Run::Loop,
-             static_cast<uint64_t>(options.waitSeconds) * 1000, 0) {
+             static_cast<uint64_t>(options.waitSeconds) * kMsPerSecond, 0, options.count) {
     m_ctx.watch = &m_watch;
     m_view.json = options.json;
     m_view.loaderQuestion = [this] {
@@ -122,8 +122,15 @@ int StationSession::Prepare(uint64_t nowMs) {
     m_model.m_deviceLoaderVersion = kNoLoaderVersion;
     m_model.m_imageLoaderVersion = kNoLoaderVersion;
 
+    // The station says each of these in a line of its own, or not at all.
+    m_view.SetUnsaid(
+        {Text(ids::kNoDevice), Text(ids::kSeveralDevices), Text(ids::kDisconnectOthers)});
+    m_view.SetReworded(
+        {{Text(ids::kImagePathNotConvertible), Text(ids::kStationImagePathNotConvertible)}});
+
     // An image refused at the start ends the run; later, it is checked
     // again for each device.
+    if (!ImageThere()) return station_exit::kImageRefused;
     if (!InspectAndRemember(m_ctx, m_options.image)) return station_exit::kImageRefused;
     m_state.g_settings.FIRMWARE = m_options.image;
 
@@ -131,6 +138,17 @@ int StationSession::Prepare(uint64_t nowMs) {
     Notify(StationNotice::WaitingForDevice);
     if (!StartWatcher()) return station_exit::kNoDevice;
     return 0;
+}
+
+bool StationSession::ImageThere() {
+    // The inspection would call it damaged: the operator is to look for the
+    // file, not at it.
+    IFileSystem &files = m_services.platform.files;
+    // Anything found inside it makes it a folder (a folder holds "." at least).
+    const bool folder = !files.FindFiles(m_options.image + L"\\*").empty();
+    if (files.PathExists(m_options.image) && !folder) return true;
+    m_view.ErrorLine(FormatLangText(Text(ids::kStationImageNotFound), m_options.image), L"");
+    return false;
 }
 
 namespace {
@@ -271,7 +289,7 @@ JobStart StationSession::CheckAndStartJob() {
     m_state.g_settings.FIRMWARE = m_options.image;
     if (started) return JobStart::Started;
     if (!m_declinedBy.empty()) {
-        m_view.ErrorLine(FormatLangText(Text(ids::kStationDeclined), m_declinedBy));
+        m_view.ErrorLine(Text(ids::kStationLoaderDeclined));
         RecordRefusal(ids::kOlderLoaderQuestion);
         return JobStart::Refused;
     }
@@ -335,16 +353,42 @@ void StationSession::OnJobStarted(const JobStartedFacts &job) {
     m_jobDevice = job.device.name;
     if (!job.device.serial.empty())
         m_jobDevice += (m_jobDevice.empty() ? L"" : L" ") + job.device.serial;
+    m_verdictParts = VerdictLineParts{};
+    m_verdictParts.device = job.device.serial.empty() ? job.device.name : job.device.serial;
+    if (job.device.versionsRead) m_verdictParts.before = job.device.software;
+    // What the job set out to write; the device's own reading of it comes
+    // when it is back, after the verdict.
+    m_verdictParts.after = job.image.software;
+}
+
+std::wstring StationSession::StationVerdictText(const JobEndedFacts &job) {
+    std::wstring text = job.verdictText;
+    const std::wstring windowSuffix = Text(ids::kFailureSuffix);
+    const bool suffixed =
+        !windowSuffix.empty() && text.size() >= windowSuffix.size() &&
+        text.compare(text.size() - windowSuffix.size(), windowSuffix.size(), windowSuffix) == 0;
+    if (suffixed) text.erase(text.size() - windowSuffix.size());
+    if (job.verdictKey == ids::kUpgradeFinished || job.verdictKey == ids::kRepairFinished)
+        text = Text(ids::kStationJobDone);
+    else if (job.verdictKey == ids::kDownloadFailed)
+        text = Text(ids::kStationDownloadNotWritten);
+    else if (job.verdictKey == ids::kLoaderDeclined)
+        text = Text(ids::kStationLoaderNotWritten);
+    if (suffixed) text += Text(ids::kStationFailureSuffix);
+    return OneLine(text);
 }
 
 void StationSession::OnJobEnded(const JobEndedFacts &job) {
     // A refusal has had its lines; a job closed by the exit has no verdict.
     if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
     if (job.code != kJobClosedDuringJob) {
-        std::wstring line = job.verdictText + L" [" + std::to_wstring(job.code) + L"]";
+        VerdictLineParts parts = m_verdictParts;
+        parts.code = job.code;
+        parts.text = StationVerdictText(job);
         if (!job.declinedBy.empty())
-            line += L" " + FormatLangText(Text(ids::kStationDeclined), job.declinedBy);
-        m_view.Line(line, m_jobDevice);
+            parts.text += L" " + FormatLangText(Text(ids::kStationDeclined), job.declinedBy);
+        m_view.Verdict(VerdictLine(parts, Text(ids::kStationPass), Text(ids::kStationFail)),
+                       job.code == 0);
     }
     // After a job the device shown is cleared and the watcher shows it anew:
     // until then nothing says it is (still, or again) there.
@@ -387,7 +431,68 @@ void StationSession::Notify(StationNotice notice) {
         m_view.ErrorLine(FormatLangText(Text(ids::kStationNoDeviceInTime),
                                         std::to_wstring(m_options.waitSeconds)));
         break;
+    case StationNotice::SeveralStayed:
+        m_view.ErrorLine(FormatLangText(Text(ids::kStationSeveralStayed),
+                                        std::to_wstring(m_options.waitSeconds)));
+        break;
+    case StationNotice::Progress:
+        PrintProgress();
+        break;
+    case StationNotice::Summary:
+        PrintSummary();
+        break;
     }
+}
+
+namespace {
+
+constexpr const wchar_t *kFigureGap = L"  ";
+
+} // namespace
+
+void StationSession::PrintProgress() {
+    const StationTally &tally = m_loop.Tally();
+    std::wstring line =
+        FormatLangText(Text(ids::kStationPassed), std::to_wstring(tally.Passed())) + kFigureGap +
+        FormatLangText(Text(ids::kStationFailed), std::to_wstring(tally.Failed())) + kFigureGap +
+        FormatLangText(Text(ids::kStationPerHour), FormatTenths(tally.PerHour()));
+    if (m_options.count > 0) {
+        const int left = std::max(0, m_options.count - tally.Passed());
+        line +=
+            kFigureGap + FormatLangText(Text(ids::kStationToGo),
+                                        std::to_wstring(left) + L" (" +
+                                            FormatDuration(tally.ToGoMs(m_options.count)) + L")");
+    }
+    m_view.Line(line, L"");
+}
+
+void StationSession::PrintSummary() {
+    const StationTally &tally = m_loop.Tally();
+    const double yield = tally.FirstPassYieldPercent();
+    const std::wstring medianSeconds = FormatTenths(tally.MedianCycleMs() / double(kMsPerSecond));
+    const std::wstring figures =
+        FormatLangText(Text(ids::kStationPassed), std::to_wstring(tally.Passed())) + kFigureGap +
+        FormatLangText(Text(ids::kStationFailed),
+                       FormatFailures(tally.Failed(), tally.FailedBy())) +
+        kFigureGap +
+        FormatLangText(Text(ids::kStationRefused), std::to_wstring(tally.RefusedCount())) +
+        kFigureGap +
+        FormatLangText(Text(ids::kStationFirstPassYield),
+                       yield < 0 ? std::wstring(kVersionUnknown) : FormatTenths(yield) + L"%") +
+        kFigureGap + FormatLangText(Text(ids::kStationMedianCycle), medianSeconds) + kFigureGap +
+        FormatLangText(Text(ids::kStationSlowestCycle),
+                       FormatTenths(tally.SlowestCycleMs() / double(kMsPerSecond))) +
+        kFigureGap + FormatLangText(Text(ids::kStationPerHour), FormatTenths(tally.PerHour()));
+    m_view.Line(FormatLangText(Text(ids::kStationSummary), figures), L"");
+    if (!m_options.json) return;
+    // The last object of the output stream.
+    const std::wstring json = L"{\"summary\": {\"passed\": " + std::to_wstring(tally.Passed()) +
+                              L", \"failed\": " + std::to_wstring(tally.Failed()) +
+                              L", \"refused\": " + std::to_wstring(tally.RefusedCount()) +
+                              L", \"not_verified\": " + std::to_wstring(tally.NotVerifiedCount()) +
+                              L", \"per_hour\": " + FormatTenths(tally.PerHour()) +
+                              L", \"median_cycle_s\": " + medianSeconds + L"}}";
+    m_view.Raw(json);
 }
 
 void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRequested) {

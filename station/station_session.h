@@ -120,6 +120,10 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
 
     // A text of the language file in use.
     std::wstring Text(const wchar_t *key) { return m_texts.Text(key); }
+    // The verdict in the station's words, on one line: the window's, except
+    // where the window's would send the operator to the window or to a
+    // question nobody is asked.
+    std::wstring StationVerdictText(const JobEndedFacts &job);
 
     // IStationActions
     JobStart CheckAndStartJob() override;
@@ -158,6 +162,11 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // The last try of a destination's queue, said beforehand when lines wait.
     void LastDelivery(RecordOutbox &outbox);
     unsigned CtrlCPresses() const;
+    // The figures so far (after a device) or of the whole run (at its end).
+    void PrintProgress();
+    void PrintSummary();
+    // False, said with its full path, when the image is missing or a folder.
+    bool ImageThere();
 
     StationServices m_services;
     StationOptions m_options;
@@ -187,5 +196,7 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // facts), and the flag that would have said Yes to a question answered
     // No.
     std::wstring m_jobDevice;
+    // The verdict line's parts known at the job's start.
+    VerdictLineParts m_verdictParts;
     std::wstring m_declinedBy; // written by the session's thread only
 };

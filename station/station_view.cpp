@@ -44,6 +44,8 @@ void StationView::SetItemText(int controlId, const std::wstring &text) {
     if (*last == text) return;
     *last = text;
     if (text.empty() || m_muted) return;
+    for (const std::wstring &unsaid : m_unsaid)
+        if (text == unsaid) return;
     const std::wstring line = Compose(text, L"");
     if (json)
         m_output.Err(line);
@@ -64,7 +66,8 @@ int StationView::ShowMessage(const std::wstring &text, const std::optional<std::
             }
             m_lastRefusal = text;
             m_refusalShown = true;
-            m_output.Err(Compose(text, L""));
+            const auto reworded = m_reworded.find(text);
+            m_output.Err(Compose(reworded == m_reworded.end() ? text : reworded->second, L""));
             return mb::kIdOk;
         }
         // The command line is the user's confirmation; only the loader
@@ -74,10 +77,11 @@ int StationView::ShowMessage(const std::wstring &text, const std::optional<std::
     }
     const bool yes = ask && ask();
     if (!yes) {
+        // Kept for the record; the station says what the No means instead
+        // of the question nobody was asked.
         std::lock_guard<std::mutex> lock(m_guard);
         m_lastRefusal = text;
         m_refusalShown = true;
-        m_output.Err(Compose(text, L""));
     }
     return yes ? mb::kIdYes : mb::kIdNo;
 }
@@ -103,6 +107,21 @@ void StationView::ErrorLine(const std::wstring &text, const std::wstring &device
 void StationView::Raw(const std::wstring &text) {
     std::lock_guard<std::mutex> lock(m_guard);
     m_output.Out(text);
+}
+
+void StationView::Verdict(const std::wstring &line, bool passed) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_output.Verdict(line, passed, json);
+}
+
+void StationView::SetUnsaid(std::vector<std::wstring> texts) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_unsaid = std::move(texts);
+}
+
+void StationView::SetReworded(std::map<std::wstring, std::wstring> texts) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_reworded = std::move(texts);
 }
 
 void StationView::SetMuted(bool muted) {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/main_view.h"
 
@@ -18,6 +20,14 @@ class IStationOutput {
     virtual void Out(const std::wstring &line) = 0;
     virtual void Err(const std::wstring &line) = 0;
     virtual std::wstring TimeStamp() = 0; // "2026-12-08 13:03:23", local time
+    // A verdict line, which a console may colour (and sound) by its outcome.
+    virtual void Verdict(const std::wstring &line, bool passed, bool toErrorStream) {
+        (void)passed;
+        if (toErrorStream)
+            Err(line);
+        else
+            Out(line);
+    }
 };
 
 class StationView : public IMainView {
@@ -28,7 +38,8 @@ class StationView : public IMainView {
     // stream instead.
     bool json = false;
     // Answers the loader question the commands ask before a job (the one box
-    // without a caption): true says Yes.
+    // without a caption): true says Yes. A No is reported by the station,
+    // not the question.
     std::function<bool()> loaderQuestion;
     // WM_UPGRADE_RESULT for the station.
     std::function<void(int mode, int code)> postResult;
@@ -49,6 +60,14 @@ class StationView : public IMainView {
     void ErrorLine(const std::wstring &text, const std::wstring &device = L"");
     // Plain output, as it stands (JSON).
     void Raw(const std::wstring &text);
+    // The verdict line, as it stands: it begins with its outcome, not the time.
+    void Verdict(const std::wstring &line, bool passed);
+    // Status and detail texts the station says in its own lines instead
+    // ("No device connected" after its wait, the several-devices texts beside
+    // the refusal): never printed.
+    void SetUnsaid(std::vector<std::wstring> texts);
+    // Refusals the window words for its own controls, in the station's words.
+    void SetReworded(std::map<std::wstring, std::wstring> texts);
 
     // While muted, boxes are answered (OK, Yes) without a line: the settings'
     // warnings about the window's own image, the exit question.
@@ -74,6 +93,8 @@ class StationView : public IMainView {
     std::wstring m_verdict;
     std::wstring m_lastRefusal;
     bool m_refusalShown = false;
+    std::vector<std::wstring> m_unsaid;
+    std::map<std::wstring, std::wstring> m_reworded;
 };
 
 // One line of the console: line breaks of a language text become blanks.

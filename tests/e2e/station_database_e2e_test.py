@@ -226,11 +226,10 @@ class StationDatabaseEndToEnd(unittest.TestCase):
                 DB.resume()
             end_station(process, out, err)
         lines, errors = out.snapshot(), err.snapshot()
-        verdicts = [line for line in lines if line.endswith("]")]
+        verdicts = [line for line in lines if bench.is_verdict(line)]
         self.assertEqual(len(verdicts), 3, lines)
         for serial, verdict in zip(serials, verdicts):
-            self.assertIn(serial, verdict)
-            self.assertTrue(verdict.endswith(s.verdict(0) + " [0]"), verdict)
+            self.assertTrue(verdict.startswith(s.outcome(0, serial)), verdict)
         self.assertNoSecret(DB.password(), lines + errors, os.path.join(s.folder, "Log"))
         failures = record_errors(s, errors)
         self.assertEqual(len(failures), 1, errors)
@@ -286,7 +285,7 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         s.plug("DBPWD1")
         code, out, err = s.run("--upgrade", IMAGE, "--wait", "30", "--database", wrong)
         self.assertEqual(code, 0, out + err)
-        self.assertTrue(any(line.endswith(s.verdict(0) + " [0]") for line in out), out)
+        self.assertTrue(any(line.startswith(s.outcome(0, "DBPWD1")) for line in out), out)
         self.assertNoSecret(WRONG_PASSWORD, out + err, os.path.join(s.folder, "Log"))
         failures = record_errors(s, err)
         self.assertEqual(len(failures), 1, err)

@@ -149,12 +149,22 @@ class StationFolder:
         up_to = re.escape(self.text("IDS_234")).replace("%s", r"\d+")
         return self.text("IDS_200") in line or re.search(up_to, line) is not None
 
-    def verdict(self, code, mode="upgrade"):
-        keys = {0: "IDS_21" if mode == "upgrade" else "IDS_20", -3: "IDS_113", -9: "IDS_118"}
+    def verdict(self, code):
+        """The verdict's text as the station words it."""
+        keys = {0: "IDS_262", -3: "IDS_265", -9: "IDS_264"}
         text = self.texts[keys[code]]
         if code in (-9,):
-            text += self.texts["IDS_93"]
+            text += self.texts["IDS_263"]
         return one_line(text)
+
+    def outcome(self, code, serial):
+        """A verdict line's start: its outcome and the device."""
+        word = "PASS" if code == 0 else self.text("IDS_261").replace("%s", str(code))
+        return f"{word}  {serial}  "
+
+
+def is_verdict(line):
+    return line.startswith("PASS  ") or line.startswith("FAIL ")
 
 
 def queued_records(s, destination):
@@ -208,14 +218,15 @@ class StationEndToEnd(unittest.TestCase):
         self.assertIn(s.text("IDS_234").replace("%s", "30"), out[0])
         self.assertTrue(any(s.text("IDS_89") in line for line in out), out)
         self.assertTrue(any(s.text("IDS_92") in line for line in out), out)
-        verdicts = [line for line in out if line.endswith(s.verdict(0) + " [0]")]
+        verdicts = [line for line in out if is_verdict(line)]
         self.assertEqual(len(verdicts), 1, out)
-        self.assertIn("ONE1", verdicts[0])
-        self.assertTrue(re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ", verdicts[0]), verdicts[0])
+        # The outcome, the serial, the version before and the image's as the target.
+        self.assertTrue(verdicts[0].startswith("PASS  ONE1  1.0.0 -> "), verdicts[0])
+        self.assertTrue(verdicts[0].endswith(s.verdict(0)), verdicts[0])
 
         code, out, err = s.run("--repair", "QV70-sample.img", "--wait", "30")
         self.assertEqual(code, 0, err)
-        self.assertTrue(any(line.endswith(s.verdict(0, "repair") + " [0]") for line in out), out)
+        self.assertTrue(any(line.startswith("PASS  ONE1  ") for line in out), out)
 
         records = s.records()
         self.assertEqual(len(records), 2)
@@ -278,13 +289,13 @@ class StationEndToEnd(unittest.TestCase):
         lines = out.snapshot()
         self.assertEqual(exit_code(process.returncode), 9, lines + err.snapshot())
 
-        verdicts = [line for line in lines if line.endswith("]")]
+        verdicts = [line for line in lines if is_verdict(line)]
         self.assertEqual(len(verdicts), 3, lines)
-        self.assertIn("ROW1", verdicts[0])
-        self.assertTrue(verdicts[0].endswith(s.verdict(0) + " [0]"), verdicts[0])
-        self.assertIn("ROW2", verdicts[1])
-        self.assertTrue(verdicts[1].endswith(s.verdict(-9) + " [-9]"), verdicts[1])
-        self.assertTrue(verdicts[2].endswith(s.verdict(0) + " [0]"), verdicts[2])
+        self.assertTrue(verdicts[0].startswith(s.outcome(0, "ROW1")), verdicts[0])
+        self.assertTrue(verdicts[0].endswith(s.verdict(0)), verdicts[0])
+        self.assertTrue(verdicts[1].startswith(s.outcome(-9, "ROW2")), verdicts[1])
+        self.assertTrue(verdicts[1].endswith(s.verdict(-9)), verdicts[1])
+        self.assertTrue(verdicts[2].startswith(s.outcome(0, "ROW3")), verdicts[2])
         self.assertIn(s.text("IDS_204").replace("%s", "6"), " ".join(err.snapshot()))
 
         records = s.records()
@@ -353,9 +364,9 @@ class StationEndToEnd(unittest.TestCase):
             end_station(process, out, err)
         lines = out.snapshot()
         self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
-        verdicts = [line for line in lines if line.endswith("]")]
+        verdicts = [line for line in lines if is_verdict(line)]
         self.assertEqual(len(verdicts), 1, lines)
-        self.assertTrue(verdicts[0].endswith(s.verdict(0) + " [0]"), verdicts[0])
+        self.assertTrue(verdicts[0].startswith(s.outcome(0, "SLOW1")), verdicts[0])
         records = s.records()
         self.assertEqual([r["device_serial"] for r in records], ["SLOW1"])
         self.assertEqual(records[0]["device_software_after"], records[0]["image_software"])
@@ -367,7 +378,8 @@ class StationEndToEnd(unittest.TestCase):
         code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
         self.assertEqual(code, -3, out + err)
         named = s.text("IDS_205").replace("%s", "--yes-continue")
-        self.assertTrue(any(line.endswith(s.verdict(-3) + " [-3] " + named) for line in out), out)
+        self.assertTrue(any(line.startswith(s.outcome(-3, "ASK1"))
+                            and line.endswith(s.verdict(-3) + " " + named) for line in out), out)
 
         code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30", "--yes-continue")
         self.assertEqual(code, 0, out + err)
@@ -421,7 +433,9 @@ class StationEndToEnd(unittest.TestCase):
             end_station(process, out, err)
         # A loop that never saw a device did nothing: it ends as no device.
         self.assertEqual(exit_code(process.returncode), 7)
-        self.assertTrue(out.snapshot()[-1].endswith(s.text("IDS_203")), out.snapshot())
+        # Stopped, then the loop's summary.
+        self.assertTrue(out.snapshot()[-2].endswith(s.text("IDS_203")), out.snapshot())
+        self.assertIn(s.text("IDS_279").split("%s")[0], out.snapshot()[-1])
 
         # A download slow enough to be interrupted half-way.
         s.qvsim("speed", "64K")
@@ -436,7 +450,7 @@ class StationEndToEnd(unittest.TestCase):
         lines = out.snapshot()
         self.assertEqual(exit_code(process.returncode), 0, lines + err.snapshot())
         finishing = [i for i, line in enumerate(lines) if line.endswith(s.text("IDS_202"))]
-        verdict = [i for i, line in enumerate(lines) if line.endswith(s.verdict(0) + " [0]")]
+        verdict = [i for i, line in enumerate(lines) if line.startswith(s.outcome(0, "STOP1"))]
         self.assertEqual(len(finishing), 1, lines)
         self.assertEqual(len(verdict), 1, lines)
         self.assertLess(finishing[0], verdict[0])
@@ -452,7 +466,7 @@ class StationEndToEnd(unittest.TestCase):
         device = s.plug("GONE1")
         process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "30")
         try:
-            wait_until(lambda: out.count(s.verdict(0) + " [0]") >= 1, JOB_TIMEOUT_S, "the verdict")
+            wait_until(lambda: out.count(s.outcome(0, "")[:6]) >= 1, JOB_TIMEOUT_S, "the verdict")
             s.qvsim("unplug", device)
             said = s.text("IDS_233").replace("%s", "60")
             wait_until(lambda: out.count(said) >= 1, 30, "the wait is said")
@@ -475,7 +489,7 @@ class StationEndToEnd(unittest.TestCase):
         device = s.plug("KILL1")
         process, out, err = s.start("--upgrade", "QV70-sample.img", "--wait", "30")
         try:
-            wait_until(lambda: out.count(s.verdict(0) + " [0]") >= 1, JOB_TIMEOUT_S, "the verdict")
+            wait_until(lambda: out.count(s.outcome(0, "")[:6]) >= 1, JOB_TIMEOUT_S, "the verdict")
             s.qvsim("unplug", device)
             said = s.text("IDS_233").replace("%s", "60")
             wait_until(lambda: out.count(said) >= 1, 30, "the wait for the device is said")
@@ -548,6 +562,67 @@ class StationEndToEnd(unittest.TestCase):
         code, out, err = s.run("--upgrade", "broken.img", "--wait", "1")
         self.assertEqual(code, 5, out + err)
         self.assertTrue(any(s.text("IDS_104") in line for line in err), err)
+
+
+    def test_a_count_ends_the_loop_with_its_summary(self):
+        s = StationFolder(self)
+        process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "30",
+                                    "--count", "2")
+        try:
+            wait_until(lambda: out.count(s.waiting) >= 1, 30, "the station waits")
+            passed = s.text("IDS_270").split("%s")[0]
+            for number, serial in enumerate(["CNT1", "CNT2", "CNT3"], start=1):
+                if serial == "CNT2":
+                    s.qvsim("fault", "download-fails")
+                else:
+                    s.qvsim("clear-fault", "all")
+                device = s.plug(serial)
+                wait_until(lambda: out.count(s.text("IDS_201")) >= number, JOB_TIMEOUT_S,
+                           f"the station asks to remove {serial}")
+                s.qvsim("unplug", device)
+                wait_until(lambda: out.count(lambda line: passed in line) >= number, 30,
+                           f"the progress after {serial}")
+            process.wait(timeout=30)
+        finally:
+            end_station(process, out, err)
+        lines = out.snapshot()
+        # Two passed, one failed on the way.
+        self.assertEqual(exit_code(process.returncode), 9, lines + err.snapshot())
+        summary = s.text("IDS_279").split("%s")[0]
+        self.assertIn(summary, lines[-1])
+        self.assertIn(s.text("IDS_270").replace("%s", "2"), lines[-1])
+        self.assertIn(s.text("IDS_271").replace("%s", "1 (-9: 1)"), lines[-1])
+        progress = [line for line in lines if passed in line and summary not in line]
+        self.assertEqual(len(progress), 3, lines)
+        self.assertIn(s.text("IDS_274").replace("%s", "0 ("), progress[-1])
+        self.assertEqual(out.count(s.waiting), 3, "no wait after the count is reached")
+
+    def test_a_missing_image_or_a_folder_is_named_by_its_full_path(self):
+        s = StationFolder(self)
+        os.makedirs(os.path.join(s.folder, "folder.img"))
+        for name in ("missing.img", "folder.img"):
+            code, out, err = s.run("--upgrade", name, "--wait", "1")
+            self.assertEqual(code, 5, out + err)
+            said = s.text("IDS_267").replace("%s", "")
+            named = [line for line in err if said in line]
+            self.assertEqual(len(named), 1, err)
+            self.assertRegex(named[0], r"[A-Z]:\\.*\\QV70\\" + re.escape(name) + "$")
+            self.assertFalse(any(s.text("IDS_104") in line for line in err), err)
+
+    def test_two_devices_for_the_whole_wait_end_with_their_own_code(self):
+        s = StationFolder(self)
+        s.plug("TWO1")
+        s.plug("TWO2")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "3")
+        self.assertEqual(code, 11, out + err)
+        self.assertIn(s.text("IDS_268").replace("%s", "3"), " ".join(err))
+        self.assertFalse(any(s.text("IDS_204").replace("%s", "3") in line for line in err), err)
+        # One line says there are several; the window's status lines are not repeated.
+        self.assertEqual(sum(s.text("IDS_109") in line for line in err), 1, err)
+        self.assertFalse(any(s.text("IDS_28") in line or s.text("IDS_29") in line
+                             for line in out), out)
+        self.assertFalse(any(line.endswith(s.text("IDS_38")) for line in out), out)
+        self.assertEqual(s.records(), [])
 
 
 class XmlResult(unittest.TextTestResult):

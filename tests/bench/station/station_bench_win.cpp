@@ -226,7 +226,7 @@ TEST(StationBench, OverheadPerDevice) {
     ASSERT_EQ(session->Prepare(clock.TickMs()), 0);
     const std::wstring waiting = session->Text(L"IDS_200");
     const std::wstring remove = session->Text(L"IDS_201");
-    const std::wstring verdict = session->Text(L"IDS_21");
+    const std::wstring verdict = session->Text(L"IDS_262");
 
     std::atomic<bool> done{false};
     std::thread loop([&] {

@@ -37,7 +37,8 @@ struct World {
     FakeActions actions;
     StationObservation seen;
     StationLoop loop;
-    World(bool stationLoop, uint64_t waitMs = 0) : loop(actions, stationLoop, waitMs, 0) {}
+    World(bool stationLoop, uint64_t waitMs = 0, int count = 0)
+        : loop(actions, stationLoop, waitMs, 0, count) {}
 
     void Tick(uint64_t advanceMs = 200) {
         seen.nowMs += advanceMs;
@@ -61,6 +62,14 @@ struct World {
         Tick();
     }
     void JobEnded(int code) { loop.JobEnded(code, seen); }
+    // A device of the loop from plug-in to removal, its job taking jobMs.
+    void Device(const std::wstring &identity, int code, uint64_t jobMs) {
+        DeviceAnnounced(identity);
+        seen.nowMs += jobMs;
+        JobEnded(code);
+        DeviceAnnounced(identity); // back after its restart
+        NoDevice();                // taken away
+    }
 };
 
 TEST(StationLoop, OneJobEndsWithTheJobsResultCode) {
@@ -356,6 +365,153 @@ TEST(StationLoop, TheStationEndsWithItsOwnCodeWhenAJobFailed) {
     EXPECT_TRUE(w.loop.Finished());
     EXPECT_EQ(w.loop.ExitCode(), station_exit::kSomeJobsFailed);
     EXPECT_EQ(w.loop.JobsFailed(), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(StationLoop, TheVerdictLineBeginsWithItsOutcomeThenTheDeviceAndItsVersions) {
+    struct Row {
+        VerdictLineParts parts;
+        const wchar_t *line;
+    };
+    const Row rows[] = {
+        {{0, L"A0001", L"1.0.0", L"1.2.3", L"Done."}, L"PASS  A0001  1.0.0 -> 1.2.3  Done."},
+        {{-9, L"A0002", L"1.0.0", L"1.2.3", L"Not written."},
+         L"FAIL -9  A0002  1.0.0 -> 1.2.3  Not written."},
+        // A device found in loader mode has no version read before the job.
+        {{-3, L"A0003", L"", L"1.2.3", L"No."}, L"FAIL -3  A0003  ? -> 1.2.3  No."},
+        // No serial: the device's name stands in.
+        {{0, L"QV70 Tablet", L"1.0.0", L"N/A", L"Done."},
+         L"PASS  QV70 Tablet  1.0.0 -> N/A  Done."},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(VerdictLine(row.parts, L"PASS", L"FAIL %s"), row.line);
+}
+
+TEST(StationLoop, TheFiguresOfARunFromItsCycles) {
+    constexpr uint64_t kSecond = 1000;
+    struct Cycle {
+        const wchar_t *device;
+        int32_t code;
+        uint64_t startS, endS;
+    };
+    struct Row {
+        std::vector<Cycle> cycles;
+        int passed, failed;
+        double yield;
+        uint64_t medianS, slowestS;
+        double perHour;
+        uint64_t toGoS; // of a count of 10
+    };
+    const Row rows[] = {
+        // Nothing yet: no pace, no yield.
+        {{}, 0, 0, -1, 0, 0, 0, 0},
+        // Three devices, one a minute, back to back.
+        {{{L"A", 0, 0, 60}, {L"B", 0, 60, 120}, {L"C", 0, 120, 180}}, 3, 0, 100, 60, 60, 60, 420},
+        // A failure, and the same device again: it passes, but not first time.
+        {{{L"A", 0, 0, 30}, {L"B", -9, 30, 90}, {L"B", 0, 90, 110}}, 2, 1, 50, 30, 60, 98.2, 293},
+        // The pace counts the time between devices too.
+        {{{L"A", 0, 0, 30}, {L"B", 0, 90, 120}}, 2, 0, 100, 30, 30, 60, 480},
+    };
+    for (const Row &row : rows) {
+        StationTally tally;
+        for (const Cycle &cycle : row.cycles) {
+            tally.CycleStarted(cycle.device, cycle.startS * kSecond);
+            tally.JobEnded(cycle.code);
+            tally.CycleEnded(cycle.endS * kSecond);
+        }
+        EXPECT_EQ(tally.Passed(), row.passed);
+        EXPECT_EQ(tally.Failed(), row.failed);
+        EXPECT_NEAR(tally.FirstPassYieldPercent(), row.yield, 0.1);
+        EXPECT_EQ(tally.MedianCycleMs(), row.medianS * kSecond);
+        EXPECT_EQ(tally.SlowestCycleMs(), row.slowestS * kSecond);
+        EXPECT_NEAR(tally.PerHour(), row.perHour, 0.1);
+        EXPECT_NEAR(static_cast<double>(tally.ToGoMs(10)), row.toGoS * kSecond, kSecond);
+    }
+}
+
+TEST(StationLoop, ThePaceIsThatOfTheLastTenCycles) {
+    StationTally tally;
+    constexpr uint64_t kSlowMs = 600000;
+    constexpr uint64_t kQuickMs = 60000;
+    uint64_t now = 0;
+    // Two slow devices long ago, then ten at a minute each.
+    for (uint64_t length : {kSlowMs, kSlowMs}) {
+        tally.CycleStarted(L"slow", now);
+        tally.JobEnded(0);
+        tally.CycleEnded(now += length);
+    }
+    for (int n = 0; n < 10; ++n) {
+        tally.CycleStarted(L"quick", now);
+        tally.JobEnded(0);
+        tally.CycleEnded(now += kQuickMs);
+    }
+    EXPECT_NEAR(tally.PerHour(), 60, 0.1);
+    EXPECT_EQ(tally.SlowestCycleMs(), kSlowMs);
+}
+
+TEST(StationLoop, FailuresAreCountedByTheirResultCode) {
+    EXPECT_EQ(FormatFailures(0, {}), L"0");
+    EXPECT_EQ(FormatFailures(3, {{-9, 2}, {-3, 1}}), L"3 (-9: 2, -3: 1)");
+    EXPECT_EQ(FormatDuration(3909000), L"1:05:09");
+    EXPECT_EQ(FormatTenths(98.25), L"98.3");
+}
+
+TEST(StationLoop, ACountEndsTheLoopOnceThatManyDevicesPassedAndTheLastWasTakenAway) {
+    struct Row {
+        std::vector<int> codes;
+        int exitCode;
+    };
+    const Row rows[] = {{{0, 0, 0}, station_exit::kSuccess},
+                        {{0, -9, 0, 0}, station_exit::kSomeJobsFailed}};
+    for (const Row &row : rows) {
+        World w(true, 0, 3);
+        int n = 0;
+        for (int code : row.codes) {
+            EXPECT_FALSE(w.loop.Finished());
+            w.Device(L"D" + std::to_wstring(++n), code, 5000);
+        }
+        EXPECT_TRUE(w.loop.Finished());
+        EXPECT_EQ(w.loop.ExitCode(), row.exitCode);
+        EXPECT_EQ(w.loop.JobsRun(), static_cast<int>(row.codes.size()));
+        EXPECT_EQ(w.actions.Count(StationNotice::Progress), static_cast<int>(row.codes.size()));
+        EXPECT_EQ(w.actions.Count(StationNotice::Summary), 1);
+        EXPECT_EQ(w.loop.Tally().Passed(), 3);
+    }
+}
+
+TEST(StationLoop, EveryEndOfTheLoopHasItsSummary) {
+    World stopped(true);
+    stopped.Device(L"D1", 0, 5000);
+    stopped.seen.stopRequested = true;
+    stopped.Tick();
+    World waited(true, 10000);
+    waited.Device(L"D1", -9, 5000);
+    for (int i = 0; i < 60 && !waited.loop.Finished(); ++i)
+        waited.Tick();
+    for (World *w : {&stopped, &waited}) {
+        EXPECT_TRUE(w->loop.Finished());
+        EXPECT_EQ(w->actions.Count(StationNotice::Summary), 1);
+    }
+    World one(false);
+    one.DeviceAnnounced();
+    one.JobEnded(0);
+    EXPECT_EQ(one.actions.Count(StationNotice::Summary), 0) << "one job has its verdict alone";
+}
+
+TEST(StationLoop, SeveralDevicesForTheWholeWaitEndWithTheirOwnCode) {
+    for (bool stationLoop : {false, true}) {
+        World w(stationLoop, 2000);
+        w.actions.starts = {JobStart::SeveralDevices}; // the window's refusal
+        for (int i = 0; i < 20 && !w.loop.Finished(); ++i)
+            w.SeveralDevices();
+        EXPECT_TRUE(w.loop.Finished());
+        EXPECT_EQ(w.loop.ExitCode(), station_exit::kSeveralStayed);
+        EXPECT_EQ(w.actions.Count(StationNotice::SeveralStayed), 1);
+        EXPECT_EQ(w.actions.Count(StationNotice::NoDeviceInTime), 0);
+    }
 }
 
 } // namespace

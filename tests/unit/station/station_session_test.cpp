@@ -55,12 +55,13 @@ void WriteProgramFolder(FakeFileSystem &files) {
                                               L"[SYSTEM]\nLANGUAGE=English\n"
                                               L"JOB_RECORD=Log\\jobs.csv\n");
     std::wstring language = L"[Setting]\nLanguage=English\n[String]\n";
-    for (int key :
-         {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,  91,  92,  93,
-          101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
-          119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
+    for (int key : {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,
+                    91,  92,  93,  101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112,
+                    113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128,
+                    129, 130, 200, 201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6, 30, 204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238})
+    for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238,
+                    261, 267, 268, 270, 271, 272, 273, 274, 275, 276, 277, 279})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -232,7 +233,9 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
     EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_44>"));
     EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_89>"));
     EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_92>"));
-    EXPECT_TRUE(FakeOutput::Has(out, L"T  QV70 Tablet SN0001  <IDS_21> [0]"));
+    // Outcome, serial, versions (the image's as the target), the station's words.
+    EXPECT_TRUE(FakeOutput::Has(out, L"<IDS_260>  SN0001  4.4.2 -> 1.2.3  <IDS_262>"));
+    EXPECT_FALSE(FakeOutput::Has(out, L"<IDS_21>")) << "the window's wording sends to the window";
     EXPECT_TRUE(s.output.err.empty());
 
     s.library.deviceSystemText = "1.2.3";
@@ -293,7 +296,8 @@ TEST(StationSession, AQuestionAnsweredNoNamesTheFlagThatWouldHaveSaidYes) {
     };
     RunUntilFinished(s);
     EXPECT_EQ(s.session->ExitCode(), -3);
-    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_113> [-3] <IDS_205:--yes-continue>"));
+    EXPECT_TRUE(FakeOutput::Has(
+        s.output.out, L"<IDS_261:-3>  SN0001  4.4.2 -> 1.2.3  <IDS_265> <IDS_205:--yes-continue>"));
 }
 
 TEST(StationSession, TheFlagsSayYesToTheirQuestions) {
@@ -333,8 +337,9 @@ TEST(StationSession, TheLoaderQuestionBeforeTheJobNeedsItsFlag) {
         } else {
             EXPECT_EQ(s.session->ExitCode(), station_exit::kJobRefused);
             EXPECT_FALSE(s.library.Called("QV_Upgrade"));
-            EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
-            EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_205:--yes-loader>"));
+            // Reported, not asked: one line that says what the No means.
+            EXPECT_FALSE(FakeOutput::Has(s.output.err, L"<IDS_128>"));
+            EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_269>"), 1);
             s.session->Shutdown();
             EXPECT_EQ(s.Field(1, kColCode), std::to_string(kJobRefusedByChecks));
             EXPECT_EQ(s.Field(1, kColKey), "IDS_128") << "the refusal's key";
@@ -394,7 +399,7 @@ TEST(StationSession, CtrlCDuringAJobLetsItFinishAndRecordsIt) {
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_202>"));
     s.Round();
     EXPECT_EQ(s.session->Loop().State(), StationState::Finished);
-    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_21> [0]"));
+    EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_260>"));
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_203>") == false);
     s.session->Shutdown();
     EXPECT_EQ(s.RecordLines().size(), 2u);
@@ -539,7 +544,8 @@ TEST(StationSession, AJobWhoseThreadNeverRunsEndsWithAVerdictAndOneLine) {
         ASSERT_TRUE(s.session->Finished());
         EXPECT_EQ(s.session->ExitCode(), kJobThreadNotStarted);
         EXPECT_FALSE(s.library.Called("QV_Upgrade"));
-        EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_101><IDS_93> [-100]"));
+        EXPECT_TRUE(FakeOutput::Has(s.output.out,
+                                    L"<IDS_261:-100>  SN0001  4.4.2 -> 1.2.3  <IDS_101><IDS_263>"));
         ++s.ctrlCPresses; // no wait for the device's return
         s.session->Shutdown();
         ASSERT_EQ(s.RecordLines(2).size(), 2u);
