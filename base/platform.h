@@ -78,6 +78,9 @@ class IClock {
     virtual void SleepMs(uint32_t milliseconds) = 0;
     virtual int64_t NowSeconds() = 0; // the C time function
     virtual uint64_t TickMs() = 0;    // a monotonic millisecond counter
+    // How far the computer's local time is ahead of UTC at that moment
+    // (seconds since 1970, UTC), with the zone's rules for that date.
+    virtual int64_t LocalOffsetSeconds(int64_t utcSeconds) = 0;
 };
 
 struct Platform {

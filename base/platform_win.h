@@ -38,7 +38,8 @@ class TextCodecWin : public ITextCodec {
 
 class ClockWin : public IClock {
   public:
-    void SleepMs(uint32_t milliseconds) override; // Sleep
-    int64_t NowSeconds() override;                // time()
-    uint64_t TickMs() override;                   // GetTickCount64
+    void SleepMs(uint32_t milliseconds) override;            // Sleep
+    int64_t NowSeconds() override;                           // time()
+    uint64_t TickMs() override;                              // GetTickCount64
+    int64_t LocalOffsetSeconds(int64_t utcSeconds) override; // the zone's rules for that date
 };

@@ -134,6 +134,11 @@ void JobEventHub::OnImageHashed(const std::wstring &jobId, const std::wstring &s
         listener->OnImageHashed(jobId, sha256);
 }
 
+void JobEventHub::OnJobPhaseTimes(const std::wstring &jobId, const JobPhaseTimes &times) {
+    for (IJobEventListener *listener : Listeners())
+        listener->OnJobPhaseTimes(jobId, times);
+}
+
 void JobEventHub::OnJobEnded(const JobEndedFacts &job) {
     {
         std::lock_guard<std::mutex> lock(m_guard);

@@ -45,6 +45,17 @@ struct JobStartedFacts {
     int64_t startSeconds = 0; // UTC, seconds since 1970; 0: when told
 };
 
+// How long the job spent in each of its phases, measured by the job from its
+// own steps; the fixed waits between steps belong to none. kPhaseNotReached
+// for a phase the job never began.
+inline constexpr int64_t kPhaseNotReached = -1;
+struct JobPhaseTimes {
+    int64_t switchMs = kPhaseNotReached;   // the device into its loader's mode
+    int64_t loaderMs = kPhaseNotReached;   // the loader written (and the IDB erased)
+    int64_t restartMs = kPhaseNotReached;  // the reset and the wait for the device
+    int64_t downloadMs = kPhaseNotReached; // the image written and the last reset
+};
+
 struct JobEndedFacts {
     std::wstring jobId;
     int32_t code = 0;
@@ -80,6 +91,8 @@ class IJobEventListener {
     // The SHA-256 of the image's content as the job began (lower-case
     // hexadecimal; empty when the file could not be read).
     virtual void OnImageHashed(const std::wstring & /*jobId*/, const std::wstring & /*sha256*/) {}
+    // The job's phase times, told by the job's thread before its result.
+    virtual void OnJobPhaseTimes(const std::wstring & /*jobId*/, const JobPhaseTimes &) {}
     virtual void OnJobEnded(const JobEndedFacts &) {}
     // The device of the last ended job shown again (same identity).
     virtual void OnDeviceBack(const DeviceFacts &) {}
@@ -100,6 +113,7 @@ class JobEventHub : public IJobEventListener {
     void OnImageRefused(const std::wstring &path) override;
     void OnJobStarted(const JobStartedFacts &job) override;
     void OnImageHashed(const std::wstring &jobId, const std::wstring &sha256) override;
+    void OnJobPhaseTimes(const std::wstring &jobId, const JobPhaseTimes &times) override;
     void OnJobEnded(const JobEndedFacts &job) override;
     void OnDeviceBack(const DeviceFacts &device) override;
 

@@ -23,6 +23,36 @@ template <class Body> Step Gated(DeviceContext &context, const JobStepLimit &ste
     return ok ? Step::Done : Step::Failed;
 }
 
+// Adds the time from Begin to the next Begin or Stop (or the end of the
+// job, on whatever path it leaves) to that phase. Ticks only: no allocation,
+// nothing that could fail on a job's way out.
+class PhaseTimer {
+  public:
+    PhaseTimer(IClock &clock, JobPhaseTimes *times) : m_clock(clock), m_times(times) {}
+    ~PhaseTimer() { Stop(); }
+    PhaseTimer(const PhaseTimer &) = delete;
+    PhaseTimer &operator=(const PhaseTimer &) = delete;
+
+    void Begin(int64_t JobPhaseTimes::*phase) {
+        Stop();
+        if (m_times == nullptr) return;
+        if (m_times->*phase == kPhaseNotReached) m_times->*phase = 0;
+        m_running = phase;
+        m_begun = m_clock.TickMs();
+    }
+    void Stop() {
+        if (m_times == nullptr || m_running == nullptr) return;
+        m_times->*m_running += static_cast<int64_t>(m_clock.TickMs() - m_begun);
+        m_running = nullptr;
+    }
+
+  private:
+    IClock &m_clock;
+    JobPhaseTimes *m_times;
+    int64_t JobPhaseTimes::*m_running = nullptr;
+    uint64_t m_begun = 0;
+};
+
 void ShowPhase(DeviceContext &context, const wchar_t *key) {
     context.view.SetItemText(IDC_DETAIL_LINE, context.texts.Text(key));
 }
@@ -67,8 +97,9 @@ bool RepairErasesIdb(DeviceContext &context) {
 }
 
 JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                        JobMode mode, const DriverInstallTimes &times) {
+                        JobMode mode, const DriverInstallTimes &times, JobPhaseTimes *phases) {
     ProcessState &state = context.state;
+    PhaseTimer timer(context.platform.clock, phases);
     IDeviceLibrary &library = context.library;
 
     // A failed conversion leaves an empty text: the library then refuses the
@@ -88,10 +119,12 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
         return kJobStoppedAtExit;
 
     if (deviceType == QV_DEVICE_MSC) {
+        timer.Begin(&JobPhaseTimes::switchMs);
         const JobResult code = EnterVeskUsbMode(context, runner, system, times);
         if (code != kJobFinished) return code;
     }
 
+    timer.Begin(&JobPhaseTimes::loaderMs);
     if (mode != kModeUpgrade) {
         const Step erase = Gated(context, job_step::kEraseIdb, [&] {
             if (!RepairErasesIdb(context)) return true;
@@ -112,10 +145,14 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
         return kJobStoppedAtExit;
     if (upgraded != 0) return UpgradeFailureCode(upgraded);
 
+    timer.Begin(&JobPhaseTimes::restartMs);
     if (!WatchedCall(context, job_step::kReset,
                      [&] { library.QV_ResetDevice(&state.g_deviceInfo); }))
         return kJobStoppedAtExit;
+    // A fixed wait: the job's duration less the phases' sum.
+    timer.Stop();
     context.platform.clock.SleepMs(kSettleAfterResetMs);
+    timer.Begin(&JobPhaseTimes::restartMs);
 
     if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kRestartingDevice); }))
         return kJobStoppedAtExit;
@@ -126,6 +163,7 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
     if (back == Step::Stopped) return kJobStoppedAtExit;
     if (back == Step::Failed) return kJobNotBackAfterReset;
 
+    timer.Begin(&JobPhaseTimes::downloadMs);
     if (!RunGated(context.gate, [&] { ShowPhase(context, ids::kDownloadingImage); }))
         return kJobStoppedAtExit;
     const Step download = Gated(context, job_step::kDownload, [&] {
@@ -145,14 +183,21 @@ JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemI
 void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
                    JobMode mode) {
     JobResult code;
+    JobPhaseTimes phases;
     try {
-        code = RunUpgradeJob(context, runner, system, mode);
+        code = RunUpgradeJob(context, runner, system, mode, DriverInstallTimes(), &phases);
     } catch (...) {
         // Out of memory on the way: the window still needs its one result to
         // leave the running state, as "any other failure".
         code = kJobUpgradeFailed;
     }
     if (code == kJobStoppedAtExit) return;
+    try {
+        // Before the result: whoever ends the job on it finds the times told.
+        if (context.events != nullptr)
+            context.events->OnJobPhaseTimes(context.events->RunningJob(), phases);
+    } catch (...) {
+    }
     try {
         RunGated(context.gate, [&] { context.view.PostUpgradeResult(mode, code); });
     } catch (...) {

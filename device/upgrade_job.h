@@ -28,10 +28,12 @@ bool RepairErasesIdb(DeviceContext &context);
 // The job's steps up to its result code (any but kJobNotCompleted and
 // kJobThreadNotStarted), or kJobStoppedAtExit when the exit procedure closed
 // the gate on the way.
+// times, when given, gets how long each phase the job began took.
 JobResult RunUpgradeJob(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
-                        JobMode mode, const DriverInstallTimes &times = DriverInstallTimes());
+                        JobMode mode, const DriverInstallTimes &times = DriverInstallTimes(),
+                        JobPhaseTimes *phases = nullptr);
 
-// The thread body: runs the job and posts its result, unless the window has
-// gone. Nothing escapes it.
+// The thread body: runs the job, tells its phase times to context.events and
+// posts its result, unless the window has gone. Nothing escapes it.
 void UpgradeThread(DeviceContext &context, IProcessRunner &runner, ISystemInfo &system,
                    JobMode mode);

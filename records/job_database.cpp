@@ -98,6 +98,11 @@ std::wstring ReadJobDatabaseConnection(CIniFile &ini) {
     return Trim(ini.GetString(L"SYSTEM", L"JOB_DATABASE", kLongestConnectionChars));
 }
 
+std::wstring ReadStationName(CIniFile &ini, const std::wstring &computer) {
+    const std::wstring name = Trim(ini.GetString(L"SYSTEM", L"STATION_NAME"));
+    return name.empty() ? computer : name;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>>
 ParseConnectionString(const std::wstring &connection) {
     std::vector<std::pair<std::wstring, std::wstring>> pairs;
@@ -175,6 +180,12 @@ const std::vector<JobColumn> &JobTableColumns() {
         {L"verdict_key", ColumnType::Text},
         {L"verdict_text", ColumnType::Text},
         {L"device_software_after", ColumnType::Text},
+        {L"operator", ColumnType::Text, true},
+        {L"time_switch_s", ColumnType::Decimal, true},
+        {L"time_loader_s", ColumnType::Decimal, true},
+        {L"time_restart_s", ColumnType::Decimal, true},
+        {L"time_download_s", ColumnType::Decimal, true},
+        {L"start_local", ColumnType::LocalTimestamp, true},
     };
     return columns;
 }
@@ -191,6 +202,8 @@ std::wstring CatalogTypeName(ColumnType type) {
         return L"numeric";
     case ColumnType::Timestamp:
         return L"timestamp with time zone";
+    case ColumnType::LocalTimestamp:
+        return L"timestamp without time zone";
     }
     return L"";
 }
@@ -219,9 +232,20 @@ std::wstring Placeholder(ColumnType type) {
         return L"CAST(? AS numeric(12,3))";
     case ColumnType::Timestamp:
         return L"CAST(? AS timestamp with time zone)";
+    case ColumnType::LocalTimestamp:
+        return L"CAST(? AS timestamp without time zone)";
     default:
         return L"?";
     }
+}
+
+std::wstring ColumnDefinition(const JobColumn &column) {
+    return Quoted(column.name) + L" " + DeclaredType(column.type) +
+           (column.nullable ? L"" : L" NOT NULL");
+}
+
+bool IsPresent(const std::vector<bool> &present, size_t i) {
+    return present.empty() || (i < present.size() && present[i]);
 }
 
 } // namespace
@@ -232,15 +256,27 @@ std::wstring CreateJobTableSql() {
     for (const JobColumn &column : JobTableColumns()) {
         if (!first) sql += L", ";
         first = false;
-        sql += Quoted(column.name) + L" " + DeclaredType(column.type) + L" NOT NULL";
+        sql += ColumnDefinition(column);
         if (std::wstring(column.name) == L"job_id") sql += L" PRIMARY KEY";
     }
     return sql + L")";
 }
 
-std::wstring InsertJobSql() {
+std::vector<std::wstring> CreateJobIndexesSql() {
+    const std::wstring table = kJobTable;
+    std::vector<std::wstring> statements;
+    for (const wchar_t *column : {L"start", L"device_serial"})
+        statements.push_back(L"CREATE INDEX IF NOT EXISTS " + table + L"_" + column + L" ON " +
+                             table + L" (" + Quoted(column) + L")");
+    return statements;
+}
+
+std::wstring InsertJobSql(const std::vector<bool> &present) {
     std::wstring names, values;
-    for (const JobColumn &column : JobTableColumns()) {
+    const auto &columns = JobTableColumns();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (!IsPresent(present, i)) continue;
+        const JobColumn &column = columns[i];
         if (!names.empty()) {
             names += L", ";
             values += L", ";
@@ -257,7 +293,63 @@ std::wstring TableColumnsSql() {
            L" WHERE table_schema = current_schema() AND table_name = ?";
 }
 
-std::wstring CompareTableShape(const std::vector<std::pair<std::wstring, std::wstring>> &columns) {
+std::wstring WrongColumnTypes(const CatalogColumns &columns) {
+    std::wstring problems;
+    for (const JobColumn &expected : JobTableColumns()) {
+        const std::wstring want = CatalogTypeName(expected.type);
+        for (const auto &[name, type] : columns) {
+            if (Lower(name) != expected.name || Lower(type) == want) continue;
+            if (!problems.empty()) problems += L"; ";
+            problems +=
+                L"column " + std::wstring(expected.name) + L" is " + type + L", not " + want;
+        }
+    }
+    return problems;
+}
+
+std::vector<bool> PresentColumns(const CatalogColumns &columns) {
+    std::vector<bool> present;
+    for (const JobColumn &expected : JobTableColumns()) {
+        bool found = false;
+        for (const auto &entry : columns)
+            found = found || Lower(entry.first) == expected.name;
+        present.push_back(found);
+    }
+    return present;
+}
+
+std::wstring MissingColumnNames(const std::vector<bool> &present) {
+    std::wstring names;
+    const auto &columns = JobTableColumns();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (IsPresent(present, i)) continue;
+        if (!names.empty()) names += L", ";
+        names += columns[i].name;
+    }
+    return names;
+}
+
+std::wstring AddColumnsSql(const std::vector<bool> &present) {
+    std::wstring clauses;
+    const auto &columns = JobTableColumns();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (IsPresent(present, i)) continue;
+        JobColumn added = columns[i];
+        added.nullable = true; // rows already there have no value for it
+        if (!clauses.empty()) clauses += L",";
+        clauses += L" ADD COLUMN IF NOT EXISTS " + ColumnDefinition(added);
+    }
+    return clauses.empty() ? L"" : L"ALTER TABLE " + std::wstring(kJobTable) + clauses;
+}
+
+std::wstring MissingColumnsMessage(const std::vector<bool> &present) {
+    return L"the table " + std::wstring(kJobTable) + L" has no column " +
+           MissingColumnNames(present) +
+           L"; the rows go without them until the table's owner adds them: " +
+           AddColumnsSql(present) + L";";
+}
+
+std::wstring CompareTableShape(const CatalogColumns &columns) {
     std::wstring problems;
     auto add = [&](const std::wstring &problem) {
         if (!problems.empty()) problems += L"; ";
@@ -279,6 +371,10 @@ std::wstring CompareTableShape(const std::vector<std::pair<std::wstring, std::ws
 
 std::vector<JobRowValue> JobRowValues(const JobRecordFields &f, const std::wstring &station) {
     auto text = [](const std::wstring &value) { return JobRowValue{ColumnType::Text, value, 0}; };
+    auto phase = [](int64_t ms) {
+        if (ms < 0) return JobRowValue{ColumnType::Decimal, L"", 0, true};
+        return JobRowValue{ColumnType::Decimal, DecimalSeconds(static_cast<uint64_t>(ms)), 0};
+    };
     auto integer = [](int64_t value) { return JobRowValue{ColumnType::Integer, L"", value}; };
     return {text(f.jobId),
             text(station.empty() ? f.computer : station),
@@ -301,7 +397,13 @@ std::vector<JobRowValue> JobRowValues(const JobRecordFields &f, const std::wstri
             integer(f.resultCode),
             text(f.verdictKey),
             text(f.verdictText),
-            text(f.deviceSoftwareAfter)};
+            text(f.deviceSoftwareAfter),
+            text(f.operatorName),
+            phase(f.phases.switchMs),
+            phase(f.phases.loaderMs),
+            phase(f.phases.restartMs),
+            phase(f.phases.downloadMs),
+            {ColumnType::LocalTimestamp, f.startLocal, 0, f.startLocal.empty()}};
 }
 
 std::wstring DescribeDatabaseFailure(const std::wstring &what,

@@ -46,6 +46,10 @@ inline constexpr wchar_t kSqlClassConnection[] = L"08";
 // dropped.
 std::wstring ReadJobDatabaseConnection(CIniFile &ini);
 
+// [SYSTEM] STATION_NAME, the station column of the database's rows; the
+// computer's name when missing or blank.
+std::wstring ReadStationName(CIniFile &ini, const std::wstring &computer);
+
 // The key=value pairs of an ODBC connection string, in order; a value in
 // braces keeps its semicolons ("Pwd={a;b}"), "}}" inside braces is one "}".
 std::vector<std::pair<std::wstring, std::wstring>>
@@ -58,11 +62,14 @@ ParseConnectionString(const std::wstring &connection);
 std::wstring MaskSecrets(const std::wstring &text, const std::wstring &connection);
 
 // The table's columns: job_id (the primary key), station, then the record's
-// columns under their names.
-enum class ColumnType { Text, Integer, BigInteger, Decimal, Timestamp };
+// columns under their names. The columns that came after the first table are
+// nullable: they are added to tables that hold rows already, and a phase the
+// job did not reach has no time.
+enum class ColumnType { Text, Integer, BigInteger, Decimal, Timestamp, LocalTimestamp };
 struct JobColumn {
     const wchar_t *name;
     ColumnType type;
+    bool nullable = false;
 };
 const std::vector<JobColumn> &JobTableColumns();
 
@@ -71,20 +78,40 @@ std::wstring CatalogTypeName(ColumnType type);
 
 // The SQL texts; names only, no value.
 std::wstring CreateJobTableSql();
-std::wstring InsertJobSql();    // one "?" per column, in JobTableColumns() order
+// The indexes the station makes with its table: the queries by day and by
+// device look rows up by "start" and device_serial.
+std::vector<std::wstring> CreateJobIndexesSql();
+// One "?" per column present (all when none is given), in JobTableColumns()
+// order.
+std::wstring InsertJobSql(const std::vector<bool> &present = {});
 std::wstring TableColumnsSql(); // one "?": the table's name; rows: name, type
+
+using CatalogColumns = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // What is wrong with the table's shape as the catalogue lists it (column
 // name and type, in any order): empty when it fits. Extra columns are
 // allowed; a missing column or one of another type is named.
-std::wstring CompareTableShape(const std::vector<std::pair<std::wstring, std::wstring>> &columns);
+std::wstring CompareTableShape(const CatalogColumns &columns);
+// The columns the table has of another type than ours, named; empty when
+// none. Such a table is left as it is and its rows wait.
+std::wstring WrongColumnTypes(const CatalogColumns &columns);
+// For each of JobTableColumns(): whether the table has it.
+std::vector<bool> PresentColumns(const CatalogColumns &columns);
+// The names of the columns not present, "operator, start_local".
+std::wstring MissingColumnNames(const std::vector<bool> &present);
+// The statement that adds the columns not present, each nullable, so that it
+// runs on a table that holds rows and twice without harm.
+std::wstring AddColumnsSql(const std::vector<bool> &present);
+// What a station says, once, when it may not add them itself.
+std::wstring MissingColumnsMessage(const std::vector<bool> &present);
 
 // One row's values, each as the bound parameter carries it: numbers as
 // numbers, times as ISO 8601 texts in UTC, the duration as a decimal text.
 struct JobRowValue {
     ColumnType type;
-    std::wstring text;  // Text, Decimal, Timestamp
+    std::wstring text;  // Text, Decimal, Timestamp, LocalTimestamp
     int64_t number = 0; // Integer, BigInteger
+    bool null = false;  // no value: a phase not reached, a start time not known
 };
 std::vector<JobRowValue> JobRowValues(const JobRecordFields &fields, const std::wstring &station);
 

@@ -71,6 +71,8 @@ struct DatabaseRecordDestination::Handles {
     SQLHSTMT insert = SQL_NULL_HSTMT;
     bool connected = false;
     bool tableReady = false;
+    // The columns of JobTableColumns() the table has: the insert names these.
+    std::vector<bool> present;
 };
 
 DatabaseRecordDestination::DatabaseRecordDestination(std::wstring connection, std::wstring station)
@@ -198,8 +200,21 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
         return ok;
     };
 
+    // A statement whose failure says nothing the catalogue read after it
+    // does not: its diagnostics are kept for when the catalogue disagrees.
+    auto run = [&](const std::wstring &sql, std::vector<DatabaseDiagnostic> &failed) {
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        if (!Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) return;
+        Odbc().SetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                            reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseQueryTimeoutSeconds}),
+                            0);
+        if (!Succeeded(Odbc().ExecDirectW(stmt, Sql(sql), SQL_NTS)))
+            failed = Diagnostics(SQL_HANDLE_STMT, stmt);
+        Odbc().FreeHandle(SQL_HANDLE_STMT, stmt);
+    };
+
     const std::wstring table = kJobTable;
-    std::vector<std::pair<std::wstring, std::wstring>> columns;
+    CatalogColumns columns;
     std::vector<DatabaseDiagnostic> diagnostics;
     kind = L"table";
     if (!readColumns(columns, diagnostics)) {
@@ -208,13 +223,8 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
         return false;
     }
     if (columns.empty()) {
-        SQLHSTMT stmt = SQL_NULL_HSTMT;
         std::vector<DatabaseDiagnostic> createDiagnostics;
-        if (Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt))) {
-            if (!Succeeded(Odbc().ExecDirectW(stmt, Sql(CreateJobTableSql()), SQL_NTS)))
-                createDiagnostics = Diagnostics(SQL_HANDLE_STMT, stmt);
-            Odbc().FreeHandle(SQL_HANDLE_STMT, stmt);
-        }
+        run(CreateJobTableSql(), createDiagnostics);
         // Another station may have made it at the same moment (the server
         // then refuses this one's CREATE): what counts is the table now.
         if (!readColumns(columns, diagnostics) || columns.empty()) {
@@ -223,20 +233,44 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
                 createDiagnostics.empty() ? diagnostics : createDiagnostics, m_connection);
             return false;
         }
+        // An index the server refuses slows the queries, never the rows.
+        std::vector<DatabaseDiagnostic> ignored;
+        for (const std::wstring &index : CreateJobIndexesSql())
+            run(index, ignored);
     }
-    const std::wstring problems = CompareTableShape(columns);
-    if (!problems.empty()) {
+    // A column of another type would take values it cannot hold, or change
+    // them: the table is left to its owner and the rows wait.
+    if (!WrongColumnTypes(columns).empty()) {
         kind = L"shape";
         error = L"the table " + table +
-                L" has another shape and is left as it is; the records wait: " + problems;
+                L" has another shape and is left as it is; the records wait: " +
+                CompareTableShape(columns);
         return false;
+    }
+    h.present = PresentColumns(columns);
+    if (!MissingColumnNames(h.present).empty()) {
+        // A table of an earlier version grows when this role may alter it;
+        // when it may not, the rows go with the columns it has.
+        std::vector<DatabaseDiagnostic> ignored;
+        run(AddColumnsSql(h.present), ignored);
+        if (!readColumns(columns, diagnostics)) {
+            error = DescribeDatabaseFailure(L"cannot read the columns of the table " + table,
+                                            diagnostics, m_connection);
+            return false;
+        }
+        h.present = PresentColumns(columns);
+        const std::wstring missing = MissingColumnNames(h.present);
+        if (!missing.empty() && missing != m_missingReported) {
+            m_missingReported = missing;
+            if (onError) onError(MissingColumnsMessage(h.present));
+        }
     }
 
     if (!Succeeded(Odbc().AllocHandle(SQL_HANDLE_STMT, h.dbc, &h.insert)) ||
         !Succeeded(Odbc().SetStmtAttrW(
             h.insert, SQL_ATTR_QUERY_TIMEOUT,
             reinterpret_cast<SQLPOINTER>(uintptr_t{kDatabaseQueryTimeoutSeconds}), 0)) ||
-        !Succeeded(Odbc().PrepareW(h.insert, Sql(InsertJobSql()), SQL_NTS))) {
+        !Succeeded(Odbc().PrepareW(h.insert, Sql(InsertJobSql(h.present)), SQL_NTS))) {
         error = DescribeDatabaseFailure(L"cannot prepare the row's insertion",
                                         h.insert ? Diagnostics(SQL_HANDLE_STMT, h.insert)
                                                  : Diagnostics(SQL_HANDLE_DBC, h.dbc),
@@ -269,10 +303,20 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
         std::vector<int32_t> integers(values.size());
         std::vector<int64_t> bigIntegers(values.size());
         bool bound = true;
+        SQLUSMALLINT number = 0;
         for (size_t i = 0; i < values.size() && bound; ++i) {
+            if (i < h.present.size() && !h.present[i]) continue;
             const JobRowValue &v = values[i];
-            const SQLUSMALLINT number = static_cast<SQLUSMALLINT>(i + 1);
+            ++number;
             SQLRETURN rc = SQL_ERROR;
+            if (v.null) {
+                // The column's own type on the server; the text only names none.
+                lengths[i] = SQL_NULL_DATA;
+                rc = Odbc().BindParameter(h.insert, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                          SQL_WVARCHAR, 1, 0, nullptr, 0, &lengths[i]);
+                bound = Succeeded(rc);
+                continue;
+            }
             switch (v.type) {
             case ColumnType::Integer:
                 integers[i] = static_cast<int32_t>(v.number);

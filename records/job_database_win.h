@@ -21,8 +21,11 @@ class DatabaseRecordDestination : public IRecordDestination {
     DatabaseRecordDestination &operator=(const DatabaseRecordDestination &) = delete;
 
     // Connects when not connected (bounded by the login time-out), makes
-    // the table when it is missing and checks its shape once per
-    // connection, then inserts the row with bound parameters. A row whose
+    // the table (with its indexes) when it is missing and checks its shape
+    // once per connection: columns it lacks are added when the role may
+    // alter the table, else said once (with the statement that adds them)
+    // and left out of the insert; a column of another type keeps the rows
+    // waiting. Then inserts the row with bound parameters. A row whose
     // job_id is already there is AlreadyDelivered. A row the server's rules
     // reject (IsRefusedForGood) is Refused, the connection kept. On any
     // other failure the connection is dropped and the next call starts
@@ -52,6 +55,8 @@ class DatabaseRecordDestination : public IRecordDestination {
     std::mutex m_guard; // one delivery at a time; everything below
     std::unique_ptr<Handles> m_handles;
     FailureOnce m_reported;
+    // The columns last said to be missing: said again only when they change.
+    std::wstring m_missingReported;
 };
 
 // What the window and the station call with the JOB_DATABASE setting (or the

@@ -39,6 +39,10 @@ bool StartsAsFormula(const std::wstring &text) {
     }
 }
 
+std::wstring EncodeWide(const std::string &ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 std::string Number(int64_t value) {
     return std::to_string(value);
 }
@@ -72,7 +76,18 @@ std::vector<std::string> CsvFields(const JobRecordFields &f) {
             CsvTextField(f.verdictKey),
             CsvTextField(f.verdictText),
             CsvTextField(f.deviceSoftwareAfter),
-            CsvTextField(f.jobId)};
+            CsvTextField(f.jobId),
+            CsvTextField(f.operatorName),
+            PhaseSeconds(f.phases.switchMs),
+            PhaseSeconds(f.phases.loaderMs),
+            PhaseSeconds(f.phases.restartMs),
+            PhaseSeconds(f.phases.downloadMs),
+            f.startLocal.empty() ? std::string() : CsvTextField(f.startLocal)};
+}
+
+// A phase not reached is null in JSON: a reader tells it from a phase of 0 s.
+std::string JsonPhaseSeconds(int64_t ms) {
+    return ms == kPhaseNotReached ? "null" : PhaseSeconds(ms);
 }
 
 bool IsAbsolute(const std::wstring &path) {
@@ -103,8 +118,48 @@ const std::vector<const char *> &JobRecordColumns() {
                                                       "verdict_key",
                                                       "verdict_text",
                                                       "device_software_after",
-                                                      "job_id"};
+                                                      "job_id",
+                                                      "operator",
+                                                      "time_switch_s",
+                                                      "time_loader_s",
+                                                      "time_restart_s",
+                                                      "time_download_s",
+                                                      "start_local"};
     return columns;
+}
+
+std::string PhaseSeconds(int64_t ms) {
+    return ms < 0 ? std::string() : Duration(static_cast<uint64_t>(ms));
+}
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+
+void CivilTime(int64_t seconds, int64_t &year, unsigned &month, unsigned &day, unsigned &hour,
+               unsigned &minute, unsigned &second) {
+    int64_t days = seconds / kSecondsPerDay;
+    int64_t rest = seconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    CivilFromDays(days, year, month, day);
+    hour = static_cast<unsigned>(rest / 3600);
+    minute = static_cast<unsigned>(rest / 60 % 60);
+    second = static_cast<unsigned>(rest % 60);
+}
+
+} // namespace
+
+std::string FormatLocalDateTime(int64_t seconds) {
+    int64_t year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    CivilTime(seconds, year, month, day, hour, minute, second);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u",
+                  static_cast<long long>(year), month, day, hour, minute, second);
+    return text;
 }
 
 std::string FormatUtcIso8601(int64_t seconds) {
@@ -249,7 +304,13 @@ std::string JobRecordJson(const JobRecordFields &f,
         {"result_code", Number(f.resultCode)},
         {"verdict_key", JsonString(f.verdictKey)},
         {"verdict_text", JsonString(f.verdictText)},
-        {"device_software_after", JsonString(f.deviceSoftwareAfter)}};
+        {"device_software_after", JsonString(f.deviceSoftwareAfter)},
+        {"operator", JsonString(f.operatorName)},
+        {"time_switch_s", JsonPhaseSeconds(f.phases.switchMs)},
+        {"time_loader_s", JsonPhaseSeconds(f.phases.loaderMs)},
+        {"time_restart_s", JsonPhaseSeconds(f.phases.restartMs)},
+        {"time_download_s", JsonPhaseSeconds(f.phases.downloadMs)},
+        {"start_local", JsonString(f.startLocal)}};
     std::string out = "{";
     bool first = true;
     for (const auto *list : {&members, &extra}) {
@@ -277,6 +338,13 @@ std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder)
                              programFolder);
 }
 
+std::wstring ReadOperatorSetting(CIniFile &ini) {
+    const std::wstring value = ini.GetString(L"SYSTEM", L"OPERATOR");
+    const size_t first = value.find_first_not_of(L" \t");
+    if (first == std::wstring::npos) return L"";
+    return value.substr(first, value.find_last_not_of(L" \t") - first + 1);
+}
+
 // ---------------------------------------------------------------------------
 // JobRecorder
 
@@ -290,6 +358,17 @@ void JobRecorder::AddSink(IRecordSink &sink) {
 void JobRecorder::SetComputer(const std::wstring &computer) {
     std::lock_guard<std::mutex> lock(m_guard);
     m_computer = computer;
+}
+
+void JobRecorder::SetOperator(const std::wstring &operatorName) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_operator = operatorName;
+}
+
+void JobRecorder::OnJobPhaseTimes(const std::wstring &jobId, const JobPhaseTimes &times) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    if (m_phase != Phase::Running || jobId != m_fields.jobId) return;
+    m_fields.phases = times;
 }
 
 void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
@@ -313,6 +392,9 @@ void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
     f.imageLoader = job.image.loader;
     f.imageSize = job.image.size;
     f.startSeconds = job.startSeconds != 0 ? job.startSeconds : m_clock.NowSeconds();
+    f.startLocal = EncodeWide(
+        FormatLocalDateTime(f.startSeconds + m_clock.LocalOffsetSeconds(f.startSeconds)));
+    f.operatorName = m_operator;
     m_fields = std::move(f);
     m_deviceIdentity = job.device.identity;
     m_hashKnown = job.image.path.empty();

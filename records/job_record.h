@@ -49,6 +49,9 @@ struct JobRecordFields {
     std::wstring verdictKey; // "IDS_21"
     std::wstring verdictText;
     std::wstring deviceSoftwareAfter; // empty when the device did not come back in time
+    std::wstring operatorName;        // who ran the station or the window; empty when not given
+    JobPhaseTimes phases;             // kPhaseNotReached: a phase the job did not begin
+    std::wstring startLocal;          // "2026-12-08 13:26:59", the computer's time at the start
     // Not a column: the station's flag that would have said Yes to a question
     // answered No during the job (its JSON carries it).
     std::wstring declinedBy;
@@ -59,6 +62,10 @@ const std::vector<const char *> &JobRecordColumns();
 
 // "2026-12-08T12:03:23Z".
 std::string FormatUtcIso8601(int64_t seconds);
+// "2026-12-08 13:03:23": the civil time of seconds already shifted to a zone.
+std::string FormatLocalDateTime(int64_t seconds);
+// "2.345" seconds, to the millisecond; empty for kPhaseNotReached.
+std::string PhaseSeconds(int64_t ms);
 
 // One text field as CSV (RFC 4180) in UTF-8: quoted when it holds a comma, a
 // quotation mark or a line break. A text that a spreadsheet would take for a
@@ -82,6 +89,8 @@ std::string EncodeUtf8Text(const std::wstring &text);
 // The record file as [SYSTEM] JOB_RECORD names it: empty when the setting is
 // missing or empty; a relative path is taken from the program folder.
 std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder);
+// [SYSTEM] OPERATOR, surrounding blanks dropped; empty when missing.
+std::wstring ReadOperatorSetting(CIniFile &ini);
 std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder);
 
 class IRecordSink; // records/record_sink.h
@@ -99,11 +108,13 @@ class JobRecorder : public IJobEventListener {
     // Sinks are added before the first job and live as long as the recorder.
     void AddSink(IRecordSink &sink);
     void SetComputer(const std::wstring &computer);
+    void SetOperator(const std::wstring &operatorName);
 
     // A job starts: the facts known before it. A record still pending from
     // an earlier job is handed on first.
     void OnJobStarted(const JobStartedFacts &job) override;
     void OnImageHashed(const std::wstring &jobId, const std::wstring &sha256) override;
+    void OnJobPhaseTimes(const std::wstring &jobId, const JobPhaseTimes &times) override;
     // The job's verdict: its end time is taken now, and the wait for the
     // device's return begins.
     void OnJobEnded(const JobEndedFacts &job) override;
@@ -145,6 +156,7 @@ class JobRecorder : public IJobEventListener {
     std::condition_variable m_changed;
     std::vector<IRecordSink *> m_sinks;
     std::wstring m_computer;
+    std::wstring m_operator;
     Phase m_phase = Phase::Idle;
     JobRecordFields m_fields;
     std::wstring m_deviceIdentity;

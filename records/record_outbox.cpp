@@ -119,6 +119,8 @@ const TextField kTextFields[] = {
     {"verdict_text", &JobRecordFields::verdictText},
     {"device_software_after", &JobRecordFields::deviceSoftwareAfter},
     {"declined_by", &JobRecordFields::declinedBy},
+    {"operator", &JobRecordFields::operatorName},
+    {"start_local", &JobRecordFields::startLocal},
 };
 
 // The numbers, each kept as a 64-bit value of its sign.
@@ -143,6 +145,15 @@ const std::vector<NumberField> &NumberFields() {
          [](JobRecordFields &f, int64_t v) { f.imageSize = static_cast<uint32_t>(v); }},
         {"result_code", true, [](const JobRecordFields &f) { return int64_t{f.resultCode}; },
          [](JobRecordFields &f, int64_t v) { f.resultCode = static_cast<int32_t>(v); }},
+        // A record queued before these existed keeps them not reached.
+        {"time_switch_ms", true, [](const JobRecordFields &f) { return f.phases.switchMs; },
+         [](JobRecordFields &f, int64_t v) { f.phases.switchMs = v; }},
+        {"time_loader_ms", true, [](const JobRecordFields &f) { return f.phases.loaderMs; },
+         [](JobRecordFields &f, int64_t v) { f.phases.loaderMs = v; }},
+        {"time_restart_ms", true, [](const JobRecordFields &f) { return f.phases.restartMs; },
+         [](JobRecordFields &f, int64_t v) { f.phases.restartMs = v; }},
+        {"time_download_ms", true, [](const JobRecordFields &f) { return f.phases.downloadMs; },
+         [](JobRecordFields &f, int64_t v) { f.phases.downloadMs = v; }},
     };
     return fields;
 }

@@ -93,6 +93,9 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
         } else if (argument == L"--database") {
             if (!value(options.database)) return false;
             options.databaseGiven = true;
+        } else if (argument == L"--operator") {
+            if (!value(options.operatorName)) return false;
+            options.operatorGiven = true;
         } else {
             error = L"unknown argument " + argument;
             return false;
@@ -135,6 +138,10 @@ std::wstring StationDatabaseConnection(const StationOptions &options,
     return options.databaseGiven ? options.database : jobDatabaseSetting;
 }
 
+std::wstring StationOperator(const StationOptions &options, const std::wstring &operatorSetting) {
+    return options.operatorGiven ? options.operatorName : operatorSetting;
+}
+
 std::wstring StationUsage() {
     return L"qvstation: upgrade or repair QV70 devices without the window.\n"
            L"\n"
@@ -157,6 +164,8 @@ std::wstring StationUsage() {
            L"  --database CONN  write every job's record to the fleet database that the\n"
            L"                   ODBC connection string CONN names, instead of the one\n"
            L"                   [SYSTEM] JOB_DATABASE names (\"\": none)\n"
+           L"  --operator NAME  name who runs the station in every job's record, in place\n"
+           L"                   of [SYSTEM] OPERATOR\n"
            L"  --records        list the job records that wait to be written and those\n"
            L"                   refused for good, then end\n"
            L"  --resend-refused send the refused records again (once their cause is\n"

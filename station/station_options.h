@@ -28,7 +28,14 @@ struct StationOptions {
     // JOB_DATABASE; an empty one turns the database off for this run.
     bool databaseGiven = false;
     std::wstring database;
+    // --operator NAME: who runs the station, in place of [SYSTEM] OPERATOR.
+    bool operatorGiven = false;
+    std::wstring operatorName;
 };
+
+// The operator of this run's records: --operator when it was given, else the
+// setting (already read); empty: none named.
+std::wstring StationOperator(const StationOptions &options, const std::wstring &operatorSetting);
 
 // The fleet database's connection string for this run: --database when it
 // was given, else the setting (already read); empty: no database.

@@ -106,6 +106,8 @@ int StationSession::LoadSettings() {
 void StationSession::OpenRecords() {
     m_computer = m_services.store.ComputerName();
     m_recorder.SetComputer(m_computer);
+    m_recorder.SetOperator(StationOperator(m_options, ReadOperatorSetting(m_settingsFile)));
+    m_stationName = ReadStationName(m_settingsFile, m_computer);
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
@@ -217,7 +219,7 @@ void StationSession::OpenRecord(const std::wstring &path) {
 
 void StationSession::OpenDatabase() {
     if (m_database.empty() || !m_services.makeDatabase || !m_records) return;
-    m_databaseDestination = m_services.makeDatabase(m_database, m_computer);
+    m_databaseDestination = m_services.makeDatabase(m_database, m_stationName);
     if (!m_databaseDestination) return;
     // A queue of its own: the file and the server are written, and wait,
     // independently of each other.

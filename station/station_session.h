@@ -181,6 +181,7 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     JobRecorder m_recorder;
     CommandContext m_ctx;
     StationLoop m_loop;
+    std::wstring m_stationName; // the database rows' station
     std::wstring m_computer;
     std::wstring m_database;
     // The fleet database behind its own outbox, when one is named.

@@ -172,6 +172,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
+    m_recorder.SetOperator(ReadOperatorSetting(m_settingsFile));
     OpenRecord(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     OpenDatabase(ReadJobDatabaseConnection(m_settingsFile));
     AddAboutItem();
@@ -468,7 +469,8 @@ size_t CDeviceManagerDlg::RecordLinesWaiting() {
 }
 
 void CDeviceManagerDlg::OpenDatabase(const std::wstring &connection) {
-    m_database = MakeDatabaseDestination(connection, m_recordStore.ComputerName());
+    m_database = MakeDatabaseDestination(
+        connection, ReadStationName(m_settingsFile, m_recordStore.ComputerName()));
     if (m_database) {
         // A queue of its own: the record file and the server wait
         // independently of each other.

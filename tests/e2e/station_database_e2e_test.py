@@ -117,13 +117,17 @@ def record_errors(s, lines):
 
 def set_job_database(s, connection):
     """[SYSTEM] JOB_DATABASE in the folder's setting.ini."""
+    set_system(s, "JOB_DATABASE", connection)
+
+
+def set_system(s, key, value):
+    """A key of [SYSTEM] in the folder's setting.ini."""
     path = os.path.join(s.folder, "setting.ini")
     with open(path, newline="") as f:
         text = f.read()
     newline = "\r\n" if "\r\n" in text else "\n"
-    text = text.replace("[SYSTEM]" + newline, "[SYSTEM]" + newline + "JOB_DATABASE=" + connection
-                        + newline, 1)
-    if "JOB_DATABASE=" not in text:
+    text = text.replace("[SYSTEM]" + newline, "[SYSTEM]" + newline + key + "=" + value + newline, 1)
+    if key + "=" not in text:
         raise AssertionError("no [SYSTEM] section in " + path)
     with open(path, "w", newline="") as f:
         f.write(text)
@@ -155,10 +159,11 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         # The table as no station has seen it: the first job makes it.
         DB.sql("DROP TABLE IF EXISTS qv_jobs")
 
-    def assertRowsOfRecords(self, rows, records):
-        """Each record's row once, in the record's order, with its fields."""
-        self.assertEqual(rows, [[r["job_id"], r["device_serial"], r["result_code"], r["computer"]]
-                                for r in records])
+    def assertRowsOfRecords(self, rows, records, station=None):
+        """Each record's row once, in the record's order, with its fields; the
+        station is the computer's name unless the settings name another."""
+        self.assertEqual(rows, [[r["job_id"], r["device_serial"], r["result_code"],
+                                 station or r["computer"]] for r in records])
         for r in records:
             self.assertNotEqual(r["job_id"], "")
             self.assertNotEqual(r["computer"], "")
@@ -175,12 +180,15 @@ class StationDatabaseEndToEnd(unittest.TestCase):
     def test_one_job_is_one_row_with_its_fields(self):
         s = StationFolder(self)
         s.plug("DBONE1")
-        code, out, err = s.run("--upgrade", IMAGE, "--wait", "30", "--database", DB.connection())
+        set_system(s, "STATION_NAME", "LINE-7")
+        set_system(s, "OPERATOR", "from the settings")
+        code, out, err = s.run("--upgrade", IMAGE, "--wait", "30", "--database", DB.connection(),
+                               "--operator", "Li Wei")
         self.assertEqual(code, 0, out + err)
         self.assertEqual(record_errors(s, err), [])
         records = s.records()
         self.assertEqual(len(records), 1)
-        self.assertRowsOfRecords(DB.rows(["DBONE1"]), records)
+        self.assertRowsOfRecords(DB.rows(["DBONE1"]), records, station="LINE-7")
         # More of the line, as the server keeps it: numbers as numbers, times
         # as times.
         record = records[0]
@@ -192,6 +200,21 @@ class StationDatabaseEndToEnd(unittest.TestCase):
                          [record["mode"], record["device_kind"], record["image_size"],
                           record["device_software_after"], record["image_sha256"],
                           record["start"]])
+        # Who, where, how long each phase took and the local start: the same
+        # in the file and the row.
+        phases = ["time_switch_s", "time_loader_s", "time_restart_s", "time_download_s"]
+        self.assertEqual(record["operator"], "Li Wei")
+        for phase in phases:
+            self.assertRegex(record[phase], r"^\d+\.\d{3}$", phase)
+        self.assertRegex(record["start_local"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+        self.assertLessEqual(sum(float(record[phase]) for phase in phases) + 1.0,
+                             float(record["duration_s"]))
+        [row] = DB.sql(
+            "SELECT station, operator, " + ", ".join(p + "::text" for p in phases) +
+            ", to_char(start_local, 'YYYY-MM-DD HH24:MI:SS') FROM qv_jobs"
+            f" WHERE job_id = '{record['job_id']}'")
+        self.assertEqual(row, ["LINE-7", "Li Wei"] + [record[p] for p in phases] +
+                         [record["start_local"]])
         # Nothing waits: the queue is gone.
         self.assertEqual(database_waits(s), [])
 

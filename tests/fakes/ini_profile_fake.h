@@ -138,7 +138,9 @@ class FakeClock : public IClock {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_sleeps;
     }
+    int64_t LocalOffsetSeconds(int64_t) override { return localOffsetSeconds; }
     std::atomic<int64_t> epochSeconds{0};
+    std::atomic<int64_t> localOffsetSeconds{0};
 
   private:
     std::mutex m_mutex;

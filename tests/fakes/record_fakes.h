@@ -77,15 +77,25 @@ enum RecordColumn : size_t {
     kColCode = 16,
     kColKey = 17,
     kColAfter = 19, // device_software_after; job_id follows it
+    kColJobId = 20,
+    kColOperator = 21,
+    kColTimeSwitch = 22,
+    kColTimeLoader = 23,
+    kColTimeRestart = 24,
+    kColTimeDownload = 25,
+    kColStartLocal = 26,
 };
 } // namespace record_columns
 
-// The job_id column of each line below the header.
+// The job_id column of each line below the header (the last of a line
+// written before the columns after it).
 inline std::vector<std::string> CsvJobIds(const std::string &bytes) {
     std::vector<std::string> ids;
     const auto records = ParseCsv(bytes);
     for (size_t i = 1; i < records.size(); ++i)
-        ids.push_back(records[i].back());
+        ids.push_back(records[i].size() > record_columns::kColJobId
+                          ? records[i][record_columns::kColJobId]
+                          : records[i].back());
     return ids;
 }
 
@@ -110,7 +120,9 @@ class FixedDateClock : public IClock {
     void SleepMs(uint32_t milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
+    static constexpr int64_t kLocalOffsetSeconds = 3600; // a zone an hour ahead of UTC
     int64_t NowSeconds() override { return kDateSeconds; }
+    int64_t LocalOffsetSeconds(int64_t) override { return kLocalOffsetSeconds; }
     uint64_t TickMs() override {
         return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now().time_since_epoch())

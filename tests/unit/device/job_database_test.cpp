@@ -100,6 +100,45 @@ TEST(JobDatabaseTable, HoldsEveryRecordColumnUnderItsNameWithTheJobIdAsKey) {
     const std::wstring insert = InsertJobSql();
     EXPECT_EQ(static_cast<size_t>(std::count(insert.begin(), insert.end(), L'?')), columns.size());
     EXPECT_EQ(insert.find(L'\''), std::wstring::npos);
+
+    // Columns that came later take rows without a value.
+    EXPECT_NE(create.find(L"\"time_download_s\" numeric(12,3),"), std::wstring::npos);
+    EXPECT_NE(create.find(L"\"start_local\" timestamp without time zone)"), std::wstring::npos);
+    const std::vector<std::wstring> indexes = CreateJobIndexesSql();
+    ASSERT_EQ(indexes.size(), 2u);
+    EXPECT_EQ(indexes[0], L"CREATE INDEX IF NOT EXISTS qv_jobs_start ON qv_jobs (\"start\")");
+    EXPECT_EQ(indexes[1],
+              L"CREATE INDEX IF NOT EXISTS qv_jobs_device_serial ON qv_jobs (\"device_serial\")");
+}
+
+// A table of an earlier version: what it lacks is added, nullable, or left
+// out of the insert, and named with the statement that adds it.
+TEST(JobDatabaseTable, MissingColumnsAreAddedOrLeftOutOfTheInsertNeverHoldingARow) {
+    std::vector<std::pair<std::wstring, std::wstring>> catalogue;
+    for (const JobColumn &c : JobTableColumns())
+        if (std::wstring(c.name) != L"operator" && std::wstring(c.name) != L"start_local" &&
+            std::wstring(c.name) != L"device_serial")
+            catalogue.emplace_back(c.name, CatalogTypeName(c.type));
+    EXPECT_EQ(WrongColumnTypes(catalogue), L"");
+    const std::vector<bool> present = PresentColumns(catalogue);
+    EXPECT_EQ(MissingColumnNames(present), L"device_serial, operator, start_local");
+    EXPECT_EQ(AddColumnsSql(present),
+              L"ALTER TABLE qv_jobs ADD COLUMN IF NOT EXISTS \"device_serial\" text,"
+              L" ADD COLUMN IF NOT EXISTS \"operator\" text,"
+              L" ADD COLUMN IF NOT EXISTS \"start_local\" timestamp without time zone");
+    const std::wstring message = MissingColumnsMessage(present);
+    EXPECT_NE(message.find(L"device_serial, operator, start_local"), std::wstring::npos);
+    EXPECT_NE(message.find(AddColumnsSql(present)), std::wstring::npos);
+
+    const std::wstring insert = InsertJobSql(present);
+    EXPECT_EQ(static_cast<size_t>(std::count(insert.begin(), insert.end(), L'?')),
+              JobTableColumns().size() - 3);
+    EXPECT_EQ(insert.find(L"\"operator\""), std::wstring::npos);
+    EXPECT_NE(insert.find(L"\"time_switch_s\""), std::wstring::npos);
+
+    EXPECT_EQ(AddColumnsSql(PresentColumns({})).find(L"NOT NULL"), std::wstring::npos);
+    catalogue.emplace_back(L"operator", L"integer");
+    EXPECT_EQ(WrongColumnTypes(catalogue), L"column operator is integer, not text");
 }
 
 TEST(JobDatabaseTable, AForeignShapeIsNamedExtraColumnsAreAllowed) {
@@ -166,6 +205,20 @@ TEST(JobDatabaseRow, NumbersAsNumbersTimesInUtcTextsAsTheyAre) {
     EXPECT_EQ(at(L"image_size").number, 4000000000);
     EXPECT_EQ(at(L"result_code").number, -9);
     EXPECT_EQ(at(L"verdict_text").text, f.verdictText);
+    EXPECT_TRUE(at(L"time_switch_s").null) << "a phase not reached has no time";
+    EXPECT_TRUE(at(L"start_local").null) << "a record queued before the column";
+    EXPECT_EQ(at(L"operator").text, L"");
+    EXPECT_FALSE(at(L"operator").null);
+
+    f.phases.downloadMs = 2345;
+    f.startLocal = L"2026-12-08 20:26:59";
+    f.operatorName = L"Li Wei";
+    const auto later = JobRowValues(f, L"");
+    EXPECT_EQ(later[later.size() - 2].text, L"2.345");
+    EXPECT_FALSE(later[later.size() - 2].null);
+    EXPECT_EQ(later.back().text, L"2026-12-08 20:26:59");
+    EXPECT_FALSE(later.back().null);
+    EXPECT_EQ(later[later.size() - 6].text, L"Li Wei");
 }
 
 TEST(JobDatabaseFailure, SaysWhatWithEachSqlStateAndNoPasswordOncePerKind) {

@@ -14,9 +14,11 @@
 #include "device/device_watcher.h"
 #include "device/firmware_check.h"
 #include "device/job_start.h"
+#include "device/upgrade_job.h"
 #include "records/csv_record_sink.h"
 #include "res/resource.h"
 #include "tests/fakes/device_fakes.h"
+#include "tests/fakes/driver_fakes.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/record_fakes.h"
 
@@ -56,6 +58,11 @@ JobRecordFields SampleFields() {
     f.verdictKey = L"IDS_113";
     f.verdictText = L"The device said \"no\".\nTry again.";
     f.deviceSoftwareAfter = L"";
+    f.operatorName = L"Li Wei";
+    f.phases.loaderMs = 2345;
+    f.phases.restartMs = 1002;
+    f.phases.downloadMs = 52903;
+    f.startLocal = L"2026-12-08 20:03:23";
     return f;
 }
 
@@ -128,8 +135,17 @@ TEST(JobRecordFormat, OneLineHoldsEveryColumnInOrder) {
                                                 "IDS_113",
                                                 "The device said \"no\".\nTry again.",
                                                 "",
-                                                "5f0c9a2e41d84b7c9e13a6f2b8d07c51"}));
-    EXPECT_EQ(JobRecordColumns().back(), std::string("job_id")) << "new columns go last";
+                                                "5f0c9a2e41d84b7c9e13a6f2b8d07c51",
+                                                "Li Wei",
+                                                "",
+                                                "2.345",
+                                                "1.002",
+                                                "52.903",
+                                                "2026-12-08 20:03:23"}));
+    // A file begun by an earlier version keeps its columns: new ones go last.
+    EXPECT_EQ(JobRecordColumns()[kColJobId], std::string("job_id"));
+    EXPECT_EQ(JobRecordColumns()[kColOperator], std::string("operator"));
+    EXPECT_EQ(JobRecordColumns().back(), std::string("start_local"));
 }
 
 TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
@@ -142,6 +158,11 @@ TEST(JobRecordFormat, JsonCarriesTheSameFieldsAndEscapes) {
     EXPECT_NE(json.find("\"verdict_text\":\"The device said \\\"no\\\".\\nTry again.\""),
               std::string::npos);
     EXPECT_NE(json.find(",\"declined\":\"--yes-anyway\"}"), std::string::npos);
+    EXPECT_NE(json.find("\"operator\":\"Li Wei\",\"time_switch_s\":null,\"time_loader_s\":2.345,"
+                        "\"time_restart_s\":1.002,\"time_download_s\":52.903,"
+                        "\"start_local\":\"2026-12-08 20:03:23\""),
+              std::string::npos)
+        << json;
     EXPECT_EQ(json.find('\n'), std::string::npos);
     EXPECT_EQ(JsonString(L"\x5347\x7EA7\x01"), "\"\\u5347\\u7ea7\\u0001\"");
 }
@@ -244,6 +265,54 @@ TEST(JobRecorder, StartFactsComeFromTheShownDeviceAndImage) {
     r.JobEnded(0);
     r.recorder.Flush();
     EXPECT_EQ(r.Line(2)[kColMode], "repair");
+}
+
+// The phases as the job measured them, each from its own steps: their sum
+// and the fixed wait after the reset make the job's duration.
+TEST(JobRecorder, EachPhaseTimeIsTheJobsOwnAndTheySumToItsDuration) {
+    Recorded r;
+    fakes::FakeProcessRunner runner;
+    fakes::FakeSystemInfo system;
+    r.recorder.SetOperator(L"Li Wei");
+    r.b.clock.epochSeconds = 1796731403; // 2026-12-08T12:03:23Z
+    r.b.clock.localOffsetSeconds = 8 * 3600;
+    constexpr uint32_t kLoaderMs = 2345, kDownloadMs = 7002;
+    r.b.library.onUpgrade = [&] {
+        r.b.clock.SleepMs(kLoaderMs);
+        return 0;
+    };
+    r.b.library.onDownload = [&] {
+        r.b.clock.SleepMs(kDownloadMs);
+        return 1;
+    };
+    r.DeviceShown(QV_DEVICE_LOADER);
+    r.b.state.g_deviceInfo = MakeDevice(42, QV_DEVICE_LOADER);
+    r.StartJob();
+    UpgradeThread(r.context, runner, system, kModeUpgrade);
+    r.JobEnded(0);
+    r.recorder.Flush();
+    const std::vector<std::string> f = r.Line();
+    EXPECT_EQ(f[kColOperator], "Li Wei");
+    EXPECT_EQ(f[kColTimeSwitch], "") << "a loader-mode device is not switched";
+    EXPECT_EQ(f[kColTimeLoader], "2.345");
+    EXPECT_EQ(f[kColTimeRestart], "0.000");
+    EXPECT_EQ(f[kColTimeDownload], "7.002");
+    EXPECT_EQ(f[kColDuration], "10.347") << "the phases and the settling wait after the reset";
+    EXPECT_EQ(f[kColStartLocal], "2026-12-08 20:03:23");
+    EXPECT_EQ(f[0], "2026-12-08T12:03:23Z") << "the UTC columns stay as they were";
+
+    // A job that failed in its loader phase reached no later one.
+    r.b.library.onUpgrade = [] { return -2; };
+    r.DeviceShown(QV_DEVICE_LOADER);
+    r.b.state.g_deviceInfo = MakeDevice(42, QV_DEVICE_LOADER);
+    r.StartJob();
+    UpgradeThread(r.context, runner, system, kModeUpgrade);
+    r.JobEnded(kJobLoaderFileBad);
+    r.recorder.Flush();
+    const std::vector<std::string> failed = r.Line(2);
+    EXPECT_EQ(failed[kColTimeLoader], "0.000");
+    EXPECT_EQ(failed[kColTimeRestart], "");
+    EXPECT_EQ(failed[kColTimeDownload], "");
 }
 
 TEST(JobRecorder, ADeviceWhoseVersionsWereNotReadHasNoneBefore) {

@@ -100,11 +100,11 @@ bool Server(const std::string &action) {
 // A second connection of our own that looks into the table.
 class Admin {
   public:
-    Admin() {
+    // Another role's connection when given: what that login may do.
+    explicit Admin(std::wstring connection = AdminConnection()) {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
         SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
-        std::wstring connection = AdminConnection();
         const SQLRETURN rc =
             SQLDriverConnectW(m_dbc, nullptr, reinterpret_cast<SQLWCHAR *>(&connection[0]), SQL_NTS,
                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -207,8 +207,31 @@ JobRecordFields Record(const std::wstring &jobId) {
     f.verdictKey = L"IDS_118";
     f.verdictText = L"The firmware image was not written to the device.";
     f.deviceSoftwareAfter = L"1.2.3";
+    f.operatorName = L"Li Wei";
+    f.phases.loaderMs = 2345;
+    f.phases.restartMs = 1002;
+    f.phases.downloadMs = 52903;
+    f.startLocal = L"2026-12-08 20:26:59";
     return f;
 }
+
+// The table as the program made it before the operator, the phase times and
+// the local start time.
+constexpr wchar_t kEarlierTableSql[] =
+    L"CREATE TABLE qv_jobs (\"job_id\" text NOT NULL PRIMARY KEY, \"station\" text NOT NULL,"
+    L" \"start\" timestamp with time zone NOT NULL, \"end\" timestamp with time zone NOT NULL,"
+    L" \"duration_s\" numeric(12,3) NOT NULL, \"computer\" text NOT NULL,"
+    L" \"program_version\" text NOT NULL, \"mode\" text NOT NULL,"
+    L" \"device_kind\" integer NOT NULL, \"device_name\" text NOT NULL,"
+    L" \"device_serial\" text NOT NULL, \"device_software_before\" text NOT NULL,"
+    L" \"device_loader_before\" text NOT NULL, \"image_file\" text NOT NULL,"
+    L" \"image_software\" text NOT NULL, \"image_loader\" text NOT NULL,"
+    L" \"image_size\" bigint NOT NULL, \"image_sha256\" text NOT NULL,"
+    L" \"result_code\" integer NOT NULL, \"verdict_key\" text NOT NULL,"
+    L" \"verdict_text\" text NOT NULL, \"device_software_after\" text NOT NULL)";
+constexpr size_t kEarlierColumns = 22;
+constexpr wchar_t kAddedColumns[] =
+    L"operator, time_switch_s, time_loader_s, time_restart_s, time_download_s, start_local";
 
 std::wstring JobId(int n) {
     wchar_t text[40];
@@ -296,6 +319,15 @@ TEST_F(FleetDatabase, OneRecordBecomesOneRowWithItsFieldsInAMissingTableMadeForI
                                             L"The firmware image was not written to the device.",
                                             L"1.2.3"};
     EXPECT_EQ(rows[0], want);
+
+    EXPECT_EQ(admin.Value(L"SELECT operator || '|' || coalesce(time_switch_s::text, 'none') || '|'"
+                          L" || time_loader_s || '|' || time_download_s || '|' || start_local"
+                          L" FROM qv_jobs"),
+              L"Li Wei|none|2.345|52.903|2026-12-08 20:26:59");
+    EXPECT_EQ(admin.Value(L"SELECT string_agg(indexdef, ' / ' ORDER BY indexname) FROM pg_indexes"
+                          L" WHERE tablename = 'qv_jobs' AND indexname <> 'qv_jobs_pkey'"),
+              L"CREATE INDEX qv_jobs_device_serial ON public.qv_jobs USING btree (device_serial)"
+              L" / CREATE INDEX qv_jobs_start ON public.qv_jobs USING btree (start)");
 }
 
 TEST_F(FleetDatabase, HostileTextsAreStoredAsTheyAre) {
@@ -445,6 +477,114 @@ TEST_F(FleetDatabase, ATableOfAForeignShapeIsReportedAndLeftAsItIs) {
               L"4");
     EXPECT_EQ(admin.Value(L"SELECT job_id || '/' || note FROM qv_jobs"), L"theirs/kept");
     EXPECT_EQ(Count(), 1);
+}
+
+// A table made by the earlier program grows on the first connection of a
+// role that may alter it: its rows stay, the new ones carry every column.
+TEST_F(FleetDatabase, ATableOfTheEarlierProgramGetsItsNewColumnsOnConnect) {
+    ASSERT_TRUE(admin.Exec(kEarlierTableSql));
+    DatabaseRecordDestination earlier(AdminConnection(), L"LINE-1");
+    ASSERT_TRUE(admin.Exec(L"INSERT INTO qv_jobs SELECT 'earlier', station, \"start\", \"end\","
+                           L" duration_s, computer, program_version, mode, device_kind,"
+                           L" device_name, device_serial, device_software_before,"
+                           L" device_loader_before, image_file, image_software, image_loader,"
+                           L" image_size, image_sha256, result_code, verdict_key, verdict_text,"
+                           L" device_software_after FROM (SELECT 'LINE-0' AS station,"
+                           L" now() AS \"start\", now() AS \"end\", 1.0 AS duration_s,"
+                           L" 'PC' AS computer, '1.2.0.2' AS program_version, 'upgrade' AS mode,"
+                           L" 4 AS device_kind, 'd' AS device_name, 'A0' AS device_serial,"
+                           L" '' AS device_software_before, '' AS device_loader_before,"
+                           L" 'i' AS image_file, '' AS image_software, '' AS image_loader,"
+                           L" 1 AS image_size, '' AS image_sha256, 0 AS result_code,"
+                           L" 'IDS_21' AS verdict_key, '' AS verdict_text,"
+                           L" '' AS device_software_after) AS old"));
+    std::vector<std::wstring> reported;
+    earlier.onError = [&](const std::wstring &message) { reported.push_back(message); };
+    std::wstring error;
+    EXPECT_EQ(earlier.Deliver(Record(JobId(1)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    EXPECT_TRUE(reported.empty()) << Narrow(reported.front());
+    EXPECT_EQ(admin.Value(L"SELECT count(*) FROM information_schema.columns"
+                          L" WHERE table_name = 'qv_jobs'"),
+              std::to_wstring(JobTableColumns().size()));
+    EXPECT_EQ(admin.Value(L"SELECT string_agg(column_name || ':' || is_nullable, ','"
+                          L" ORDER BY ordinal_position) FROM information_schema.columns"
+                          L" WHERE table_name = 'qv_jobs' AND ordinal_position > " +
+                          std::to_wstring(kEarlierColumns)),
+              L"operator:YES,time_switch_s:YES,time_loader_s:YES,time_restart_s:YES,"
+              L"time_download_s:YES,start_local:YES");
+    const auto rows = admin.Rows(L"SELECT job_id, operator, time_switch_s, time_loader_s,"
+                                 L" time_restart_s, time_download_s, start_local"
+                                 L" FROM qv_jobs ORDER BY job_id");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<std::wstring>{JobId(1), L"Li Wei", L"<null>", L"2.345",
+                                                  L"1.002", L"52.903", L"2026-12-08 20:26:59"}));
+    EXPECT_EQ(rows[1], (std::vector<std::wstring>{L"earlier", L"<null>", L"<null>", L"<null>",
+                                                  L"<null>", L"<null>", L"<null>"}));
+}
+
+// A login that may only insert cannot alter the table: the rows go with the
+// columns it has, and one message names the others and how to add them.
+TEST_F(FleetDatabase, WithoutTheRightToAlterRowsGoWithTheColumnsThereAndOneMessageSaysSo) {
+    ASSERT_TRUE(admin.Exec(kEarlierTableSql));
+    const std::wstring role = kStationRole;
+    ASSERT_TRUE(admin.Exec(L"CREATE ROLE " + role + L" LOGIN PASSWORD 'insert-only'"));
+    ASSERT_TRUE(admin.Exec(L"GRANT USAGE ON SCHEMA public TO " + role));
+    ASSERT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
+    DatabaseRecordDestination destination(ConnectionAs(role, L"insert-only"), L"LINE-2");
+    std::vector<std::wstring> reported;
+    destination.onError = [&](const std::wstring &message) { reported.push_back(message); };
+    std::wstring error;
+    for (int n = 1; n <= 2; ++n)
+        EXPECT_EQ(destination.Deliver(Record(JobId(n)), error), DeliveryOutcome::Delivered)
+            << Narrow(error);
+    ASSERT_EQ(reported.size(), 1u) << "said once";
+    EXPECT_NE(reported[0].find(kAddedColumns), std::wstring::npos) << Narrow(reported[0]);
+    EXPECT_NE(reported[0].find(L"ALTER TABLE qv_jobs ADD COLUMN IF NOT EXISTS \"operator\" text"),
+              std::wstring::npos)
+        << Narrow(reported[0]);
+    EXPECT_EQ(Count(L"station = 'LINE-2' AND device_serial = 'A0001'"), 2);
+    EXPECT_EQ(admin.Value(L"SELECT count(*) FROM information_schema.columns"
+                          L" WHERE table_name = 'qv_jobs'"),
+              std::to_wstring(kEarlierColumns));
+
+    // The owner runs the statement the message gave: the next connection
+    // fills the new columns too.
+    const std::wstring said = reported[0];
+    const size_t at = said.find(L"ALTER TABLE");
+    ASSERT_TRUE(admin.Exec(said.substr(at, said.rfind(L';') - at)));
+    DatabaseRecordDestination after(ConnectionAs(role, L"insert-only"), L"LINE-2");
+    EXPECT_EQ(after.Deliver(Record(JobId(3)), error), DeliveryOutcome::Delivered) << Narrow(error);
+    EXPECT_EQ(admin.Value(L"SELECT operator FROM qv_jobs WHERE job_id = '" + JobId(3) + L"'"),
+              L"Li Wei");
+}
+
+// The set-up the guide gives: the administrator owns the table, the
+// stations' login inserts and can neither read, change nor delete a row.
+TEST_F(FleetDatabase, TheStationsLoginAsDocumentedMayInsertOnly) {
+    ASSERT_TRUE(admin.Exec(CreateJobTableSql()));
+    for (const std::wstring &index : CreateJobIndexesSql())
+        ASSERT_TRUE(admin.Exec(index));
+    const std::wstring role = kStationRole;
+    ASSERT_TRUE(admin.Exec(L"CREATE ROLE " + role + L" LOGIN PASSWORD 'insert-only'"));
+    ASSERT_TRUE(admin.Exec(L"GRANT USAGE ON SCHEMA public TO " + role));
+    ASSERT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
+    DatabaseRecordDestination destination(ConnectionAs(role, L"insert-only"), L"LINE-3");
+    std::vector<std::wstring> reported;
+    destination.onError = [&](const std::wstring &message) { reported.push_back(message); };
+    std::wstring error;
+    EXPECT_EQ(destination.Deliver(Record(JobId(1)), error), DeliveryOutcome::Delivered)
+        << Narrow(error);
+    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(Count(L"station = 'LINE-3'"), 1);
+
+    Admin station(ConnectionAs(role, L"insert-only"));
+    ASSERT_TRUE(station.Connected());
+    EXPECT_FALSE(station.Exec(L"SELECT count(*) FROM qv_jobs"));
+    EXPECT_FALSE(station.Exec(L"UPDATE qv_jobs SET result_code = 0"));
+    EXPECT_FALSE(station.Exec(L"DELETE FROM qv_jobs"));
+    EXPECT_FALSE(station.Exec(L"ALTER TABLE qv_jobs ADD COLUMN note text"));
+    EXPECT_EQ(Count(L"result_code = -9"), 1) << "the row is as it was written";
 }
 
 // A row the table's own rule rejects is refused for good, by its job and
