@@ -55,6 +55,13 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
         } else if (argument == L"--records" || argument == L"--resend-refused") {
             records = argument == L"--records" ? StationOptions::Run::Records
                                                : StationOptions::Run::ResendRefused;
+        } else if (argument == L"--import-records") {
+            records = StationOptions::Run::ImportRecords;
+            if (!value(options.importFile)) return false;
+            if (options.importFile.empty()) {
+                error = argument + L" needs a record file";
+                return false;
+            }
         } else if (argument == L"--wait") {
             std::wstring text;
             if (!value(text)) return false;
@@ -85,7 +92,7 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
     if (records != StationOptions::Run::Help) {
         // No device is touched: a job or the station's loop makes no sense.
         if (jobGiven || loop) {
-            error = L"--records and --resend-refused run without a job";
+            error = L"--records, --resend-refused and --import-records run without a job";
             return false;
         }
         options.run = records;
@@ -143,6 +150,9 @@ std::wstring StationUsage() {
            L"                   refused for good, then end\n"
            L"  --resend-refused send the refused records again (once their cause is\n"
            L"                   mended), list what is left, then end\n"
+           L"  --import-records FILE\n"
+           L"                   send every line of the record file FILE to the fleet\n"
+           L"                   database (each line once), then end\n"
            L"  --help           this text\n"
            L"\n"
            L"Exit codes: the job's result code in a one-job run (0 success, -1 to -17 the\n"
@@ -150,5 +160,6 @@ std::wstring StationUsage() {
            L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
            L"9 station loop with at least one failed job, 13 records still wait or were\n"
-           L"refused (--records, --resend-refused).\n";
+           L"refused (--records, --resend-refused), 14 lines not imported\n"
+           L"(--import-records).\n";
 }

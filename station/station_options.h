@@ -6,8 +6,9 @@
 
 struct StationOptions {
     // Records: list what waits in the records' queue and what was refused;
-    // ResendRefused: the refused records back in line, delivered now.
-    enum class Run { Help, OneJob, Loop, Records, ResendRefused };
+    // ResendRefused: the refused records back in line, delivered now;
+    // ImportRecords: a record file's lines sent to the fleet database.
+    enum class Run { Help, OneJob, Loop, Records, ResendRefused, ImportRecords };
     Run run = Run::OneJob;
     int mode = 0; // 0 upgrade, 1 repair
     std::wstring image;
@@ -24,6 +25,7 @@ struct StationOptions {
     // JOB_DATABASE; an empty one turns the database off for this run.
     bool databaseGiven = false;
     std::wstring database;
+    std::wstring importFile; // --import-records FILE
 };
 
 // The fleet database's connection string for this run: --database when it
