@@ -231,4 +231,19 @@ inline constexpr const wchar_t *kStationSlowestCycle = L"IDS_277";
 inline constexpr const wchar_t *kStationRecordsQueued = L"IDS_278";
 // Summary of the run: %s (the figures)
 inline constexpr const wchar_t *kStationSummary = L"IDS_279";
+// --import-records: why a line cannot be read (more fields than the header;
+// %s: the column whose field does not read), how many lines were sent, were
+// already there, were refused, were not sent (each %s a number), one refused
+// line (%s: its number and why), no database named, a file that cannot be
+// read (%s: the file and why) or is no record (%s: the file).
+inline constexpr const wchar_t *kImportTooManyFields = L"IDS_290";
+inline constexpr const wchar_t *kImportFieldUnreadable = L"IDS_299";
+inline constexpr const wchar_t *kImportSentCount = L"IDS_291";
+inline constexpr const wchar_t *kImportAlreadyThereCount = L"IDS_292";
+inline constexpr const wchar_t *kImportRefusedCount = L"IDS_293";
+inline constexpr const wchar_t *kImportLineRefused = L"IDS_294";
+inline constexpr const wchar_t *kImportNotSentCount = L"IDS_295";
+inline constexpr const wchar_t *kImportNoDatabase = L"IDS_296";
+inline constexpr const wchar_t *kImportFileUnreadable = L"IDS_297";
+inline constexpr const wchar_t *kImportNotARecord = L"IDS_298";
 } // namespace ids

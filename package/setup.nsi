@@ -24,6 +24,16 @@ SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define UNINSTALLER "Uninstall.exe"
+; Windows keeps a device entry for every USB serial number it meets: a line
+; that upgrades thousands of devices fills the registry with entries of
+; devices it will never see again. With this flag set for the device's ids,
+; every device of those ids shares one entry.
+!define USB_FLAGS_KEY "SYSTEM\CurrentControlSet\Control\UsbFlags"
+!define USB_FLAG_PREFIX "IgnoreHWSerNum"
+; The values this installation set, each named in the uninstall entry as
+; USB_FLAG_SLOT<n>: setting.ini's three device sections give at most three.
+!define USB_FLAG_SLOT "UsbFlag"
+!define USB_FLAG_LAST_SLOT 2
 ; Held by the running program: files in use cannot be replaced or removed.
 !define INSTANCE_MUTEX "VESK-TRONA_DM"
 
@@ -121,6 +131,74 @@ Section "-Register"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+; The USB ids as the program reads them from setting.ini: hexadecimal with
+; or without 0x, up to the first character that is no digit, the low 16 bits;
+; 0 names no device. Into OUT as four upper-case digits.
+!macro QV_USB_ID OUT SECTION KEY
+  ReadINIStr $0 "$INSTDIR\setting.ini" "${SECTION}" "${KEY}"
+  StrCpy $1 $0 2
+  ; A case-blind comparison: 0X too.
+  ${If} $1 != "0x"
+    StrCpy $0 "0x$0"
+  ${EndIf}
+  IntOp $0 $0 & 0xFFFF
+  IntFmt ${OUT} "%04X" $0
+!macroend
+
+; The flag for one device section, unless the section names no device or
+; the value is there already: one set by someone else stays theirs, and is
+; not removed with this program.
+!macro QV_SET_USB_FLAG SECTION
+  !insertmacro QV_USB_ID $2 "${SECTION}" "VID"
+  !insertmacro QV_USB_ID $3 "${SECTION}" "PID"
+  ${If} $2 != "0000"
+  ${AndIf} $3 != "0000"
+    StrCpy $4 "${USB_FLAG_PREFIX}$2$3"
+    StrCpy $5 0
+    StrCpy $6 0
+    ${Do}
+      EnumRegValue $7 HKLM "${USB_FLAGS_KEY}" $5
+      ${If} $7 == ""
+        ${ExitDo}
+      ${EndIf}
+      ${If} $7 == $4
+        StrCpy $6 1
+      ${EndIf}
+      IntOp $5 $5 + 1
+    ${Loop}
+    ${If} $6 = 0
+      WriteRegBin HKLM "${USB_FLAGS_KEY}" $4 01
+      WriteRegStr HKLM "${UNINSTALL_KEY}" "${USB_FLAG_SLOT}$8" $4
+      IntOp $8 $8 + 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Removes the flags this installation set, and only those.
+!macro QV_REMOVE_USB_FLAGS
+  ${ForEach} $8 0 ${USB_FLAG_LAST_SLOT} + 1
+    ReadRegStr $4 HKLM "${UNINSTALL_KEY}" "${USB_FLAG_SLOT}$8"
+    StrLen $5 "${USB_FLAG_PREFIX}"
+    StrCpy $6 $4 $5
+    ${If} $4 != ""
+    ${AndIf} $6 == "${USB_FLAG_PREFIX}"
+      DeleteRegValue HKLM "${USB_FLAGS_KEY}" $4
+    ${EndIf}
+    DeleteRegValue HKLM "${UNINSTALL_KEY}" "${USB_FLAG_SLOT}$8"
+  ${Next}
+!macroend
+
+; The ids of the setting.ini the program will read: on an upgrade the user's
+; own, kept, which may name other ids than the shipped file.
+Section "-UsbFlags"
+  ; An earlier installation's flags go first: its ids may have changed.
+  !insertmacro QV_REMOVE_USB_FLAGS
+  StrCpy $8 0
+  !insertmacro QV_SET_USB_FLAG "DEVICE_ID"
+  !insertmacro QV_SET_USB_FLAG "MSC_ID"
+  !insertmacro QV_SET_USB_FLAG "ADB_ID"
+SectionEnd
+
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "$(ProgramSectionText)"
   !insertmacro MUI_DESCRIPTION_TEXT ${SecBench} "$(BenchSectionText)"
@@ -160,6 +238,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  !insertmacro QV_REMOVE_USB_FLAGS
   !insertmacro QV_REMOVE_INSTALLED
   Delete "$INSTDIR\${UNINSTALLER}"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"

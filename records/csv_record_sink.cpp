@@ -20,8 +20,8 @@ const std::string kUtf8Bom = "\xEF\xBB\xBF";
 
 } // namespace
 
-size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
-    const size_t columns = JobRecordColumns().size();
+size_t SplitCsvLines(const std::string &bytes, std::vector<std::vector<std::string>> &lines,
+                     bool takeUnended) {
     std::vector<std::string> fields(1);
     bool quoted = false;
     size_t used = 0;
@@ -41,15 +41,30 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
         } else if (c == ',') {
             fields.emplace_back();
         } else if (c == '\n') {
-            // A line of every column; the header's last name is no id.
-            if (fields.size() == columns && !fields.back().empty() &&
-                fields.back() != JobRecordColumns().back())
-                ids.insert(WidenBytes(fields.back()));
+            lines.push_back(std::move(fields));
             fields.assign(1, std::string());
             used = i + 1;
         } else if (c != '\r') {
             fields.back() += c;
         }
+    }
+    // A last line saved without its line break is a line all the same.
+    if (takeUnended && used < bytes.size()) {
+        lines.push_back(std::move(fields));
+        used = bytes.size();
+    }
+    return used;
+}
+
+size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
+    const size_t columns = JobRecordColumns().size();
+    std::vector<std::vector<std::string>> lines;
+    const size_t used = SplitCsvLines(bytes, lines, false);
+    for (const std::vector<std::string> &fields : lines) {
+        // A line of every column; the header's last name is no id.
+        if (fields.size() == columns && !fields.back().empty() &&
+            fields.back() != JobRecordColumns().back())
+            ids.insert(WidenBytes(fields.back()));
     }
     return used;
 }

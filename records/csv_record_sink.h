@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "records/record_outbox.h"
 
@@ -33,6 +34,13 @@ class IRecordFile {
     // A folder stands at the path.
     virtual bool IsFolder(const std::wstring &path) = 0;
 };
+
+// CSV bytes (RFC 4180) as lines of fields, unquoted: a quoted field keeps
+// its commas and line breaks, and "" inside it is one quotation mark. A last
+// line without its line break is left unless takeUnended. Returns the bytes
+// used.
+size_t SplitCsvLines(const std::string &bytes, std::vector<std::vector<std::string>> &lines,
+                     bool takeUnended);
 
 // The job_id of each whole line of CSV bytes (the last field of a line of
 // every column); a line not yet ended is left. Returns the bytes used.

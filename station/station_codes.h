@@ -23,4 +23,7 @@ constexpr int kSeveralStayed = 11;
 constexpr int kStepNotReturned = 12;
 // --records, --resend-refused: records still wait or were refused for good.
 constexpr int kRecordsWaiting = 13;
+// --import-records: the file could not be read, no database is named, or
+// lines were refused or not sent; an import run again sends what is missing.
+constexpr int kImportIncomplete = 14;
 } // namespace station_exit

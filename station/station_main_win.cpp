@@ -196,9 +196,16 @@ int Run(int argc, wchar_t **argv) {
     const DWORD fullLength = GetFullPathNameW(options.image.c_str(), MAX_PATH, fullImage, nullptr);
     if (fullLength > 0 && fullLength < MAX_PATH) options.image = fullImage;
 
+    // The file to import, too, is named from where the station was started.
+    const DWORD importLength =
+        GetFullPathNameW(options.importFile.c_str(), MAX_PATH, fullImage, nullptr);
+    if (!options.importFile.empty() && importLength > 0 && importLength < MAX_PATH)
+        options.importFile = fullImage;
+
     const std::wstring programFolder = ProgramFolderOfModule();
+    const bool importing = options.run == StationOptions::Run::ImportRecords;
     const bool recordsOnly = options.run == StationOptions::Run::Records ||
-                             options.run == StationOptions::Run::ResendRefused;
+                             options.run == StationOptions::Run::ResendRefused || importing;
     // The window's guard: one program on the device library at a time. The
     // records' commands leave the library alone, and the queue is shared.
     CreateMutexW(nullptr, FALSE, kInstanceMutexName);
@@ -272,6 +279,7 @@ int Run(int argc, wchar_t **argv) {
 
     int code = session->LoadSettings();
     if (code != 0) return code;
+    if (importing) return session->ImportCommand();
     if (recordsOnly) return session->RecordsCommand();
     library->SetMainWindowHwnd(hidden);
     code = session->Prepare(platform->clock.TickMs());

@@ -58,6 +58,13 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
         } else if (argument == L"--records" || argument == L"--resend-refused") {
             records = argument == L"--records" ? StationOptions::Run::Records
                                                : StationOptions::Run::ResendRefused;
+        } else if (argument == L"--import-records") {
+            records = StationOptions::Run::ImportRecords;
+            if (!value(options.importFile)) return false;
+            if (options.importFile.empty()) {
+                error = argument + L" needs a record file";
+                return false;
+            }
         } else if (argument == L"--wait") {
             std::wstring text;
             if (!value(text)) return false;
@@ -104,7 +111,7 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
     if (records != StationOptions::Run::Help) {
         // No device is touched: a job or the station's loop makes no sense.
         if (jobGiven || loop) {
-            error = L"--records and --resend-refused run without a job";
+            error = L"--records, --resend-refused and --import-records run without a job";
             return false;
         }
         options.run = records;
@@ -170,6 +177,9 @@ std::wstring StationUsage() {
            L"                   refused for good, then end\n"
            L"  --resend-refused send the refused records again (once their cause is\n"
            L"                   mended), list what is left, then end\n"
+           L"  --import-records FILE\n"
+           L"                   send every line of the record file FILE to the fleet\n"
+           L"                   database (each line once), then end\n"
            L"  --help           this text\n"
            L"\n"
            L"Exit codes: the job's result code in a one-job run (0 success, -1 to -17 the\n"
@@ -178,5 +188,5 @@ std::wstring StationUsage() {
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
            L"9 station loop with at least one failed job, 11 more than one device stayed\n"
            L"connected for the whole wait, 13 records still wait or were refused (--records,\n"
-           L"--resend-refused).\n";
+           L"--resend-refused), 14 lines not imported (--import-records).\n";
 }

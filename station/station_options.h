@@ -6,8 +6,9 @@
 
 struct StationOptions {
     // Records: list what waits in the records' queue and what was refused;
-    // ResendRefused: the refused records back in line, delivered now.
-    enum class Run { Help, OneJob, Loop, Records, ResendRefused };
+    // ResendRefused: the refused records back in line, delivered now;
+    // ImportRecords: a record file's lines sent to the fleet database.
+    enum class Run { Help, OneJob, Loop, Records, ResendRefused, ImportRecords };
     Run run = Run::OneJob;
     int mode = 0; // 0 upgrade, 1 repair
     std::wstring image;
@@ -31,6 +32,7 @@ struct StationOptions {
     // --operator NAME: who runs the station, in place of [SYSTEM] OPERATOR.
     bool operatorGiven = false;
     std::wstring operatorName;
+    std::wstring importFile; // --import-records FILE
 };
 
 // The operator of this run's records: --operator when it was given, else the

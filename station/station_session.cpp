@@ -15,6 +15,7 @@
 #include "device/job_verdict.h"
 #include "device/upgrade_job.h"
 #include "records/job_database.h"
+#include "records/record_import.h"
 #include "station/station_codes.h"
 
 namespace {
@@ -198,6 +199,66 @@ int StationSession::RecordsCommand() {
                     L"");
     return listing.waiting.empty() && listing.refused.empty() ? station_exit::kSuccess
                                                               : station_exit::kRecordsWaiting;
+}
+
+int StationSession::ImportCommand() {
+    m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
+    if (m_database.empty()) {
+        m_view.ErrorLine(Text(ids::kImportNoDatabase));
+        return station_exit::kImportIncomplete;
+    }
+    const std::wstring &path = m_options.importFile;
+    std::string bytes;
+    uint64_t size = 0;
+    std::wstring error;
+    // A missing file reads as an empty one: it is named as such.
+    if (!m_services.recordFile ||
+        !m_services.recordFile->ReadFrom(path, 0, kReadToTheEnd, bytes, size, error) ||
+        !m_services.platform.files.PathExists(path)) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kImportFileUnreadable),
+                                        path + (error.empty() ? L"" : L": " + error)));
+        return station_exit::kImportIncomplete;
+    }
+    const RecordFileContents contents = ReadRecordFileForImport(bytes);
+    if (contents.notARecord) {
+        m_view.ErrorLine(FormatLangText(Text(ids::kImportNotARecord), path));
+        return station_exit::kImportIncomplete;
+    }
+    // No station name of its own: each row is the station's that made the
+    // line, as its computer column says.
+    std::unique_ptr<IRecordDestination> database =
+        m_services.makeDatabase ? m_services.makeDatabase(m_database, L"") : nullptr;
+    if (!database) {
+        m_view.ErrorLine(Text(ids::kImportNoDatabase));
+        return station_exit::kImportIncomplete;
+    }
+    const ImportTally tally = ImportRecordLines(contents.lines, *database);
+    auto refuse = [this](size_t line, const std::wstring &why) {
+        m_view.ErrorLine(
+            FormatLangText(Text(ids::kImportLineRefused), std::to_wstring(line) + L": " + why));
+    };
+    size_t refused = tally.refused.size();
+    for (const ImportLine &line : contents.lines) {
+        if (line.problem == ImportLine::Problem::TooManyFields)
+            refuse(line.line, Text(ids::kImportTooManyFields));
+        else if (line.problem == ImportLine::Problem::Unreadable)
+            refuse(line.line, FormatLangText(Text(ids::kImportFieldUnreadable), line.column));
+        refused += line.problem != ImportLine::Problem::None ? 1 : 0;
+    }
+    for (const auto &[line, why] : tally.refused)
+        refuse(line, why);
+    if (tally.notSent > 0)
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), tally.notSentReason));
+    m_view.Line(FormatLangText(Text(ids::kImportSentCount), std::to_wstring(tally.sent)), L"");
+    m_view.Line(
+        FormatLangText(Text(ids::kImportAlreadyThereCount), std::to_wstring(tally.alreadyThere)),
+        L"");
+    m_view.Line(FormatLangText(Text(ids::kImportRefusedCount), std::to_wstring(refused)), L"");
+    if (tally.notSent > 0)
+        m_view.Line(FormatLangText(Text(ids::kImportNotSentCount), std::to_wstring(tally.notSent)),
+                    L"");
+    return refused == 0 && tally.notSent == 0 ? station_exit::kSuccess
+                                              : station_exit::kImportIncomplete;
 }
 
 void StationSession::OpenRecord(const std::wstring &path) {

@@ -92,6 +92,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // --records and --resend-refused, after LoadSettings: the records'
     // queue listed (the refused ones sent again first); the exit code.
     int RecordsCommand();
+    // --import-records, after LoadSettings: every line of the record file
+    // sent to the fleet database, and what became of them; the exit code.
+    int ImportCommand();
 
     // One round of the main loop: the loop's decision on what the watcher
     // found, and the record when it is due.

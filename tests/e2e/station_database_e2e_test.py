@@ -334,6 +334,61 @@ class StationDatabaseEndToEnd(unittest.TestCase):
         self.assertRowsOfRecords(DB.rows(["DBPWD1"]), records)
         self.assertEqual(database_waits(s), [])
 
+    def test_a_record_file_of_the_earliest_layout_is_imported_once(self):
+        s = StationFolder(self)
+        # Written before the job_id column: twenty fields a line, and a line
+        # whose result code a hand edit broke.
+        columns = ["start", "end", "duration_s", "computer", "program_version", "mode",
+                   "device_kind", "device_name", "device_serial", "device_software_before",
+                   "device_loader_before", "image_file", "image_software", "image_loader",
+                   "image_size", "image_sha256", "result_code", "verdict_key", "verdict_text",
+                   "device_software_after"]
+        lines = []
+        for serial, code in (("IMPRT1", "0"), ("IMPRT2", "-9"), ("IMPRT3", "x"),
+                             ("IMPRT4", "0")):
+            lines.append(",".join([
+                "2025-03-01T08:00:00Z", "2025-03-01T08:00:03Z", "3.179", "OLD-BENCH", "1.0.0.1",
+                "upgrade", "4", "QV70 \u5347\u7ea7", serial, "1.0.0", "2.05",
+                '"C:\\Images\\a, b.img"', "1.2.3", "2.05", "266320", "", code, "IDS_21",
+                '"Done.\r\nSay ""yes""."', "1.2.3"]))
+        with open(os.path.join(s.folder, "history.csv"), "w", encoding="utf-8-sig",
+                  newline="") as f:
+            f.write(",".join(columns) + "\r\n" + "\r\n".join(lines) + "\r\n")
+        serials = ["IMPRT1", "IMPRT2", "IMPRT3", "IMPRT4"]
+
+        def count(key, number):
+            return s.text(key).replace("%s", str(number))
+
+        def said(text, lines):
+            return [line for line in lines if line.endswith("  " + text)] != []
+
+        code, out, err = s.run("--import-records", "history.csv", "--database", DB.connection())
+        self.assertEqual(code, 14, out + err)
+        self.assertTrue(said(count("IDS_291", 3), out), out)
+        self.assertTrue(said(count("IDS_292", 0), out), out)
+        self.assertTrue(said(count("IDS_293", 1), out), out)
+        refused = s.text("IDS_294").replace(
+            "%s", "4: " + s.text("IDS_299").replace("%s", "result_code"))
+        self.assertTrue(said(refused, err), err)
+        rows = DB.rows(serials)
+        self.assertEqual([row[1:] for row in rows], [["IMPRT1", "0", "OLD-BENCH"],
+                                                     ["IMPRT2", "-9", "OLD-BENCH"],
+                                                     ["IMPRT4", "0", "OLD-BENCH"]])
+        for row in rows:
+            self.assertRegex(row[0], "^[0-9a-f]{32}$")
+        [[name, image, verdict, duration]] = DB.sql(
+            "SELECT device_name, image_file, verdict_text = E'Done.\\r\\nSay \"yes\".',"
+            " duration_s FROM qv_jobs WHERE device_serial = 'IMPRT2'")
+        self.assertEqual([name, image, verdict, duration],
+                         ["QV70 \u5347\u7ea7", "C:\\Images\\a, b.img", "t", "3.179"])
+
+        # Again: nothing new, every line already there.
+        code, out, err = s.run("--import-records", "history.csv", "--database", DB.connection())
+        self.assertEqual(code, 14, out + err)
+        self.assertTrue(said(count("IDS_291", 0), out), out)
+        self.assertTrue(said(count("IDS_292", 3), out), out)
+        self.assertEqual(DB.rows(serials), rows)
+
     def test_two_stations_in_two_prefixes_write_every_row_once(self):
         first = StationFolder(self)
         second = PrefixedStationFolder(self, ARGS.second_prefix)

@@ -11,7 +11,10 @@
             program starts and shows the bench's device), a refusal while the
             program runs, the upgrade to this version over changed settings
             and an added language file, an upgrade over the maker's library,
-            a silent uninstall that keeps the settings and the logs, and a
+            a silent uninstall that keeps the settings and the logs (and
+            the flags that ignore the device's USB serial numbers, set by
+            each installation for setting.ini's ids and removed by the
+            uninstaller, all but those it did not set), and a
             silent install into a folder chosen with /D=, uninstalled through
             the uninstaller's window with Yes to removing settings and logs;
   portable  the zip unpacked into a fresh folder whose path has spaces and
@@ -34,6 +37,12 @@ import zipfile
 from xml.sax.saxutils import quoteattr
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+USB_FLAGS_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\UsbFlags"
+# The shipped setting.ini's device sections: loader, storage, debug bridge.
+SHIPPED_USB_FLAGS = {"IgnoreHWSerNum2F7E3170", "IgnoreHWSerNum2F7E3171", "IgnoreHWSerNum2F7E3172"}
+# Set before the program came: another maker's device, and one of the
+# program's own ids. Neither is the program's to remove.
+FOREIGN_USB_FLAGS = {"IgnoreHWSerNum18D1D00D", "IgnoreHWSerNum2F7E3171"}
 # How long one step may take before it counts as a hang.
 STEP_TIMEOUT = 120
 
@@ -198,6 +207,19 @@ class Wine:
                 values[match.group(1)] = match.group(3).strip()
         return values
 
+    def usb_flags(self):
+        """The names of the set flags that ignore a device's serial number;
+        fails on one of another type or value than the binary 01."""
+        rc, out = self.wine("reg", "query", USB_FLAGS_KEY)
+        flags = set()
+        for line in out.splitlines() if rc == 0 else []:
+            match = re.match(r"^\s+(IgnoreHWSerNum\S*)\s+(REG_\w+)\s+(.*)$", line, re.I)
+            if match:
+                check(match.group(2) == "REG_BINARY" and match.group(3).strip() == "01",
+                      f"{match.group(1)} is {match.group(2)} {match.group(3)}, not REG_BINARY 01")
+                flags.add(match.group(1))
+        return flags
+
     def end(self):
         if self.fresh:
             self.run(["wineserver", "-k"], check_rc=False)
@@ -354,6 +376,9 @@ def test_setup(packages, report, work):
 
         def silent_install():
             make_packages(packages, older_folder, version=older_version)
+            for flag in FOREIGN_USB_FLAGS:
+                wine.wine("reg", "add", USB_FLAGS_KEY, "/v", flag, "/t", "REG_BINARY", "/d", "01",
+                          "/f")
             rc, out = wine.wine(older_setup, "/S")
             check(rc == 0, f"setup /S ended with {rc}")
             missing, differing = same_files(packages.dist, folder, packages.dist_files)
@@ -372,6 +397,9 @@ def test_setup(packages, report, work):
                   os.path.isfile(wine.unix_path(icon)), f"DisplayIcon: {values}")
             check(values.get("UninstallString", "").strip('"').lower().endswith("uninstall.exe"),
                   f"UninstallString: {values}")
+            flags = wine.usb_flags()
+            check(flags == SHIPPED_USB_FLAGS | FOREIGN_USB_FLAGS,
+                  f"USB flags after the installation: {sorted(flags)}")
 
         def installed_program_runs():
             packages.smoke(wine, folder, "installed")
@@ -398,6 +426,11 @@ def test_setup(packages, report, work):
             settings = os.path.join(folder, "setting.ini")
             with open(settings, "a", encoding="utf-8") as f:
                 f.write("; changed by the user\n")
+            # The device's maker gave the debug-bridge mode another product id.
+            text = open(settings, encoding="utf-8").read()
+            check("PID=0x3172" in text, "the shipped setting.ini has no debug-bridge id")
+            with open(settings, "w", encoding="utf-8", newline="") as f:
+                f.write(text.replace("PID=0x3172", "PID=3173"))
             changed = open(settings, "rb").read()
             with open(added_language, "w", encoding="utf-8") as f:
                 f.write("[Setting]\nLanguage=Added\n")
@@ -416,6 +449,10 @@ def test_setup(packages, report, work):
             check(open(settings, "rb").read() == changed, "the upgrade replaced setting.ini")
             check(os.path.isfile(added_language), "the upgrade removed an added language file")
             check(os.path.isfile(log), "the upgrade removed the Log folder")
+            flags = wine.usb_flags()
+            check(flags == (SHIPPED_USB_FLAGS - {"IgnoreHWSerNum2F7E3172"}) |
+                  {"IgnoreHWSerNum2F7E3173"} | FOREIGN_USB_FLAGS,
+                  f"USB flags after the upgrade over changed ids: {sorted(flags)}")
             missing, differing = same_files(packages.dist, folder,
                                             packages.dist_files - {"setting.ini"})
             check(not missing and not differing,
@@ -454,6 +491,8 @@ def test_setup(packages, report, work):
                   "setting.ini was not kept")
             check(os.path.isfile(log), "the Log folder was not kept")
             check(os.path.isfile(added_language), "an added language file was removed")
+            flags = wine.usb_flags()
+            check(flags == FOREIGN_USB_FLAGS, f"USB flags after the uninstallation: {sorted(flags)}")
 
         def install_into_chosen_folder_and_remove_everything():
             # As typed at a command prompt: /D= last, spaces unquoted.
@@ -486,6 +525,8 @@ def test_setup(packages, report, work):
                           if os.path.exists(os.path.join(chosen_unix, n)))
             check(not left, f"left after Yes to removing everything: {left}")
             check(not os.path.exists(os.path.dirname(chosen_log)), "the Log folder is left")
+            flags = wine.usb_flags()
+            check(flags == FOREIGN_USB_FLAGS, f"USB flags after the uninstallation: {sorted(flags)}")
 
         steps = [("SilentInstall", silent_install),
                  ("InstalledProgramRuns", installed_program_runs),

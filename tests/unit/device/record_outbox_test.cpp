@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "records/csv_record_sink.h"
+#include "records/record_import.h"
 #include "records/record_keeping.h"
 #include "tests/fakes/ini_profile_fake.h"
 #include "tests/fakes/record_fakes.h"
@@ -659,6 +660,87 @@ TEST(RecordOutbox, ARecordHandedOverDuringADeliveryGoesWithoutTheRetryWait) {
     EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b"}));
     EXPECT_LT(took, std::chrono::milliseconds(kOutboxRetryMs / 2));
     o.outbox->Stop(kOutboxStopWaitMs);
+}
+
+// A record file read back for the import gives every field as it was
+// written: texts a spreadsheet would take for formulas, line breaks, quotes,
+// other scripts.
+TEST(RecordImport, EveryFieldOfALineComesBack) {
+    JobRecordFields f = Job(L"0123456789abcdef0123456789abcdef");
+    f.startSeconds = 1796732819;
+    f.endSeconds = 1796732822;
+    f.durationMs = 3179;
+    f.computer = L"BENCH\tPC";
+    f.mode = L"repair";
+    f.deviceKind = 4;
+    f.deviceName = L"\x5347\x7EA7 =SUM(A1)";
+    f.deviceSerial = L"=cmd|' /c calc'!A1";
+    f.imageFile = L"C:\\Images\\update, final.img";
+    f.imageSize = UINT32_MAX;
+    f.resultCode = -104;
+    f.verdictText = L"Line one.\r\n\r\nLine \"two\".";
+    f.deviceSoftwareAfter = L"-1.2";
+    const RecordFileContents read =
+        ReadRecordFileForImport(RecordStart() + JobRecordLine(f) + JobRecordLine(Job(L"b")));
+    ASSERT_FALSE(read.notARecord);
+    ASSERT_EQ(read.lines.size(), 2u);
+    EXPECT_EQ(read.lines[0].line, 2u);
+    EXPECT_EQ(read.lines[0].problem, ImportLine::Problem::None);
+    EXPECT_EQ(JobRecordLine(read.lines[0].fields), JobRecordLine(f));
+    EXPECT_EQ(read.lines[0].fields.deviceSerial, f.deviceSerial);
+    EXPECT_EQ(read.lines[0].fields.durationMs, f.durationMs);
+    EXPECT_EQ(read.lines[1].line, 3u);
+}
+
+// The earliest layout has no job_id: a line gets one from its content, the
+// same whether its header got the job_id column since or not.
+TEST(RecordImport, ALineWithoutAJobIdGetsTheSameOneAtEveryImport) {
+    std::string early = JobRecordLine(Job(L""));
+    early.erase(early.rfind(','), 1);
+    const RecordFileContents before = ReadRecordFileForImport(EarlierRecordStart() + early);
+    const RecordFileContents after = ReadRecordFileForImport(RecordStart() + early);
+    const RecordFileContents written =
+        ReadRecordFileForImport(RecordStart() + JobRecordLine(Job(L"")));
+    ASSERT_EQ(before.lines.size(), 1u);
+    ASSERT_EQ(after.lines.size(), 1u);
+    const std::wstring id = before.lines[0].fields.jobId;
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << id.size();
+    EXPECT_EQ(after.lines[0].fields.jobId, id);
+    EXPECT_EQ(written.lines[0].fields.jobId, id);
+    JobRecordFields other = Job(L"");
+    other.deviceSerial = L"SN-other";
+    EXPECT_NE(ReadRecordFileForImport(RecordStart() + JobRecordLine(other)).lines[0].fields.jobId,
+              id);
+}
+
+// Columns are found by their names, in any order and with names of the
+// user's own among them; a server away stops the import, and counts what it
+// did not send.
+TEST(RecordImport, ColumnsAreReadByNameAndAServerAwayStopsTheImport) {
+    const RecordFileContents read = ReadRecordFileForImport(
+        "note,result_code,device_serial,end\r\nmine,-9,A1,2026-12-08T13:28:51Z\r\n"
+        "x,0,A2,2026-12-08T13:28:52Z,extra\r\nx,0,A3,2026-12-08T13:28:53Z");
+    ASSERT_EQ(read.lines.size(), 3u);
+    EXPECT_EQ(read.lines[0].fields.resultCode, -9);
+    EXPECT_EQ(read.lines[0].fields.deviceSerial, L"A1");
+    EXPECT_EQ(read.lines[0].fields.endSeconds, 1796736531);
+    EXPECT_EQ(read.lines[1].problem, ImportLine::Problem::TooManyFields);
+    EXPECT_EQ(read.lines[2].fields.deviceSerial, L"A3") << "a last line without its break";
+    EXPECT_TRUE(ReadRecordFileForImport("name,price\r\nbread,2\r\n").notARecord);
+
+    FakeDestination database;
+    database.failuresLeft = 1;
+    const ImportTally away = ImportRecordLines(read.lines, database);
+    EXPECT_EQ(away.sent, 0u);
+    EXPECT_EQ(away.notSent, 2u);
+    EXPECT_EQ(away.notSentReason, database.failure);
+    EXPECT_EQ(database.attempts, 1) << "not one log-in per line";
+    database.refused.insert(read.lines[2].fields.jobId);
+    const ImportTally back = ImportRecordLines(read.lines, database);
+    EXPECT_EQ(back.sent, 1u);
+    ASSERT_EQ(back.refused.size(), 1u);
+    EXPECT_EQ(back.refused[0].first, 4u);
 }
 
 } // namespace

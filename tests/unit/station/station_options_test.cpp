@@ -78,6 +78,9 @@ TEST(StationOptions, WhatMakesNoRunIsRefusedWithAReason) {
         {L"--upgrade", L"a.img", L"--database"},
         {L"--upgrade", L"a.img", L"--yes"},
         {L"a.img"},
+        {L"--import-records"},
+        {L"--import-records", L""},
+        {L"--import-records", L"old.csv", L"--upgrade", L"a.img"},
     };
     for (const Args &args : refused) {
         StationOptions options;
@@ -122,7 +125,8 @@ TEST(StationOptions, TheUsageNamesEveryFlag) {
     const std::wstring usage = StationUsage();
     for (const wchar_t *flag :
          {L"--upgrade", L"--repair", L"--station", L"--wait", L"--yes-loader", L"--yes-continue",
-          L"--yes-anyway", L"--json", L"--record", L"--database", L"--help"})
+          L"--yes-anyway", L"--json", L"--record", L"--database", L"--records", L"--resend-refused",
+          L"--import-records", L"--help"})
         EXPECT_NE(usage.find(flag), std::wstring::npos) << std::wstring(flag).size();
 }
 

@@ -58,10 +58,12 @@ void WriteProgramFolder(FakeFileSystem &files) {
     for (int key : {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,
                     91,  92,  93,  101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112,
                     113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128,
-                    129, 130, 200, 201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278})
+                    129, 130, 200, 201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278,
+                    290, 296})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238,
-                    261, 267, 268, 270, 271, 272, 273, 274, 275, 276, 277, 279})
+    for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238, 261,
+                    267, 268, 270, 271, 272, 273, 274, 275, 276, 277, 279, 291, 292, 293,
+                    294, 295, 297, 298, 299})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -114,7 +116,8 @@ struct Station {
         library.imageLoaderVersion = 0x0205; // the same as the device's: no loader question
     }
 
-    int Start() {
+    // import: --import-records runs after the settings instead of a job.
+    int Start(bool import = false) {
         StationServices services{state,
                                  library,
                                  platform,
@@ -158,6 +161,7 @@ struct Station {
         session = std::make_unique<StationSession>(services, options);
         const int loaded = session->LoadSettings();
         if (loaded != 0) return loaded;
+        if (import) return session->ImportCommand();
         return session->Prepare(clock.TickMs());
     }
     // The record file's lines as they stand, the header first. The outbox
@@ -451,6 +455,27 @@ TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
     const QueueListing queue = ListRecordQueue(s.recordFiles, RecordQueueRoot(L"C:\\QV\\"));
     ASSERT_EQ(queue.waiting.size(), 1u);
     EXPECT_EQ(queue.waiting[0].destinationName, kDatabaseDestinationName);
+}
+
+// What an import cannot do without is said, in the language of the station.
+TEST(StationSession, AnImportNeedsADatabaseAndARecordFile) {
+    Station none({L"--import-records", L"C:\\Data\\bench1.csv"});
+    EXPECT_EQ(none.Start(true), station_exit::kImportIncomplete);
+    EXPECT_TRUE(FakeOutput::Has(none.output.err, L"<IDS_296>"));
+
+    Station missing({L"--import-records", L"C:\\Data\\gone.csv", L"--database", L"DSN=line"});
+    missing.makeDatabase = [](const std::wstring &, const std::wstring &) {
+        return std::make_unique<fakes::FakeDestination>();
+    };
+    EXPECT_EQ(missing.Start(true), station_exit::kImportIncomplete);
+    EXPECT_TRUE(FakeOutput::Has(missing.output.err, L"<IDS_297:C:\\Data\\gone.csv>"));
+
+    Station other({L"--import-records", L"C:\\Data\\list.csv", L"--database", L"DSN=line"});
+    other.recordFiles.files[L"C:\\Data\\list.csv"] = "name,price\r\nbread,2\r\n";
+    other.files.AddFile(L"C:\\Data\\list.csv", "there");
+    other.makeDatabase = missing.makeDatabase;
+    EXPECT_EQ(other.Start(true), station_exit::kImportIncomplete);
+    EXPECT_TRUE(FakeOutput::Has(other.output.err, L"<IDS_298:C:\\Data\\list.csv>"));
 }
 
 // A refused device was not done: it leaves a line with the refusal's key, and
