@@ -72,6 +72,17 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
 CsvRecordDestination::CsvRecordDestination(IRecordFile &file, std::wstring path)
     : m_file(file), m_path(std::move(path)) {}
 
+bool CsvRecordDestination::Probe(std::wstring &error) {
+    if (m_file.IsFolder(m_path)) {
+        error = L"it is a folder, not a file";
+        return false;
+    }
+    std::string bytes;
+    uint64_t size = 0;
+    return m_file.MakeFolderOf(m_path, error) &&
+           m_file.ReadFrom(m_path, 0, 0, bytes, size, error);
+}
+
 std::wstring CsvRecordDestination::Name() const {
     return m_path;
 }

@@ -33,6 +33,8 @@ class IRecordFile {
                               const std::string &after, std::wstring &error) = 0;
     // A folder stands at the path.
     virtual bool IsFolder(const std::wstring &path) = 0;
+    // The folders of the file's path are there, or are made now.
+    virtual bool MakeFolderOf(const std::wstring &path, std::wstring &error) = 0;
 };
 
 // CSV bytes (RFC 4180) as lines of fields, unquoted: a quoted field keeps
@@ -67,6 +69,7 @@ class CsvRecordDestination : public IRecordDestination {
     // first. Refused when the path is a folder: no line ever goes there
     // while it stays.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
+    bool Probe(std::wstring &error) override;
     std::wstring Name() const override;
     const std::wstring &Path() const { return m_path; }
 

@@ -380,6 +380,14 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
     }
 }
 
+bool DatabaseRecordDestination::Probe(std::wstring &error) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    std::wstring kind;
+    if (Connect(kind, error) && PrepareTable(kind, error)) return true;
+    Disconnect();
+    return false;
+}
+
 std::unique_ptr<DatabaseRecordDestination> MakeDatabaseDestination(const std::wstring &connection,
                                                                    const std::wstring &station) {
     if (connection.empty()) return nullptr;

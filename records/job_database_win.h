@@ -31,6 +31,8 @@ class DatabaseRecordDestination : public IRecordDestination {
     // other failure the connection is dropped and the next call starts
     // afresh.
     DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) override;
+    // Logs in and checks the table, as the first row would.
+    bool Probe(std::wstring &error) override;
     std::wstring Name() const override;
 
     // Every failure, once per kind (cannot connect, the table's shape, a row

@@ -249,6 +249,10 @@ bool RecordFilesWin::ReplaceStart(const std::wstring &path, const std::string &b
     return ok;
 }
 
+bool RecordFilesWin::MakeFolderOf(const std::wstring &path, std::wstring &error) {
+    return !TooLong(path, error) && MakeParentFolders(path, error);
+}
+
 bool RecordFilesWin::IsFolder(const std::wstring &path) {
     return ::IsFolder(path);
 }

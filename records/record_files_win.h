@@ -16,6 +16,7 @@ class RecordFilesWin : public IRecordFile {
     bool ReplaceStart(const std::wstring &path, const std::string &before, const std::string &after,
                       std::wstring &error) override;
     bool IsFolder(const std::wstring &path) override;
+    bool MakeFolderOf(const std::wstring &path, std::wstring &error) override;
 };
 
 // Makes every missing folder of a file's path ("Records\2026" of

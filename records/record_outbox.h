@@ -56,6 +56,13 @@ class IRecordDestination {
     virtual DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) = 0;
     // A short name for messages ("record file", "database").
     virtual std::wstring Name() const = 0;
+    // Whether a record could be written now, without writing one (the
+    // file's folder can be made and the file read, the server logs in):
+    // what is wrong is said before the first job, not after it.
+    virtual bool Probe(std::wstring &error) {
+        (void)error;
+        return true;
+    }
 };
 
 // The queue's files through the platform. Every call is one step that
@@ -178,6 +185,7 @@ class RecordOutbox : public IRecordSink {
     size_t ResendRefused();
 
     const std::wstring &Folder() const { return m_folder; }
+    IRecordDestination &Destination() { return m_destination; }
 
     // Once per kind of failure (again after a delivery has worked).
     std::function<void(const std::wstring &message)> onError;

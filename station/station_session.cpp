@@ -115,8 +115,20 @@ void StationSession::OpenRecords() {
     OpenDatabase();
 }
 
+void StationSession::ProbeRecords() {
+    if (!m_records) return;
+    for (RecordOutbox *outbox : m_records->Outboxes()) {
+        std::wstring error;
+        if (outbox->Destination().Probe(error)) continue;
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten),
+                                        outbox->Destination().Name() + L": " + error));
+        m_view.ErrorLine(Text(ids::kStationRecordsQueued));
+    }
+}
+
 int StationSession::Prepare(uint64_t nowMs) {
     OpenRecords();
+    ProbeRecords();
     // Lines an earlier run left go now, beside the first device.
     if (m_records) m_records->Start();
     const Settings &s = m_state.g_settings;

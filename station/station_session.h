@@ -159,6 +159,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // The record file's and the database's queues, as the settings and the
     // flags name them.
     void OpenRecords();
+    // Each destination tried at the start: what cannot work is said before
+    // the first device (the lines then wait in the queue).
+    void ProbeRecords();
     // Waits for the device's return after a one-job run's verdict, said
     // beforehand; Ctrl+C ends it and the line is written as it stands.
     void WaitForReturnAndWrite();

@@ -184,6 +184,8 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
     std::set<std::wstring> unreadable;
     // The owner marks of living programs.
     std::set<std::wstring> marks;
+    // Record paths whose folder cannot be made (a drive that is not there).
+    std::set<std::wstring> unmakeable;
     // Folders standing where a CSV is looked for: neither read nor written.
     std::set<std::wstring> folders;
     int csvAppends = 0;
@@ -244,6 +246,12 @@ class FakeRecordFiles : public IRecordFile, public IQueueFiles {
         }
         all = after + all.substr(before.size());
         return true;
+    }
+    bool MakeFolderOf(const std::wstring &path, std::wstring &error) override {
+        std::lock_guard<std::mutex> lock(m_guard);
+        if (unmakeable.count(path) == 0) return true;
+        error = L"the folder cannot be made";
+        return false;
     }
     bool IsFolder(const std::wstring &path) override {
         std::lock_guard<std::mutex> lock(m_guard);

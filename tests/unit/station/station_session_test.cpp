@@ -429,6 +429,17 @@ TEST(StationSession, ARecordHeldOpenKeepsTheLineAndSaysSo) {
     EXPECT_EQ(queue.waiting[0].destinationName, FileDestinationName(kRecordFile));
 }
 
+// A record path that cannot work is said at the start, before any device;
+// the run goes on, its lines waiting in the queue.
+TEST(StationSession, ARecordPathThatCannotWorkIsSaidAtTheStart) {
+    Station s;
+    s.recordFiles.unmakeable.insert(kRecordFile);
+    ASSERT_EQ(s.Start(), 0);
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_207:" + kRecordFile + L": the folder"));
+    EXPECT_TRUE(FakeOutput::Has(s.output.err, L"<IDS_278>"));
+    EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForDevice);
+}
+
 // The server refuses: the reason once on the error stream, the count of the
 // rows kept at the end, and the row in the database's own queue, apart from
 // the record file, which is written.
