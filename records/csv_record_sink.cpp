@@ -29,10 +29,34 @@ uint32_t Fnv1a(const std::wstring &text) {
     return hash;
 }
 
+// The column of the job id: every column after it came later.
+size_t JobIdColumn() {
+    const std::vector<const char *> &columns = JobRecordColumns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (std::string(columns[i]) == "job_id") return i;
+    return columns.size() - 1;
+}
+
+// The start of a file whose header names the first `count` columns.
+std::string RecordStartWithColumns(size_t count) {
+    std::string header;
+    for (size_t i = 0; i < count; ++i)
+        header += std::string(i == 0 ? "" : ",") + JobRecordColumns()[i];
+    return kUtf8Bom + header + "\r\n";
+}
+
+// The earlier start the bytes begin with; empty when none.
+std::string EarlierStartOf(const std::string &bytes) {
+    for (const std::string &start : EarlierRecordStarts())
+        if (bytes.rfind(start, 0) == 0) return start;
+    return std::string();
+}
+
 } // namespace
 
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
     const size_t columns = JobRecordColumns().size();
+    const size_t idColumn = JobIdColumn();
     std::vector<std::string> fields(1);
     bool quoted = false;
     size_t used = 0;
@@ -52,10 +76,13 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
         } else if (c == ',') {
             fields.emplace_back();
         } else if (c == '\n') {
-            // A line of every column; the header's last name is no id.
-            if (fields.size() == columns && !fields.back().empty() &&
-                fields.back() != JobRecordColumns().back())
-                ids.insert(WidenBytes(fields.back()));
+            // A line of every column, or of the columns up to the job id (a
+            // line of the version before the later columns); the header's
+            // name is no id.
+            const bool whole = fields.size() == columns || fields.size() == idColumn + 1;
+            if (whole && !fields[idColumn].empty() &&
+                fields[idColumn] != JobRecordColumns()[idColumn])
+                ids.insert(WidenBytes(fields[idColumn]));
             fields.assign(1, std::string());
             used = i + 1;
         } else if (c != '\r') {
@@ -73,9 +100,11 @@ std::wstring CsvRecordDestination::Name() const {
 }
 
 std::string EarlierRecordStart() {
-    const std::string header = JobRecordHeaderLine();
-    const std::string lastName = std::string(",") + JobRecordColumns().back() + "\r\n";
-    return kUtf8Bom + header.substr(0, header.size() - lastName.size()) + "\r\n";
+    return RecordStartWithColumns(JobIdColumn());
+}
+
+std::vector<std::string> EarlierRecordStarts() {
+    return {EarlierRecordStart(), RecordStartWithColumns(JobIdColumn() + 1)};
 }
 
 std::string RecordStart() {
@@ -95,9 +124,11 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     bool fromTail = false;
     if (m_scanned == 0) {
         // The start, for its header, and the size, for where the end begins.
-        const uint64_t head = EarlierRecordStart().size();
+        uint64_t head = 0;
+        for (const std::string &start : EarlierRecordStarts())
+            head = std::max<uint64_t>(head, start.size());
         if (!m_file.ReadFrom(m_path, 0, head, bytes, size, error)) return Failure();
-        m_earlierHeader = bytes == EarlierRecordStart();
+        m_earlierStart = EarlierStartOf(bytes);
         fromTail = size > kRecordTailScanBytes;
         if (fromTail) m_scanned = size - kRecordTailScanBytes;
     }
@@ -108,7 +139,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
         m_ids.clear();
         m_scanned = 0;
         if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error)) return Failure();
-        m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
+        m_earlierStart = EarlierStartOf(bytes);
         fromTail = false;
     }
     if (fromTail) {
@@ -130,15 +161,15 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     if (!unended.empty() && unended != kUtf8Bom)
         line.insert(0, unended.back() == '\r' ? "\n" : "\r\n");
 
-    if (m_earlierHeader) {
+    if (!m_earlierStart.empty()) {
         // Only the header changes, in a copy that replaces the file whole:
         // the lines already there keep their bytes, and the name of the
         // column they lack costs them nothing in a spreadsheet.
-        const std::string before = EarlierRecordStart();
+        const std::string before = m_earlierStart;
         const std::string after = RecordStart();
         std::wstring ignored;
         if (m_file.ReplaceStart(m_path, before, after, ignored)) {
-            m_earlierHeader = false;
+            m_earlierStart.clear();
             m_scanned += after.size() - before.size();
         }
     }
@@ -148,7 +179,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     // A file that takes a line but not a new header (a folder where no copy
     // can be made) keeps its header for this run, rather than being copied
     // whole before every line.
-    m_earlierHeader = false;
+    m_earlierStart.clear();
     return DeliveryOutcome::Delivered;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "records/record_outbox.h"
 
@@ -34,13 +35,16 @@ class IRecordFile {
     virtual bool IsFolder(const std::wstring &path) = 0;
 };
 
-// The job_id of each whole line of CSV bytes (the last field of a line of
-// every column); a line not yet ended is left. Returns the bytes used.
+// The job_id of each whole line of CSV bytes (a line of every column, or of
+// the columns up to job_id as an earlier version wrote it); a line not yet
+// ended is left. Returns the bytes used.
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 
-// The header line of a file begun before the job_id column, and of one
-// begun now, each with the byte-order mark every record file starts with.
+// The header line of a file begun before the job_id column, of every
+// earlier version (that one first), and of one begun now, each with the
+// byte-order mark every record file starts with.
 std::string EarlierRecordStart();
+std::vector<std::string> EarlierRecordStarts();
 std::string RecordStart();
 
 // How much of a record file's end the first delivery of a run reads for the
@@ -74,9 +78,9 @@ class CsvRecordDestination : public IRecordDestination {
     uint64_t m_scanned = 0;
     // The file's size as this run last saw it, its own lines included.
     uint64_t m_knownSize = 0;
-    // The file begins with the earlier header, and its rewrite is still to
-    // be tried in this run.
-    bool m_earlierHeader = false;
+    // The earlier header the file begins with, while its rewrite is still
+    // to be tried in this run; empty when none.
+    std::string m_earlierStart;
 };
 
 // Where the earlier version kept the queue of a record file: beside it, or,

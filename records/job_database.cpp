@@ -175,6 +175,7 @@ const std::vector<JobColumn> &JobTableColumns() {
         {L"verdict_key", ColumnType::Text},
         {L"verdict_text", ColumnType::Text},
         {L"device_software_after", ColumnType::Text},
+        {L"verified", ColumnType::Text},
     };
     return columns;
 }
@@ -301,7 +302,8 @@ std::vector<JobRowValue> JobRowValues(const JobRecordFields &f, const std::wstri
             integer(f.resultCode),
             text(f.verdictKey),
             text(f.verdictText),
-            text(f.deviceSoftwareAfter)};
+            text(f.deviceSoftwareAfter),
+            text(f.verified)};
 }
 
 std::wstring DescribeDatabaseFailure(const std::wstring &what,

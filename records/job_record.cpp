@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "device/firmware_check.h"
 #include "records/record_sink.h"
 #include "res/version.h"
 
@@ -72,7 +73,8 @@ std::vector<std::string> CsvFields(const JobRecordFields &f) {
             CsvTextField(f.verdictKey),
             CsvTextField(f.verdictText),
             CsvTextField(f.deviceSoftwareAfter),
-            CsvTextField(f.jobId)};
+            CsvTextField(f.jobId),
+            CsvTextField(f.verified)};
 }
 
 bool IsAbsolute(const std::wstring &path) {
@@ -103,7 +105,8 @@ const std::vector<const char *> &JobRecordColumns() {
                                                       "verdict_key",
                                                       "verdict_text",
                                                       "device_software_after",
-                                                      "job_id"};
+                                                      "job_id",
+                                                      "verified"};
     return columns;
 }
 
@@ -249,7 +252,8 @@ std::string JobRecordJson(const JobRecordFields &f,
         {"result_code", Number(f.resultCode)},
         {"verdict_key", JsonString(f.verdictKey)},
         {"verdict_text", JsonString(f.verdictText)},
-        {"device_software_after", JsonString(f.deviceSoftwareAfter)}};
+        {"device_software_after", JsonString(f.deviceSoftwareAfter)},
+        {"verified", JsonString(f.verified)}};
     std::string out = "{";
     bool first = true;
     for (const auto *list : {&members, &extra}) {
@@ -277,6 +281,16 @@ std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder)
                              programFolder);
 }
 
+bool ReadVerifyVersion(CIniFile &ini) {
+    // GetInt reads a missing key as 0, which here must mean "on".
+    constexpr size_t kSwitchChars = 16;
+    std::wstring value = ini.GetString(L"SYSTEM", L"VERIFY_VERSION", kSwitchChars);
+    const size_t first = value.find_first_not_of(L" \t");
+    const size_t last = value.find_last_not_of(L" \t");
+    value = first == std::wstring::npos ? L"" : value.substr(first, last - first + 1);
+    return value != L"0";
+}
+
 // ---------------------------------------------------------------------------
 // JobRecorder
 
@@ -290,6 +304,11 @@ void JobRecorder::AddSink(IRecordSink &sink) {
 void JobRecorder::SetComputer(const std::wstring &computer) {
     std::lock_guard<std::mutex> lock(m_guard);
     m_computer = computer;
+}
+
+void JobRecorder::SetVerifyVersion(bool verify) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_verifyVersion = verify;
 }
 
 void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
@@ -397,6 +416,11 @@ void JobRecorder::OnDeviceBack(const DeviceFacts &device) {
     // no version after the job.
     if (m_phase != Phase::Finished || device.identity != m_deviceIdentity) return;
     if (device.versionsRead) m_fields.deviceSoftwareAfter = device.software;
+    // Only a pass is proven; an image whose version is not known (its facts
+    // stale, or unreadable) proves nothing either way.
+    if (m_verifyVersion && device.versionsRead && m_fields.resultCode == kJobFinished &&
+        !m_fields.imageSoftware.empty() && m_fields.imageSoftware != kVersionNotAvailable)
+        m_fields.verified = device.software == m_fields.imageSoftware ? kVerifiedYes : kVerifiedNo;
     m_phase = Phase::Complete;
     m_changed.notify_all();
 }

@@ -106,6 +106,7 @@ int StationSession::LoadSettings() {
 void StationSession::OpenRecords() {
     m_computer = m_services.store.ComputerName();
     m_recorder.SetComputer(m_computer);
+    m_recorder.SetVerifyVersion(ReadVerifyVersion(m_settingsFile));
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));

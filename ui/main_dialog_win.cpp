@@ -172,6 +172,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
         return TRUE;
     }
 
+    m_recorder.SetVerifyVersion(ReadVerifyVersion(m_settingsFile));
     OpenRecord(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     OpenDatabase(ReadJobDatabaseConnection(m_settingsFile));
     AddAboutItem();

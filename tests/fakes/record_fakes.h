@@ -76,7 +76,9 @@ enum RecordColumn : size_t {
     kColSha = 15,
     kColCode = 16,
     kColKey = 17,
-    kColAfter = 19, // device_software_after; job_id follows it
+    kColAfter = 19, // device_software_after
+    kColJobId = 20,
+    kColVerified = 21,
 };
 } // namespace record_columns
 
@@ -85,7 +87,9 @@ inline std::vector<std::string> CsvJobIds(const std::string &bytes) {
     std::vector<std::string> ids;
     const auto records = ParseCsv(bytes);
     for (size_t i = 1; i < records.size(); ++i)
-        ids.push_back(records[i].back());
+        ids.push_back(records[i].size() > record_columns::kColJobId
+                          ? records[i][record_columns::kColJobId]
+                          : records[i].back());
     return ids;
 }
 

@@ -101,6 +101,7 @@ TEST(RecordOutbox, EveryFieldComesBackExactly) {
     f.verdictKey = L"CLOSED_DURING_JOB";
     f.verdictText = L"Line one.\r\n\r\nLine \"two\".";
     f.deviceSoftwareAfter = L"1.2.3";
+    f.verified = kVerifiedNo;
     f.declinedBy = L"--yes-anyway";
 
     const std::string line = OutboxRecordLine(7, f);
@@ -218,11 +219,14 @@ TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
     JobRecordFields old = Job(L"");
     std::string oldLine = JobRecordLine(old); // a line written before the job_id column
     oldLine.erase(oldLine.rfind(','), 1);
+    oldLine.erase(oldLine.rfind(','), 1);
+    std::string beforeVerified = JobRecordLine(Job(L"id-0")); // and before the verified one
+    beforeVerified.erase(beforeVerified.rfind(','), 1);
     const std::string bytes = "\xEF\xBB\xBF" + JobRecordHeaderLine() + JobRecordLine(Job(L"id-1")) +
-                              oldLine + JobRecordLine(two);
+                              oldLine + beforeVerified + JobRecordLine(two);
     std::set<std::wstring> ids;
     EXPECT_EQ(ScanRecordJobIds(bytes, ids), bytes.size());
-    EXPECT_EQ(ids, (std::set<std::wstring>{L"id-1", L"id-2"}));
+    EXPECT_EQ(ids, (std::set<std::wstring>{L"id-0", L"id-1", L"id-2"}));
 
     const std::string cut = JobRecordLine(Job(L"id-3"));
     std::set<std::wstring> none;
@@ -270,12 +274,17 @@ TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
 // keep every byte, and a header of anyone else's making is left alone.
 TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
     std::string earlierHeader = JobRecordHeaderLine();
-    earlierHeader.erase(earlierHeader.find(",job_id"), std::strlen(",job_id"));
+    earlierHeader.erase(earlierHeader.find(",job_id"), std::strlen(",job_id,verified"));
+    std::string beforeVerifiedHeader = JobRecordHeaderLine();
+    beforeVerifiedHeader.erase(beforeVerifiedHeader.find(",verified"), std::strlen(",verified"));
     JobRecordFields earlier = Job(L"");
     earlier.verdictText = L"Not \"written\"";
     earlier.deviceSoftwareAfter = L"1.2"; // the quotation ends close to the line's end
     std::string earlierLine = JobRecordLine(earlier);
     earlierLine.erase(earlierLine.rfind(','), 1);
+    earlierLine.erase(earlierLine.rfind(','), 1);
+    std::string beforeVerifiedLine = JobRecordLine(Job(L"a"));
+    beforeVerifiedLine.erase(beforeVerifiedLine.rfind(','), 1);
     const std::string bom = "\xEF\xBB\xBF";
     const std::string lines = earlierLine + earlierLine;
     const std::string b = JobRecordLine(Job(L"b"));
@@ -291,6 +300,8 @@ TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
          bom + JobRecordHeaderLine() + lines + b},
         {"no copy can be made beside it: the line still goes", bom + earlierHeader + lines, true,
          bom + earlierHeader + lines + b},
+        {"written before the verified column", bom + beforeVerifiedHeader + beforeVerifiedLine,
+         false, bom + JobRecordHeaderLine() + beforeVerifiedLine + b},
         {"a header of its own", bom + ownHeader + lines, false, bom + ownHeader + lines + b},
         {"the earlier header, not at the start", bom + lines + earlierHeader, false,
          bom + lines + earlierHeader + b},
