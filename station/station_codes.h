@@ -15,6 +15,9 @@ constexpr int kJobRefused = 6;     // the checks before a job refused it
 constexpr int kNoDevice = 7;       // no device within --wait seconds
 constexpr int kStopped = 8;        // Ctrl+C before any job ran (one-job run)
 constexpr int kSomeJobsFailed = 9; // station loop: at least one job did not succeed
+// One job: written, but the device came back with other software than the
+// image's.
+constexpr int kWrittenNotVerified = 10;
 // The run was ended (Ctrl+C) while a library call of its job had not
 // returned long past its limit.
 constexpr int kStepNotReturned = 12;

@@ -192,6 +192,14 @@ void StationLoop::Tick(const StationObservation &seen) {
     }
 }
 
+void StationLoop::JobNotVerified() {
+    ++m_jobsFailed;
+    // The run may have ended already: a one-job run waits for the device's
+    // return after its verdict, and the loop writes the last line at its end.
+    if (Finished() && m_exitCode == station_exit::kSuccess)
+        m_exitCode = m_loop ? LoopExitCode() : station_exit::kWrittenNotVerified;
+}
+
 void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {
     if (m_state != StationState::JobRunning) return;
     if (code != 0) ++m_jobsFailed;

@@ -79,6 +79,9 @@ class StationLoop {
     void Tick(const StationObservation &seen);
     // The job's verdict has been shown.
     void JobEnded(int32_t code, const StationObservation &seen);
+    // A job that succeeded turned out not verified once its device came
+    // back (possibly after the end): it counts as not done.
+    void JobNotVerified();
     // The device the job under way (or the refusal) is about.
     void SetJobDevice(const std::wstring &identity) { m_jobDevice = identity; }
 

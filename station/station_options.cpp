@@ -149,6 +149,9 @@ std::wstring StationUsage() {
            L"window's failure verdicts); 1 setting.ini unreadable, 2 bad arguments,\n"
            L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
-           L"9 station loop with at least one failed job, 13 records still wait or were\n"
-           L"refused (--records, --resend-refused).\n";
+           L"9 station loop with at least one failed job (a pass not verified counts as\n"
+           L"failed), 10 one job written but not verified (the device came back with other\n"
+           L"software than the image's; [SYSTEM] VERIFY_VERSION=0 in setting.ini turns the\n"
+           L"check off), 13 records still wait or were refused (--records,\n"
+           L"--resend-refused).\n";
 }

@@ -37,6 +37,12 @@ constexpr const wchar_t *kRefusalKeys[] = {
     ids::kOlderLoaderQuestion,
 };
 
+// The device as the lines name it, from its record.
+std::wstring DeviceOfRecord(const JobRecordFields &fields) {
+    if (fields.deviceSerial.empty()) return fields.deviceName;
+    return fields.deviceName + (fields.deviceName.empty() ? L"" : L" ") + fields.deviceSerial;
+}
+
 } // namespace
 
 PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
@@ -83,6 +89,13 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     m_events.AddListener(*this);
     m_events.AddListener(m_recorder);
     m_recorder.onCompleted = [this](const JobRecordFields &fields) {
+        if (fields.verified == kVerifiedNo) {
+            // The verdict line said done before the device could prove it.
+            m_view.ErrorLine(
+                FormatLangText(Text(ids::kStationNotVerified), fields.deviceSoftwareAfter),
+                DeviceOfRecord(fields));
+            m_loop.JobNotVerified();
+        }
         if (!m_options.json) return;
         const std::string json =
             JobRecordJson(fields, {{"declined_by", JsonString(fields.declinedBy)}});
@@ -106,7 +119,8 @@ int StationSession::LoadSettings() {
 void StationSession::OpenRecords() {
     m_computer = m_services.store.ComputerName();
     m_recorder.SetComputer(m_computer);
-    m_recorder.SetVerifyVersion(ReadVerifyVersion(m_settingsFile));
+    m_verifyVersion = ReadVerifyVersion(m_settingsFile);
+    m_recorder.SetVerifyVersion(m_verifyVersion);
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
@@ -414,9 +428,13 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 
 void StationSession::Shutdown() {
     // A one-job run waits for its device's return only when a record or a
-    // JSON object is to carry the version read after the job.
+    // JSON object is to carry the version read after the job, or a pass is
+    // to be verified.
     const bool recordWanted = (m_records && !m_records->Outboxes().empty()) || m_options.json;
-    if (m_options.run == StationOptions::Run::OneJob && recordWanted)
+    // A pass is proven only by the device back with the image's software,
+    // and the exit code says whether it was.
+    const bool proofWanted = m_verifyVersion && m_loop.ExitCode() == station_exit::kSuccess;
+    if (m_options.run == StationOptions::Run::OneJob && (recordWanted || proofWanted))
         WaitForReturnAndWrite();
     else
         m_recorder.Flush();

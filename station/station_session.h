@@ -174,6 +174,8 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     StationLoop m_loop;
     std::wstring m_computer;
     std::wstring m_database;
+    // [SYSTEM] VERIFY_VERSION: a pass is compared with the image's version.
+    bool m_verifyVersion = true;
     // The fleet database behind its own outbox, when one is named.
     std::unique_ptr<IRecordDestination> m_databaseDestination;
     // The record file's and the database's queues, and those of record

@@ -37,11 +37,13 @@ const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 
                                  // The station's waits and a call that does not return.
                                  233, 234, 235, 236, 237, 238,
                                  // The records' queue listed.
-                                 239, 240, 241, 242, 243};
+                                 239, 240, 241, 242, 243,
+                                 // A pass not verified, a device already done.
+                                 250, 251};
 
 // Texts used as formats: their one "%s" receives a name or a path.
-const std::set<int> kFormatKeys = {6,   30,  39,  52,  204, 205, 207, 230, 231, 232,
-                                   233, 234, 235, 236, 238, 239, 240, 241, 242, 243};
+const std::set<int> kFormatKeys = {6,   30,  39,  52,  204, 205, 207, 230, 231, 232, 233,
+                                   234, 235, 236, 238, 239, 240, 241, 242, 243, 250, 251};
 
 // Main window controls whose initial text comes from the language file.
 const std::set<int> kMainWindowControls = {1002, 1005, 1006, 1019, 1020, 1021,

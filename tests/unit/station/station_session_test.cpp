@@ -60,7 +60,7 @@ void WriteProgramFolder(FakeFileSystem &files) {
           101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118,
           119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200, 201, 202, 203, 206})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6, 30, 204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238})
+    for (int key : {6, 30, 204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238, 250, 251})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -245,6 +245,56 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
         std::string::npos)
         << line;
     EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3,"), std::string::npos) << line;
+}
+
+// A pass is proven by the device back with the image's software (1.2.3);
+// back with its old one (4.4.2) it was written but not verified: a line says
+// so, a one-job run ends with its own code and the loop counts it as not
+// done.
+TEST(StationSession, APassNotVerifiedHasItsLineAndCode) {
+    const struct {
+        const char *name;
+        bool loop;
+        const char *backWith;
+        const wchar_t *verifySetting; // [SYSTEM] line, or empty
+        int exitCode;
+        const char *verified;
+    } cases[] = {
+        {"back with the image's software", false, "1.2.3", L"", station_exit::kSuccess, "yes"},
+        {"back with its old software", false, "4.4.2", L"", station_exit::kWrittenNotVerified,
+         "no"},
+        {"the comparison switched off", false, "4.4.2", L"VERIFY_VERSION=0\n",
+         station_exit::kSuccess, ""},
+        {"the loop: back with its old software", true, "4.4.2", L"", station_exit::kSomeJobsFailed,
+         "no"},
+        {"the loop: back with the image's software", true, "1.2.3", L"", station_exit::kSuccess,
+         "yes"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"};
+        if (c.loop) args.insert(args.end(), {L"--station", L"--wait", L"2"});
+        Station s(args);
+        s.files.AddTextFile(L"C:\\QV\\setting.ini", std::wstring(L"[MSC_ID]\nNAME=QV70 Tablet\n"
+                                                                 L"[SYSTEM]\nLANGUAGE=English\n"
+                                                                 L"JOB_RECORD=Log\\jobs.csv\n") +
+                                                        c.verifySetting);
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        s.Round();
+        s.Round(); // the verdict
+        s.library.deviceSystemText = c.backWith;
+        s.Round(); // back, announced with its version
+        s.library.finds = {{0, DEVICE_INFO{}}};
+        RunUntilFinished(s, 40);
+        ASSERT_TRUE(s.session->Finished());
+        s.session->Shutdown();
+        EXPECT_EQ(s.session->ExitCode(), c.exitCode);
+        EXPECT_EQ(s.Field(1, kColVerified), c.verified);
+        const std::wstring line = std::wstring(L"QV70 Tablet SN0001  <IDS_250:") +
+                                  std::wstring(c.backWith, c.backWith + 5) + L">";
+        EXPECT_EQ(FakeOutput::Has(s.output.err, line), std::string(c.verified) == "no");
+    }
 }
 
 // The command line is the station's confirmation: a language file without
