@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -54,9 +55,11 @@ std::string EarlierStartOf(const std::string &bytes) {
 
 } // namespace
 
-size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
-    const size_t columns = JobRecordColumns().size();
-    const size_t idColumn = JobIdColumn();
+namespace {
+
+// Calls line with the fields of each whole line; returns the bytes used.
+size_t ForEachCsvLine(const std::string &bytes,
+                      const std::function<void(const std::vector<std::string> &)> &line) {
     std::vector<std::string> fields(1);
     bool quoted = false;
     size_t used = 0;
@@ -76,13 +79,7 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
         } else if (c == ',') {
             fields.emplace_back();
         } else if (c == '\n') {
-            // A line of every column, or of the columns up to the job id (a
-            // line of the version before the later columns); the header's
-            // name is no id.
-            const bool whole = fields.size() == columns || fields.size() == idColumn + 1;
-            if (whole && !fields[idColumn].empty() &&
-                fields[idColumn] != JobRecordColumns()[idColumn])
-                ids.insert(WidenBytes(fields[idColumn]));
+            line(fields);
             fields.assign(1, std::string());
             used = i + 1;
         } else if (c != '\r') {
@@ -90,6 +87,64 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
         }
     }
     return used;
+}
+
+} // namespace
+
+size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
+    const size_t columns = JobRecordColumns().size();
+    const size_t idColumn = JobIdColumn();
+    return ForEachCsvLine(bytes, [&](const std::vector<std::string> &fields) {
+        // A line of every column, or of the columns up to the job id (a line
+        // of the version before the later columns); the header's name is no
+        // id.
+        const bool whole = fields.size() == columns || fields.size() == idColumn + 1;
+        if (whole && !fields[idColumn].empty() && fields[idColumn] != JobRecordColumns()[idColumn])
+            ids.insert(WidenBytes(fields[idColumn]));
+    });
+}
+
+std::vector<VerifiedPass> ScanVerifiedPasses(const std::string &bytes, const std::wstring &serial) {
+    const std::vector<const char *> &names = JobRecordColumns();
+    auto column = [&names](const char *name) {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (std::string(names[i]) == name) return i;
+        return names.size();
+    };
+    const size_t serialColumn = column("device_serial"), shaColumn = column("image_sha256"),
+                 codeColumn = column("result_code"), verifiedColumn = column("verified"),
+                 endColumn = column("end"), computerColumn = column("computer");
+    const std::string wanted = EncodeUtf8Text(serial);
+    const std::string yes = EncodeUtf8Text(kVerifiedYes);
+    const std::string success = std::to_string(kJobFinished);
+    std::vector<VerifiedPass> passes;
+    ForEachCsvLine(bytes, [&](const std::vector<std::string> &fields) {
+        // Only a line of every column can say that its pass was verified.
+        if (fields.size() != names.size() || fields[serialColumn] != wanted ||
+            fields[codeColumn] != success || fields[verifiedColumn] != yes ||
+            fields[shaColumn].empty())
+            return;
+        passes.push_back({WidenBytes(fields[shaColumn]), WidenBytes(fields[endColumn]),
+                          WidenBytes(fields[computerColumn])});
+    });
+    return passes;
+}
+
+std::vector<VerifiedPass> ReadVerifiedPasses(IRecordFile &file, const std::wstring &path,
+                                             const std::wstring &serial) {
+    if (serial.empty() || path.empty()) return {};
+    std::string bytes;
+    uint64_t size = 0;
+    std::wstring error;
+    if (!file.ReadFrom(path, 0, 0, bytes, size, error)) return {};
+    const uint64_t from = size > kVerifiedScanBytes ? size - kVerifiedScanBytes : 0;
+    if (!file.ReadFrom(path, from, kVerifiedScanBytes, bytes, size, error)) return {};
+    if (from > 0) {
+        // Begun inside a line: from the next one.
+        const size_t next = bytes.find('\n');
+        bytes.erase(0, next == std::string::npos ? bytes.size() : next + 1);
+    }
+    return ScanVerifiedPasses(bytes, serial);
 }
 
 CsvRecordDestination::CsvRecordDestination(IRecordFile &file, std::wstring path)

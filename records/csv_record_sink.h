@@ -40,6 +40,25 @@ class IRecordFile {
 // ended is left. Returns the bytes used.
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 
+// A successful job whose device came back with the image's software, as a
+// line of the record file tells it.
+struct VerifiedPass {
+    std::wstring imageSha256;
+    std::wstring end; // as the line has it: "2026-12-08T13:28:42Z"
+    std::wstring computer;
+};
+// The verified passes of the device with this serial number in CSV bytes
+// (whole lines only).
+std::vector<VerifiedPass> ScanVerifiedPasses(const std::string &bytes, const std::wstring &serial);
+// How much of the record file's end is read for a device's verified passes:
+// some 40,000 lines, so that a record of years costs a device no more than
+// a moment.
+inline constexpr uint64_t kVerifiedScanBytes = 16u << 20;
+// The same from the end of the record file; none when the serial number is
+// empty or the file cannot be read.
+std::vector<VerifiedPass> ReadVerifiedPasses(IRecordFile &file, const std::wstring &path,
+                                             const std::wstring &serial);
+
 // The header line of a file begun before the job_id column, of every
 // earlier version (that one first), and of one begun now, each with the
 // byte-order mark every record file starts with.

@@ -19,7 +19,7 @@ void StationLoop::Finish(int exitCode) {
 
 int StationLoop::LoopExitCode() const {
     // A loop that never saw a device did nothing it could call a success.
-    if (m_jobsRun == 0 && m_refused == 0) return station_exit::kNoDevice;
+    if (m_jobsRun == 0 && m_refused == 0 && m_alreadyDone == 0) return station_exit::kNoDevice;
     // A refused device was not done either.
     return m_jobsFailed > 0 || m_refused > 0 ? station_exit::kSomeJobsFailed
                                              : station_exit::kSuccess;
@@ -102,6 +102,17 @@ void StationLoop::TryJob(const StationObservation &seen) {
         break;
     case JobStart::Busy:
         m_announcementsSeen = announcementsBefore; // the same device is tried at the next tick
+        break;
+    case JobStart::AlreadyDone:
+        // Done before, and proven: neither a job nor a failure. A one-job
+        // run ends as for a pass; the loop goes on once it is taken away.
+        ++m_alreadyDone;
+        if (!m_loop) {
+            Finish(station_exit::kSuccess);
+        } else {
+            if (!m_jobDevice.empty()) m_done[m_jobDevice].back = true;
+            Enter(StationState::WaitingForRemoval, seen);
+        }
         break;
     case JobStart::Refused:
         ++m_refused;

@@ -38,6 +38,7 @@ enum class JobStart {
     NoDevice,       // the device went before the checks saw it
     Refused,        // any other refusal (a mask-ROM device, the loader question answered No)
     Busy,           // a watcher cycle blocked in the library: nothing was shown; try again
+    AlreadyDone,    // --skip-done: a verified pass of this image; nothing done to it
 };
 
 class IStationActions {
@@ -91,6 +92,7 @@ class StationLoop {
     int JobsRun() const { return m_jobsRun; }
     int JobsFailed() const { return m_jobsFailed; }
     int DevicesRefused() const { return m_refused; }
+    int DevicesAlreadyDone() const { return m_alreadyDone; }
 
   private:
     void Enter(StationState state, const StationObservation &seen);
@@ -129,6 +131,7 @@ class StationLoop {
     std::map<std::wstring, DoneDevice> m_done;
     std::wstring m_jobDevice;
     int m_refused = 0;
+    int m_alreadyDone = 0;
     bool m_stopAfterJob = false;
     int m_exitCode = 0;
     int m_jobsRun = 0;

@@ -71,6 +71,8 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
             options.yesAnyway = true;
         } else if (argument == L"--json") {
             options.json = true;
+        } else if (argument == L"--skip-done") {
+            options.skipDone = true;
         } else if (argument == L"--record") {
             if (!value(options.record)) return false;
             options.recordGiven = true;
@@ -134,6 +136,9 @@ std::wstring StationUsage() {
            L"  --yes-anyway     say Yes to the device library's question of kind 2\n"
            L"                   (without these flags every question is answered No)\n"
            L"  --json           one JSON object per job instead of the lines\n"
+           L"  --skip-done      leave a device alone whose serial number already has a\n"
+           L"                   verified pass of this image (the same SHA-256) in the\n"
+           L"                   job record file; its line says ALREADY_DONE (-103)\n"
            L"  --record FILE    append the job record to FILE instead of the file that\n"
            L"                   [SYSTEM] JOB_RECORD in setting.ini names\n"
            L"  --database CONN  write every job's record to the fleet database that the\n"

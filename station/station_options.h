@@ -18,6 +18,9 @@ struct StationOptions {
     bool yesContinue = false; // kind 1
     bool yesAnyway = false;   // kind 2
     bool json = false;
+    // A device whose serial number has a verified pass of the same image in
+    // the record file is not written again.
+    bool skipDone = false;
     bool recordGiven = false;
     std::wstring record; // --record FILE
     // --database CONN: an ODBC connection string in place of [SYSTEM]

@@ -196,6 +196,7 @@ int StationSession::RecordsCommand() {
 }
 
 void StationSession::OpenRecord(const std::wstring &path) {
+    m_recordPath = path;
     if (!m_services.recordFile || !m_services.queueFiles) return;
     m_records = std::make_unique<RecordKeeping>(*m_services.recordFile, *m_services.queueFiles,
                                                 m_services.platform.clock, m_state.g_programFolder,
@@ -282,6 +283,8 @@ JobStart StationSession::CheckAndStartJob() {
         RecordRefusal(RefusalKey(m_view.LastRefusal()));
         return JobStart::Refused;
     }
+    if (m_options.skipDone && m_state.g_findResult.load() == 1 && SkipDoneDevice())
+        return JobStart::AlreadyDone;
     const bool started = m_options.mode == kModeUpgrade ? OnUpgrade(m_ctx) : OnRepair(m_ctx);
     m_state.g_settings.FIRMWARE = m_options.image;
     if (started) return JobStart::Started;
@@ -306,7 +309,30 @@ std::wstring StationSession::RefusalKey(const std::wstring &refusal) {
     return L"";
 }
 
+bool StationSession::SkipDoneDevice() {
+    if (m_recordPath.empty() || !m_services.recordFile) return false;
+    const std::vector<VerifiedPass> passes =
+        ReadVerifiedPasses(*m_services.recordFile, m_recordPath, m_events.ShownDevice().serial);
+    // The image is hashed only for a device with a pass of some image.
+    if (passes.empty()) return false;
+    std::wstring sha256;
+    if (!m_services.store.FileSha256(m_options.image, sha256) || sha256.empty()) return false;
+    for (auto pass = passes.rbegin(); pass != passes.rend(); ++pass) {
+        if (pass->imageSha256 != sha256) continue;
+        const std::wstring text =
+            FormatLangText(Text(ids::kStationAlreadyDone), pass->end + L", " + pass->computer);
+        RecordWithoutJob(kJobAlreadyDone, kAlreadyDoneKey, text, sha256);
+        return true;
+    }
+    return false;
+}
+
 void StationSession::RecordRefusal(const std::wstring &refusalKey) {
+    RecordWithoutJob(kJobRefusedByChecks, refusalKey, m_view.LastRefusal(), L"");
+}
+
+void StationSession::RecordWithoutJob(int32_t code, const std::wstring &key,
+                                      const std::wstring &text, const std::wstring &sha256) {
     // Told as a job that ended before it began, so the record (and the JSON)
     // has a line for every device the station met.
     // The watcher runs again once the checks are over: the facts come from
@@ -321,12 +347,12 @@ void StationSession::RecordRefusal(const std::wstring &refusalKey) {
     job.startSeconds = m_services.platform.clock.NowSeconds();
     m_loop.SetJobDevice(job.device.identity);
     m_events.OnJobStarted(job);
-    m_events.OnImageHashed(job.jobId, L"");
+    m_events.OnImageHashed(job.jobId, sha256);
     JobEndedFacts ended;
     ended.jobId = job.jobId;
-    ended.code = kJobRefusedByChecks;
-    ended.verdictKey = refusalKey;
-    ended.verdictText = m_view.LastRefusal();
+    ended.code = code;
+    ended.verdictKey = key;
+    ended.verdictText = text;
     ended.declinedBy = m_declinedBy;
     m_events.OnJobEnded(ended);
     // Nothing was done to the device: its line needs no version after.
@@ -355,6 +381,11 @@ void StationSession::OnJobStarted(const JobStartedFacts &job) {
 void StationSession::OnJobEnded(const JobEndedFacts &job) {
     // A refusal has had its lines; a job closed by the exit has no verdict.
     if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
+    if (job.code == kJobAlreadyDone) {
+        // Said as a verdict; the device stays shown, to be taken away.
+        m_view.Line(job.verdictText + L" [" + std::to_wstring(job.code) + L"]", m_jobDevice);
+        return;
+    }
     if (job.code != kJobClosedDuringJob) {
         std::wstring line = job.verdictText + L" [" + std::to_wstring(job.code) + L"]";
         if (!job.declinedBy.empty())

@@ -146,6 +146,12 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     void OnJobEnded(const JobEndedFacts &job) override;
     // A device refused by the checks leaves a line saying why.
     void RecordRefusal(const std::wstring &refusalKey);
+    // --skip-done: true, said and recorded, when the device shown has a
+    // verified pass of the image in the record file.
+    bool SkipDoneDevice();
+    // The line of a device met but not written.
+    void RecordWithoutJob(int32_t code, const std::wstring &key, const std::wstring &text,
+                          const std::wstring &sha256);
     // The text key of the refusal shown (its text as the language gives it).
     std::wstring RefusalKey(const std::wstring &refusal);
 
@@ -174,6 +180,7 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     StationLoop m_loop;
     std::wstring m_computer;
     std::wstring m_database;
+    std::wstring m_recordPath; // the record file of this run; empty: none
     // [SYSTEM] VERIFY_VERSION: a pass is compared with the image's version.
     bool m_verifyVersion = true;
     // The fleet database behind its own outbox, when one is named.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -294,6 +295,59 @@ TEST(StationSession, APassNotVerifiedHasItsLineAndCode) {
         const std::wstring line = std::wstring(L"QV70 Tablet SN0001  <IDS_250:") +
                                   std::wstring(c.backWith, c.backWith + 5) + L">";
         EXPECT_EQ(FakeOutput::Has(s.output.err, line), std::string(c.verified) == "no");
+    }
+}
+
+// --skip-done: only a verified pass (result 0, verified yes) of the same
+// device with the same image (its SHA-256, "ab12" here) leaves the device
+// alone; it says when and where, and the record has a line for it.
+TEST(StationSession, ADeviceWithAVerifiedPassOfThisImageIsNotWrittenAgain) {
+    const struct {
+        const char *name;
+        bool skipDone;
+        const char *serial, *sha, *code, *verified;
+        bool skipped;
+    } cases[] = {
+        {"a verified pass of this image", true, "SN0001", "ab12", "0", "yes", true},
+        {"without --skip-done", false, "SN0001", "ab12", "0", "yes", false},
+        {"a pass not verified", true, "SN0001", "ab12", "0", "no", false},
+        {"a pass never compared", true, "SN0001", "ab12", "0", "", false},
+        {"a failed job", true, "SN0001", "ab12", "-9", "", false},
+        {"another image", true, "SN0001", "cd34", "0", "yes", false},
+        {"another device", true, "SN0002", "ab12", "0", "yes", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"};
+        if (c.skipDone) args.push_back(L"--skip-done");
+        Station s(args);
+        JobRecordFields earlier;
+        earlier.jobId = L"0123456789abcdef0123456789abcdef";
+        earlier.endSeconds = 1796731403; // 2026-12-08T12:03:23Z
+        earlier.computer = L"LINE-2";
+        earlier.deviceSerial = std::wstring(c.serial, c.serial + 6);
+        earlier.imageSha256 = std::wstring(c.sha, c.sha + 4);
+        earlier.resultCode = std::stoi(c.code);
+        earlier.verified = std::wstring(c.verified, c.verified + std::strlen(c.verified));
+        s.recordFiles.files[kRecordFile] =
+            "\xEF\xBB\xBF" + JobRecordHeaderLine() + JobRecordLine(earlier);
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunUntilFinished(s);
+        ASSERT_TRUE(s.session->Finished());
+        s.library.deviceSystemText = "1.2.3";
+        s.Round();
+        s.session->Shutdown();
+        EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
+        EXPECT_EQ(s.library.Called("QV_Upgrade"), !c.skipped);
+        EXPECT_EQ(FakeOutput::Has(s.output.out,
+                                  L"QV70 Tablet SN0001  <IDS_251:2026-12-08T12:03:23Z, LINE-2> "
+                                  L"[-103]"),
+                  c.skipped);
+        ASSERT_EQ(s.RecordLines(3).size(), 3u);
+        EXPECT_EQ(s.Field(2, kColCode), c.skipped ? std::to_string(kJobAlreadyDone) : "0");
+        EXPECT_EQ(s.Field(2, kColKey), c.skipped ? "ALREADY_DONE" : "IDS_21");
+        EXPECT_EQ(s.Field(2, kColSha), "ab12");
     }
 }
 
