@@ -202,6 +202,10 @@ inline constexpr const wchar_t *kRecordListRefused = L"IDS_240";
 inline constexpr const wchar_t *kRecordsWaitingCount = L"IDS_241";
 inline constexpr const wchar_t *kRecordsRefusedCount = L"IDS_242";
 inline constexpr const wchar_t *kRecordsResent = L"IDS_243";
+// Written but not verified: the device came back with software %s.
+inline constexpr const wchar_t *kStationNotVerified = L"IDS_250";
+// Already done: a verified pass of this image (%s: when and where).
+inline constexpr const wchar_t *kStationAlreadyDone = L"IDS_251";
 // The station at a glance: a verdict line's start (PASS, FAIL %s with the
 // result code), the station's own wording of the verdicts whose window
 // wording sends the user to the window, and its refusals.

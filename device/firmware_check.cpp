@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr const wchar_t *kNotAvailable = L"N/A";
+constexpr const wchar_t *kNotAvailable = kVersionNotAvailable;
 
 std::wstring Widen(const char *ascii) {
     std::wstring out;

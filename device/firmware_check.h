@@ -9,6 +9,8 @@
 #include "device/device_context.h"
 
 inline constexpr const wchar_t *kLoaderFileName = L"QVBOOT.BIN";
+// What the window shows for an image version the library could not read.
+inline constexpr const wchar_t *kVersionNotAvailable = L"N/A";
 
 // True when the image is accepted. On refusal a message box has been shown
 // and the caller empties the firmware path.

@@ -43,6 +43,10 @@ enum JobResult : int32_t {
     // Never posted; recorded only. The station's checks refused the device
     // before any job: the verdict key is the refusal's text key.
     kJobRefusedByChecks = -102,
+    // Never posted; recorded only. --skip-done: the device already has a
+    // verified pass of the same image, and nothing was done to it: verdict
+    // key kAlreadyDoneKey.
+    kJobAlreadyDone = -103,
     // Never posted; recorded only. The run was ended while a library call
     // of the job had not returned (the device may be half-written): verdict
     // key kStepNotReturnedKey.
@@ -54,6 +58,8 @@ enum JobResult : int32_t {
 
 // The record's verdict key for kJobClosedDuringJob.
 inline constexpr const wchar_t *kClosedDuringJobKey = L"CLOSED_DURING_JOB";
+// The record's verdict key for kJobAlreadyDone.
+inline constexpr const wchar_t *kAlreadyDoneKey = L"ALREADY_DONE";
 // The record's verdict key for kJobStepNotReturned.
 inline constexpr const wchar_t *kStepNotReturnedKey = L"STEP_NOT_RETURNED";
 

@@ -18,6 +18,29 @@ std::wstring WidenBytes(const std::string &bytes) {
 // UTF-8.
 const std::string kUtf8Bom = "\xEF\xBB\xBF";
 
+// The column of the job id: every column after it came later.
+size_t JobIdColumn() {
+    const std::vector<const char *> &columns = JobRecordColumns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (std::string(columns[i]) == "job_id") return i;
+    return columns.size() - 1;
+}
+
+// The start of a file whose header names the first `count` columns.
+std::string RecordStartWithColumns(size_t count) {
+    std::string header;
+    for (size_t i = 0; i < count; ++i)
+        header += std::string(i == 0 ? "" : ",") + JobRecordColumns()[i];
+    return kUtf8Bom + header + "\r\n";
+}
+
+// The earlier start the bytes begin with; empty when none.
+std::string EarlierStartOf(const std::string &bytes) {
+    for (const std::string &start : EarlierRecordStarts())
+        if (bytes.rfind(start, 0) == 0) return start;
+    return std::string();
+}
+
 } // namespace
 
 size_t SplitCsvLines(const std::string &bytes, std::vector<std::vector<std::string>> &lines,
@@ -58,15 +81,63 @@ size_t SplitCsvLines(const std::string &bytes, std::vector<std::vector<std::stri
 
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
     const size_t columns = JobRecordColumns().size();
+    const size_t idColumn = JobIdColumn();
     std::vector<std::vector<std::string>> lines;
     const size_t used = SplitCsvLines(bytes, lines, false);
     for (const std::vector<std::string> &fields : lines) {
-        // A line of every column; the header's last name is no id.
-        if (fields.size() == columns && !fields.back().empty() &&
-            fields.back() != JobRecordColumns().back())
-            ids.insert(WidenBytes(fields.back()));
+        // A line of every column, or of the columns up to the job id (a line
+        // of the version before the later columns); the header's name is no
+        // id.
+        const bool whole = fields.size() == columns || fields.size() == idColumn + 1;
+        if (whole && !fields[idColumn].empty() && fields[idColumn] != JobRecordColumns()[idColumn])
+            ids.insert(WidenBytes(fields[idColumn]));
     }
     return used;
+}
+
+std::vector<VerifiedPass> ScanVerifiedPasses(const std::string &bytes, const std::wstring &serial) {
+    const std::vector<const char *> &names = JobRecordColumns();
+    auto column = [&names](const char *name) {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (std::string(names[i]) == name) return i;
+        return names.size();
+    };
+    const size_t serialColumn = column("device_serial"), shaColumn = column("image_sha256"),
+                 codeColumn = column("result_code"), verifiedColumn = column("verified"),
+                 endColumn = column("end"), computerColumn = column("computer");
+    const std::string wanted = EncodeUtf8Text(serial);
+    const std::string yes = EncodeUtf8Text(kVerifiedYes);
+    const std::string success = std::to_string(kJobFinished);
+    std::vector<VerifiedPass> passes;
+    std::vector<std::vector<std::string>> lines;
+    SplitCsvLines(bytes, lines, false);
+    for (const std::vector<std::string> &fields : lines) {
+        // Only a line of every column can say that its pass was verified.
+        if (fields.size() != names.size() || fields[serialColumn] != wanted ||
+            fields[codeColumn] != success || fields[verifiedColumn] != yes ||
+            fields[shaColumn].empty())
+            continue;
+        passes.push_back({WidenBytes(fields[shaColumn]), WidenBytes(fields[endColumn]),
+                          WidenBytes(fields[computerColumn])});
+    }
+    return passes;
+}
+
+std::vector<VerifiedPass> ReadVerifiedPasses(IRecordFile &file, const std::wstring &path,
+                                             const std::wstring &serial) {
+    if (serial.empty() || path.empty()) return {};
+    std::string bytes;
+    uint64_t size = 0;
+    std::wstring error;
+    if (!file.ReadFrom(path, 0, 0, bytes, size, error)) return {};
+    const uint64_t from = size > kVerifiedScanBytes ? size - kVerifiedScanBytes : 0;
+    if (!file.ReadFrom(path, from, kVerifiedScanBytes, bytes, size, error)) return {};
+    if (from > 0) {
+        // Begun inside a line: from the next one.
+        const size_t next = bytes.find('\n');
+        bytes.erase(0, next == std::string::npos ? bytes.size() : next + 1);
+    }
+    return ScanVerifiedPasses(bytes, serial);
 }
 
 CsvRecordDestination::CsvRecordDestination(IRecordFile &file, std::wstring path)
@@ -79,8 +150,7 @@ bool CsvRecordDestination::Probe(std::wstring &error) {
     }
     std::string bytes;
     uint64_t size = 0;
-    return m_file.MakeFolderOf(m_path, error) &&
-           m_file.ReadFrom(m_path, 0, 0, bytes, size, error);
+    return m_file.MakeFolderOf(m_path, error) && m_file.ReadFrom(m_path, 0, 0, bytes, size, error);
 }
 
 std::wstring CsvRecordDestination::Name() const {
@@ -88,9 +158,11 @@ std::wstring CsvRecordDestination::Name() const {
 }
 
 std::string EarlierRecordStart() {
-    const std::string header = JobRecordHeaderLine();
-    const std::string lastName = std::string(",") + JobRecordColumns().back() + "\r\n";
-    return kUtf8Bom + header.substr(0, header.size() - lastName.size()) + "\r\n";
+    return RecordStartWithColumns(JobIdColumn());
+}
+
+std::vector<std::string> EarlierRecordStarts() {
+    return {EarlierRecordStart(), RecordStartWithColumns(JobIdColumn() + 1)};
 }
 
 std::string RecordStart() {
@@ -110,9 +182,11 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     bool fromTail = false;
     if (m_scanned == 0) {
         // The start, for its header, and the size, for where the end begins.
-        const uint64_t head = EarlierRecordStart().size();
+        uint64_t head = 0;
+        for (const std::string &start : EarlierRecordStarts())
+            head = std::max<uint64_t>(head, start.size());
         if (!m_file.ReadFrom(m_path, 0, head, bytes, size, error)) return Failure();
-        m_earlierHeader = bytes == EarlierRecordStart();
+        m_earlierStart = EarlierStartOf(bytes);
         fromTail = size > kRecordTailScanBytes;
         if (fromTail) m_scanned = size - kRecordTailScanBytes;
     }
@@ -123,7 +197,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
         m_ids.clear();
         m_scanned = 0;
         if (!m_file.ReadFrom(m_path, 0, kReadToTheEnd, bytes, size, error)) return Failure();
-        m_earlierHeader = bytes.rfind(EarlierRecordStart(), 0) == 0;
+        m_earlierStart = EarlierStartOf(bytes);
         fromTail = false;
     }
     if (fromTail) {
@@ -145,15 +219,15 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     if (!unended.empty() && unended != kUtf8Bom)
         line.insert(0, unended.back() == '\r' ? "\n" : "\r\n");
 
-    if (m_earlierHeader) {
+    if (!m_earlierStart.empty()) {
         // Only the header changes, in a copy that replaces the file whole:
         // the lines already there keep their bytes, and the name of the
         // column they lack costs them nothing in a spreadsheet.
-        const std::string before = EarlierRecordStart();
+        const std::string before = m_earlierStart;
         const std::string after = RecordStart();
         std::wstring ignored;
         if (m_file.ReplaceStart(m_path, before, after, ignored)) {
-            m_earlierHeader = false;
+            m_earlierStart.clear();
             m_scanned += after.size() - before.size();
         }
     }
@@ -163,7 +237,7 @@ DeliveryOutcome CsvRecordDestination::Deliver(const JobRecordFields &fields, std
     // A file that takes a line but not a new header (a folder where no copy
     // can be made) keeps its header for this run, rather than being copied
     // whole before every line.
-    m_earlierHeader = false;
+    m_earlierStart.clear();
     return DeliveryOutcome::Delivered;
 }
 

@@ -44,13 +44,35 @@ class IRecordFile {
 size_t SplitCsvLines(const std::string &bytes, std::vector<std::vector<std::string>> &lines,
                      bool takeUnended);
 
-// The job_id of each whole line of CSV bytes (the last field of a line of
-// every column); a line not yet ended is left. Returns the bytes used.
+// The job_id of each whole line of CSV bytes (a line of every column, or of
+// the columns up to job_id as an earlier version wrote it); a line not yet
+// ended is left. Returns the bytes used.
 size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids);
 
-// The header line of a file begun before the job_id column, and of one
-// begun now, each with the byte-order mark every record file starts with.
+// A successful job whose device came back with the image's software, as a
+// line of the record file tells it.
+struct VerifiedPass {
+    std::wstring imageSha256;
+    std::wstring end; // as the line has it: "2026-12-08T13:28:42Z"
+    std::wstring computer;
+};
+// The verified passes of the device with this serial number in CSV bytes
+// (whole lines only).
+std::vector<VerifiedPass> ScanVerifiedPasses(const std::string &bytes, const std::wstring &serial);
+// How much of the record file's end is read for a device's verified passes:
+// some 40,000 lines, so that a record of years costs a device no more than
+// a moment.
+inline constexpr uint64_t kVerifiedScanBytes = 16u << 20;
+// The same from the end of the record file; none when the serial number is
+// empty or the file cannot be read.
+std::vector<VerifiedPass> ReadVerifiedPasses(IRecordFile &file, const std::wstring &path,
+                                             const std::wstring &serial);
+
+// The header line of a file begun before the job_id column, of every
+// earlier version (that one first), and of one begun now, each with the
+// byte-order mark every record file starts with.
 std::string EarlierRecordStart();
+std::vector<std::string> EarlierRecordStarts();
 std::string RecordStart();
 
 // How much of a record file's end the first delivery of a run reads for the
@@ -85,9 +107,9 @@ class CsvRecordDestination : public IRecordDestination {
     uint64_t m_scanned = 0;
     // The file's size as this run last saw it, its own lines included.
     uint64_t m_knownSize = 0;
-    // The file begins with the earlier header, and its rewrite is still to
-    // be tried in this run.
-    bool m_earlierHeader = false;
+    // The earlier header the file begins with, while its rewrite is still
+    // to be tried in this run; empty when none.
+    std::string m_earlierStart;
 };
 
 // Where the earlier version kept the queue of a record file: beside it, or,

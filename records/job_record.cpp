@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "device/firmware_check.h"
 #include "records/record_sink.h"
 #include "res/version.h"
 
@@ -77,6 +78,7 @@ std::vector<std::string> CsvFields(const JobRecordFields &f) {
             CsvTextField(f.verdictText),
             CsvTextField(f.deviceSoftwareAfter),
             CsvTextField(f.jobId),
+            CsvTextField(f.verified),
             CsvTextField(f.operatorName),
             PhaseSeconds(f.phases.switchMs),
             PhaseSeconds(f.phases.loaderMs),
@@ -119,6 +121,7 @@ const std::vector<const char *> &JobRecordColumns() {
                                                       "verdict_text",
                                                       "device_software_after",
                                                       "job_id",
+                                                      "verified",
                                                       "operator",
                                                       "time_switch_s",
                                                       "time_loader_s",
@@ -305,6 +308,7 @@ std::string JobRecordJson(const JobRecordFields &f,
         {"verdict_key", JsonString(f.verdictKey)},
         {"verdict_text", JsonString(f.verdictText)},
         {"device_software_after", JsonString(f.deviceSoftwareAfter)},
+        {"verified", JsonString(f.verified)},
         {"operator", JsonString(f.operatorName)},
         {"time_switch_s", JsonPhaseSeconds(f.phases.switchMs)},
         {"time_loader_s", JsonPhaseSeconds(f.phases.loaderMs)},
@@ -345,6 +349,16 @@ std::wstring ReadOperatorSetting(CIniFile &ini) {
     return value.substr(first, value.find_last_not_of(L" \t") - first + 1);
 }
 
+bool ReadVerifyVersion(CIniFile &ini) {
+    // GetInt reads a missing key as 0, which here must mean "on".
+    constexpr size_t kSwitchChars = 16;
+    std::wstring value = ini.GetString(L"SYSTEM", L"VERIFY_VERSION", kSwitchChars);
+    const size_t first = value.find_first_not_of(L" \t");
+    const size_t last = value.find_last_not_of(L" \t");
+    value = first == std::wstring::npos ? L"" : value.substr(first, last - first + 1);
+    return value != L"0";
+}
+
 // ---------------------------------------------------------------------------
 // JobRecorder
 
@@ -369,6 +383,11 @@ void JobRecorder::OnJobPhaseTimes(const std::wstring &jobId, const JobPhaseTimes
     std::lock_guard<std::mutex> lock(m_guard);
     if (m_phase != Phase::Running || jobId != m_fields.jobId) return;
     m_fields.phases = times;
+}
+
+void JobRecorder::SetVerifyVersion(bool verify) {
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_verifyVersion = verify;
 }
 
 void JobRecorder::OnJobStarted(const JobStartedFacts &job) {
@@ -479,6 +498,11 @@ void JobRecorder::OnDeviceBack(const DeviceFacts &device) {
     // no version after the job.
     if (m_phase != Phase::Finished || device.identity != m_deviceIdentity) return;
     if (device.versionsRead) m_fields.deviceSoftwareAfter = device.software;
+    // Only a pass is proven; an image whose version is not known (its facts
+    // stale, or unreadable) proves nothing either way.
+    if (m_verifyVersion && device.versionsRead && m_fields.resultCode == kJobFinished &&
+        !m_fields.imageSoftware.empty() && m_fields.imageSoftware != kVersionNotAvailable)
+        m_fields.verified = device.software == m_fields.imageSoftware ? kVerifiedYes : kVerifiedNo;
     m_phase = Phase::Complete;
     m_changed.notify_all();
 }

@@ -49,13 +49,21 @@ struct JobRecordFields {
     std::wstring verdictKey; // "IDS_21"
     std::wstring verdictText;
     std::wstring deviceSoftwareAfter; // empty when the device did not come back in time
-    std::wstring operatorName;        // who ran the station or the window; empty when not given
-    JobPhaseTimes phases;             // kPhaseNotReached: a phase the job did not begin
-    std::wstring startLocal;          // "2026-12-08 13:26:59", the computer's time at the start
+    // A pass proven by the device itself: kVerifiedYes when the software it
+    // came back with is the image's, kVerifiedNo when it is another; empty
+    // when there was nothing to compare (a failed job, no version read, the
+    // comparison switched off).
+    std::wstring verified;
+    std::wstring operatorName; // who ran the station or the window; empty when not given
+    JobPhaseTimes phases;      // kPhaseNotReached: a phase the job did not begin
+    std::wstring startLocal;   // "2026-12-08 13:26:59", the computer's time at the start
     // Not a column: the station's flag that would have said Yes to a question
     // answered No during the job (its JSON carries it).
     std::wstring declinedBy;
 };
+
+inline constexpr const wchar_t *kVerifiedYes = L"yes";
+inline constexpr const wchar_t *kVerifiedNo = L"no";
 
 // The column names, in the order of every line.
 const std::vector<const char *> &JobRecordColumns();
@@ -92,6 +100,8 @@ std::wstring ReadJobRecordPath(CIniFile &ini, const std::wstring &programFolder)
 // [SYSTEM] OPERATOR, surrounding blanks dropped; empty when missing.
 std::wstring ReadOperatorSetting(CIniFile &ini);
 std::wstring ResolveRecordPath(const std::wstring &path, const std::wstring &programFolder);
+// [SYSTEM] VERIFY_VERSION: on unless set to 0.
+bool ReadVerifyVersion(CIniFile &ini);
 
 class IRecordSink; // records/record_sink.h
 
@@ -108,6 +118,9 @@ class JobRecorder : public IJobEventListener {
     // Sinks are added before the first job and live as long as the recorder.
     void AddSink(IRecordSink &sink);
     void SetComputer(const std::wstring &computer);
+    // Whether a successful job's line compares the software the device came
+    // back with to the image's (on by default).
+    void SetVerifyVersion(bool verify);
     void SetOperator(const std::wstring &operatorName);
 
     // A job starts: the facts known before it. A record still pending from
@@ -156,6 +169,7 @@ class JobRecorder : public IJobEventListener {
     std::condition_variable m_changed;
     std::vector<IRecordSink *> m_sinks;
     std::wstring m_computer;
+    bool m_verifyVersion = true;
     std::wstring m_operator;
     Phase m_phase = Phase::Idle;
     JobRecordFields m_fields;

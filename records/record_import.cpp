@@ -185,7 +185,29 @@ enum class Column {
     VerdictText,
     SoftwareAfter,
     JobId,
+    Verified,
+    Operator,
+    TimeSwitch,
+    TimeLoader,
+    TimeRestart,
+    TimeDownload,
+    StartLocal,
 };
+
+// The columns in the order the record's header names them.
+constexpr Column kLastColumn = Column::StartLocal;
+
+// A phase's seconds as the line has them; empty: not reached.
+bool TakePhase(const std::string &field, int64_t &ms) {
+    if (field.empty()) {
+        ms = kPhaseNotReached;
+        return true;
+    }
+    uint64_t read = 0;
+    if (!ParseDurationMs(field, read)) return false;
+    ms = static_cast<int64_t>(read);
+    return true;
+}
 
 // One field into the record; false when a number or a time does not read.
 bool Take(Column column, const std::string &field, JobRecordFields &f) {
@@ -254,6 +276,23 @@ bool Take(Column column, const std::string &field, JobRecordFields &f) {
     case Column::JobId:
         f.jobId = RecordText(field);
         return true;
+    case Column::Verified:
+        f.verified = RecordText(field);
+        return true;
+    case Column::Operator:
+        f.operatorName = RecordText(field);
+        return true;
+    case Column::TimeSwitch:
+        return TakePhase(field, f.phases.switchMs);
+    case Column::TimeLoader:
+        return TakePhase(field, f.phases.loaderMs);
+    case Column::TimeRestart:
+        return TakePhase(field, f.phases.restartMs);
+    case Column::TimeDownload:
+        return TakePhase(field, f.phases.downloadMs);
+    case Column::StartLocal:
+        f.startLocal = RecordText(field);
+        return true;
     }
     return false;
 }
@@ -282,7 +321,8 @@ RecordFileContents ReadRecordFileForImport(const std::string &bytes) {
         const std::vector<const char *> &known = JobRecordColumns();
         for (size_t at = 0; at < lines[0].size(); ++at)
             for (size_t k = 0; k < known.size(); ++k)
-                if (lines[0][at] == known[k]) named.emplace_back(at, static_cast<Column>(k));
+                if (lines[0][at] == known[k] && k <= static_cast<size_t>(kLastColumn))
+                    named.emplace_back(at, static_cast<Column>(k));
     }
     if (named.empty()) {
         contents.notARecord = true;
@@ -305,7 +345,9 @@ RecordFileContents ReadRecordFileForImport(const std::string &bytes) {
         std::vector<std::string> identity;
         for (const auto &[at, column] : named) {
             const std::string field = at < fields.size() ? fields[at] : std::string();
-            if (column != Column::JobId) identity.push_back(field);
+            // The earliest layout's columns only: a line's id is the same
+            // under any later header.
+            if (column < Column::JobId) identity.push_back(field);
             if (!Take(column, field, line.fields) && line.problem == ImportLine::Problem::None) {
                 line.problem = ImportLine::Problem::Unreadable;
                 line.column = Widen(JobRecordColumns()[static_cast<size_t>(column)]);

@@ -119,6 +119,7 @@ const TextField kTextFields[] = {
     {"verdict_text", &JobRecordFields::verdictText},
     {"device_software_after", &JobRecordFields::deviceSoftwareAfter},
     {"declined_by", &JobRecordFields::declinedBy},
+    {"verified", &JobRecordFields::verified},
     {"operator", &JobRecordFields::operatorName},
     {"start_local", &JobRecordFields::startLocal},
 };

@@ -22,6 +22,8 @@ const std::vector<FaultInfo> &AllFaults() {
         {Fault::DriverSetupHang, "driver-setup-hang", 1, "DriverSetup.exe never ends"},
         {Fault::DriverIneffective, "driver-ineffective", 1,
          "the installers report success but install nothing"},
+        {Fault::OldSoftwareBack, "old-software-back", 1,
+         "after a download the device comes back with its old system version"},
     };
     return faults;
 }

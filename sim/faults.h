@@ -20,6 +20,7 @@ enum class Fault {
     DriverSetupExit,      // DriverSetup.exe exits with the value without installing
     DriverSetupHang,      // DriverSetup.exe never ends
     DriverIneffective,    // both installers report success but install nothing
+    OldSoftwareBack,      // after the download's reset the device keeps its old system version
 };
 
 struct FaultInfo {

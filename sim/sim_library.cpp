@@ -523,7 +523,9 @@ int SimLibrary::QV_ResetDevice(DEVICE_INFO *device) {
             if (settings.Has(Fault::NoLoaderDevice)) d.lost = true;
         } else if (d.stage == Stage::SystemWritten) {
             d.setup.kind = QV_DEVICE_MSC;
-            d.setup.systemVersion = d.pendingSystemVersion;
+            // As a device that boots its old system from a second slot.
+            if (!settings.Has(Fault::OldSoftwareBack))
+                d.setup.systemVersion = d.pendingSystemVersion;
             d.pendingSystemVersion.clear();
             d.stage = Stage::Idle;
         }

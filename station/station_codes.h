@@ -15,6 +15,9 @@ constexpr int kJobRefused = 6;     // the checks before a job refused it
 constexpr int kNoDevice = 7;       // no device within --wait seconds
 constexpr int kStopped = 8;        // Ctrl+C before any job ran (one-job run)
 constexpr int kSomeJobsFailed = 9; // station loop: at least one job did not succeed
+// One job: written, but the device came back with other software than the
+// image's.
+constexpr int kWrittenNotVerified = 10;
 // Two or more devices stayed connected until the wait ran out (a one-job
 // run, or a loop that did no device).
 constexpr int kSeveralStayed = 11;

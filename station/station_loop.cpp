@@ -29,7 +29,7 @@ void StationLoop::EndCycle(uint64_t nowMs) {
 
 int StationLoop::LoopExitCode() const {
     // A loop that never saw a device did nothing it could call a success.
-    if (m_jobsRun == 0 && m_refused == 0) return station_exit::kNoDevice;
+    if (m_jobsRun == 0 && m_refused == 0 && m_alreadyDone == 0) return station_exit::kNoDevice;
     // A refused device was not done either.
     return m_jobsFailed > 0 || m_refused > 0 ? station_exit::kSomeJobsFailed
                                              : station_exit::kSuccess;
@@ -127,6 +127,17 @@ void StationLoop::TryJob(const StationObservation &seen) {
     case JobStart::Busy:
         m_announcementsSeen = announcementsBefore; // the same device is tried at the next tick
         break;
+    case JobStart::AlreadyDone:
+        // Done before, and proven: neither a job nor a failure. A one-job
+        // run ends as for a pass; the loop goes on once it is taken away.
+        ++m_alreadyDone;
+        if (!m_loop) {
+            Finish(station_exit::kSuccess, seen.nowMs);
+        } else {
+            if (!m_jobDevice.empty()) m_done[m_jobDevice].back = true;
+            Enter(StationState::WaitingForRemoval, seen);
+        }
+        break;
     case JobStart::Refused:
         ++m_refused;
         m_tally.Refused(m_jobDevice);
@@ -223,6 +234,14 @@ void StationLoop::Tick(const StationObservation &seen) {
     case StationState::Finished:
         break;
     }
+}
+
+void StationLoop::JobNotVerified() {
+    ++m_jobsFailed;
+    // The run may have ended already: a one-job run waits for the device's
+    // return after its verdict, and the loop writes the last line at its end.
+    if (Finished() && m_exitCode == station_exit::kSuccess)
+        m_exitCode = m_loop ? LoopExitCode() : station_exit::kWrittenNotVerified;
 }
 
 void StationLoop::JobEnded(int32_t code, const StationObservation &seen) {

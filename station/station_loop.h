@@ -46,6 +46,7 @@ enum class JobStart {
     NoDevice,       // the device went before the checks saw it
     Refused,        // any other refusal (a mask-ROM device, the loader question answered No)
     Busy,           // a watcher cycle blocked in the library: nothing was shown; try again
+    AlreadyDone,    // --skip-done: a verified pass of this image; nothing done to it
 };
 
 class IStationActions {
@@ -90,6 +91,9 @@ class StationLoop {
     void Tick(const StationObservation &seen);
     // The job's verdict has been shown.
     void JobEnded(int32_t code, const StationObservation &seen);
+    // A job that succeeded turned out not verified once its device came
+    // back (possibly after the end): it counts as not done.
+    void JobNotVerified();
     // The device the job under way (or the refusal) is about.
     void SetJobDevice(const std::wstring &identity) { m_jobDevice = identity; }
 
@@ -101,6 +105,7 @@ class StationLoop {
     int DevicesRefused() const { return m_refused; }
     const StationTally &Tally() const { return m_tally; }
     StationTally &Tally() { return m_tally; }
+    int DevicesAlreadyDone() const { return m_alreadyDone; }
 
   private:
     void Enter(StationState state, const StationObservation &seen);
@@ -142,6 +147,7 @@ class StationLoop {
     std::map<std::wstring, DoneDevice> m_done;
     std::wstring m_jobDevice;
     int m_refused = 0;
+    int m_alreadyDone = 0;
     bool m_stopAfterJob = false;
     int m_exitCode = 0;
     int m_jobsRun = 0;

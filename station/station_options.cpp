@@ -94,6 +94,8 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, StationOptions &
             options.count = static_cast<int>(count);
             // A count of devices only makes sense device after device.
             loop = true;
+        } else if (argument == L"--skip-done") {
+            options.skipDone = true;
         } else if (argument == L"--record") {
             if (!value(options.record)) return false;
             options.recordGiven = true;
@@ -166,6 +168,9 @@ std::wstring StationUsage() {
            L"  --count N        end the station loop once N devices have passed\n"
            L"  --beep           sound each verdict: one tone for a pass, another for a failure\n"
            L"  --json           one JSON object per job instead of the lines\n"
+           L"  --skip-done      leave a device alone whose serial number already has a\n"
+           L"                   verified pass of this image (the same SHA-256) in the\n"
+           L"                   job record file; its line says ALREADY_DONE (-103)\n"
            L"  --record FILE    append the job record to FILE instead of the file that\n"
            L"                   [SYSTEM] JOB_RECORD in setting.ini names\n"
            L"  --database CONN  write every job's record to the fleet database that the\n"
@@ -186,7 +191,10 @@ std::wstring StationUsage() {
            L"window's failure verdicts); 1 setting.ini unreadable, 2 bad arguments,\n"
            L"3 device library missing, 4 another copy runs, 5 image refused, 6 job refused\n"
            L"by its checks, 7 no device in time, 8 stopped by Ctrl+C before a job,\n"
-           L"9 station loop with at least one failed job, 11 more than one device stayed\n"
-           L"connected for the whole wait, 13 records still wait or were refused (--records,\n"
-           L"--resend-refused), 14 lines not imported (--import-records).\n";
+           L"9 station loop with at least one failed job (a pass not verified counts as\n"
+           L"failed), 10 one job written but not verified (the device came back with other\n"
+           L"software than the image's; [SYSTEM] VERIFY_VERSION=0 in setting.ini turns the\n"
+           L"check off), 11 more than one device stayed connected for the whole wait,\n"
+           L"13 records still wait or were refused (--records, --resend-refused), 14 lines\n"
+           L"not imported (--import-records).\n";
 }

@@ -23,6 +23,9 @@ struct StationOptions {
     int count = 0;
     // --beep: a sound for each verdict, one for a pass, another for a failure.
     bool beep = false;
+    // A device whose serial number has a verified pass of the same image in
+    // the record file is not written again.
+    bool skipDone = false;
     bool recordGiven = false;
     std::wstring record; // --record FILE
     // --database CONN: an ODBC connection string in place of [SYSTEM]

@@ -38,6 +38,12 @@ constexpr const wchar_t *kRefusalKeys[] = {
     ids::kOlderLoaderQuestion,
 };
 
+// The device as the lines name it, from its record.
+std::wstring DeviceOfRecord(const JobRecordFields &fields) {
+    if (fields.deviceSerial.empty()) return fields.deviceName;
+    return fields.deviceName + (fields.deviceName.empty() ? L"" : L" ") + fields.deviceSerial;
+}
+
 } // namespace
 
 PromptAnswer StationPromptAnswer(uint32_t kind, const StationOptions &options,
@@ -84,6 +90,13 @@ StationSession::StationSession(StationServices services, const StationOptions &o
     m_events.AddListener(*this);
     m_events.AddListener(m_recorder);
     m_recorder.onCompleted = [this](const JobRecordFields &fields) {
+        if (fields.verified == kVerifiedNo) {
+            // The verdict line said done before the device could prove it.
+            m_view.ErrorLine(
+                FormatLangText(Text(ids::kStationNotVerified), fields.deviceSoftwareAfter),
+                DeviceOfRecord(fields));
+            m_loop.JobNotVerified();
+        }
         if (!m_options.json) return;
         const std::string json =
             JobRecordJson(fields, {{"declined_by", JsonString(fields.declinedBy)}});
@@ -109,6 +122,8 @@ void StationSession::OpenRecords() {
     m_recorder.SetComputer(m_computer);
     m_recorder.SetOperator(StationOperator(m_options, ReadOperatorSetting(m_settingsFile)));
     m_stationName = ReadStationName(m_settingsFile, m_computer);
+    m_verifyVersion = ReadVerifyVersion(m_settingsFile);
+    m_recorder.SetVerifyVersion(m_verifyVersion);
     m_database = StationDatabaseConnection(m_options, ReadJobDatabaseConnection(m_settingsFile));
     OpenRecord(m_options.recordGiven ? ResolveRecordPath(m_options.record, m_state.g_programFolder)
                                      : ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
@@ -274,6 +289,7 @@ int StationSession::ImportCommand() {
 }
 
 void StationSession::OpenRecord(const std::wstring &path) {
+    m_recordPath = path;
     if (!m_services.recordFile || !m_services.queueFiles) return;
     m_records = std::make_unique<RecordKeeping>(*m_services.recordFile, *m_services.queueFiles,
                                                 m_services.platform.clock, m_state.g_programFolder,
@@ -360,6 +376,8 @@ JobStart StationSession::CheckAndStartJob() {
         RecordRefusal(RefusalKey(m_view.LastRefusal()));
         return JobStart::Refused;
     }
+    if (m_options.skipDone && m_state.g_findResult.load() == 1 && SkipDoneDevice())
+        return JobStart::AlreadyDone;
     const bool started = m_options.mode == kModeUpgrade ? OnUpgrade(m_ctx) : OnRepair(m_ctx);
     m_state.g_settings.FIRMWARE = m_options.image;
     if (started) return JobStart::Started;
@@ -384,7 +402,30 @@ std::wstring StationSession::RefusalKey(const std::wstring &refusal) {
     return L"";
 }
 
+bool StationSession::SkipDoneDevice() {
+    if (m_recordPath.empty() || !m_services.recordFile) return false;
+    const std::vector<VerifiedPass> passes =
+        ReadVerifiedPasses(*m_services.recordFile, m_recordPath, m_events.ShownDevice().serial);
+    // The image is hashed only for a device with a pass of some image.
+    if (passes.empty()) return false;
+    std::wstring sha256;
+    if (!m_services.store.FileSha256(m_options.image, sha256) || sha256.empty()) return false;
+    for (auto pass = passes.rbegin(); pass != passes.rend(); ++pass) {
+        if (pass->imageSha256 != sha256) continue;
+        const std::wstring text =
+            FormatLangText(Text(ids::kStationAlreadyDone), pass->end + L", " + pass->computer);
+        RecordWithoutJob(kJobAlreadyDone, kAlreadyDoneKey, text, sha256);
+        return true;
+    }
+    return false;
+}
+
 void StationSession::RecordRefusal(const std::wstring &refusalKey) {
+    RecordWithoutJob(kJobRefusedByChecks, refusalKey, m_view.LastRefusal(), L"");
+}
+
+void StationSession::RecordWithoutJob(int32_t code, const std::wstring &key,
+                                      const std::wstring &text, const std::wstring &sha256) {
     // Told as a job that ended before it began, so the record (and the JSON)
     // has a line for every device the station met.
     // The watcher runs again once the checks are over: the facts come from
@@ -399,12 +440,12 @@ void StationSession::RecordRefusal(const std::wstring &refusalKey) {
     job.startSeconds = m_services.platform.clock.NowSeconds();
     m_loop.SetJobDevice(job.device.identity);
     m_events.OnJobStarted(job);
-    m_events.OnImageHashed(job.jobId, L"");
+    m_events.OnImageHashed(job.jobId, sha256);
     JobEndedFacts ended;
     ended.jobId = job.jobId;
-    ended.code = kJobRefusedByChecks;
-    ended.verdictKey = refusalKey;
-    ended.verdictText = m_view.LastRefusal();
+    ended.code = code;
+    ended.verdictKey = key;
+    ended.verdictText = text;
     ended.declinedBy = m_declinedBy;
     m_events.OnJobEnded(ended);
     // Nothing was done to the device: its line needs no version after.
@@ -456,6 +497,11 @@ std::wstring StationSession::StationVerdictText(const JobEndedFacts &job) {
 void StationSession::OnJobEnded(const JobEndedFacts &job) {
     // A refusal has had its lines; a job closed by the exit has no verdict.
     if (job.code == kJobRefusedByChecks) return; // the refused device stays shown
+    if (job.code == kJobAlreadyDone) {
+        // Said as a verdict; the device stays shown, to be taken away.
+        m_view.Line(job.verdictText + L" [" + std::to_wstring(job.code) + L"]", m_jobDevice);
+        return;
+    }
     if (job.code != kJobClosedDuringJob) {
         VerdictLineParts parts = m_verdictParts;
         parts.code = job.code;
@@ -593,9 +639,13 @@ void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {
 
 void StationSession::Shutdown() {
     // A one-job run waits for its device's return only when a record or a
-    // JSON object is to carry the version read after the job.
+    // JSON object is to carry the version read after the job, or a pass is
+    // to be verified.
     const bool recordWanted = (m_records && !m_records->Outboxes().empty()) || m_options.json;
-    if (m_options.run == StationOptions::Run::OneJob && recordWanted)
+    // A pass is proven only by the device back with the image's software,
+    // and the exit code says whether it was.
+    const bool proofWanted = m_verifyVersion && m_loop.ExitCode() == station_exit::kSuccess;
+    if (m_options.run == StationOptions::Run::OneJob && (recordWanted || proofWanted))
         WaitForReturnAndWrite();
     else
         m_recorder.Flush();

@@ -153,6 +153,12 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     void OnJobEnded(const JobEndedFacts &job) override;
     // A device refused by the checks leaves a line saying why.
     void RecordRefusal(const std::wstring &refusalKey);
+    // --skip-done: true, said and recorded, when the device shown has a
+    // verified pass of the image in the record file.
+    bool SkipDoneDevice();
+    // The line of a device met but not written.
+    void RecordWithoutJob(int32_t code, const std::wstring &key, const std::wstring &text,
+                          const std::wstring &sha256);
     // The text key of the refusal shown (its text as the language gives it).
     std::wstring RefusalKey(const std::wstring &refusal);
 
@@ -190,6 +196,9 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     std::wstring m_stationName; // the database rows' station
     std::wstring m_computer;
     std::wstring m_database;
+    std::wstring m_recordPath; // the record file of this run; empty: none
+    // [SYSTEM] VERIFY_VERSION: a pass is compared with the image's version.
+    bool m_verifyVersion = true;
     // The fleet database behind its own outbox, when one is named.
     std::unique_ptr<IRecordDestination> m_databaseDestination;
     // The record file's and the database's queues, and those of record

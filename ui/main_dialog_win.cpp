@@ -173,6 +173,7 @@ BOOL CDeviceManagerDlg::OnInitDialog() {
     }
 
     m_recorder.SetOperator(ReadOperatorSetting(m_settingsFile));
+    m_recorder.SetVerifyVersion(ReadVerifyVersion(m_settingsFile));
     OpenRecord(ReadJobRecordPath(m_settingsFile, m_state.g_programFolder));
     OpenDatabase(ReadJobDatabaseConnection(m_settingsFile));
     AddAboutItem();

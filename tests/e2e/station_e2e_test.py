@@ -265,6 +265,46 @@ class StationEndToEnd(unittest.TestCase):
         for record in records:
             self.assertEqual(record["device_software_after"], record["image_software"], record)
 
+    def test_a_pass_the_device_does_not_prove_ends_with_its_own_code(self):
+        s = StationFolder(self)
+        s.plug("OLD1")
+        s.qvsim("fault", "old-software-back")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30")
+        self.assertEqual(code, 10, out + err)
+        self.assertTrue(any(line.endswith(s.verdict(0) + " [0]") for line in out), out)
+        not_verified = [line for line in err if s.text("IDS_250").replace("%s", "1.0.0") in line]
+        self.assertEqual(len(not_verified), 1, err)
+        self.assertIn("OLD1", not_verified[0])
+
+        records = s.records()
+        self.assertEqual(len(records), 1)
+        self.assertEqual(records[0]["result_code"], "0")
+        self.assertEqual(records[0]["device_software_after"], "1.0.0")
+        self.assertNotEqual(records[0]["image_software"], "1.0.0")
+        self.assertEqual(records[0]["verified"], "no")
+
+    def test_a_device_done_and_verified_is_not_written_again(self):
+        s = StationFolder(self)
+        s.plug("DONE1")
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30", "--skip-done")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual([r["verified"] for r in s.records()], ["yes"])
+
+        code, out, err = s.run("--upgrade", "QV70-sample.img", "--wait", "30", "--skip-done")
+        self.assertEqual(code, 0, out + err)
+        self.assertFalse(any(s.text("IDS_89") in line for line in out), out)
+        first, second = s.records()
+        done = s.text("IDS_251").replace("%s", f"{first['end']}, {first['computer']}")
+        self.assertTrue(any("DONE1" in line and line.endswith(done + " [-103]") for line in out),
+                        out)
+        self.assertEqual(second["device_serial"], "DONE1")
+        self.assertEqual(second["result_code"], "-103")
+        self.assertEqual(second["verdict_key"], "ALREADY_DONE")
+        self.assertEqual(second["verdict_text"], s.texts["IDS_251"].replace(
+            "%s", f"{first['end']}, {first['computer']}"))
+        self.assertEqual(second["image_sha256"], sha256(s.image))
+        self.assertEqual(second["verified"], "")
+
     def test_three_devices_in_a_row_the_second_with_a_fault(self):
         s = StationFolder(self)
         process, out, err = s.start("--station", "--upgrade", "QV70-sample.img", "--wait", "6")

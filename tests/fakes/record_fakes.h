@@ -78,12 +78,13 @@ enum RecordColumn : size_t {
     kColKey = 17,
     kColAfter = 19, // device_software_after; job_id follows it
     kColJobId = 20,
-    kColOperator = 21,
-    kColTimeSwitch = 22,
-    kColTimeLoader = 23,
-    kColTimeRestart = 24,
-    kColTimeDownload = 25,
-    kColStartLocal = 26,
+    kColVerified = 21,
+    kColOperator = 22,
+    kColTimeSwitch = 23,
+    kColTimeLoader = 24,
+    kColTimeRestart = 25,
+    kColTimeDownload = 26,
+    kColStartLocal = 27,
 };
 } // namespace record_columns
 

@@ -174,6 +174,7 @@ TEST(JobDatabaseRow, NumbersAsNumbersTimesInUtcTextsAsTheyAre) {
         {L"image_sha256", &JobRecordFields::imageSha256},
         {L"verdict_key", &JobRecordFields::verdictKey},
         {L"device_software_after", &JobRecordFields::deviceSoftwareAfter},
+        {L"verified", &JobRecordFields::verified},
     };
     for (const auto &[name, field] : texts)
         f.*field = std::wstring(L"value of ") + name;

@@ -136,6 +136,7 @@ TEST(JobRecordFormat, OneLineHoldsEveryColumnInOrder) {
                                                 "The device said \"no\".\nTry again.",
                                                 "",
                                                 "5f0c9a2e41d84b7c9e13a6f2b8d07c51",
+                                                "",
                                                 "Li Wei",
                                                 "",
                                                 "2.345",
@@ -364,6 +365,62 @@ TEST(JobRecorder, WrittenWhenTheReturnedDeviceShowsItsVersion) {
     EXPECT_EQ(f[kColSha], "ab12");
     EXPECT_EQ(f[kColCode], "0");
     EXPECT_EQ(f[kColAfter], "1.2.3");
+}
+
+// A pass is proven only by the device itself: the software it came back
+// with compared with the image's, as the window shows both.
+TEST(JobRecorder, APassIsVerifiedByTheSoftwareTheDeviceCameBackWith) {
+    const struct {
+        const char *name;
+        int code;
+        int backKind; // 0: not back within the minute
+        const char *software;
+        bool verify;
+        const char *verified;
+    } cases[] = {
+        {"back with the image's software", 0, QV_DEVICE_MSC, "1.2.3", true, "yes"},
+        {"back with its old software", 0, QV_DEVICE_MSC, "1.0.0", true, "no"},
+        {"the comparison switched off", 0, QV_DEVICE_MSC, "1.0.0", false, ""},
+        {"a failed job proves nothing", -9, QV_DEVICE_MSC, "1.2.3", true, ""},
+        {"back in a kind whose versions are not read", 0, QV_DEVICE_LOADER, "1.2.3", true, ""},
+        {"not back within the minute", 0, 0, "", true, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorded r;
+        r.recorder.SetVerifyVersion(c.verify);
+        r.DeviceShown(QV_DEVICE_MSC);
+        r.StartJob();
+        r.JobEnded(c.code);
+        if (c.backKind != 0) {
+            EXPECT_TRUE(r.BackWith(MakeDevice(42, c.backKind, "SN0001"), c.software));
+        } else {
+            r.b.clock.SleepMs(kRecordAfterWaitMs);
+            EXPECT_TRUE(r.recorder.Poll());
+        }
+        EXPECT_EQ(r.Line()[kColVerified], c.verified);
+    }
+}
+
+TEST(JobRecordPath, VerifyVersionIsOnUnlessSetToZero) {
+    const struct {
+        const wchar_t *line; // of [SYSTEM]
+        bool on;
+    } cases[] = {{L"", true},
+                 {L"VERIFY_VERSION=1\r\n", true},
+                 {L"VERIFY_VERSION=0\r\n", false},
+                 {L"VERIFY_VERSION= 0 \r\n", false},
+                 {L"VERIFY_VERSION=\r\n", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.on);
+        FakeFileSystem files;
+        IniProfileFake profile{files};
+        CIniFile ini{files, profile};
+        const std::wstring settings = L"C:\\QV\\setting.ini";
+        files.AddTextFile(settings, std::wstring(L"[SYSTEM]\r\n") + c.line);
+        ASSERT_TRUE(ini.SetFile(settings));
+        EXPECT_EQ(ReadVerifyVersion(ini), c.on);
+    }
 }
 
 // What the watcher reads while the job still runs is no version after it,

@@ -26,6 +26,7 @@ using fakes::FakeCrash;
 using fakes::FakeDestination;
 using fakes::FakeRecordFiles;
 using fakes::ParseCsv;
+using fakes::record_columns::kColJobId;
 
 const std::wstring kProgram = L"C:\\QV\\";
 const std::wstring kRoot = RecordQueueRoot(kProgram);
@@ -38,6 +39,18 @@ JobRecordFields Job(const std::wstring &id) {
     f.jobId = id;
     f.deviceSerial = L"SN-" + id;
     return f;
+}
+
+// A record line (or the header) as an earlier version wrote it: its first
+// `count` columns.
+std::string FirstColumns(const std::string &line, size_t count) {
+    bool quoted = false;
+    size_t fields = 1;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        if (!quoted && line[i] == ',' && fields++ == count) return line.substr(0, i) + "\r\n";
+    }
+    return line;
 }
 
 // One program's queue of the database, over files that outlive it.
@@ -102,6 +115,7 @@ TEST(RecordOutbox, EveryFieldComesBackExactly) {
     f.verdictKey = L"CLOSED_DURING_JOB";
     f.verdictText = L"Line one.\r\n\r\nLine \"two\".";
     f.deviceSoftwareAfter = L"1.2.3";
+    f.verified = kVerifiedNo;
     f.declinedBy = L"--yes-anyway";
 
     const std::string line = OutboxRecordLine(7, f);
@@ -217,13 +231,14 @@ TEST(CsvRecordSink, JobIdsAreKnownFromWholeLinesOnly) {
     JobRecordFields two = Job(L"id-2");
     two.verdictText = L"line\r\nbreak, \"quoted\"";
     JobRecordFields old = Job(L"");
-    std::string oldLine = JobRecordLine(old); // a line written before the job_id column
-    oldLine.erase(oldLine.rfind(','), 1);
+    // A line written before the job_id column, and one before the later ones.
+    const std::string oldLine = FirstColumns(JobRecordLine(old), kColJobId);
+    const std::string beforeVerified = FirstColumns(JobRecordLine(Job(L"id-0")), kColJobId + 1);
     const std::string bytes = "\xEF\xBB\xBF" + JobRecordHeaderLine() + JobRecordLine(Job(L"id-1")) +
-                              oldLine + JobRecordLine(two);
+                              oldLine + beforeVerified + JobRecordLine(two);
     std::set<std::wstring> ids;
     EXPECT_EQ(ScanRecordJobIds(bytes, ids), bytes.size());
-    EXPECT_EQ(ids, (std::set<std::wstring>{L"id-1", L"id-2"}));
+    EXPECT_EQ(ids, (std::set<std::wstring>{L"id-0", L"id-1", L"id-2"}));
 
     const std::string cut = JobRecordLine(Job(L"id-3"));
     std::set<std::wstring> none;
@@ -270,13 +285,13 @@ TEST(CsvRecordSink, ALineNeverJoinsALastLineLeftWithoutItsBreak) {
 // A file begun before the job_id column: its header gets the name, its lines
 // keep every byte, and a header of anyone else's making is left alone.
 TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
-    std::string earlierHeader = JobRecordHeaderLine();
-    earlierHeader.erase(earlierHeader.find(",job_id"), std::strlen(",job_id"));
+    const std::string earlierHeader = FirstColumns(JobRecordHeaderLine(), kColJobId);
+    const std::string beforeVerifiedHeader = FirstColumns(JobRecordHeaderLine(), kColJobId + 1);
     JobRecordFields earlier = Job(L"");
     earlier.verdictText = L"Not \"written\"";
     earlier.deviceSoftwareAfter = L"1.2"; // the quotation ends close to the line's end
-    std::string earlierLine = JobRecordLine(earlier);
-    earlierLine.erase(earlierLine.rfind(','), 1);
+    const std::string earlierLine = FirstColumns(JobRecordLine(earlier), kColJobId);
+    const std::string beforeVerifiedLine = FirstColumns(JobRecordLine(Job(L"a")), kColJobId + 1);
     const std::string bom = "\xEF\xBB\xBF";
     const std::string lines = earlierLine + earlierLine;
     const std::string b = JobRecordLine(Job(L"b"));
@@ -292,6 +307,8 @@ TEST(CsvRecordSink, AFileOfTheEarlierLayoutGetsTheJobIdHeading) {
          bom + JobRecordHeaderLine() + lines + b},
         {"no copy can be made beside it: the line still goes", bom + earlierHeader + lines, true,
          bom + earlierHeader + lines + b},
+        {"written before the verified column", bom + beforeVerifiedHeader + beforeVerifiedLine,
+         false, bom + JobRecordHeaderLine() + beforeVerifiedLine + b},
         {"a header of its own", bom + ownHeader + lines, false, bom + ownHeader + lines + b},
         {"the earlier header, not at the start", bom + lines + earlierHeader, false,
          bom + lines + earlierHeader + b},
@@ -695,8 +712,7 @@ TEST(RecordImport, EveryFieldOfALineComesBack) {
 // The earliest layout has no job_id: a line gets one from its content, the
 // same whether its header got the job_id column since or not.
 TEST(RecordImport, ALineWithoutAJobIdGetsTheSameOneAtEveryImport) {
-    std::string early = JobRecordLine(Job(L""));
-    early.erase(early.rfind(','), 1);
+    const std::string early = FirstColumns(JobRecordLine(Job(L"")), kColJobId);
     const RecordFileContents before = ReadRecordFileForImport(EarlierRecordStart() + early);
     const RecordFileContents after = ReadRecordFileForImport(RecordStart() + early);
     const RecordFileContents written =

@@ -214,6 +214,16 @@ TEST_F(SimLibraryTest, InjectedFaultsFailTheirStepAndNoOther) {
     library.QV_ResetDevice(&device);
     EXPECT_EQ(library.QV_WaitDevice(&device, QV_DEVICE_LOADER, 3, 0), 0);
 
+    // The whole job succeeds, yet the device comes back with its old system.
+    bench.ClearFaults();
+    bench.UnplugAll();
+    PlugAndFind(qvsim_test::Setup(QV_DEVICE_VESKUSB));
+    bench.SetFault(Fault::OldSoftwareBack);
+    RunJobFromVeskUsb();
+    ANDROID_VERSION version{};
+    ASSERT_EQ(library.QV_GetDeviceVersion(&device, &version), 1);
+    EXPECT_STREQ(version.systemVersion, "1.0.0");
+
     bench.ClearFaults();
     bench.UnplugAll();
     PlugAndFind(qvsim_test::Setup(QV_DEVICE_LOADER));

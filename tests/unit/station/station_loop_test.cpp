@@ -226,6 +226,28 @@ TEST(StationLoop, ARefusedDeviceEndsOneJobAndIsSkippedByTheStation) {
         << "a refused device was not done";
 }
 
+// A device already done (--skip-done) is neither a job nor a failure: one job
+// ends as a pass, the station waits for it to be taken away and goes on.
+TEST(StationLoop, ADeviceAlreadyDoneIsPassedOverAndCountsAsNoFailure) {
+    World one(false);
+    one.actions.starts = {JobStart::AlreadyDone};
+    one.DeviceAnnounced();
+    EXPECT_TRUE(one.loop.Finished());
+    EXPECT_EQ(one.loop.ExitCode(), station_exit::kSuccess);
+
+    World station(true, 5000);
+    station.actions.starts = {JobStart::AlreadyDone};
+    station.DeviceAnnounced();
+    EXPECT_EQ(station.loop.State(), StationState::WaitingForRemoval);
+    station.DeviceAnnounced(); // announced again while it stays: not tried again
+    EXPECT_EQ(station.actions.startCalls, 1);
+    station.NoDevice();
+    station.Tick(5000);
+    EXPECT_TRUE(station.loop.Finished());
+    EXPECT_EQ(station.loop.ExitCode(), station_exit::kSuccess) << "not a device without a device";
+    EXPECT_EQ(station.loop.DevicesAlreadyDone(), 1);
+}
+
 TEST(StationLoop, ALoopThatNeverSawADeviceEndsAsNoDevice) {
     World timedOut(true, 1000);
     timedOut.Tick(1000);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -55,15 +56,14 @@ void WriteProgramFolder(FakeFileSystem &files) {
                                               L"[SYSTEM]\nLANGUAGE=English\n"
                                               L"JOB_RECORD=Log\\jobs.csv\n");
     std::wstring language = L"[Setting]\nLanguage=English\n[String]\n";
-    for (int key : {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,
-                    91,  92,  93,  101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112,
-                    113, 114, 115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128,
-                    129, 130, 200, 201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278,
-                    290, 296})
+    for (int key : {20,  21,  28,  29,  31,  38,  44,  47,  53,  54,  81,  82,  88,  89,  90,  91,
+                    92,  93,  101, 102, 103, 104, 106, 237, 107, 108, 109, 110, 111, 112, 113, 114,
+                    115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200,
+                    201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278, 290, 296})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238, 261,
-                    267, 268, 270, 271, 272, 273, 274, 275, 276, 277, 279, 291, 292, 293,
-                    294, 295, 297, 298, 299})
+    for (int key :
+         {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238, 250, 251, 261, 267, 268,
+          270, 271, 272, 273, 274, 275, 276, 277, 279, 291, 292, 293, 294, 295, 297, 298, 299})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -252,6 +252,109 @@ TEST(StationSession, OneUpgradeFromDeviceToRecord) {
         std::string::npos)
         << line;
     EXPECT_NE(line.find(",0,IDS_21,<IDS_21>,1.2.3,"), std::string::npos) << line;
+}
+
+// A pass is proven by the device back with the image's software (1.2.3);
+// back with its old one (4.4.2) it was written but not verified: a line says
+// so, a one-job run ends with its own code and the loop counts it as not
+// done.
+TEST(StationSession, APassNotVerifiedHasItsLineAndCode) {
+    const struct {
+        const char *name;
+        bool loop;
+        const char *backWith;
+        const wchar_t *verifySetting; // [SYSTEM] line, or empty
+        int exitCode;
+        const char *verified;
+    } cases[] = {
+        {"back with the image's software", false, "1.2.3", L"", station_exit::kSuccess, "yes"},
+        {"back with its old software", false, "4.4.2", L"", station_exit::kWrittenNotVerified,
+         "no"},
+        {"the comparison switched off", false, "4.4.2", L"VERIFY_VERSION=0\n",
+         station_exit::kSuccess, ""},
+        {"the loop: back with its old software", true, "4.4.2", L"", station_exit::kSomeJobsFailed,
+         "no"},
+        {"the loop: back with the image's software", true, "1.2.3", L"", station_exit::kSuccess,
+         "yes"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"};
+        if (c.loop) args.insert(args.end(), {L"--station", L"--wait", L"2"});
+        Station s(args);
+        s.files.AddTextFile(L"C:\\QV\\setting.ini", std::wstring(L"[MSC_ID]\nNAME=QV70 Tablet\n"
+                                                                 L"[SYSTEM]\nLANGUAGE=English\n"
+                                                                 L"JOB_RECORD=Log\\jobs.csv\n") +
+                                                        c.verifySetting);
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        s.Round();
+        s.Round(); // the verdict
+        s.library.deviceSystemText = c.backWith;
+        s.Round(); // back, announced with its version
+        s.library.finds = {{0, DEVICE_INFO{}}};
+        RunUntilFinished(s, 40);
+        ASSERT_TRUE(s.session->Finished());
+        s.session->Shutdown();
+        EXPECT_EQ(s.session->ExitCode(), c.exitCode);
+        EXPECT_EQ(s.Field(1, kColVerified), c.verified);
+        const std::wstring line = std::wstring(L"QV70 Tablet SN0001  <IDS_250:") +
+                                  std::wstring(c.backWith, c.backWith + 5) + L">";
+        EXPECT_EQ(FakeOutput::Has(s.output.err, line), std::string(c.verified) == "no");
+    }
+}
+
+// --skip-done: only a verified pass (result 0, verified yes) of the same
+// device with the same image (its SHA-256, "ab12" here) leaves the device
+// alone; it says when and where, and the record has a line for it.
+TEST(StationSession, ADeviceWithAVerifiedPassOfThisImageIsNotWrittenAgain) {
+    const struct {
+        const char *name;
+        bool skipDone;
+        const char *serial, *sha, *code, *verified;
+        bool skipped;
+    } cases[] = {
+        {"a verified pass of this image", true, "SN0001", "ab12", "0", "yes", true},
+        {"without --skip-done", false, "SN0001", "ab12", "0", "yes", false},
+        {"a pass not verified", true, "SN0001", "ab12", "0", "no", false},
+        {"a pass never compared", true, "SN0001", "ab12", "0", "", false},
+        {"a failed job", true, "SN0001", "ab12", "-9", "", false},
+        {"another image", true, "SN0001", "cd34", "0", "yes", false},
+        {"another device", true, "SN0002", "ab12", "0", "yes", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> args = {L"--upgrade", L"C:\\Images\\update.img"};
+        if (c.skipDone) args.push_back(L"--skip-done");
+        Station s(args);
+        JobRecordFields earlier;
+        earlier.jobId = L"0123456789abcdef0123456789abcdef";
+        earlier.endSeconds = 1796731403; // 2026-12-08T12:03:23Z
+        earlier.computer = L"LINE-2";
+        earlier.deviceSerial = std::wstring(c.serial, c.serial + 6);
+        earlier.imageSha256 = std::wstring(c.sha, c.sha + 4);
+        earlier.resultCode = std::stoi(c.code);
+        earlier.verified = std::wstring(c.verified, c.verified + std::strlen(c.verified));
+        s.recordFiles.files[kRecordFile] =
+            "\xEF\xBB\xBF" + JobRecordHeaderLine() + JobRecordLine(earlier);
+        ASSERT_EQ(s.Start(), 0);
+        s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+        RunUntilFinished(s);
+        ASSERT_TRUE(s.session->Finished());
+        s.library.deviceSystemText = "1.2.3";
+        s.Round();
+        s.session->Shutdown();
+        EXPECT_EQ(s.session->ExitCode(), station_exit::kSuccess);
+        EXPECT_EQ(s.library.Called("QV_Upgrade"), !c.skipped);
+        EXPECT_EQ(FakeOutput::Has(s.output.out,
+                                  L"QV70 Tablet SN0001  <IDS_251:2026-12-08T12:03:23Z, LINE-2> "
+                                  L"[-103]"),
+                  c.skipped);
+        ASSERT_EQ(s.RecordLines(3).size(), 3u);
+        EXPECT_EQ(s.Field(2, kColCode), c.skipped ? std::to_string(kJobAlreadyDone) : "0");
+        EXPECT_EQ(s.Field(2, kColKey), c.skipped ? "ALREADY_DONE" : "IDS_21");
+        EXPECT_EQ(s.Field(2, kColSha), "ab12");
+    }
 }
 
 // The command line is the station's confirmation: a language file without
