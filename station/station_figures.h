@@ -41,8 +41,12 @@ class StationTally {
     // The job's result of the open cycle's device.
     void JobEnded(int32_t code);
     void Refused(const std::wstring &device);
-    // The device verified after its job did not read back as written.
-    void NotVerified() { ++m_notVerified; }
+    // The device of a job that passed came back with other software: no
+    // pass after all (a count of passes never reaches its end with it).
+    void NotVerified() {
+        ++m_notVerified;
+        if (m_passed > 0) --m_passed;
+    }
     // The device was taken away (or the loop ended): no-op without an open cycle.
     void CycleEnded(uint64_t nowMs);
     bool CycleOpen() const { return m_open; }

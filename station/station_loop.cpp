@@ -238,6 +238,7 @@ void StationLoop::Tick(const StationObservation &seen) {
 
 void StationLoop::JobNotVerified() {
     ++m_jobsFailed;
+    m_tally.NotVerified();
     // The run may have ended already: a one-job run waits for the device's
     // return after its verdict, and the loop writes the last line at its end.
     if (Finished() && m_exitCode == station_exit::kSuccess)
