@@ -598,6 +598,12 @@ void StationSession::PrintSummary() {
         kFigureGap +
         FormatLangText(Text(ids::kStationRefused), std::to_wstring(tally.RefusedCount())) +
         kFigureGap +
+        FormatLangText(Text(ids::kStationNotVerifiedCount),
+                       std::to_wstring(tally.NotVerifiedCount())) +
+        kFigureGap +
+        FormatLangText(Text(ids::kStationAlreadyDoneCount),
+                       std::to_wstring(m_loop.DevicesAlreadyDone())) +
+        kFigureGap +
         FormatLangText(Text(ids::kStationFirstPassYield),
                        yield < 0 ? std::wstring(kVersionUnknown) : FormatTenths(yield) + L"%") +
         kFigureGap + FormatLangText(Text(ids::kStationMedianCycle), medianSeconds) + kFigureGap +
@@ -607,12 +613,13 @@ void StationSession::PrintSummary() {
     m_view.Line(FormatLangText(Text(ids::kStationSummary), figures), L"");
     if (!m_options.json) return;
     // The last object of the output stream.
-    const std::wstring json = L"{\"summary\": {\"passed\": " + std::to_wstring(tally.Passed()) +
-                              L", \"failed\": " + std::to_wstring(tally.Failed()) +
-                              L", \"refused\": " + std::to_wstring(tally.RefusedCount()) +
-                              L", \"not_verified\": " + std::to_wstring(tally.NotVerifiedCount()) +
-                              L", \"per_hour\": " + FormatTenths(tally.PerHour()) +
-                              L", \"median_cycle_s\": " + medianSeconds + L"}}";
+    const std::wstring json =
+        L"{\"summary\": {\"passed\": " + std::to_wstring(tally.Passed()) + L", \"failed\": " +
+        std::to_wstring(tally.Failed()) + L", \"refused\": " +
+        std::to_wstring(tally.RefusedCount()) + L", \"not_verified\": " +
+        std::to_wstring(tally.NotVerifiedCount()) + L", \"already_done\": " +
+        std::to_wstring(m_loop.DevicesAlreadyDone()) + L", \"per_hour\": " +
+        FormatTenths(tally.PerHour()) + L", \"median_cycle_s\": " + medianSeconds + L"}}";
     m_view.Raw(json);
 }
 

@@ -61,9 +61,9 @@ void WriteProgramFolder(FakeFileSystem &files) {
                     115, 116, 117, 118, 119, 121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 200,
                     201, 202, 203, 206, 260, 262, 263, 264, 265, 266, 269, 278, 290, 296})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
-    for (int key :
-         {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238, 250, 251, 261, 267, 268,
-          270, 271, 272, 273, 274, 275, 276, 277, 279, 291, 292, 293, 294, 295, 297, 298, 299})
+    for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238,
+                    250, 251, 261, 267, 268, 270, 271, 272, 273, 274, 275, 276, 277,
+                    279, 280, 281, 291, 292, 293, 294, 295, 297, 298, 299})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
