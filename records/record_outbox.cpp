@@ -837,6 +837,13 @@ size_t RecordOutbox::DeliverNow() {
     return delivered;
 }
 
+bool RecordOutbox::Probe(std::wstring &error) {
+    if (m_destination.Probe(error)) return true;
+    std::lock_guard<std::mutex> lock(m_guard);
+    m_lastError = error;
+    return false;
+}
+
 size_t RecordOutbox::ResendRefused() {
     std::lock_guard<std::mutex> delivering(m_deliverGuard);
     const std::wstring refused = RefusedFolderOf(m_folder);

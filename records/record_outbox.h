@@ -183,6 +183,9 @@ class RecordOutbox : public IRecordSink {
     size_t DeliverNow();
     // The refused records back in the queue; how many. Delivery follows.
     size_t ResendRefused();
+    // The destination tried without a record (IRecordDestination::Probe);
+    // a failure found so is not reported again by the deliveries after it.
+    bool Probe(std::wstring &error);
 
     const std::wstring &Folder() const { return m_folder; }
     IRecordDestination &Destination() { return m_destination; }

@@ -134,7 +134,7 @@ void StationSession::ProbeRecords() {
     if (!m_records) return;
     for (RecordOutbox *outbox : m_records->Outboxes()) {
         std::wstring error;
-        if (outbox->Destination().Probe(error)) continue;
+        if (outbox->Probe(error)) continue;
         m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten),
                                         outbox->Destination().Name() + L": " + error));
         m_view.ErrorLine(Text(ids::kStationRecordsQueued));

@@ -458,6 +458,13 @@ void CDeviceManagerDlg::OpenRecord(const std::wstring &path) {
             ShowRecordState(RecordLinesWaiting());
         };
         outbox.onWaitingChanged = [this](size_t) { ShowRecordState(RecordLinesWaiting()); };
+        // Refused for good: said where the user looks, with the job and why;
+        // the record waits in the queue's refused folder for a resend.
+        outbox.onRefused = [this](const JobRecordFields &fields, const std::wstring &reason) {
+            SetItemText(IDC_DETAIL_LINE,
+                        FormatLangText(Text(ids::kRecordNotWritten),
+                                       m_recordPath + L": " + fields.jobId + L": " + reason));
+        };
     };
     if (CsvRecordSink *sink = m_records->OpenFile(path)) m_recorder.AddSink(*sink);
 }
