@@ -458,12 +458,15 @@ void CDeviceManagerDlg::OpenRecord(const std::wstring &path) {
             ShowRecordState(RecordLinesWaiting());
         };
         outbox.onWaitingChanged = [this](size_t) { ShowRecordState(RecordLinesWaiting()); };
-        // Refused for good: said where the user looks, with the job and why;
-        // the record waits in the queue's refused folder for a resend.
-        outbox.onRefused = [this](const JobRecordFields &fields, const std::wstring &reason) {
+        // Refused for good: said where the user looks, short enough for the
+        // line (the file's name and why); the record waits in the queue's
+        // refused folder for a resend.
+        outbox.onRefused = [this](const JobRecordFields &, const std::wstring &reason) {
+            const size_t slash = m_recordPath.find_last_of(L"\\/");
+            const std::wstring name =
+                slash == std::wstring::npos ? m_recordPath : m_recordPath.substr(slash + 1);
             SetItemText(IDC_DETAIL_LINE,
-                        FormatLangText(Text(ids::kRecordNotWritten),
-                                       m_recordPath + L": " + fields.jobId + L": " + reason));
+                        FormatLangText(Text(ids::kRecordNotWritten), name + L": " + reason));
         };
     };
     if (CsvRecordSink *sink = m_records->OpenFile(path)) m_recorder.AddSink(*sink);
