@@ -252,10 +252,6 @@ std::string OutboxRecordLine(uint64_t sequence, const JobRecordFields &fields) {
                   FieldsText(fields));
 }
 
-std::string OutboxStruckLine(uint64_t sequence) {
-    return Sealed(std::string(1, kStruckKind) + '\t' + std::to_string(sequence));
-}
-
 OutboxContents ReadOutboxContents(const std::string &bytes) {
     OutboxContents contents;
     size_t at = 0;
@@ -274,7 +270,6 @@ OutboxContents ReadOutboxContents(const std::string &bytes) {
             ++contents.damagedLines;
             continue;
         }
-        if (sequence > contents.lastSequence) contents.lastSequence = sequence;
         if (kind == kRecordKind) {
             contents.waiting.push_back({sequence, std::move(fields)});
         } else {
@@ -618,8 +613,9 @@ bool RecordOutbox::Open() {
     return true;
 }
 
-void RecordOutbox::TakeBackAbandoned(const std::vector<std::wstring> &names) {
+bool RecordOutbox::TakeBackAbandoned(const std::vector<std::wstring> &names) {
     std::wstring error;
+    bool changed = false;
     for (const std::wstring &file : names) {
         std::wstring name, owner;
         const bool held = SplitOwned(file, kHeldMark, name, owner);
@@ -627,6 +623,7 @@ void RecordOutbox::TakeBackAbandoned(const std::vector<std::wstring> &names) {
         const bool writing = !held && !claim && SplitOwned(file, kWritingMark, name, owner);
         if (!held && !claim && !writing) continue;
         if (owner == m_owner || m_files.MarkHeld(m_root + kOwnersFolder + owner)) continue;
+        changed = true;
         const std::wstring waiting = m_folder + name;
         if (held && std::find(names.begin(), names.end(), name) != names.end()) {
             // Completed and renamed before its program ended: only the
@@ -646,6 +643,7 @@ void RecordOutbox::TakeBackAbandoned(const std::vector<std::wstring> &names) {
         }
         m_files.Rename(m_folder + file, waiting, error);
     }
+    return changed;
 }
 
 void RecordOutbox::Hold(const JobRecordFields &fields) {
@@ -799,9 +797,11 @@ size_t RecordOutbox::DeliverNow() {
     std::vector<std::wstring> names;
     std::wstring error;
     if (open && m_files.List(m_folder, names, error)) {
-        TakeBackAbandoned(names);
-        names.clear();
-        m_files.List(m_folder, names, error);
+        // Listed again only when a file of a program that ended moved.
+        if (TakeBackAbandoned(names)) {
+            names.clear();
+            m_files.List(m_folder, names, error);
+        }
     }
     std::sort(names.begin(), names.end());
     std::vector<std::wstring> waiting;

@@ -116,7 +116,6 @@ bool ParseQueuedRecord(const std::string &bytes, std::wstring &destinationName,
 // record struck off ("D"), each with its sequence number and a checksum.
 // Read once, at the first start after an upgrade, and carried over.
 std::string OutboxRecordLine(uint64_t sequence, const JobRecordFields &fields);
-std::string OutboxStruckLine(uint64_t sequence);
 struct OutboxContents {
     struct Entry {
         uint64_t sequence = 0;
@@ -124,7 +123,6 @@ struct OutboxContents {
     };
     std::vector<Entry> waiting; // kept and not struck off, in order
     size_t damagedLines = 0;    // cut, garbled or failing their checksum
-    uint64_t lastSequence = 0;
 };
 OutboxContents ReadOutboxContents(const std::string &bytes);
 
@@ -187,7 +185,6 @@ class RecordOutbox : public IRecordSink {
     // a failure found so is not reported again by the deliveries after it.
     bool Probe(std::wstring &error);
 
-    const std::wstring &Folder() const { return m_folder; }
     IRecordDestination &Destination() { return m_destination; }
 
     // Once per kind of failure (again after a delivery has worked).
@@ -203,8 +200,9 @@ class RecordOutbox : public IRecordSink {
     // The folders and the owner's mark, the earlier queue carried over;
     // again at each round until they are there.
     bool Open();
-    // Claims, held records and half-written files of programs that ended.
-    void TakeBackAbandoned(const std::vector<std::wstring> &names);
+    // Claims, held records and half-written files of programs that ended;
+    // true when one of them moved.
+    bool TakeBackAbandoned(const std::vector<std::wstring> &names);
     // Written under a temporary name, then renamed to `name`.
     bool Save(const std::wstring &name, const JobRecordFields &fields, std::wstring &error);
     std::wstring NameFor(const JobRecordFields &fields);
