@@ -191,8 +191,12 @@ TEST(EndToEnd, DeviceShownUpgradedRepairedAndPulledOut) {
         },
         milliseconds(2000)));
     EXPECT_TRUE(robot.Enabled(IDC_EXIT));
-    // The keyboard focus left the disabled buttons for the path field.
-    EXPECT_EQ(robot.FocusedControl(), IDC_FIRMWARE_PATH);
+    // The keyboard focus left the disabled buttons for the path field (a
+    // moment after they were disabled: the window moves it once the
+    // command has returned).
+    EXPECT_TRUE(UiRobot::WaitUntil([&] { return robot.FocusedControl() == IDC_FIRMWARE_PATH; },
+                                   milliseconds(2000)))
+        << robot.FocusedControl();
     EXPECT_EQ(robot.Text(IDC_STATUS_LINE), run.Text(L"IDS_44"));
     const std::vector<std::wstring> phases = RecordUntilBox(
         run, IDC_DETAIL_LINE, milliseconds(20000), run.Text(L"IDS_91"), "upgrade-downloading");
