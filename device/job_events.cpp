@@ -71,6 +71,7 @@ void JobEventHub::OnDeviceShown(const DeviceFacts &device) {
     {
         std::lock_guard<std::mutex> lock(m_guard);
         m_shown = device;
+        ++m_announcements;
     }
     for (IJobEventListener *listener : Listeners())
         listener->OnDeviceShown(device);
@@ -147,7 +148,9 @@ void JobEventHub::OnJobEnded(const JobEndedFacts &job) {
         m_awaited = m_runningDevice;
         // The device the job began with is not the device shown any more: the
         // window clears it after every job, and the watcher shows it again.
-        m_shown = DeviceFacts{};
+        // A job refused by its checks, or not needed, never touched the
+        // device: it stays shown, to be taken away.
+        if (job.code != kJobRefusedByChecks && job.code != kJobAlreadyDone) m_shown = DeviceFacts{};
     }
     for (IJobEventListener *listener : Listeners())
         listener->OnJobEnded(job);
@@ -159,6 +162,12 @@ void JobEventHub::OnDeviceBack(const DeviceFacts &device) {
 
 DeviceFacts JobEventHub::ShownDevice() const {
     std::lock_guard<std::mutex> lock(m_guard);
+    return m_shown;
+}
+
+DeviceFacts JobEventHub::ShownDevice(unsigned &announcements) const {
+    std::lock_guard<std::mutex> lock(m_guard);
+    announcements = m_announcements;
     return m_shown;
 }
 

@@ -120,6 +120,9 @@ class JobEventHub : public IJobEventListener {
     // The device shown now (identity empty when none) and the image last
     // accepted at this path (path empty when none).
     DeviceFacts ShownDevice() const;
+    // The same, with how many times a device has been shown so far: a
+    // device shown anew counts, even when it is the same one.
+    DeviceFacts ShownDevice(unsigned &announcements) const;
     ImageFacts AcceptedImage(const std::wstring &path) const;
     // The job under way (started, not ended); empty when none.
     std::wstring RunningJob() const;
@@ -131,6 +134,7 @@ class JobEventHub : public IJobEventListener {
     mutable std::mutex m_guard; // everything below
     std::vector<IJobEventListener *> m_listeners;
     DeviceFacts m_shown;
+    unsigned m_announcements = 0;
     ImageFacts m_image;
     std::wstring m_runningJob;
     std::wstring m_runningDevice;

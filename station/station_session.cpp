@@ -274,6 +274,9 @@ int StationSession::ImportCommand() {
     }
     for (const auto &[line, why] : tally.refused)
         refuse(line, why);
+    if (!tally.notice.empty())
+        m_view.ErrorLine(FormatLangText(Text(ids::kRecordWrittenWithout),
+                                        database->Name() + L": " + tally.notice));
     if (tally.notSent > 0)
         m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), tally.notSentReason));
     m_view.Line(FormatLangText(Text(ids::kImportSentCount), std::to_wstring(tally.sent)), L"");
@@ -298,6 +301,9 @@ void StationSession::OpenRecord(const std::wstring &path) {
         outbox.onError = [this](const std::wstring &message) {
             m_view.ErrorLine(FormatLangText(Text(ids::kRecordNotWritten), message));
         };
+        outbox.onNotice = [this](const std::wstring &message) {
+            m_view.ErrorLine(FormatLangText(Text(ids::kRecordWrittenWithout), message));
+        };
         // Every line that waits is named, the job by its id.
         outbox.onRecordWaiting = [this](const JobRecordFields &fields) {
             m_view.ErrorLine(FormatLangText(Text(ids::kRecordLineWaits), JobName(fields)));
@@ -318,11 +324,8 @@ void StationSession::OpenDatabase() {
 StationObservation StationSession::Observe(uint64_t nowMs, bool stopRequested) {
     StationObservation seen;
     seen.findResult = m_state.g_findResult.load();
-    {
-        std::lock_guard<std::mutex> lock(m_shownGuard);
-        seen.announcements = m_announcements;
-        seen.device = m_shown.identity;
-    }
+    // The device shown is the events' one fact, whoever asks.
+    seen.device = m_events.ShownDevice(seen.announcements).identity;
     seen.stopRequested = stopRequested;
     seen.nowMs = nowMs;
     JobWatch::Overdue overdue;
@@ -452,17 +455,6 @@ void StationSession::RecordWithoutJob(int32_t code, const std::wstring &key,
     m_recorder.Flush();
 }
 
-void StationSession::OnDeviceShown(const DeviceFacts &device) {
-    std::lock_guard<std::mutex> lock(m_shownGuard);
-    m_shown = device;
-    ++m_announcements;
-}
-
-void StationSession::OnDeviceGone(const std::wstring &) {
-    std::lock_guard<std::mutex> lock(m_shownGuard);
-    m_shown = DeviceFacts{};
-}
-
 void StationSession::OnJobStarted(const JobStartedFacts &job) {
     // The device as every line of the job names it, and the verdict line with
     // its serial number.
@@ -511,10 +503,6 @@ void StationSession::OnJobEnded(const JobEndedFacts &job) {
         m_view.Verdict(VerdictLine(parts, Text(ids::kStationPass), Text(ids::kStationFail)),
                        job.code == 0);
     }
-    // After a job the device shown is cleared and the watcher shows it anew:
-    // until then nothing says it is (still, or again) there.
-    std::lock_guard<std::mutex> lock(m_shownGuard);
-    m_shown = DeviceFacts{};
 }
 
 void StationSession::Notify(StationNotice notice) {

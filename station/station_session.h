@@ -144,10 +144,7 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     bool StartJob(JobMode mode) override;
     bool StartWatcher() override;
     bool InspectImage(const std::wstring &path) override;
-    // IJobEventListener: the device the watcher shows.
-    void OnDeviceShown(const DeviceFacts &device) override;
-    void OnDeviceGone(const std::wstring &identity) override;
-    // The station's printer: the device of the job's lines, and its verdict
+    // IJobEventListener. The station's printer: the device of the job's lines, and its verdict
     // line.
     void OnJobStarted(const JobStartedFacts &job) override;
     void OnJobEnded(const JobEndedFacts &job) override;
@@ -204,10 +201,6 @@ class StationSession : public IStationActions, private ICommandHost, private IJo
     // The record file's and the database's queues, and those of record
     // paths set before; none without the files.
     std::unique_ptr<RecordKeeping> m_records;
-    // The device shown, as the events tell it (watcher's thread).
-    std::mutex m_shownGuard;
-    DeviceFacts m_shown;
-    unsigned m_announcements = 0;
     // The job under way: its device as the lines show it (from its start's
     // facts), and the flag that would have said Yes to a question answered
     // No.

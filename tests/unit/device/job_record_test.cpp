@@ -268,6 +268,28 @@ TEST(JobRecorder, StartFactsComeFromTheShownDeviceAndImage) {
     EXPECT_EQ(r.Line(2)[kColMode], "repair");
 }
 
+// The device shown is one fact for every listener: a job refused by its
+// checks or not needed leaves it shown (to be taken away), a job that ran
+// does not, and a device shown anew counts again, the same one too.
+TEST(JobRecorder, OnlyAJobThatRanTakesTheDeviceShownAway) {
+    Recorded r;
+    unsigned announcements = 0;
+    r.DeviceShown(QV_DEVICE_MSC);
+    EXPECT_EQ(r.events.ShownDevice(announcements).serial, L"SN0001");
+    EXPECT_EQ(announcements, 1u);
+    for (int32_t untouched : {kJobRefusedByChecks, kJobAlreadyDone}) {
+        r.StartJob();
+        TellJobEnded(r.context, untouched, L"IDS_102", L"refused");
+        EXPECT_EQ(r.events.ShownDevice().serial, L"SN0001") << untouched;
+    }
+    r.StartJob();
+    r.JobEnded(0);
+    EXPECT_TRUE(r.events.ShownDevice().identity.empty());
+    r.DeviceShown(QV_DEVICE_MSC);
+    EXPECT_EQ(r.events.ShownDevice(announcements).serial, L"SN0001");
+    EXPECT_EQ(announcements, 2u);
+}
+
 // The phases as the job measured them, each from its own steps: their sum
 // and the fixed wait after the reset make the job's duration.
 TEST(JobRecorder, EachPhaseTimeIsTheJobsOwnAndTheySumToItsDuration) {
