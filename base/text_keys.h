@@ -238,6 +238,9 @@ inline constexpr const wchar_t *kStationSummary = L"IDS_279";
 // The summary's passes not verified and devices already done (each %s a count).
 inline constexpr const wchar_t *kStationNotVerifiedCount = L"IDS_280";
 inline constexpr const wchar_t *kStationAlreadyDoneCount = L"IDS_281";
+// Rows written without the columns a table lacks: %s (the destination and
+// the columns, with the statement that adds them)
+inline constexpr const wchar_t *kRecordWrittenWithout = L"IDS_282";
 // --import-records: why a line cannot be read (more fields than the header;
 // %s: the column whose field does not read), how many lines were sent, were
 // already there, were refused, were not sent (each %s a number), one refused

@@ -262,7 +262,7 @@ bool DatabaseRecordDestination::PrepareTable(std::wstring &kind, std::wstring &e
         const std::wstring missing = MissingColumnNames(h.present);
         if (!missing.empty() && missing != m_missingReported) {
             m_missingReported = missing;
-            if (onError) onError(MissingColumnsMessage(h.present));
+            m_notice = MissingColumnsMessage(h.present);
         }
     }
 
@@ -342,12 +342,16 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
         const SQLRETURN rc = bound ? Odbc().Execute(h.insert) : SQL_ERROR;
         if (Succeeded(rc)) {
             m_reported.Clear();
+            error.swap(m_notice);
+            m_notice.clear();
             return DeliveryOutcome::Delivered;
         }
         const std::vector<DatabaseDiagnostic> diagnostics = Diagnostics(SQL_HANDLE_STMT, h.insert);
         if (HasState(diagnostics, kSqlStateUniqueViolation)) {
             // Written before, by an attempt whose outcome was not known.
             m_reported.Clear();
+            error.swap(m_notice);
+            m_notice.clear();
             return DeliveryOutcome::AlreadyDelivered;
         }
         if (reused && attempt == 0 && ConnectionLost(diagnostics)) {
@@ -383,7 +387,11 @@ DeliveryOutcome DatabaseRecordDestination::Deliver(const JobRecordFields &fields
 bool DatabaseRecordDestination::Probe(std::wstring &error) {
     std::lock_guard<std::mutex> lock(m_guard);
     std::wstring kind;
-    if (Connect(kind, error) && PrepareTable(kind, error)) return true;
+    if (Connect(kind, error) && PrepareTable(kind, error)) {
+        error.swap(m_notice);
+        m_notice.clear();
+        return true;
+    }
     Disconnect();
     return false;
 }

@@ -59,6 +59,9 @@ class DatabaseRecordDestination : public IRecordDestination {
     FailureOnce m_reported;
     // The columns last said to be missing: said again only when they change.
     std::wstring m_missingReported;
+    // Said with the next row written (or the next probe): rows go without
+    // the columns the table lacks.
+    std::wstring m_notice;
 };
 
 // What the window and the station call with the JOB_DATABASE setting (or the

@@ -369,9 +369,11 @@ ImportTally ImportRecordLines(const std::vector<ImportLine> &lines,
         switch (destination.Deliver(line.fields, error)) {
         case DeliveryOutcome::Delivered:
             ++tally.sent;
+            if (!error.empty()) tally.notice = error;
             break;
         case DeliveryOutcome::AlreadyDelivered:
             ++tally.alreadyThere;
+            if (!error.empty()) tally.notice = error;
             break;
         case DeliveryOutcome::Refused:
             tally.refused.emplace_back(line.line, error);

@@ -51,6 +51,8 @@ struct ImportTally {
     // lines left and why.
     size_t notSent = 0;
     std::wstring notSentReason;
+    // What the destination said while it took the lines (see Deliver).
+    std::wstring notice;
 };
 
 // Every line that reads, in the file's order, to the destination.

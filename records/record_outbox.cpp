@@ -505,6 +505,18 @@ void RecordOutbox::Report(const std::wstring &message) {
     if (onError) onError(message);
 }
 
+DeliveryOutcome RecordOutbox::Send(const JobRecordFields &fields, std::wstring &error) {
+    error.clear();
+    const DeliveryOutcome outcome = m_destination.Deliver(fields, error);
+    const bool written =
+        outcome == DeliveryOutcome::Delivered || outcome == DeliveryOutcome::AlreadyDelivered;
+    if (written && !error.empty()) {
+        if (onNotice) onNotice(m_destination.Name() + L": " + error);
+        error.clear();
+    }
+    return outcome;
+}
+
 void RecordOutbox::SetWaiting(size_t waiting) {
     {
         std::lock_guard<std::mutex> lock(m_guard);
@@ -717,8 +729,7 @@ bool RecordOutbox::DeliverUnsaved(bool open, size_t &delivered) {
             unsaved.pop_front();
             continue;
         }
-        const DeliveryOutcome outcome =
-            goOn ? m_destination.Deliver(fields, error) : DeliveryOutcome::Failed;
+        const DeliveryOutcome outcome = goOn ? Send(fields, error) : DeliveryOutcome::Failed;
         if (outcome == DeliveryOutcome::Failed) {
             if (goOn) ReportFailure(error);
             goOn = false;
@@ -757,7 +768,7 @@ RecordOutbox::Step RecordOutbox::DeliverOne(const std::wstring &file, size_t &de
                RefusedFolderOf(m_folder));
         return Step::Skipped;
     }
-    const DeliveryOutcome outcome = m_destination.Deliver(record.fields, error);
+    const DeliveryOutcome outcome = Send(record.fields, error);
     if (outcome == DeliveryOutcome::Failed) {
         std::wstring ignored;
         m_files.Rename(claim, m_folder + file, ignored);
@@ -838,7 +849,12 @@ size_t RecordOutbox::DeliverNow() {
 }
 
 bool RecordOutbox::Probe(std::wstring &error) {
-    if (m_destination.Probe(error)) return true;
+    error.clear();
+    if (m_destination.Probe(error)) {
+        if (!error.empty() && onNotice) onNotice(m_destination.Name() + L": " + error);
+        error.clear();
+        return true;
+    }
     std::lock_guard<std::mutex> lock(m_guard);
     m_lastError = error;
     return false;

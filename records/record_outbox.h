@@ -53,12 +53,15 @@ class IRecordDestination {
     // Writes one record. AlreadyDelivered: the destination already holds
     // this jobId (a retry after an unknown outcome), which counts as
     // written. Failed or Refused: error says why (never a password).
+    // Written, with error set: something the user should hear once though
+    // nothing waits (a table that lacks columns this program fills).
     virtual DeliveryOutcome Deliver(const JobRecordFields &fields, std::wstring &error) = 0;
     // A short name for messages ("record file", "database").
     virtual std::wstring Name() const = 0;
     // Whether a record could be written now, without writing one (the
     // file's folder can be made and the file read, the server logs in):
-    // what is wrong is said before the first job, not after it.
+    // what is wrong is said before the first job, not after it. True with
+    // error set: a notice, as for Deliver.
     virtual bool Probe(std::wstring &error) {
         (void)error;
         return true;
@@ -189,6 +192,9 @@ class RecordOutbox : public IRecordSink {
 
     // Once per kind of failure (again after a delivery has worked).
     std::function<void(const std::wstring &message)> onError;
+    // What a destination says while it takes the records (see Deliver),
+    // named like a failure.
+    std::function<void(const std::wstring &message)> onNotice;
     std::function<void(size_t waiting)> onWaitingChanged;
     // Each record that waits: when its first delivery fails, and each
     // found waiting at the start.
@@ -215,6 +221,9 @@ class RecordOutbox : public IRecordSink {
     void SetWaiting(size_t waiting);
     void Report(const std::wstring &message);
     void ReportFailure(const std::wstring &error);
+    // Deliver, with a notice passed on and no earlier step's error taken
+    // for one.
+    DeliveryOutcome Send(const JobRecordFields &fields, std::wstring &error);
     void ThreadMain();
 
     IQueueFiles &m_files;

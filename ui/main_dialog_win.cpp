@@ -491,6 +491,9 @@ void CDeviceManagerDlg::OpenDatabase(const std::wstring &connection) {
         outbox.onError = [this](const std::wstring &message) {
             SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), message));
         };
+        outbox.onNotice = [this](const std::wstring &message) {
+            SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordWrittenWithout), message));
+        };
         outbox.onWaitingChanged = nullptr;
         m_recorder.AddSink(outbox);
     }

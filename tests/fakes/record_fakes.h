@@ -382,6 +382,8 @@ class FakeDestination : public IRecordDestination {
     // The next attempts that fail before the server answers again.
     int failuresLeft = 0;
     std::wstring failure = L"the server does not answer";
+    // Said with the next record written, once (a table that lacks columns).
+    std::wstring notice;
     // Called on the delivering thread at each attempt, before its outcome:
     // what happens meanwhile elsewhere (another job handing its record over).
     std::function<void()> duringAttempt;
@@ -402,6 +404,8 @@ class FakeDestination : public IRecordDestination {
         for (const JobRecordFields &held : m_held)
             if (held.jobId == fields.jobId) return DeliveryOutcome::AlreadyDelivered;
         m_held.push_back(fields);
+        error.swap(notice);
+        notice.clear();
         return DeliveryOutcome::Delivered;
     }
     std::wstring Name() const override { return L"database"; }

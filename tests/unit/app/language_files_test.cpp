@@ -43,14 +43,16 @@ const std::set<int> kTextKeys = {6, 20, 21, 28, 29, 30, 31, 38, 39, 40, 41, 44, 
                                  // The station at a glance: verdict lines, refusals, figures.
                                  260, 261, 262, 263, 264, 265, 266, 267, 268, 269, 270, 271, 272,
                                  273, 274, 275, 276, 277, 278, 279, 280, 281,
+                                 // Rows written without some columns.
+                                 282,
                                  // A record file imported into the fleet database.
                                  290, 291, 292, 293, 294, 295, 296, 297, 298, 299};
 
 // Texts used as formats: their one "%s" receives a name or a path.
-const std::set<int> kFormatKeys = {6,   30,  39,  52,  204, 205, 207, 230, 231, 232, 233,
-                                   234, 235, 236, 238, 239, 240, 241, 242, 243, 250, 251,
-                                   261, 267, 268, 270, 271, 272, 273, 274, 275, 276, 277,
-                                   279, 280, 281, 291, 292, 293, 294, 295, 297, 298, 299};
+const std::set<int> kFormatKeys = {6,   30,  39,  52,  204, 205, 207, 230, 231, 232, 233, 234,
+                                   235, 236, 238, 239, 240, 241, 242, 243, 250, 251, 261, 267,
+                                   268, 270, 271, 272, 273, 274, 275, 276, 277, 279, 280, 281,
+                                   282, 291, 292, 293, 294, 295, 297, 298, 299};
 
 // Main window controls whose initial text comes from the language file.
 const std::set<int> kMainWindowControls = {1002, 1005, 1006, 1019, 1020, 1021,

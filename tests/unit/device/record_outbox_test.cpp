@@ -555,6 +555,25 @@ TEST(RecordOutbox, ARecordRefusedForGoodIsSetAsideAndTheRestGoOn) {
     EXPECT_TRUE(listing.refused.empty() && listing.waiting.empty());
 }
 
+// A destination that takes the records but has something to say (a table
+// without some columns): said once, as a notice, and nothing waits for it.
+TEST(RecordOutbox, ANoticeOfTheDestinationIsSaidOnceAndHoldsNothingBack) {
+    Outboxed o;
+    std::vector<std::wstring> notices;
+    o.outbox->onNotice = [&](const std::wstring &message) { notices.push_back(message); };
+    o.destination.failuresLeft = 1;
+    o.outbox->Submit(Job(L"a"));
+    EXPECT_EQ(o.outbox->DeliverNow(), 0u);
+    o.destination.notice = L"the table has no column operator";
+    o.outbox->Submit(Job(L"b"));
+    EXPECT_EQ(o.outbox->DeliverNow(), 2u);
+    EXPECT_EQ(o.destination.HeldIds(), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(notices, (std::vector<std::wstring>{L"database: the table has no column operator"}));
+    EXPECT_EQ(o.errors, (std::vector<std::wstring>{L"database: the server does not answer"}))
+        << "the failure is not said again as a notice";
+    EXPECT_EQ(o.outbox->Waiting(), 0u);
+}
+
 // Kept at the verdict: the program ending before the device is back loses
 // nothing; completed, only the complete record goes.
 TEST(RecordOutbox, ARecordHeldAtItsVerdictSurvivesTheProgram) {
@@ -753,8 +772,10 @@ TEST(RecordImport, ColumnsAreReadByNameAndAServerAwayStopsTheImport) {
     EXPECT_EQ(away.notSentReason, database.failure);
     EXPECT_EQ(database.attempts, 1) << "not one log-in per line";
     database.refused.insert(read.lines[2].fields.jobId);
+    database.notice = L"the table has no column operator";
     const ImportTally back = ImportRecordLines(read.lines, database);
     EXPECT_EQ(back.sent, 1u);
+    EXPECT_EQ(back.notice, L"the table has no column operator");
     ASSERT_EQ(back.refused.size(), 1u);
     EXPECT_EQ(back.refused[0].first, 4u);
 }

@@ -63,7 +63,7 @@ void WriteProgramFolder(FakeFileSystem &files) {
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L">\n";
     for (int key : {6,   30,  204, 205, 207, 230, 231, 232, 233, 234, 235, 236, 238,
                     250, 251, 261, 267, 268, 270, 271, 272, 273, 274, 275, 276, 277,
-                    279, 280, 281, 291, 292, 293, 294, 295, 297, 298, 299})
+                    279, 280, 281, 282, 291, 292, 293, 294, 295, 297, 298, 299})
         language += L"IDS_" + std::to_wstring(key) + L"=<IDS_" + std::to_wstring(key) + L":%s>\n";
     files.AddTextFile(L"C:\\QV\\Language\\English.ini", language);
     files.AddFile(L"C:\\Images\\update.img", "image");
@@ -574,6 +574,30 @@ TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
     const QueueListing queue = ListRecordQueue(s.recordFiles, RecordQueueRoot(L"C:\\QV\\"));
     ASSERT_EQ(queue.waiting.size(), 1u);
     EXPECT_EQ(queue.waiting[0].destinationName, kDatabaseDestinationName);
+}
+
+// Rows that go without some of their columns are said to, once, and are not
+// said to be unwritten.
+TEST(StationSession, ATableWithoutSomeColumnsIsSaidOnceAndTheRowIsWritten) {
+    Station s({L"--upgrade", L"C:\\Images\\update.img", L"--database", L"DSN=line"});
+    fakes::FakeDestination *database = nullptr;
+    s.makeDatabase = [&](const std::wstring &, const std::wstring &) {
+        auto made = std::make_unique<fakes::FakeDestination>();
+        made->notice = L"the table has no column operator";
+        database = made.get();
+        return std::unique_ptr<IRecordDestination>(std::move(made));
+    };
+    ASSERT_EQ(s.Start(), 0);
+    ASSERT_NE(database, nullptr);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    s.Round(); // the device is back
+    s.session->Shutdown();
+    EXPECT_EQ(database->HeldIds().size(), 1u);
+    EXPECT_EQ(
+        FakeOutput::Count(s.output.err, L"<IDS_282:database: the table has no column operator>"),
+        1);
+    EXPECT_FALSE(FakeOutput::Has(s.output.err, L"<IDS_207:"));
 }
 
 // What an import cannot do without is said, in the language of the station.

@@ -533,11 +533,12 @@ TEST_F(FleetDatabase, WithoutTheRightToAlterRowsGoWithTheColumnsThereAndOneMessa
     ASSERT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
     DatabaseRecordDestination destination(ConnectionAs(role, L"insert-only"), L"LINE-2");
     std::vector<std::wstring> reported;
-    destination.onError = [&](const std::wstring &message) { reported.push_back(message); };
     std::wstring error;
-    for (int n = 1; n <= 2; ++n)
+    for (int n = 1; n <= 2; ++n) {
         EXPECT_EQ(destination.Deliver(Record(JobId(n)), error), DeliveryOutcome::Delivered)
             << Narrow(error);
+        if (!error.empty()) reported.push_back(error); // a notice: the row is written
+    }
     ASSERT_EQ(reported.size(), 1u) << "said once";
     EXPECT_NE(reported[0].find(kAddedColumns), std::wstring::npos) << Narrow(reported[0]);
     EXPECT_NE(reported[0].find(L"ADD COLUMN IF NOT EXISTS \"operator\" text"), std::wstring::npos)
