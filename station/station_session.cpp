@@ -614,14 +614,20 @@ void StationSession::PrintSummary() {
 void StationSession::OnJobResult(int mode, int code, uint64_t nowMs, bool stopRequested) {
     const JobMode jobMode = static_cast<JobMode>(mode);
     const VerdictKey key = VerdictKeyFor(jobMode, code);
-    m_view.BeginVerdict();
-    // The window's own handling: the verdict, the job's traces cleared, the
-    // device handed back to the watcher.
-    ShowJobVerdict(m_ctx, jobMode, code);
-    const std::wstring verdict = m_view.EndVerdict();
+    // The end is told, and the loop knows it, before the device goes back to
+    // the watcher: a device back at once (a quick restart) is then shown
+    // after the job's end, as the device back. Shown before it, the end
+    // would take it for the job's own device and the loop would count its
+    // announcement as seen, waiting a minute for a return that had come.
+    const Verdict verdict = VerdictFor(m_ctx.texts, m_state.g_settings.APPTITLE, jobMode, code);
     // The verdict line is printed by the station's listener of the job's end.
-    TellJobEnded(m_ctx, code, key.key, verdict, m_declinedBy);
+    TellJobEnded(m_ctx, code, key.key, verdict.text, m_declinedBy);
     m_loop.JobEnded(code, Observe(nowMs, stopRequested));
+    // The window's own handling: its box (taken, not shown), the job's
+    // traces cleared, the device handed back to the watcher.
+    m_view.BeginVerdict();
+    ShowJobVerdict(m_ctx, jobMode, code);
+    m_view.EndVerdict();
 }
 
 void StationSession::OnDevicePrompt(unsigned kind, int32_t *answer) {

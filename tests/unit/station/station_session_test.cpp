@@ -32,7 +32,12 @@ constexpr int kRecordWaitSliceMs = 50;
 class FakeOutput : public IStationOutput {
   public:
     std::vector<std::wstring> out, err;
-    void Out(const std::wstring &line) override { out.push_back(line); }
+    // What happens elsewhere the moment a line is printed.
+    std::function<void(const std::wstring &line)> onOut;
+    void Out(const std::wstring &line) override {
+        out.push_back(line);
+        if (onOut) onOut(line);
+    }
     void Err(const std::wstring &line) override { err.push_back(line); }
     std::wstring TimeStamp() override { return L"T"; }
     static bool Has(const std::vector<std::wstring> &lines, const std::wstring &part) {
@@ -681,6 +686,31 @@ TEST(StationSession, ADeviceBackAfterFourteenSecondsIsNotWrittenAgain) {
     EXPECT_EQ(s.session->Loop().JobsRun(), 1);
     EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForRemoval);
     EXPECT_TRUE(FakeOutput::Has(s.output.out, L"<IDS_201>"));
+    ASSERT_EQ(s.RecordLines(2).size(), 2u);
+    EXPECT_EQ(s.Field(1, kColAfter), "1.2.3");
+}
+
+// The watcher may run at any moment once the device is handed back to it: a
+// device back that quickly must come after the job's end, or the end takes
+// it for the job's own device and the loop waits a minute for a return that
+// has come. So when the verdict line is printed the device is not yet back
+// with the watcher; after it, the device back is asked to be taken away.
+TEST(StationSession, TheDeviceGoesBackToTheWatcherOnlyAfterTheJobsEnd) {
+    Station s({L"--station", L"--upgrade", L"C:\\Images\\update.img"});
+    ASSERT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    int watcherFreeAtVerdict = -1;
+    s.output.onOut = [&s, &watcherFreeAtVerdict](const std::wstring &line) {
+        if (line.rfind(L"<IDS_260>", 0) == 0) watcherFreeAtVerdict = s.state.g_jobActive == 0;
+    };
+    s.Round();
+    s.library.deviceSystemText = "1.2.3";
+    s.library.finds = {{1, MakeDevice(43, QV_DEVICE_MSC)}};
+    for (int i = 0; i < 4; ++i)
+        s.Round();
+    EXPECT_EQ(watcherFreeAtVerdict, 0);
+    EXPECT_EQ(s.session->Loop().JobsRun(), 1);
+    EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForRemoval);
     ASSERT_EQ(s.RecordLines(2).size(), 2u);
     EXPECT_EQ(s.Field(1, kColAfter), "1.2.3");
 }
