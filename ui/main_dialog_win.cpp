@@ -491,8 +491,11 @@ void CDeviceManagerDlg::OpenDatabase(const std::wstring &connection) {
         outbox.onError = [this](const std::wstring &message) {
             SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordNotWritten), message));
         };
+        // The columns named without the statement that adds them (the
+        // station and the fleet guide give it): the line has room for few.
         outbox.onNotice = [this](const std::wstring &message) {
-            SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordWrittenWithout), message));
+            SetItemText(IDC_DETAIL_LINE, FormatLangText(Text(ids::kRecordWrittenWithout),
+                                                        message.substr(0, message.find(L';'))));
         };
         outbox.onWaitingChanged = nullptr;
         m_recorder.AddSink(outbox);
