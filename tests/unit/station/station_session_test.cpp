@@ -553,24 +553,31 @@ TEST(StationSession, ARecordPathThatCannotWorkIsSaidAtTheStart) {
     EXPECT_EQ(s.session->Loop().State(), StationState::WaitingForDevice);
 }
 
+// One job of a station that writes to a database made as the test says; the
+// database, which the session owns.
+fakes::FakeDestination *OneJobWithDatabase(Station &s,
+                                           std::function<void(fakes::FakeDestination &)> make) {
+    fakes::FakeDestination *database = nullptr;
+    s.makeDatabase = [&](const std::wstring &, const std::wstring &) {
+        auto made = std::make_unique<fakes::FakeDestination>();
+        make(*made);
+        database = made.get();
+        return std::unique_ptr<IRecordDestination>(std::move(made));
+    };
+    EXPECT_EQ(s.Start(), 0);
+    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
+    RunUntilFinished(s);
+    s.Round(); // the device is back
+    s.session->Shutdown();
+    return database;
+}
+
 // The server refuses: the reason once on the error stream, the count of the
 // rows kept at the end, and the row in the database's own queue, apart from
 // the record file, which is written.
 TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
     Station s({L"--upgrade", L"C:\\Images\\update.img", L"--database", L"DSN=line"});
-    fakes::FakeDestination *database = nullptr;
-    s.makeDatabase = [&](const std::wstring &, const std::wstring &) {
-        auto made = std::make_unique<fakes::FakeDestination>();
-        made->failing = true;
-        database = made.get();
-        return std::unique_ptr<IRecordDestination>(std::move(made));
-    };
-    ASSERT_EQ(s.Start(), 0);
-    ASSERT_NE(database, nullptr);
-    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
-    RunUntilFinished(s);
-    s.Round(); // the device is back
-    s.session->Shutdown();
+    ASSERT_NE(OneJobWithDatabase(s, [](fakes::FakeDestination &d) { d.failing = true; }), nullptr);
     EXPECT_EQ(s.RecordLines().size(), 2u);
     EXPECT_EQ(FakeOutput::Count(s.output.err, L"<IDS_207:database: the server does not answer>"),
               1);
@@ -585,19 +592,9 @@ TEST(StationSession, ADatabaseAwayKeepsTheRowInItsOwnQueueAndSaysSo) {
 // said to be unwritten.
 TEST(StationSession, ATableWithoutSomeColumnsIsSaidOnceAndTheRowIsWritten) {
     Station s({L"--upgrade", L"C:\\Images\\update.img", L"--database", L"DSN=line"});
-    fakes::FakeDestination *database = nullptr;
-    s.makeDatabase = [&](const std::wstring &, const std::wstring &) {
-        auto made = std::make_unique<fakes::FakeDestination>();
-        made->notice = L"the table has no column operator";
-        database = made.get();
-        return std::unique_ptr<IRecordDestination>(std::move(made));
-    };
-    ASSERT_EQ(s.Start(), 0);
+    fakes::FakeDestination *database = OneJobWithDatabase(
+        s, [](fakes::FakeDestination &d) { d.notice = L"the table has no column operator"; });
     ASSERT_NE(database, nullptr);
-    s.library.finds = {{1, MakeDevice(42, QV_DEVICE_MSC)}};
-    RunUntilFinished(s);
-    s.Round(); // the device is back
-    s.session->Shutdown();
     EXPECT_EQ(database->HeldIds().size(), 1u);
     EXPECT_EQ(
         FakeOutput::Count(s.output.err, L"<IDS_282:database: the table has no column operator>"),
