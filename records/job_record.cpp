@@ -25,6 +25,16 @@ void CivilFromDays(int64_t days, int64_t &year, unsigned &month, unsigned &day) 
     year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
 }
 
+// Its inverse: days since 1970-01-01 of a civil date.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
 bool StartsAsFormula(const std::wstring &text) {
     if (text.empty()) return false;
     switch (text[0]) {
@@ -138,6 +148,8 @@ std::string PhaseSeconds(int64_t ms) {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr int64_t kSecondsPerHour = 3600;
+constexpr int64_t kSecondsPerMinute = 60;
 
 void CivilTime(int64_t seconds, int64_t &year, unsigned &month, unsigned &day, unsigned &hour,
                unsigned &minute, unsigned &second) {
@@ -148,9 +160,9 @@ void CivilTime(int64_t seconds, int64_t &year, unsigned &month, unsigned &day, u
         --days;
     }
     CivilFromDays(days, year, month, day);
-    hour = static_cast<unsigned>(rest / 3600);
-    minute = static_cast<unsigned>(rest / 60 % 60);
-    second = static_cast<unsigned>(rest % 60);
+    hour = static_cast<unsigned>(rest / kSecondsPerHour);
+    minute = static_cast<unsigned>(rest / kSecondsPerMinute % kSecondsPerMinute);
+    second = static_cast<unsigned>(rest % kSecondsPerMinute);
 }
 
 } // namespace
@@ -166,20 +178,30 @@ std::string FormatLocalDateTime(int64_t seconds) {
 }
 
 std::string FormatUtcIso8601(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
     int64_t year = 0;
-    unsigned month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    CivilTime(seconds, year, month, day, hour, minute, second);
     char text[40];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ",
-                  static_cast<long long>(year), month, day, static_cast<unsigned>(rest / 3600),
-                  static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
+                  static_cast<long long>(year), month, day, hour, minute, second);
     return text;
+}
+
+bool ParseUtcIso8601(const std::string &text, int64_t &seconds) {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c%n", &year, &month, &day, &hour,
+                    &minute, &second, &zone, &used) != 7 ||
+        zone != 'Z' || static_cast<size_t>(used) != text.size())
+        return false;
+    constexpr unsigned kMonths = 12, kDays = 31, kHours = 23, kMinutes = 59, kSeconds = 60;
+    if (month < 1 || month > kMonths || day < 1 || day > kDays || hour > kHours ||
+        minute > kMinutes || second > kSeconds)
+        return false;
+    seconds = DaysFromCivil(year, month, day) * kSecondsPerDay + hour * kSecondsPerHour +
+              minute * kSecondsPerMinute + second;
+    return true;
 }
 
 std::string EncodeUtf8Text(const std::wstring &text) {

@@ -70,6 +70,8 @@ const std::vector<const char *> &JobRecordColumns();
 
 // "2026-12-08T12:03:23Z".
 std::string FormatUtcIso8601(int64_t seconds);
+// Its inverse: exactly that form, nothing before or after it.
+bool ParseUtcIso8601(const std::string &text, int64_t &seconds);
 // "2026-12-08 13:03:23": the civil time of seconds already shifted to a zone.
 std::string FormatLocalDateTime(int64_t seconds);
 // "2.345" seconds, to the millisecond; empty for kPhaseNotReached.

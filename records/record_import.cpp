@@ -1,7 +1,6 @@
 #include "records/record_import.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <iterator>
 
 #include "records/csv_record_sink.h"
@@ -9,9 +8,6 @@
 namespace {
 
 const std::string kUtf8Bom = "\xEF\xBB\xBF";
-constexpr int64_t kSecondsPerDay = 86400;
-constexpr int64_t kSecondsPerHour = 3600;
-constexpr int64_t kSecondsPerMinute = 60;
 constexpr uint64_t kMsPerSecond = 1000;
 constexpr size_t kMillisecondDigits = 3;
 constexpr uint32_t kHighestCodePoint = 0x10FFFF;
@@ -74,33 +70,6 @@ std::wstring RecordText(const std::string &field) {
         std::wstring(L"=+-@\t\r").find(text[1]) != std::wstring::npos)
         text.erase(0, 1);
     return text;
-}
-
-// Days since 1970-01-01 of a civil date, the inverse of the writer's.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
-}
-
-bool ParseIso8601(const std::string &text, int64_t &seconds) {
-    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    char zone = 0;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c%n", &year, &month, &day, &hour,
-                    &minute, &second, &zone, &used) != 7 ||
-        zone != 'Z' || static_cast<size_t>(used) != text.size())
-        return false;
-    constexpr unsigned kMonths = 12, kDays = 31, kHours = 23, kMinutes = 59, kSeconds = 60;
-    if (month < 1 || month > kMonths || day < 1 || day > kDays || hour > kHours ||
-        minute > kMinutes || second > kSeconds)
-        return false;
-    seconds = DaysFromCivil(year, month, day) * kSecondsPerDay + hour * kSecondsPerHour +
-              minute * kSecondsPerMinute + second;
-    return true;
 }
 
 bool ParseInteger(const std::string &text, int64_t low, int64_t high, int64_t &value) {
@@ -214,9 +183,9 @@ bool Take(Column column, const std::string &field, JobRecordFields &f) {
     int64_t number = 0;
     switch (column) {
     case Column::Start:
-        return ParseIso8601(field, f.startSeconds);
+        return ParseUtcIso8601(field, f.startSeconds);
     case Column::End:
-        return ParseIso8601(field, f.endSeconds);
+        return ParseUtcIso8601(field, f.endSeconds);
     case Column::Duration:
         return ParseDurationMs(field, f.durationMs);
     case Column::DeviceKind:
