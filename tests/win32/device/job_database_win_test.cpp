@@ -239,8 +239,8 @@ std::wstring JobId(int n) {
     return text;
 }
 
-// The role the stations use in the wrong-password case: it may create the
-// table once and insert.
+// The stations' role of these tests (a wrong password, a login that may only
+// insert).
 constexpr wchar_t kStationRole[] = L"qv_station_test";
 
 class FleetDatabase : public ::testing::Test {
@@ -252,6 +252,16 @@ class FleetDatabase : public ::testing::Test {
         ASSERT_TRUE(admin.Exec(L"DROP TABLE IF EXISTS qv_jobs"));
         admin.Exec(L"DROP OWNED BY " + std::wstring(kStationRole));
         admin.Exec(L"DROP ROLE IF EXISTS " + std::wstring(kStationRole));
+    }
+
+    // The stations' login of the fleet guide: it may insert into the table
+    // there is, nothing else. Its connection string.
+    std::wstring InsertOnlyLogin() {
+        const std::wstring role = kStationRole;
+        EXPECT_TRUE(admin.Exec(L"CREATE ROLE " + role + L" LOGIN PASSWORD 'insert-only'"));
+        EXPECT_TRUE(admin.Exec(L"GRANT USAGE ON SCHEMA public TO " + role));
+        EXPECT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
+        return ConnectionAs(role, L"insert-only");
     }
 
     long long Count(const std::wstring &where = L"true") {
@@ -527,11 +537,8 @@ TEST_F(FleetDatabase, ATableOfTheEarlierProgramGetsItsNewColumnsOnConnect) {
 // columns it has, and one message names the others and how to add them.
 TEST_F(FleetDatabase, WithoutTheRightToAlterRowsGoWithTheColumnsThereAndOneMessageSaysSo) {
     ASSERT_TRUE(admin.Exec(kEarlierTableSql));
-    const std::wstring role = kStationRole;
-    ASSERT_TRUE(admin.Exec(L"CREATE ROLE " + role + L" LOGIN PASSWORD 'insert-only'"));
-    ASSERT_TRUE(admin.Exec(L"GRANT USAGE ON SCHEMA public TO " + role));
-    ASSERT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
-    DatabaseRecordDestination destination(ConnectionAs(role, L"insert-only"), L"LINE-2");
+    const std::wstring login = InsertOnlyLogin();
+    DatabaseRecordDestination destination(login, L"LINE-2");
     std::vector<std::wstring> reported;
     std::wstring error;
     for (int n = 1; n <= 2; ++n) {
@@ -553,7 +560,7 @@ TEST_F(FleetDatabase, WithoutTheRightToAlterRowsGoWithTheColumnsThereAndOneMessa
     const std::wstring said = reported[0];
     const size_t at = said.find(L"ALTER TABLE");
     ASSERT_TRUE(admin.Exec(said.substr(at, said.rfind(L';') - at)));
-    DatabaseRecordDestination after(ConnectionAs(role, L"insert-only"), L"LINE-2");
+    DatabaseRecordDestination after(login, L"LINE-2");
     EXPECT_EQ(after.Deliver(Record(JobId(3)), error), DeliveryOutcome::Delivered) << Narrow(error);
     EXPECT_EQ(admin.Value(L"SELECT operator FROM qv_jobs WHERE job_id = '" + JobId(3) + L"'"),
               L"Li Wei");
@@ -565,11 +572,8 @@ TEST_F(FleetDatabase, TheStationsLoginAsDocumentedMayInsertOnly) {
     ASSERT_TRUE(admin.Exec(CreateJobTableSql()));
     for (const std::wstring &index : CreateJobIndexesSql())
         ASSERT_TRUE(admin.Exec(index));
-    const std::wstring role = kStationRole;
-    ASSERT_TRUE(admin.Exec(L"CREATE ROLE " + role + L" LOGIN PASSWORD 'insert-only'"));
-    ASSERT_TRUE(admin.Exec(L"GRANT USAGE ON SCHEMA public TO " + role));
-    ASSERT_TRUE(admin.Exec(L"GRANT INSERT ON qv_jobs TO " + role));
-    DatabaseRecordDestination destination(ConnectionAs(role, L"insert-only"), L"LINE-3");
+    const std::wstring login = InsertOnlyLogin();
+    DatabaseRecordDestination destination(login, L"LINE-3");
     std::vector<std::wstring> reported;
     destination.onError = [&](const std::wstring &message) { reported.push_back(message); };
     std::wstring error;
@@ -578,7 +582,7 @@ TEST_F(FleetDatabase, TheStationsLoginAsDocumentedMayInsertOnly) {
     EXPECT_TRUE(reported.empty());
     EXPECT_EQ(Count(L"station = 'LINE-3'"), 1);
 
-    Admin station(ConnectionAs(role, L"insert-only"));
+    Admin station(login);
     ASSERT_TRUE(station.Connected());
     EXPECT_FALSE(station.Exec(L"SELECT count(*) FROM qv_jobs"));
     EXPECT_FALSE(station.Exec(L"UPDATE qv_jobs SET result_code = 0"));
