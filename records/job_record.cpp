@@ -151,40 +151,34 @@ constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr int64_t kSecondsPerMinute = 60;
 
-void CivilTime(int64_t seconds, int64_t &year, unsigned &month, unsigned &day, unsigned &hour,
-               unsigned &minute, unsigned &second) {
+// The civil date and time of seconds since 1970-01-01, in the date's and the
+// time's order (year, month, day, hour, minute, second) for the format.
+std::string FormatCivilTime(int64_t seconds, const char *format) {
     int64_t days = seconds / kSecondsPerDay;
     int64_t rest = seconds % kSecondsPerDay;
     if (rest < 0) {
         rest += kSecondsPerDay;
         --days;
     }
+    int64_t year = 0;
+    unsigned month = 0, day = 0;
     CivilFromDays(days, year, month, day);
-    hour = static_cast<unsigned>(rest / kSecondsPerHour);
-    minute = static_cast<unsigned>(rest / kSecondsPerMinute % kSecondsPerMinute);
-    second = static_cast<unsigned>(rest % kSecondsPerMinute);
+    char text[40];
+    std::snprintf(text, sizeof text, format, static_cast<long long>(year), month, day,
+                  static_cast<unsigned>(rest / kSecondsPerHour),
+                  static_cast<unsigned>(rest / kSecondsPerMinute % kSecondsPerMinute),
+                  static_cast<unsigned>(rest % kSecondsPerMinute));
+    return text;
 }
 
 } // namespace
 
 std::string FormatLocalDateTime(int64_t seconds) {
-    int64_t year = 0;
-    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    CivilTime(seconds, year, month, day, hour, minute, second);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u",
-                  static_cast<long long>(year), month, day, hour, minute, second);
-    return text;
+    return FormatCivilTime(seconds, "%04lld-%02u-%02u %02u:%02u:%02u");
 }
 
 std::string FormatUtcIso8601(int64_t seconds) {
-    int64_t year = 0;
-    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    CivilTime(seconds, year, month, day, hour, minute, second);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ",
-                  static_cast<long long>(year), month, day, hour, minute, second);
-    return text;
+    return FormatCivilTime(seconds, "%04lld-%02u-%02uT%02u:%02u:%02uZ");
 }
 
 bool ParseUtcIso8601(const std::string &text, int64_t &seconds) {
