@@ -20,10 +20,7 @@ const std::string kUtf8Bom = "\xEF\xBB\xBF";
 
 // The column of the job id: every column after it came later.
 size_t JobIdColumn() {
-    const std::vector<const char *> &columns = JobRecordColumns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        if (std::string(columns[i]) == "job_id") return i;
-    return columns.size() - 1;
+    return JobRecordColumnIndex("job_id");
 }
 
 // The start of a file whose header names the first `count` columns.
@@ -97,14 +94,12 @@ size_t ScanRecordJobIds(const std::string &bytes, std::set<std::wstring> &ids) {
 
 std::vector<VerifiedPass> ScanVerifiedPasses(const std::string &bytes, const std::wstring &serial) {
     const std::vector<const char *> &names = JobRecordColumns();
-    auto column = [&names](const char *name) {
-        for (size_t i = 0; i < names.size(); ++i)
-            if (std::string(names[i]) == name) return i;
-        return names.size();
-    };
-    const size_t serialColumn = column("device_serial"), shaColumn = column("image_sha256"),
-                 codeColumn = column("result_code"), verifiedColumn = column("verified"),
-                 endColumn = column("end"), computerColumn = column("computer");
+    const size_t serialColumn = JobRecordColumnIndex("device_serial"),
+                 shaColumn = JobRecordColumnIndex("image_sha256"),
+                 codeColumn = JobRecordColumnIndex("result_code"),
+                 verifiedColumn = JobRecordColumnIndex("verified"),
+                 endColumn = JobRecordColumnIndex("end"),
+                 computerColumn = JobRecordColumnIndex("computer");
     const std::string wanted = EncodeUtf8Text(serial);
     const std::string yes = EncodeUtf8Text(kVerifiedYes);
     const std::string success = std::to_string(kJobFinished);

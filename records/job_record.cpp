@@ -141,6 +141,13 @@ const std::vector<const char *> &JobRecordColumns() {
     return columns;
 }
 
+size_t JobRecordColumnIndex(const std::string &name) {
+    const std::vector<const char *> &columns = JobRecordColumns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (name == columns[i]) return i;
+    return columns.size();
+}
+
 std::string PhaseSeconds(int64_t ms) {
     return ms < 0 ? std::string() : Duration(static_cast<uint64_t>(ms));
 }

@@ -67,6 +67,8 @@ inline constexpr const wchar_t *kVerifiedNo = L"no";
 
 // The column names, in the order of every line.
 const std::vector<const char *> &JobRecordColumns();
+// The position of a column by its name; the number of columns when none.
+size_t JobRecordColumnIndex(const std::string &name);
 
 // "2026-12-08T12:03:23Z".
 std::string FormatUtcIso8601(int64_t seconds);
